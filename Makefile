@@ -1,0 +1,31 @@
+# The two commands: `make run` and `make test`. Everything else is a helper of those.
+BUILD ?= build
+BUILD_TYPE ?= RelWithDebInfo
+CMAKE_FLAGS ?=
+JOBS ?= $(shell nproc)
+
+.PHONY: all bootstrap configure build run test test-asan clean
+
+all: build
+
+bootstrap:
+	@scripts/bootstrap
+
+configure: bootstrap
+	@cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) $(CMAKE_FLAGS) >/dev/null
+
+build: configure
+	@cmake --build $(BUILD) -j $(JOBS)
+
+run: build
+	@scripts/run-app $(BUILD)
+
+test: build
+	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 900
+
+# The same tests under AddressSanitizer and UndefinedBehaviorSanitizer.
+test-asan:
+	@$(MAKE) test BUILD=build-asan BUILD_TYPE=Debug CMAKE_FLAGS="-DSANITIZE=ON"
+
+clean:
+	rm -rf $(BUILD) build-asan

@@ -149,6 +149,7 @@ class ConsolePromptService : public PromptService {
  public:
   explicit ConsolePromptService(std::FILE* out = nullptr);  // null: standard error
   void SetAssumeYes(bool yes) { m_bAssumeYes = yes; }
+  // Files the next open-files dialog returns (once).
   void SetFiles(std::vector<std::string> files) { m_files = std::move(files); }
   void SetFolder(std::string folder) { m_strFolder = std::move(folder); }
 

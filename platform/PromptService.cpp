@@ -346,6 +346,11 @@ FolderResult ScriptedPromptService::BrowseFolder(const FolderRequest& request) {
   return r;
 }
 
+void ScriptedPromptService::NoteDialog(const std::string& caption, const std::string& text) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_records.push_back({PromptRecord::Kind::Dialog, text, caption, PromptButtons::Ok, PromptIcon::None});
+}
+
 std::vector<PromptRecord> ScriptedPromptService::Records() const {
   std::lock_guard<std::mutex> lock(m_mutex);
   return m_records;
@@ -415,6 +420,13 @@ OpenFilesResult ConsolePromptService::OpenFiles(const OpenFilesRequest& request)
     return {OpenFilesStatus::Overflow, {}};
   }
   return r;
+}
+
+void ConsolePromptService::NoteDialog(const std::string& caption, const std::string& text) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  std::FILE* out = m_out ? m_out : stderr;
+  std::fprintf(out, "%s: %s\n", caption.c_str(), text.c_str());
+  std::fflush(out);
 }
 
 FolderResult ConsolePromptService::BrowseFolder(const FolderRequest&) {

@@ -55,7 +55,7 @@ struct FolderResult {
 
 // What a prompt showed, for tests and the console front-end.
 struct PromptRecord {
-  enum class Kind { Box, OpenFiles, Folder } kind = Kind::Box;
+  enum class Kind { Box, OpenFiles, Folder, Dialog } kind = Kind::Box;
   std::string text;  // box text, or the dialog's title
   std::string caption;
   PromptButtons buttons = PromptButtons::Ok;
@@ -81,6 +81,12 @@ class PromptService {
   bool AskYesNo(QWidget* owner, const std::string& text, const std::string& caption = {});
   // OK/Cancel with the question icon; true only for OK.
   bool AskOkCancel(QWidget* owner, const std::string& text, const std::string& caption = {});
+
+  // The program's own information dialogs (unsupported file, decoder download) ask this first:
+  // true means "run the real window"; a service without windows returns false and takes the
+  // dialog's caption and text through NoteDialog instead (recorded or printed).
+  virtual bool ShowDialogs() const { return true; }
+  virtual void NoteDialog(const std::string& caption, const std::string& text) { (void)caption, (void)text; }
 
   void SetDefaultCaption(const std::string& caption) { m_strDefaultCaption = caption; }
   const std::string& DefaultCaption() const { return m_strDefaultCaption; }
@@ -130,6 +136,11 @@ class ScriptedPromptService : public PromptService {
   OpenFilesResult OpenFiles(const OpenFilesRequest& request) override;
   FolderResult BrowseFolder(const FolderRequest& request) override;
 
+  // Dialogs are recorded, not shown, unless a test wants the real windows.
+  void SetShowDialogs(bool show) { m_bShowDialogs = show; }
+  bool ShowDialogs() const override { return m_bShowDialogs; }
+  void NoteDialog(const std::string& caption, const std::string& text) override;
+
   std::vector<PromptRecord> Records() const;
   std::vector<std::string> BoxTexts() const;  // the texts of the boxes only, in order
   std::size_t CountText(const std::string& text) const;
@@ -141,6 +152,7 @@ class ScriptedPromptService : public PromptService {
   std::deque<OpenFilesResult> m_files;
   std::deque<FolderResult> m_folders;
   std::vector<PromptRecord> m_records;
+  bool m_bShowDialogs = false;
 };
 
 // For the console front-end: prints every box to a stream and answers No/Cancel to questions,
@@ -156,6 +168,8 @@ class ConsolePromptService : public PromptService {
   PromptAnswer ShowBox(const PromptBox& box) override;
   OpenFilesResult OpenFiles(const OpenFilesRequest& request) override;
   FolderResult BrowseFolder(const FolderRequest& request) override;
+  bool ShowDialogs() const override { return false; }
+  void NoteDialog(const std::string& caption, const std::string& text) override;
 
  private:
   std::FILE* m_out;

@@ -112,7 +112,7 @@ bool AuthorSetAudioWord(AuthorAudioValues& audio, const char* word, AuthorAttrKi
 // Resolution from "%dx%d"; also sets the tv format from the height when it is still unset.
 void AuthorSetResolution(AuthorVideoAttributes& video, const char* text);
 // Merges a frame-rate code 1..8 (warning when the first one is not a DVD rate). Codes outside 1..8 are
-// refused fatally ("ERR:  Invalid video frame rate code %d\n").
+// refused fatally ("ERR:  Invalid video frame rate code %d in sequence header\n").
 void AuthorSetFrameRate(AuthorVideoAttributes& video, int code);
 
 // Frame-rate tables; code 0 (unset) and any code outside 1..8 count as 4.
@@ -139,6 +139,6 @@ void AuthorDetectMpegAudio(AuthorAudioValues& audio);
 int AuthorResolutionWidth(const AuthorVideoAttributes& video);
 int AuthorResolutionHeight(const AuthorVideoAttributes& video);
 
-// Writes the attribute block (video word, audio and subpicture streams) at `block`; 0x100 bytes suffice.
-// Only the bytes the block defines are written.
+// Writes the attribute block at `block`: video word, audio count, the used audio slots (4 + 8i), the
+// subpicture count (84) and the used subpicture slots (86 + 6j). Bytes of unused slots are left alone.
 void AuthorWriteAttributeBlock(uint8_t* block, const AuthorAttributes& attributes);

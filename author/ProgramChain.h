@@ -93,6 +93,8 @@ void AuthorResolveColors(std::vector<ProgramChain*>& allPgcs);
 // Completes a scanned group's attribute record: defaults, audio stream matching, subpicture binding,
 // summary lines (group kind 0..2).
 void AuthorCompleteGroup(PgcGroup& group, int groupKind);
+// The same for a record kept apart from the group (e.g. the menu attribute record of a title set).
+void AuthorCompleteAttributes(AuthorAttributes& attributes, const PgcGroup& group, int groupKind);
 
 // Index of the VOBU nearest to `t` (ticks from the source start): -1 before the first, the VOBU count
 // at or after the end of the last.

@@ -22,6 +22,7 @@ struct ExitStatus {
     std::string Describe() const;
 };
 
+// Not for concurrent use from several threads, except IsRunning/WaitForExit/pid, which are safe.
 class ChildProcess {
 public:
     ChildProcess();
@@ -51,8 +52,9 @@ public:
 
     // `onExit` runs on the calling thread's Qt event loop when the process ends by itself (it does
     // not run after Terminate). The calling thread must run a Qt event loop (main thread with a
-    // QCoreApplication, or a QThread). An empty function disarms it.
-    void SetExitCallback(std::function<void(const ExitStatus&)> onExit);
+    // QCoreApplication, or a QThread); fails otherwise, or when nothing was started. An empty
+    // function disarms it. The callback may restart or destroy this object.
+    Status SetExitCallback(std::function<void(const ExitStatus&)> onExit);
 
 private:
     struct Impl;

@@ -1,0 +1,164 @@
+#include "AplAuthor.h"
+
+#include "AuthorError.h"
+#include "AuthorRun.h"
+#include "AuthorTitleSet.h"
+#include "AuthorToc.h"
+
+#include <cerrno>
+#include <cstring>
+#include <new>
+
+#include <sys/stat.h>
+
+AuthorCommand AuthorPostCommand(AuthorPostCommandKind kind, int nextTitle) {
+    if (kind == AUTHOR_POST_NEXT_TITLE)
+        return {0x30, 0x03, 0x00, 0x00, 0x00, static_cast<uint8_t>(nextTitle), 0x00, 0x00};
+    return {0, 0, 0, 0, 0, 0, 0, 0};
+}
+
+bool AuthorCreateFolderPath(const std::string& path, std::string& error) {
+    std::string folder = path;
+    while (folder.size() > 1 && folder.back() == '/')
+        folder.pop_back();
+    if (folder.empty()) {
+        error = "empty folder name";
+        return false;
+    }
+    // Each missing parent is created from the root down.
+    for (size_t pos = 1; pos <= folder.size(); ++pos) {
+        if (pos != folder.size() && folder[pos] != '/')
+            continue;
+        std::string part = folder.substr(0, pos);
+        if (mkdir(part.c_str(), 0777) == 0)
+            continue;
+        int why = errno;
+        struct stat info;
+        if (stat(part.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
+            continue;
+        error = "cannot create " + part + ": " + std::strerror(why);
+        return false;
+    }
+    return true;
+}
+
+AplAuthor::AplAuthor() : m_vobSectorLimit(AUTHOR_VOB_SECTORS) {}
+
+AplAuthor::~AplAuthor() = default;
+
+bool AplAuthor::fail(const std::string& message) {
+    m_lastError = message;
+    return false;
+}
+
+bool AplAuthor::SetOutputFolder(const std::string& folder) {
+    if (folder.size() > kMaxOutputFolder)
+        return fail("output folder name is longer than 255 characters: " + folder);
+    if (folder.empty())
+        return fail("no output folder given");
+    m_outputFolder = folder;
+    while (m_outputFolder.size() > 1 && m_outputFolder.back() == '/')
+        m_outputFolder.pop_back();
+    return true;
+}
+
+bool AplAuthor::BeginTitleSet() {
+    if (m_numTitleSets >= kMaxTitleSets)
+        return fail("too many title sets (20 allowed)");
+    m_slots[m_numTitleSets] = TitleSetSlot();
+    ++m_numTitleSets;
+    return true;
+}
+
+void AplAuthor::EndTitleSet() {
+    if (m_numTitleSets == 0)
+        return;
+    TitleSetSlot& slot = m_slots[m_numTitleSets - 1];
+    if (slot.menuBuilding)
+        slot.menus.AddLanguage("en", std::move(slot.menuBuilding));
+}
+
+bool AplAuthor::AddTitle(const std::string& source, int chapterSeconds, int durationSeconds,
+                         AuthorPostCommandKind post, int nextTitle) {
+    if (m_numTitleSets == 0)
+        return fail("a title was added before a title set was begun");
+    TitleSetSlot& slot = m_slots[m_numTitleSets - 1];
+    if (!slot.titles)
+        slot.titles = std::make_unique<PgcGroup>(GROUP_TITLES);
+    if (slot.titles->pgcs.size() >= static_cast<size_t>(kMaxTitles))
+        return fail("too many titles in one title set (99 allowed)");
+    if (post == AUTHOR_POST_NEXT_TITLE && (nextTitle < 1 || nextTitle > kMaxTitles))
+        return fail("next title number outside 1..99: " + std::to_string(nextTitle));
+    if (chapterSeconds < 0)
+        return fail("negative chapter interval");
+
+    auto pgc = std::make_unique<ProgramChain>();
+    AuthorSourceRef ref;
+    ref.path = source;
+    auto ticks = [](double seconds) { return static_cast<long long>(seconds * 90000 + 0.5); };
+    auto addCell = [&](double start, double end) {
+        AuthorCellSpec cell;
+        cell.start = ticks(start);
+        cell.end = ticks(end); // "to the end" is -1 second: -89999, any negative end
+        cell.chapterMark = 1;
+        cell.pause = 0;
+        ref.cells.push_back(cell);
+    };
+    const double interval = chapterSeconds;
+    const double duration = durationSeconds;
+    if (chapterSeconds == 0 || duration <= interval) {
+        addCell(0, -1);
+    } else {
+        addCell(0, interval);
+        double start = interval;
+        double end = 2 * interval;
+        while (end < duration) {
+            addCell(start, end);
+            start += interval;
+            end += interval;
+        }
+        addCell(start, -1);
+    }
+    pgc->sources.push_back(std::move(ref));
+    pgc->postCommands.push_back(AuthorPostCommand(post, nextTitle));
+    slot.titles->pgcs.push_back(std::move(pgc));
+    return true;
+}
+
+const PgcGroup* AplAuthor::TitleGroup(int index) const {
+    if (index < 0 || index >= m_numTitleSets)
+        return nullptr;
+    return m_slots[index].titles.get();
+}
+
+bool AplAuthor::CreateDVD() {
+    m_lastError.clear();
+    if (m_outputFolder.empty())
+        return fail("no output folder given");
+    AuthorRunOptions options;
+    options.partFiles = m_partFiles;
+    options.progress = m_progress;
+    options.files = m_files;
+    options.vobSectorLimit = m_vobSectorLimit;
+    try {
+        for (int i = 0; i < m_numTitleSets; ++i) {
+            TitleSetSlot& slot = m_slots[i];
+            if (!slot.titles)
+                slot.titles = std::make_unique<PgcGroup>(GROUP_TITLES);
+            CreateTitleSet(slot.menus, *slot.titles, m_outputFolder, options);
+            slot.titles.reset();
+            slot.menuBuilding.reset();
+            slot.menus.languages.clear();
+        }
+        if (!m_managerMenus)
+            m_managerMenus = std::make_unique<AuthorMenuList>();
+        CreateToc(nullptr, *m_managerMenus, m_outputFolder, m_numTitleSets, options);
+    } catch (const AuthorFatalError& error) {
+        return fail(error.what());
+    } catch (const std::bad_alloc&) {
+        return fail("out of memory");
+    } catch (const std::exception& error) {
+        return fail(error.what());
+    }
+    return true;
+}

@@ -1,0 +1,167 @@
+#include "QxAuthorTool.h"
+
+#include "AplAuthor.h"
+#include "DvdLeftovers.h"
+#include "StreamDuration.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <iostream>
+
+#include <sys/stat.h>
+
+namespace {
+
+bool parseSeconds(const std::string& text, int& value) {
+    if (text.empty() || text[0] == '-' || text[0] == '+')
+        return false;
+    errno = 0;
+    char* end = nullptr;
+    long parsed = std::strtol(text.c_str(), &end, 10);
+    if (errno != 0 || *end != '\0' || parsed > INT_MAX / 90000)
+        return false;
+    value = static_cast<int>(parsed);
+    return true;
+}
+
+bool isFile(const std::string& path) {
+    struct stat info;
+    return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+// The file holding the end of a stream that may continue in part files.
+std::string tailFile(const std::string& stream, bool partFiles) {
+    if (partFiles) {
+        if (isFile(stream + ".part2") && isFile(stream + ".part1"))
+            return stream + ".part2";
+        if (isFile(stream + ".part1"))
+            return stream + ".part1";
+    }
+    return {};
+}
+
+} // namespace
+
+std::string QxAuthorUsage() {
+    return "usage: qxauthor -o OUTDIR [--chapter-seconds N] [--parts] [--replace] STREAM...\n"
+           "  Authors OUTDIR/VIDEO_TS (and an empty OUTDIR/AUDIO_TS) from MPEG-2 program streams:\n"
+           "  one title per stream in the given order, a chapter every N seconds (default 300, 0 = none),\n"
+           "  each title followed by the next. --parts continues a stream in STREAM.part1 and STREAM.part2;\n"
+           "  --replace deletes DVD files left in OUTDIR/VIDEO_TS instead of refusing to start.\n";
+}
+
+bool ParseQxAuthorArgs(const std::vector<std::string>& argv, QxAuthorArgs& args, std::string& error) {
+    args = QxAuthorArgs();
+    bool optionsEnded = false;
+    for (size_t i = 1; i < argv.size(); ++i) {
+        const std::string& arg = argv[i];
+        auto value = [&](std::string& out) {
+            if (i + 1 >= argv.size()) {
+                error = arg + " needs a value";
+                return false;
+            }
+            out = argv[++i];
+            return true;
+        };
+        if (optionsEnded || arg.empty() || arg[0] != '-' || arg == "-") {
+            args.streams.push_back(arg);
+        } else if (arg == "--") {
+            optionsEnded = true;
+        } else if (arg == "-o" || arg == "--output") {
+            if (!value(args.outputFolder))
+                return false;
+        } else if (arg == "--chapter-seconds") {
+            std::string text;
+            if (!value(text))
+                return false;
+            if (!parseSeconds(text, args.chapterSeconds)) {
+                error = "--chapter-seconds needs a whole number of seconds, not '" + text + "'";
+                return false;
+            }
+        } else if (arg == "--parts") {
+            args.partFiles = true;
+        } else if (arg == "--replace") {
+            args.replace = true;
+        } else if (arg == "-h" || arg == "--help") {
+            args.help = true;
+            return true;
+        } else {
+            error = "unknown option " + arg;
+            return false;
+        }
+    }
+    if (args.outputFolder.empty()) {
+        error = "no output folder (-o OUTDIR)";
+        return false;
+    }
+    if (args.streams.empty()) {
+        error = "no streams given";
+        return false;
+    }
+    return true;
+}
+
+int RunQxAuthor(const QxAuthorArgs& args, std::ostream& err) {
+    // Durations first: a stream that cannot be measured stops the run before anything is written.
+    std::vector<int> durations;
+    for (const std::string& stream : args.streams) {
+        StreamDuration duration = MeasureStreamDuration(stream, tailFile(stream, args.partFiles));
+        if (!duration.ok) {
+            err << "qxauthor: " << duration.error << "\n";
+            return QXAUTHOR_FAILED;
+        }
+        durations.push_back(static_cast<int>(duration.seconds));
+    }
+
+    std::string error;
+    if (!AuthorCreateFolderPath(args.outputFolder, error)) {
+        err << "qxauthor: " << error << "\n";
+        return QXAUTHOR_FAILED;
+    }
+    std::string videoFolder = args.outputFolder + "/VIDEO_TS/";
+    if (FindOrDeleteDvdFiles(videoFolder, true) != 0) {
+        if (!args.replace) {
+            err << "qxauthor: " << videoFolder << " already holds DVD files; remove them or pass --replace\n";
+            return QXAUTHOR_FAILED;
+        }
+        if (FindOrDeleteDvdFiles(videoFolder, false, {}, &error) != 0) {
+            err << "qxauthor: " << error << "\n";
+            return QXAUTHOR_FAILED;
+        }
+    }
+
+    AplAuthor author;
+    bool ok = author.SetOutputFolder(args.outputFolder) && author.BeginTitleSet();
+    author.SetPartFiles(args.partFiles);
+    for (size_t i = 0; ok && i < args.streams.size(); ++i) {
+        bool last = i + 1 == args.streams.size();
+        ok = author.AddTitle(args.streams[i], args.chapterSeconds, durations[i],
+                             last ? AUTHOR_POST_NONE : AUTHOR_POST_NEXT_TITLE, last ? 0 : static_cast<int>(i) + 2);
+    }
+    if (!ok) {
+        err << "qxauthor: " << author.LastError() << "\n";
+        return QXAUTHOR_FAILED;
+    }
+    author.EndTitleSet();
+    if (!author.CreateDVD()) {
+        err << "qxauthor: " << author.LastError() << "\n";
+        return QXAUTHOR_FAILED;
+    }
+    return QXAUTHOR_OK;
+}
+
+int QxAuthorMain(int argc, char** argv) {
+    std::vector<std::string> args(argv, argv + argc);
+    QxAuthorArgs parsed;
+    std::string error;
+    if (!ParseQxAuthorArgs(args, parsed, error)) {
+        std::cerr << "qxauthor: " << error << "\n" << QxAuthorUsage();
+        return QXAUTHOR_USAGE;
+    }
+    if (parsed.help) {
+        std::cout << QxAuthorUsage();
+        return QXAUTHOR_OK;
+    }
+    return RunQxAuthor(parsed, std::cerr);
+}

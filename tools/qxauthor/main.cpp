@@ -1,0 +1,3 @@
+#include "QxAuthorTool.h"
+
+int main(int argc, char** argv) { return QxAuthorMain(argc, argv); }

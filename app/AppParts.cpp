@@ -1,0 +1,100 @@
+// The real parts behind the main window's interfaces.
+#include "AppParts.h"
+
+#include "AuthorLog.h"
+#include "LogChannel.h"
+#include "SystemServices.h"
+
+#include <QDesktopServices>
+#include <QUrl>
+
+namespace {
+
+class LogChannelLink : public LogLink {
+public:
+    explicit LogChannelLink(const std::string& program) {
+        CLogChannel::Options options;
+        if (!program.empty()) {
+            options.program = program;
+        }
+        m_channel = std::make_unique<CLogChannel>(options);
+    }
+    ~LogChannelLink() override {
+        if (GetLogChannel() == m_channel.get()) {
+            SetLogChannel(nullptr);
+        }
+    }
+    bool Start() override {
+        const qx::Status events = m_channel->CreateEvents();
+        if (!events.ok()) {
+            AuthorLog(3, "log events not created: %s", events.error().c_str());
+        }
+        SetLogChannel(m_channel.get());
+        return m_channel->StartLogApp(nullptr);
+    }
+    void Log(int level, const std::string& text) override { m_channel->SendLogRecord(level, text); }
+    void End() override { m_channel->EndLogApp(); }
+
+private:
+    std::unique_ptr<CLogChannel> m_channel;
+};
+
+// The built-in engine until a real one is wired in: it is available but finds no writer.
+class NoWriterCore : public BurnCore {
+public:
+    bool InitBurnCore() override { return true; }
+    void ListWriters(QWidget*, const std::function<void(std::vector<std::string>)>& deliver) override {
+        deliver({});
+    }
+    int GetWriterInfo(int, DVDDeviceInfo*) override { return 0; }
+    void BurnDVDFolder(QWidget*, int, const std::string&, const std::string&) override {}
+    void EraseDisc(QWidget*, int) override {}
+    void RequestStopBurn() override {}
+};
+
+// An engine whose library is not installed: never offered.
+class UnavailableCore : public NoWriterCore {
+public:
+    bool InitBurnCore() override { return false; }
+};
+
+class LoginManagerPower : public PowerLink {
+public:
+    void Shutdown() override {
+        const qx::Status status = qx::CreateLoginManagerPowerService()->PowerOff();
+        if (!status.ok()) {
+            AuthorLog(3, "Shutdown refused: %s", status.error().c_str());
+        }
+    }
+};
+
+}  // namespace
+
+std::unique_ptr<EncoderLink> CreateEncoderLink(const std::string& program);
+std::unique_ptr<AuthoringLink> CreateAuthoringLink();
+
+void CompleteAppParts(AppParts& parts) {
+    if (!parts.encoder) {
+        parts.encoder = CreateEncoderLink(parts.encoderProgram);
+    }
+    if (!parts.log) {
+        parts.log = std::make_unique<LogChannelLink>(parts.logProgram);
+    }
+    if (!parts.authoring) {
+        parts.authoring = CreateAuthoringLink();
+    }
+    if (!parts.buildInCore) {
+        parts.buildInCore = std::make_unique<NoWriterCore>();
+    }
+    if (!parts.neroCore) {
+        parts.neroCore = std::make_unique<UnavailableCore>();
+    }
+    if (!parts.power) {
+        parts.power = std::make_unique<LoginManagerPower>();
+    }
+    if (!parts.openUrl) {
+        parts.openUrl = [](const std::string& url) {
+            return QDesktopServices::openUrl(QUrl(QString::fromStdString(url)));
+        };
+    }
+}

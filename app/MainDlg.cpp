@@ -1,0 +1,251 @@
+// The main window: construction, initialisation, the private-message dispatch, the control groups,
+// closing and destruction, and the small buttons (Home, Help, About).
+#include "MainDlg.h"
+
+#include "Folders.h"
+#include "ProfileIni.h"
+#include "MainDlgJobHost.h"
+#include "ProgressDlg.h"
+#include "PictureButton.h"
+#include "PromptService.h"
+#include "XListCtrl.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QRadioButton>
+#include <QScreen>
+#include <QSlider>
+#include <QStyle>
+#include <QThread>
+#include <QUrl>
+
+#include <sys/stat.h>
+
+std::string g_strWorkFolder;
+
+CQuilvoVidrevoDlg::CQuilvoVidrevoDlg(AppParts parts, QWidget* parent) : QDialog(parent), m_parts(std::move(parts)) {
+    setObjectName("CQuilvoVidrevoDlg");
+    CompleteAppParts(m_parts);
+    m_strCompanionFolder = m_parts.companionFolder.empty() ? qx::ProgramFolder() : m_parts.companionFolder;
+    m_strCompanionFolder = qx::WithTrailingSlash(m_strCompanionFolder);
+    m_jobHost = std::make_unique<MainDlgJobHost>(this);
+    CreateControls();
+    m_parts.encoder->onProgress = [this](const EncoderProgress& progress) { OnEncoderProgress(progress); };
+}
+
+CQuilvoVidrevoDlg::~CQuilvoVidrevoDlg() {
+    // Worker threads reach this window only through blocking calls; none may be left waiting.
+    m_bStopConvert = true;
+    for (std::thread* t : {&m_addThread, &m_convertThread}) {
+        while (t->joinable()) {
+            // The thread may be blocked on a call onto this thread: keep serving it until it ends.
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+            if (m_bJobRunning || m_bAddingFiles) {
+                continue;
+            }
+            t->join();
+        }
+    }
+    DestroyProgressDlg();
+    HideLoading();
+    m_parts.encoder->Kill();
+    if (m_bInitialised) {
+        m_parts.log->End();
+    }
+}
+
+bool CQuilvoVidrevoDlg::OnInitDialog() {
+    setWindowIcon(style()->standardIcon(QStyle::SP_DriveDVDIcon));
+
+    std::string error;
+    if (!StartEncoderProxy()) {
+        return false;
+    }
+    m_parts.log->Start();
+    m_bInitialised = true;
+
+    FillBurnCores();
+    ListWriters();
+
+    move(0, 0);
+
+    resize(sizeHint());
+    SetupListColumns();
+    EnablePreviewControls(true);
+
+    g_pProgressDlg = nullptr;
+    m_barUsedSpace->setRange(0, 100);
+    m_sliderPosition->setRange(0, 100);
+    m_sliderPosition->setTickInterval(5);
+    m_sliderPosition->setPageStep(5);
+
+    ReadSettings();
+
+    raise();
+    activateWindow();
+
+    ShowDiscTarget();
+    return true;
+}
+
+LRESULT CQuilvoVidrevoDlg::SendMessage(unsigned message, WPARAM wParam, LPARAM lParam) {
+    if (QThread::currentThread() == thread()) {
+        return WindowProc(message, wParam, lParam);
+    }
+    LRESULT result = 0;
+    QMetaObject::invokeMethod(
+        this, [&] { result = WindowProc(message, wParam, lParam); }, Qt::BlockingQueuedConnection);
+    return result;
+}
+
+LRESULT CQuilvoVidrevoDlg::WindowProc(unsigned message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_PROBE_FILE:
+        m_parts.encoder->SendProbe(reinterpret_cast<const char*>(wParam), g_strWorkFolder);
+        return 0;
+    case WM_ADD_SOURCE_ROW:
+        OnAddSourceRow(reinterpret_cast<RowRecord*>(wParam));
+        return 0;
+    case WM_SHOW_LOADING:
+        ShowLoading();
+        return 0;
+    case WM_HIDE_LOADING:
+        HideLoading();
+        return 0;
+    case WM_CONVERT_BEGIN:
+        OnConvertBegin(static_cast<int>(wParam));
+        return 0;
+    case WM_CONVERT_END:
+        OnConvertEnd(static_cast<int>(wParam));
+        return 0;
+    case WM_CONVERT_ALL_DONE:
+        OnAllConverted();
+        return 0;
+    case WM_CONVERT_RESULT:
+        OnConvertResult(static_cast<int>(wParam), lParam != 0);
+        return 0;
+    case WM_WRITER_LIST:
+        OnWriterList(reinterpret_cast<std::vector<std::string>*>(wParam));
+        return 0;
+    case WM_PROGRESS_TEXT: {
+        std::unique_ptr<std::string> text(reinterpret_cast<std::string*>(wParam));
+        return OnProgressText(text ? *text : std::string(), static_cast<int>(lParam));
+    }
+    case WM_STOP_BURN:
+        RequestStopBurn();
+        return 0;
+    case WM_STOP_CONVERT:
+        StopConvert();
+        return 0;
+    default:
+        return 0;
+    }
+}
+
+void CQuilvoVidrevoDlg::EnablePreviewControls(bool enable) {
+    for (QWidget* w : {static_cast<QWidget*>(m_btnPlay), static_cast<QWidget*>(m_btnPause),
+                       static_cast<QWidget*>(m_btnStopPreview), static_cast<QWidget*>(m_sliderPosition)}) {
+        w->setEnabled(enable);
+    }
+    update();
+}
+
+void CQuilvoVidrevoDlg::EnableJobControls(bool enable) {
+    EnablePreviewControls(enable);
+    for (QWidget* w :
+         {static_cast<QWidget*>(m_btnAddFiles), static_cast<QWidget*>(m_btnDelete), static_cast<QWidget*>(m_btnMoveUp),
+          static_cast<QWidget*>(m_btnMoveDown), static_cast<QWidget*>(m_btnSelectFolder),
+          static_cast<QWidget*>(m_radioPal), static_cast<QWidget*>(m_radioNtsc), static_cast<QWidget*>(m_comboAspect),
+          static_cast<QWidget*>(m_editTempFolder)}) {
+        w->setEnabled(enable);
+    }
+}
+
+void CQuilvoVidrevoDlg::LogToApp(int level, const std::string& text) {
+    m_parts.log->Log(level, text);
+}
+
+void CQuilvoVidrevoDlg::closeEvent(QCloseEvent* event) {
+    // A job or an add-files run holds the window: closing now would pull the list from under them.
+    if (m_bJobRunning || m_bAddingFiles) {
+        event->ignore();
+        return;
+    }
+    SaveOutputSettings();
+    event->accept();
+    QDialog::done(QDialog::Rejected);
+}
+
+void CQuilvoVidrevoDlg::reject() {
+    // Escape does not end the program; only the close box does (after saving the settings).
+}
+
+void CQuilvoVidrevoDlg::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_F1) {
+        OnBtnHelp();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+void CQuilvoVidrevoDlg::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::WindowStateChange && g_pProgressDlg && !(windowState() & Qt::WindowMinimized)) {
+        g_pProgressDlg->show();
+        g_pProgressDlg->showNormal();
+        g_pProgressDlg->raise();
+    }
+    QDialog::changeEvent(event);
+}
+
+void CQuilvoVidrevoDlg::resizeEvent(QResizeEvent* event) {
+    if (g_pProgressDlg) {
+        g_pProgressDlg->show();
+        g_pProgressDlg->raise();
+    }
+    QDialog::resizeEvent(event);
+}
+
+namespace {
+
+bool FileExists(const std::string& path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+}  // namespace
+
+void CQuilvoVidrevoDlg::OnBtnHome() {
+    const std::string path = m_strCompanionFolder + "link.ini";
+    if (!FileExists(path)) {
+        qx::Prompts().Information(this, "Could not find file " + path + "!");
+        return;
+    }
+    const std::string url = qx::GetPrivateProfileString("Link", "Home page", "", path);
+    if (url.empty()) {
+        qx::Prompts().Information(this, "File " + path + " is incorrect!");
+        return;
+    }
+    m_parts.openUrl(url);
+}
+
+void CQuilvoVidrevoDlg::OnBtnHelp() {
+    const std::string page = m_strCompanionFolder + "help/overview.html";
+    if (!FileExists(page)) {
+        qx::Prompts().Information(this, "Could not find file " + page + "!");
+        return;
+    }
+    m_parts.openUrl(QUrl::fromLocalFile(QString::fromStdString(page)).toString().toStdString());
+}
+
+void CQuilvoVidrevoDlg::OnBtnAbout() {
+    qx::Prompts().Information(this, "QX Movie Disc\nVersion 0.1\n\nTurns RealMedia movies into DVD-Video discs.",
+                              "About QX Movie Disc");
+}

@@ -1,0 +1,226 @@
+// The main window: the source list, the output settings, the job workflow (check, convert, author,
+// burn, complete) and the private messages through which worker threads reach it.
+#pragma once
+
+#include "AppParts.h"
+#include "Messages.h"
+#include "SourceInfo.h"
+
+#include <QDialog>
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+class CXListCtrl;
+class CPictureButton;
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+class QRadioButton;
+class QSlider;
+class QWidget;
+class CLoadingDlg;
+
+// The working folder of the current job, with trailing '/'.
+extern std::string g_strWorkFolder;
+
+class CQuilvoVidrevoDlg : public QDialog {
+    Q_OBJECT
+public:
+    explicit CQuilvoVidrevoDlg(AppParts parts = {}, QWidget* parent = nullptr);
+    ~CQuilvoVidrevoDlg() override;
+
+    // Runs the initialisation steps (called once, before the window is shown). False when the
+    // encoder program could not be started (the window then stays with its template contents).
+    bool OnInitDialog();
+
+    // Sends a private message: the handler runs on the window's thread while the caller waits.
+    LRESULT SendMessage(unsigned message, WPARAM wParam = 0, LPARAM lParam = 0);
+
+    // Operations of the window (button handlers).
+    void OnBtnAddFiles();
+    void OnBtnDelete();
+    void OnBtnUp();
+    void OnBtnDown();
+    void OnBtnStartconvert();
+    void ToggleDiscType();
+    void OnBtnSelectFolder();
+    void OnBtnHome();
+    void OnBtnHelp();
+    void OnBtnAbout();
+    void ListWriters();
+    void StopConvert();
+
+    // State for tests and the console front-end.
+    const std::vector<CSourceInfo>& Sources() const { return m_arrSources; }
+    int TotalSizeMB() const { return m_nTotalSizeMB; }
+    int DiscType() const { return m_nDiscType; }
+    int TVMode() const { return m_nTVMode; }
+    bool StopRequested() const { return m_bStopConvert; }
+    bool JobRunning() const { return m_bJobRunning; }
+    bool AddingFiles() const { return m_bAddingFiles; }
+    const std::string& TempFolder() const { return m_strTempFolder; }
+    std::string ProgramFolder() const { return m_strCompanionFolder; }
+    // Number of jobs that ended (stopped or not) since start-up.
+    int JobsFinished() const { return m_nJobsFinished; }
+    // True when the last job ended with "Mission accomplished!".
+    bool LastJobAccomplished() const { return m_bLastJobAccomplished; }
+    // Waits (pumping events) until the running add-files thread has finished; bounded.
+    bool WaitForAddFiles(int timeoutMs);
+    EncoderLink& Encoder() { return *m_parts.encoder; }
+    LogLink& LogChannel() { return *m_parts.log; }
+
+    // The diagnostic log channel (levels 0 information, 1 failure).
+    void LogToApp(int level, const std::string& text);
+
+    // The conversion-job facts fixed at job start.
+    const ConvertJob& Job() const { return m_job; }
+
+signals:
+    // Emitted after a job ended (controls enabled again).
+    void jobFinished();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void reject() override;
+
+private:
+    friend class MainDlgJobHost;
+
+    // Construction of the controls (MainDlgLayout.cpp).
+    void CreateControls();
+    void SetupListColumns();
+    LRESULT WindowProc(unsigned message, WPARAM wParam, LPARAM lParam);
+
+    // Control groups.
+    void EnablePreviewControls(bool enable);
+    void EnableJobControls(bool enable);
+
+    // Settings (Settings file keys, MainDlgSettings.cpp).
+    void ReadSettings();
+    void SaveOutputSettings();
+    void OnBurnBoxClicked();
+    void OnDeleteTmpClicked();
+    void OnShutdownClicked();
+    std::string SettingsFile() const;
+
+    // Source list (MainDlgSources.cpp).
+    void AddFilesThread();
+    int AddSourceFile(const std::string& path);
+    void ShowUnsupported(const std::string& path);
+    void OnAddSourceRow(RowRecord* record);
+    std::string AppendSource(CSourceInfo info);
+    void SetRowStatus(int row, const std::string& status);
+    void ShowLoading();
+    void HideLoading();
+
+    // Budget (MainDlgBudget.cpp).
+    void UpdateUsedSpace();
+    void ShowDiscTarget();
+    int isEnoughFreeSpace(const std::string& folder);
+    bool RunSizeChecks();
+
+    // Job (MainDlgJob.cpp).
+    bool StartEncoderProxy();
+    void RestartEncoderAfterJob();
+    void OnConvertBegin(int row);
+    void OnConvertEnd(int row);
+    void OnConvertResult(int row, bool converted);
+    void OnAllConverted();
+    void DeleteConvertedFiles();
+    void OnEncoderProgress(const EncoderProgress& progress);
+    std::string SubstituteStream() const;
+    void FinishJob();
+    int IdentifyFileSystem(const std::string& folder);
+
+    // Authoring and completion (MainDlgAuthor.cpp).
+    void AuthorDVDVideo();
+    bool FindOrDeleteLeftovers(bool checkOnly);
+    void CleanTemporaryFiles();
+    void ShutdownComputer();
+
+    // Burning (MainDlgBurn.cpp).
+    void FillBurnCores();
+    BurnCore* SelectedCore();
+    void OnWriterList(std::vector<std::string>* list);
+    int CheckWriterReady(int target, int requiredMB);
+    void BurnToDVDDisc();
+    void RequestStopBurn();
+
+    AppParts m_parts;
+    std::string m_strCompanionFolder;
+
+    // Job state.
+    std::vector<CSourceInfo> m_arrSources;
+    int m_nRowCount = 0;
+    int m_nTotalSizeMB = 0;
+    int m_nDiscType = 0;
+    int m_nTVMode = 2;
+    bool m_bKeepAspect = true;
+    int m_bSplitOutput = 0;
+    std::atomic<bool> m_bStopConvert{false};
+    std::string m_strTempFolder;
+    std::string m_strDiscLabel;
+    int64_t m_dwConvertStart = 0;
+    ConvertJob m_job;
+    bool m_bJobRunning = false;
+    std::atomic<bool> m_bAddingFiles{false};
+    bool m_bInitialised = false;
+    bool m_bAuthorFailed = false;
+    int m_nJobsFinished = 0;
+    bool m_bLastJobAccomplished = false;
+    std::thread m_convertThread;
+    std::thread m_addThread;
+    std::unique_ptr<class MainDlgJobHost> m_jobHost;
+    CLoadingDlg* m_pLoadingDlg = nullptr;
+
+    // Preview state used by the list operations.
+    int m_PreviewStatus = 0;  // 0 stopped, 1 paused, 2 playing
+    int m_nPreviewItem = -1;
+
+    // Controls.
+    CXListCtrl* m_listSources = nullptr;
+    QProgressBar* m_barUsedSpace = nullptr;
+    QLabel* m_lblUsedSpace = nullptr;
+    QPushButton* m_btnDiscType = nullptr;
+    QLabel* m_lblCapacity = nullptr;
+    CPictureButton* m_btnAddFiles = nullptr;
+    CPictureButton* m_btnDelete = nullptr;
+    CPictureButton* m_btnMoveUp = nullptr;
+    CPictureButton* m_btnMoveDown = nullptr;
+    CPictureButton* m_btnStart = nullptr;
+    QRadioButton* m_radioPal = nullptr;
+    QRadioButton* m_radioNtsc = nullptr;
+    QComboBox* m_comboAspect = nullptr;
+    QCheckBox* m_chkKeepAspect = nullptr;
+    QLineEdit* m_editTempFolder = nullptr;
+    CPictureButton* m_btnSelectFolder = nullptr;
+    QComboBox* m_comboBurnEngine = nullptr;
+    QComboBox* m_comboWriters = nullptr;
+    CPictureButton* m_btnReloadWriters = nullptr;
+    CPictureButton* m_btnWriterInfo = nullptr;
+    QLineEdit* m_editDiscLabel = nullptr;
+    QCheckBox* m_chkBurn = nullptr;
+    QCheckBox* m_chkDeleteTmp = nullptr;
+    QCheckBox* m_chkShutdown = nullptr;
+    CPictureButton* m_btnBurnFolder = nullptr;
+    CPictureButton* m_btnPlay = nullptr;
+    CPictureButton* m_btnPause = nullptr;
+    CPictureButton* m_btnStopPreview = nullptr;
+    QSlider* m_sliderPosition = nullptr;
+    QLabel* m_lblPosition = nullptr;
+    QLabel* m_previewScreen = nullptr;
+    CPictureButton* m_btnAbout = nullptr;
+    CPictureButton* m_btnHelp = nullptr;
+    CPictureButton* m_btnHome = nullptr;
+};

@@ -1,0 +1,84 @@
+// The window side of the disc budget: the used-space bar, the disc-target button, the size
+// questions and the free-space check at job start.
+#include "MainDlg.h"
+
+#include "AuthorLog.h"
+#include "DiscBudget.h"
+#include "PromptService.h"
+#include "VolumeInfo.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+
+void CQuilvoVidrevoDlg::UpdateUsedSpace() {
+    m_nTotalSizeMB = 0;
+    if (m_arrSources.empty()) {
+        if (m_barUsedSpace->value() != 0) {
+            m_barUsedSpace->setValue(0);
+        }
+        return;
+    }
+    std::vector<double> seconds;
+    for (const CSourceInfo& source : m_arrSources) {
+        seconds.push_back(source.PlayingSeconds());
+    }
+    m_nTotalSizeMB = EstimatedTotalMB(seconds);
+    const double percent = UsedSpacePercent(m_nTotalSizeMB, m_nDiscType);
+    m_lblUsedSpace->setText(QString::fromStdString(UsedSpaceText(percent)));
+    // The bar shows a full disc when the estimate is beyond it.
+    m_barUsedSpace->setValue(std::min(m_nTotalSizeMB, m_barUsedSpace->maximum()));
+    if (IsOverDisc(percent)) {
+        qx::Prompts().ShowBox({OVER_DISC_WARNING, "", qx::PromptButtons::Ok, qx::PromptIcon::Warning, this});
+    }
+}
+
+void CQuilvoVidrevoDlg::ShowDiscTarget() {
+    const DiscTargetInfo& target = GetDiscTarget(m_nDiscType);
+    m_barUsedSpace->setRange(0, target.budgetMB);
+    m_btnDiscType->setText(target.buttonText);
+    m_lblCapacity->setText(target.capacityText);
+    m_btnDiscType->setToolTip(target.buttonTip);
+}
+
+void CQuilvoVidrevoDlg::ToggleDiscType() {
+    m_nDiscType = m_nDiscType == DISC_TYPE_D5 ? DISC_TYPE_D9 : DISC_TYPE_D5;
+    ShowDiscTarget();
+    UpdateUsedSpace();
+}
+
+namespace {
+
+BudgetAsk AskThrough(QWidget* owner) {
+    return [owner](BudgetBox kind, const std::string& caption, const std::string& text) {
+        qx::PromptBox box;
+        box.text = text;
+        box.caption = caption;
+        box.buttons = kind == BudgetBox::YesNoQuestion ? qx::PromptButtons::YesNo : qx::PromptButtons::Ok;
+        box.icon = qx::PromptIcon::Question;
+        box.owner = owner;
+        const qx::PromptAnswer answer = qx::Prompts().ShowBox(box);
+        return answer == qx::PromptAnswer::Yes || answer == qx::PromptAnswer::Ok;
+    };
+}
+
+}  // namespace
+
+int CQuilvoVidrevoDlg::isEnoughFreeSpace(const std::string& folder) {
+    auto query = [](const std::string& path, uint64_t* freeMB) {
+        const qx::Result<qx::VolumeInfo> volume = qx::QueryVolume(path);
+        if (!volume.ok()) {
+            return false;
+        }
+        *freeMB = volume.value.freeBytes / 1024 / 1024;
+        return true;
+    };
+    return CheckFreeSpace(folder, m_nTotalSizeMB, query, AskThrough(this),
+                          [](const std::string& line) { AuthorLog(3, "%s", line.c_str()); });
+}
+
+bool CQuilvoVidrevoDlg::RunSizeChecks() {
+    return RunDiscSizeChecks(m_nTotalSizeMB, m_nDiscType, m_chkBurn->isChecked(), AskThrough(this),
+                             [this](int level, const std::string& text) { LogToApp(level, text); });
+}

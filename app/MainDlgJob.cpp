@@ -1,0 +1,332 @@
+// The job workflow of the main window: the start checks, the conversion thread's messages, the
+// end of a job, stopping, and the removal of the converted streams.
+#include "MainDlg.h"
+
+#include "AuthorLog.h"
+#include "DvdLeftovers.h"
+#include "Folders.h"
+#include "MainDlgJobHost.h"
+#include "ProgressDlg.h"
+#include "PromptService.h"
+#include "VolumeInfo.h"
+#include "XListCtrl.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QLineEdit>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+
+namespace {
+
+constexpr const char* kEncoderCreateError =
+    "Error on Create Encoder Proxy,\nPlease reinstalled this software, or contact Support.";
+
+// Longest working folder a conversion request can carry (its area holds 260 bytes with the end mark).
+constexpr size_t kMaxWorkFolderBytes = 259;
+// Longest converted-stream path a conversion request can carry.
+constexpr size_t kMaxOutputPathBytes = 349;
+
+int64_t ProcessClockMs() {
+    static QElapsedTimer clock;
+    if (!clock.isValid()) {
+        clock.start();
+    }
+    return clock.elapsed();
+}
+
+bool IsFolder(const std::string& path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+}  // namespace
+
+void MainDlgJobHost::EnableJobControls(bool enable) {
+    QMetaObject::invokeMethod(
+        m_dlg, [this, enable] { m_dlg->EnableJobControls(enable); }, Qt::BlockingQueuedConnection);
+}
+
+EncoderOutcome MainDlgJobHost::WaitEncoderOutcome(int timeoutMs) {
+    switch (m_dlg->m_parts.encoder->WaitConvert(timeoutMs)) {
+    case ConvertWait::Complete:
+        return EncoderOutcome::Complete;
+    case ConvertWait::Crashed:
+        return EncoderOutcome::Crashed;
+    default:
+        return EncoderOutcome::None;
+    }
+}
+
+bool CQuilvoVidrevoDlg::StartEncoderProxy() {
+    std::string error;
+    if (!m_parts.encoder->Start(&error)) {
+        AuthorLog(3, "Encoder program did not start: %s", error.c_str());
+        qx::Prompts().Information(this, kEncoderCreateError);
+        return false;
+    }
+    return true;
+}
+
+void CQuilvoVidrevoDlg::OnBtnStartconvert() {
+    // One job at a time: also between two movies, when no progress window holds the window.
+    if (m_bJobRunning || m_bAddingFiles) {
+        return;
+    }
+    CProgressDlg::ResetMainShowState();
+    m_bStopConvert = false;
+    if (m_listSources->GetItemCount() == 0) {
+        return;
+    }
+    ShowLoading();
+    auto end = [this] { HideLoading(); };
+
+    for (int row = 0; row < static_cast<int>(m_arrSources.size()); ++row) {
+        SetRowStatus(row, "Ready");
+    }
+    if (m_chkBurn->isChecked() && CheckWriterReady(m_nDiscType, m_nTotalSizeMB) == 0) {
+        return end();
+    }
+    if (m_strTempFolder.empty()) {
+        qx::Prompts().Information(this, "Please select a temp folder!");
+        return end();
+    }
+    if (m_strTempFolder.back() != '/') {
+        m_strTempFolder += '/';
+        m_editTempFolder->setText(QString::fromStdString(m_strTempFolder));
+    }
+    const qx::Status made = qx::MakeFolderPath(m_strTempFolder);
+    if (!made.ok()) {
+        AuthorLog(3, "Cannot make the temp folder: %s", made.error().c_str());
+    }
+    if (!IsFolder(m_strTempFolder)) {
+        qx::Prompts().Information(this, m_strTempFolder + " is not a valid folder!");
+        return end();
+    }
+    if (m_strTempFolder.size() > kMaxWorkFolderBytes) {
+        qx::Prompts().Information(this, "The temp folder path is too long (at most 259 bytes):\n" + m_strTempFolder);
+        return end();
+    }
+
+    g_strWorkFolder = m_strTempFolder;
+    if (!RebaseOutputNames(m_arrSources, g_strWorkFolder)) {
+        qx::Prompts().Information(this, "No free name for a converted movie in " + g_strWorkFolder + "!");
+        return end();
+    }
+    for (const CSourceInfo& source : m_arrSources) {
+        if (source.strVobFile.size() + 6 > kMaxOutputPathBytes) {
+            qx::Prompts().Information(this, "The converted movie path is too long:\n" + source.strVobFile);
+            return end();
+        }
+    }
+    // Stop the preview (nothing plays in this build) and keep the choices.
+    m_PreviewStatus = 0;
+    SaveOutputSettings();
+
+    if (!FindOrDeleteLeftovers(true)) {
+        return end();
+    }
+    if (isEnoughFreeSpace(g_strWorkFolder) == 0) {
+        return end();
+    }
+    if (!RunSizeChecks()) {
+        return end();
+    }
+    IdentifyFileSystem(g_strWorkFolder);
+    m_bSplitOutput = 1;
+
+    m_parts.encoder->Kill();
+    if (!StartEncoderProxy()) {
+        return end();
+    }
+    if (!m_parts.encoder->HasWindow()) {
+        qx::Prompts().Information(this, kEncoderCreateError);
+        return end();
+    }
+
+    m_job.workFolder = g_strWorkFolder;
+    m_job.tvMode = m_nTVMode;
+    m_job.aspectIndex = m_comboAspect->currentIndex();
+    m_job.keepAspect = m_bKeepAspect;
+    m_job.splitOutput = m_bSplitOutput != 0;
+    m_bJobRunning = true;
+    m_bAuthorFailed = false;
+    EnableJobControls(false);
+    if (m_convertThread.joinable()) {
+        m_convertThread.join();
+    }
+    m_convertThread = std::thread([this] { ConvertThread(*m_jobHost); });
+    end();
+}
+
+int CQuilvoVidrevoDlg::IdentifyFileSystem(const std::string& folder) {
+    const qx::Result<qx::VolumeInfo> volume = qx::QueryVolume(folder);
+    if (!volume.ok()) {
+        return 0;
+    }
+    const std::string& name = volume.value.fileSystemName;
+    if (name == "FAT") {
+        AuthorLog(3, "File System is FAT ");
+        return 1;
+    }
+    if (name == "FAT32") {
+        AuthorLog(3, "File System is FAT32");
+        return 2;
+    }
+    if (name == "NTFS") {
+        AuthorLog(3, "File System is NTFS");
+        return 3;
+    }
+    return 0;
+}
+
+void CQuilvoVidrevoDlg::OnConvertBegin(int row) {
+    m_dwConvertStart = ProcessClockMs();
+    m_listSources->SelectItem(row);
+    CProgressDlg* progress = OpenProgressDlg("Converting " + m_arrSources.at(row).strPath, CProgressDlg::ModeConvert, this);
+    // The stop question is asked after the progress window's own handler has returned, so that a
+    // movie ending meanwhile may close the window safely.
+    progress->SetStopHandler([this](int message) {
+        QMetaObject::invokeMethod(this, [this, message] { SendMessage(message); }, Qt::QueuedConnection);
+    });
+}
+
+void CQuilvoVidrevoDlg::OnConvertEnd(int) {
+    DestroyProgressDlg();
+}
+
+void CQuilvoVidrevoDlg::OnEncoderProgress(const EncoderProgress& progress) {
+    char text[256];
+    int percent = 0;
+    if (progress.kind == 0) {
+        const int64_t elapsed = ProcessClockMs() - m_dwConvertStart;
+        const long long total = progress.fraction > 0 ? static_cast<long long>(elapsed / progress.fraction / 1000) : 0;
+        std::snprintf(text, sizeof text, "Total time:%s; Elapsed Time:%s;Finished %.2f%%;", FormatHMS(total).c_str(),
+                      FormatHMS(elapsed / 1000).c_str(), progress.fraction * 100.0);
+        percent = static_cast<int>(progress.fraction * 100.0);
+    } else {
+        std::snprintf(text, sizeof text, "Seeking complete %.2f%%;", progress.fraction * 100.0);
+    }
+    if (g_pProgressDlg) {
+        g_pProgressDlg->SetProgress(percent, text);
+    }
+}
+
+std::string CQuilvoVidrevoDlg::SubstituteStream() const {
+    const std::string specific = m_strCompanionFolder + "default_" + (m_job.tvMode == 1 ? "pal" : "ntsc") + "_" +
+                                 (m_job.aspectIndex == 1 ? "16x9" : "4x3") + ".vob";
+    struct stat st;
+    if (stat(specific.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+        return specific;
+    }
+    return m_strCompanionFolder + "default.vob";
+}
+
+void CQuilvoVidrevoDlg::OnConvertResult(int row, bool converted) {
+    CSourceInfo& source = m_arrSources.at(row);
+    if (converted) {
+        LogToApp(0, "Convert File:" + source.strPath + " to VOB Successful\n");
+        if (m_bStopConvert) {
+            return;
+        }
+        SetRowStatus(row, "Completed");
+        return;
+    }
+    LogToApp(1, "Convert File:" + source.strPath + " to VOB Failed\n");
+    SetRowStatus(row, "Failed");
+    if (source.bOwnsOutput) {
+        std::error_code ec;
+        std::filesystem::copy_file(SubstituteStream(), source.strVobFile,
+                                   std::filesystem::copy_options::overwrite_existing, ec);
+        if (ec) {
+            AuthorLog(3, "Substitute stream not copied to %s: %s", source.strVobFile.c_str(), ec.message().c_str());
+        }
+    }
+}
+
+void CQuilvoVidrevoDlg::StopConvert() {
+    AuthorLog(3, "Stop conversion in StopConvert");
+    if (m_bStopConvert || !m_bJobRunning) {
+        return;
+    }
+    if (!qx::Prompts().AskYesNo(this, "Do you really want to stop convert process?", "Query")) {
+        return;
+    }
+    LogToApp(0, "Stopping Convert Process\n");
+    m_bStopConvert = true;
+    m_parts.encoder->SendStop();
+}
+
+void CQuilvoVidrevoDlg::DeleteConvertedFiles() {
+    for (CSourceInfo& source : m_arrSources) {
+        // Only streams whose names the job reserved are the job's own; a file the user keeps under
+        // such a name was never chosen as an output.
+        if (!source.bOwnsOutput) {
+            continue;
+        }
+        ::unlink(source.strVobFile.c_str());
+        if (m_bSplitOutput) {
+            ::unlink((source.strVobFile + ".part1").c_str());
+            ::unlink((source.strVobFile + ".part2").c_str());
+        }
+        source.bOwnsOutput = false;
+    }
+}
+
+void CQuilvoVidrevoDlg::OnAllConverted() {
+    bool accomplished = false;
+    if (m_bStopConvert) {
+        DeleteConvertedFiles();
+    } else {
+        LogToApp(0, "Begin DVD Author\n");
+        AuthorDVDVideo();
+        if (m_chkBurn->isChecked() && !m_bAuthorFailed) {
+            AuthorLog(3, "Enter BurnToDVDDisc in OnBtnStartconvert");
+            LogToApp(0, "Begin Burn DVD\n");
+            BurnToDVDDisc();
+        }
+        DeleteConvertedFiles();
+        if (isMinimized()) {
+            showNormal();
+        }
+        raise();
+        activateWindow();
+        if (m_bAuthorFailed) {
+            // The engine's error was shown; the DVD folder is not a product and nothing is burned.
+            LogToApp(1, "DVD Author Failed\n");
+        } else if (m_chkShutdown->isChecked()) {
+            if (m_chkDeleteTmp->isChecked() && m_chkBurn->isChecked()) {
+                CleanTemporaryFiles();
+            }
+            LogToApp(0, "Shut down compter after Complete All Work\n");
+            ShutdownComputer();
+        } else {
+            if (m_chkDeleteTmp->isChecked() && m_chkBurn->isChecked()) {
+                CleanTemporaryFiles();
+            }
+            LogToApp(0, "Complete All Work\n");
+            qx::Prompts().Information(this, "Mission accomplished!");
+            accomplished = true;
+        }
+    }
+    FinishJob();
+    m_bLastJobAccomplished = accomplished;
+    ++m_nJobsFinished;
+    emit jobFinished();
+}
+
+void CQuilvoVidrevoDlg::FinishJob() {
+    EnableJobControls(true);
+    m_bStopConvert = false;
+    m_parts.encoder->Kill();
+    if (StartEncoderProxy() && !m_parts.encoder->HasWindow()) {
+        qx::Prompts().Information(this, kEncoderCreateError);
+    }
+    m_bJobRunning = false;
+}

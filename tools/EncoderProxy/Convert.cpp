@@ -1,0 +1,392 @@
+#include "Convert.h"
+
+#include <cmath>
+#include <cstdio>
+
+#include "DvdWriter.h"
+#include "FfmpegUtil.h"
+
+extern "C" {
+#include <libavfilter/buffersink.h>
+#include <libavfilter/buffersrc.h>
+#include <libavutil/channel_layout.h>
+#include <libavutil/imgutils.h>
+}
+
+namespace qx::enc {
+namespace {
+
+// A filter graph from one buffer source to one buffer sink.
+struct Chain {
+    GraphPtr graph;
+    AVFilterContext* src = nullptr;
+    AVFilterContext* sink = nullptr;
+    bool ended = false;
+};
+
+bool BuildChain(Chain* chain, const char* srcName, const std::string& srcArgs, const char* sinkName,
+                const std::string& filters, std::string* error) {
+    chain->graph.reset(avfilter_graph_alloc());
+    AVFilterGraph* g = chain->graph.get();
+    g->nb_threads = 1;
+    int rc = avfilter_graph_create_filter(&chain->src, avfilter_get_by_name(srcName), "in", srcArgs.c_str(), nullptr, g);
+    if (rc >= 0)
+        rc = avfilter_graph_create_filter(&chain->sink, avfilter_get_by_name(sinkName), "out", nullptr, nullptr, g);
+    AVFilterInOut* outputs = avfilter_inout_alloc();
+    AVFilterInOut* inputs = avfilter_inout_alloc();
+    if (rc >= 0) {
+        outputs->name = av_strdup("in");
+        outputs->filter_ctx = chain->src;
+        inputs->name = av_strdup("out");
+        inputs->filter_ctx = chain->sink;
+        rc = avfilter_graph_parse_ptr(g, filters.c_str(), &inputs, &outputs, nullptr);
+    }
+    avfilter_inout_free(&inputs);
+    avfilter_inout_free(&outputs);
+    if (rc >= 0)
+        rc = avfilter_graph_config(g, nullptr);
+    if (rc < 0) {
+        *error = "cannot set up the filters \"" + filters + "\": " + AvError(rc);
+        return false;
+    }
+    return true;
+}
+
+class MovieConverter {
+public:
+    MovieConverter(const ConvertRequest& r, const ProgressFn& p, const std::atomic<bool>* s)
+        : req_(r), progress_(p), stop_(s) {}
+
+    ConvertResult Run(OutputFileOpener opener);
+
+private:
+    bool OpenInput(std::string* error);
+    bool SetUpVideo(std::string* error);
+    bool SetUpAudio(std::string* error);
+    bool Decode(AVCodecContext* dec, Chain* chain, const AVPacket* pkt, bool video, std::string* error);
+    bool Push(Chain* chain, AVFrame* frame, bool video, std::string* error);
+    bool Pull(Chain* chain, bool video, std::string* error);
+    void Report();
+
+    ConvertRequest req_;
+    ProgressFn progress_;
+    const std::atomic<bool>* stop_;
+    InputPtr fmt_;
+    int video_ = -1, audio_ = -1;
+    CodecPtr vdec_, adec_;
+    Chain vchain_, achain_;
+    DvdWriter writer_;
+    FramePtr frame_{av_frame_alloc()}, filtered_{av_frame_alloc()};
+    int64_t startUs_ = 0;
+    double duration_ = 0;
+    int64_t nextVideoPts_ = AV_NOPTS_VALUE;
+    int64_t pictures_ = 0;
+    int lastPercentReported_ = -1;
+};
+
+bool MovieConverter::OpenInput(std::string* error) {
+    fmt_ = OpenMovie(req_.input, error);
+    if (!fmt_)
+        return false;
+    int n = static_cast<int>(fmt_->nb_streams);
+    auto isType = [&](int i, AVMediaType t) { return i >= 0 && i < n && fmt_->streams[i]->codecpar->codec_type == t; };
+    if (req_.probeA != 0) {
+        video_ = ProbeAVideoIndex(req_.probeA);
+        audio_ = ProbeAAudioIndex(req_.probeA);
+    }
+    // Streams chosen at probe time no longer match: the file changed, choose again.
+    if (!isType(video_, AVMEDIA_TYPE_VIDEO) || (audio_ >= 0 && !isType(audio_, AVMEDIA_TYPE_AUDIO)) || req_.probeA == 0) {
+        video_ = av_find_best_stream(fmt_.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+        audio_ = video_ >= 0 ? av_find_best_stream(fmt_.get(), AVMEDIA_TYPE_AUDIO, -1, video_, nullptr, 0) : -1;
+    }
+    if (video_ < 0) {
+        *error = "the movie has no picture";
+        return false;
+    }
+    if (audio_ < 0)
+        audio_ = -1;
+    startUs_ = fmt_->start_time != AV_NOPTS_VALUE ? fmt_->start_time : 0;
+    duration_ = req_.probeB > 0 ? req_.probeB : (fmt_->duration > 0 ? fmt_->duration / 1e6 : 0);
+    vdec_ = OpenDecoder(fmt_.get(), video_, error);
+    if (!vdec_)
+        return false;
+    if (audio_ >= 0) {
+        adec_ = OpenDecoder(fmt_.get(), audio_, error);
+        if (!adec_)
+            return false;
+    }
+    return true;
+}
+
+bool MovieConverter::SetUpVideo(std::string* error) {
+    const int lines = FrameLines(req_.tv);
+    const AVCodecParameters* par = fmt_->streams[video_]->codecpar;
+    int w = req_.pictureWidth, h = req_.pictureHeight;
+    if (w == 0 && h == 0) {
+        // The movie's own size, centred; one larger than the frame is brought inside it.
+        w = std::min(par->width, 720);
+        h = std::min(par->height, lines);
+    }
+    if (w < 1 || h < 1) {
+        *error = "the movie's picture has no size";
+        return false;
+    }
+    AVRational tb = fmt_->streams[video_]->time_base;
+    AVRational sar = par->sample_aspect_ratio.num > 0 ? par->sample_aspect_ratio : AVRational{1, 1};
+    char args[256];
+    std::snprintf(args, sizeof args, "video_size=%dx%d:pix_fmt=%d:time_base=%d/%d:pixel_aspect=%d/%d", par->width,
+                  par->height, par->format < 0 ? AV_PIX_FMT_YUV420P : par->format, tb.num, tb.den, sar.num, sar.den);
+    AVRational rate = DvdFrameRate(req_.tv);
+    AVRational outSar;
+    av_reduce(&outSar.num, &outSar.den, static_cast<int64_t>(req_.wide ? 16 : 4) * lines,
+              static_cast<int64_t>(req_.wide ? 9 : 3) * 720, 1 << 16);
+    char filters[512];
+    std::snprintf(filters, sizeof filters,
+                  "fps=fps=%d/%d:start_time=0,scale=w=%d:h=%d:flags=bicubic,format=yuv420p,"
+                  "pad=w=720:h=%d:x=%d:y=%d:color=black,setsar=%d/%d",
+                  rate.num, rate.den, w, h, lines, (720 - w) / 2, (lines - h) / 2, outSar.num, outSar.den);
+    return BuildChain(&vchain_, "buffer", args, "buffersink", filters, error);
+}
+
+bool MovieConverter::SetUpAudio(std::string* error) {
+    if (audio_ < 0)
+        return true;
+    AVCodecContext* d = adec_.get();
+    AVChannelLayout layout{};
+    if (d->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC || d->ch_layout.nb_channels == 0)
+        av_channel_layout_default(&layout, std::max(1, d->ch_layout.nb_channels));
+    else
+        av_channel_layout_copy(&layout, &d->ch_layout);
+    char desc[128] = {0};
+    av_channel_layout_describe(&layout, desc, sizeof desc);
+    av_channel_layout_uninit(&layout);
+    int rate = d->sample_rate > 0 ? d->sample_rate : 48000;
+    char args[256];
+    std::snprintf(args, sizeof args, "time_base=1/%d:sample_rate=%d:sample_fmt=%s:channel_layout=%s", rate, rate,
+                  av_get_sample_fmt_name(d->sample_fmt), desc);
+    // async fills gaps with silence and drops overlaps, so sound keeps to its timestamps; first_pts
+    // pads the start when the sound begins after the picture.
+    return BuildChain(&achain_, "abuffer", args, "abuffersink",
+                      "aresample=48000:async=1:first_pts=0,aformat=sample_fmts=fltp:sample_rates=48000:"
+                      "channel_layouts=stereo",
+                      error);
+}
+
+bool MovieConverter::Push(Chain* chain, AVFrame* frame, bool video, std::string* error) {
+    if (chain->ended)
+        return true;
+    int rc = av_buffersrc_add_frame_flags(chain->src, frame, AV_BUFFERSRC_FLAG_KEEP_REF);
+    if (rc < 0) {
+        *error = "cannot filter the movie: " + AvError(rc);
+        return false;
+    }
+    if (!frame)
+        chain->ended = true;
+    return Pull(chain, video, error);
+}
+
+bool MovieConverter::Pull(Chain* chain, bool video, std::string* error) {
+    while (true) {
+        int rc = av_buffersink_get_frame(chain->sink, filtered_.get());
+        if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF)
+            return true;
+        if (rc < 0) {
+            *error = "cannot filter the movie: " + AvError(rc);
+            return false;
+        }
+        bool ok;
+        if (video) {
+            AVRational tb = av_buffersink_get_time_base(chain->sink);
+            filtered_->pts = av_rescale_q(filtered_->pts, tb, av_inv_q(writer_.FrameRate()));
+            ok = writer_.WritePicture(filtered_.get(), error);
+            ++pictures_;
+            // Without sound the silent track keeps pace with the picture, so the muxer interleaves.
+            if (ok && audio_ < 0)
+                ok = writer_.PadSound(writer_.PictureSeconds(), error);
+            Report();
+        } else {
+            ok = writer_.WriteSound(filtered_.get(), error);
+        }
+        av_frame_unref(filtered_.get());
+        if (!ok)
+            return false;
+    }
+}
+
+bool MovieConverter::Decode(AVCodecContext* dec, Chain* chain, const AVPacket* pkt, bool video, std::string* error) {
+    int rc = avcodec_send_packet(dec, pkt);
+    // A damaged packet costs a picture or a bit of sound, not the movie.
+    if (rc < 0 && rc != AVERROR(EAGAIN) && rc != AVERROR_EOF && rc != AVERROR_INVALIDDATA && pkt)
+        return true;
+    AVStream* st = fmt_->streams[video ? video_ : audio_];
+    int64_t offset = av_rescale_q(startUs_, AV_TIME_BASE_Q, st->time_base);
+    while (true) {
+        rc = avcodec_receive_frame(dec, frame_.get());
+        if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF)
+            return true;
+        if (rc < 0)
+            return true;  // decoder trouble on one frame: go on with the next packet
+        int64_t ts = frame_->best_effort_timestamp;
+        if (video) {
+            // Pictures without a time follow the previous one.
+            if (ts == AV_NOPTS_VALUE && nextVideoPts_ != AV_NOPTS_VALUE)
+                ts = nextVideoPts_ + offset;
+            if (ts == AV_NOPTS_VALUE) {
+                av_frame_unref(frame_.get());
+                continue;
+            }
+            frame_->pts = ts - offset;
+            AVRational fr = av_guess_frame_rate(fmt_.get(), st, nullptr);
+            int64_t step = fr.num > 0 ? av_rescale_q(1, av_inv_q(fr), st->time_base) : 1;
+            nextVideoPts_ = frame_->pts + std::max<int64_t>(1, step);
+        } else {
+            frame_->pts = ts == AV_NOPTS_VALUE ? AV_NOPTS_VALUE
+                                               : av_rescale_q(ts - offset, st->time_base, {1, frame_->sample_rate});
+        }
+        bool ok = Push(chain, frame_.get(), video, error);
+        av_frame_unref(frame_.get());
+        if (!ok)
+            return false;
+    }
+}
+
+void MovieConverter::Report() {
+    if (!progress_ || duration_ <= 0)
+        return;
+    double f = std::min(1.0, std::max(0.0, writer_.PictureSeconds() / duration_));
+    int permille = static_cast<int>(f * 1000);
+    if (permille != lastPercentReported_) {
+        lastPercentReported_ = permille;
+        progress_(f);
+    }
+}
+
+ConvertResult MovieConverter::Run(OutputFileOpener opener) {
+    ConvertResult result;
+    std::string error;
+    if (std::string bad = CheckPictureSize(req_.tv, req_.pictureWidth, req_.pictureHeight); !bad.empty()) {
+        result.error = bad;
+        return result;
+    }
+    if (!OpenInput(&error)) {
+        result.error = error;
+        return result;
+    }
+    DvdWriterSettings ws;
+    ws.tv = req_.tv;
+    ws.wide = req_.wide;
+    ws.output = req_.output;
+    ws.partFiles = req_.partFiles;
+    ws.partLimit = req_.partLimit;
+    ws.opener = std::move(opener);
+    bool ok = SetUpVideo(&error) && SetUpAudio(&error) && writer_.Open(ws, &error);
+    PacketPtr pkt(av_packet_alloc());
+    while (ok) {
+        if (stop_ && stop_->load()) {
+            result.stopped = true;
+            break;
+        }
+        int rc = av_read_frame(fmt_.get(), pkt.get());
+        if (rc == AVERROR_EOF || avio_feof(fmt_->pb))
+            break;
+        if (rc < 0) {
+            // A read error in the middle: keep what was converted up to here.
+            break;
+        }
+        if (pkt->stream_index == video_)
+            ok = Decode(vdec_.get(), &vchain_, pkt.get(), true, &error);
+        else if (pkt->stream_index == audio_)
+            ok = Decode(adec_.get(), &achain_, pkt.get(), false, &error);
+        av_packet_unref(pkt.get());
+    }
+    if (ok)
+        ok = Decode(vdec_.get(), &vchain_, nullptr, true, &error) && Push(&vchain_, nullptr, true, &error);
+    if (ok && audio_ >= 0)
+        ok = Decode(adec_.get(), &achain_, nullptr, false, &error) && Push(&achain_, nullptr, false, &error);
+    if (ok && pictures_ == 0) {
+        ok = false;
+        error = "no picture of the movie could be decoded";
+    }
+    if (ok)
+        ok = writer_.Finish(&error);
+    if (!ok) {
+        writer_.Discard();
+        result.error = error;
+        return result;
+    }
+    result.ok = true;
+    result.seconds = writer_.PictureSeconds();
+    result.bytes = writer_.BytesWritten();
+    if (progress_ && !result.stopped)
+        progress_(1.0);
+    return result;
+}
+
+}  // namespace
+
+std::string CheckPictureSize(TvStandard tv, int width, int height) {
+    if (width == 0 && height == 0)
+        return {};
+    int lines = FrameLines(tv);
+    if (width < 1 || height < 1 || width > 720 || height > lines) {
+        char text[128];
+        std::snprintf(text, sizeof text, "a picture of %dx%d does not fit the 720x%d frame", width, height, lines);
+        return text;
+    }
+    return {};
+}
+
+ConvertResult ConvertMovie(const ConvertRequest& request, const ProgressFn& progress, const std::atomic<bool>* stop,
+                           OutputFileOpener opener) {
+    MovieConverter converter(request, progress, stop);
+    return converter.Run(std::move(opener));
+}
+
+ConvertResult WriteSubstitute(TvStandard tv, bool wide, const std::string& output, double seconds) {
+    ConvertResult result;
+    DvdWriter writer;
+    DvdWriterSettings ws;
+    ws.tv = tv;
+    ws.wide = wide;
+    ws.output = output;
+    std::string error;
+    if (!writer.Open(ws, &error)) {
+        writer.Discard();
+        result.error = error;
+        return result;
+    }
+    FramePtr black(av_frame_alloc());
+    black->width = 720;
+    black->height = writer.Lines();
+    black->format = AV_PIX_FMT_YUV420P;
+    bool ok = av_frame_get_buffer(black.get(), 0) >= 0;
+    if (ok) {
+        // Video black: luma 16, chroma 128.
+        for (int y = 0; y < black->height; ++y)
+            std::fill_n(black->data[0] + y * black->linesize[0], 720, uint8_t{16});
+        for (int p = 1; p < 3; ++p)
+            for (int y = 0; y < black->height / 2; ++y)
+                std::fill_n(black->data[p] + y * black->linesize[p], 360, uint8_t{128});
+    } else {
+        error = "out of memory";
+    }
+    int64_t frames = static_cast<int64_t>(std::llround(seconds * av_q2d(writer.FrameRate())));
+    for (int64_t i = 0; ok && i < frames; ++i) {
+        ok = av_frame_make_writable(black.get()) >= 0;
+        black->pts = i;
+        ok = ok && writer.WritePicture(black.get(), &error) && writer.PadSound(writer.PictureSeconds(), &error);
+    }
+    if (ok)
+        ok = writer.Finish(&error);
+    if (!ok) {
+        writer.Discard();
+        result.error = error.empty() ? "out of memory" : error;
+        return result;
+    }
+    result.ok = true;
+    result.seconds = writer.PictureSeconds();
+    result.bytes = writer.BytesWritten();
+    return result;
+}
+
+}  // namespace qx::enc

@@ -1,0 +1,369 @@
+#include "DvdWriter.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+extern "C" {
+#include <libavutil/channel_layout.h>
+#include <libavutil/opt.h>
+#include <libavutil/samplefmt.h>
+}
+
+namespace qx::enc {
+namespace {
+
+constexpr int kMuxRate = 10080000;   // bits per second, the DVD's mux rate
+constexpr int kPreloadUs = 500000;
+constexpr int kMaxDelayUs = 700000;
+constexpr int kAvioBufferSize = 64 * 1024;
+
+// Share of the stream taken by pack and PES headers, padding and nav packs, measured on our own
+// output: the picture gets what is left of the target once sound and this are paid for.
+constexpr double kMuxOverhead = 0.035;
+// How fast the picture stream makes up a shortfall against its share.
+constexpr double kPaceProportionalSeconds = 0.5;
+constexpr double kPaceIntegralSeconds = 2.0;
+
+struct AvioCloser {
+    void operator()(AVIOContext* pb) const {
+        if (pb) {
+            av_freep(&pb->buffer);
+            avio_context_free(&pb);
+        }
+    }
+};
+struct OutputCloser {
+    void operator()(AVFormatContext* oc) const { avformat_free_context(oc); }
+};
+
+int WritePackets(void* opaque, uint8_t* buf, int size);
+
+}  // namespace
+
+int64_t ChooseVideoBitrate() {
+    double total = kTargetBytesPerSecond * 8.0 * (1.0 - kMuxOverhead);
+    return static_cast<int64_t>(total - kAudioBitrate);
+}
+
+struct DvdWriter::Impl {
+    std::unique_ptr<PartFileOutput> out;
+    std::unique_ptr<AVIOContext, AvioCloser> pb;
+    std::unique_ptr<AVFormatContext, OutputCloser> oc;
+    CodecPtr venc, aenc;
+    AVStream* vst = nullptr;
+    AVStream* ast = nullptr;
+    FifoPtr fifo;
+    FramePtr audioFrame;
+    PacketPtr pkt;
+    int64_t audioPts = 0;       // samples handed to the sound encoder
+    int64_t pictures = 0;       // pictures handed to the picture encoder (end of the last one)
+    int64_t videoBytes = 0;     // picture stream bytes out of the encoder
+    int64_t audioBytes = 0;
+    int64_t videoPacketEnd = 0; // end of the last picture out of the encoder, in frames
+    double paceIntegral = 0;    // bits per second of padding this movie has needed so far
+    std::string ioError;
+    bool headerWritten = false;
+};
+
+namespace {
+int WritePackets(void* opaque, uint8_t* buf, int size) {
+    auto* impl = static_cast<DvdWriter::Impl*>(opaque);
+    if (!impl->ioError.empty())
+        return AVERROR(EIO);
+    if (!impl->out->Write(buf, static_cast<size_t>(size), &impl->ioError))
+        return AVERROR(EIO);
+    return size;
+}
+}  // namespace
+
+DvdWriter::DvdWriter() : impl_(std::make_unique<Impl>()) {}
+DvdWriter::~DvdWriter() = default;
+
+AVRational DvdFrameRate(TvStandard tv) { return tv == TvStandard::Pal ? AVRational{25, 1} : AVRational{30000, 1001}; }
+
+AVRational DvdWriter::FrameRate() const { return DvdFrameRate(settings_.tv); }
+
+double DvdWriter::PictureSeconds() const { return impl_->pictures / av_q2d(FrameRate()); }
+
+uint64_t DvdWriter::BytesWritten() const { return impl_->out ? impl_->out->TotalBytes() : 0; }
+
+bool DvdWriter::Open(const DvdWriterSettings& settings, std::string* error) {
+    settings_ = settings;
+    Impl& m = *impl_;
+    m.pkt.reset(av_packet_alloc());
+    m.audioFrame.reset(av_frame_alloc());
+
+    // Picture encoder.
+    const AVCodec* vcodec = avcodec_find_encoder(AV_CODEC_ID_MPEG2VIDEO);
+    const AVCodec* acodec = avcodec_find_encoder(AV_CODEC_ID_AC3);
+    if (!vcodec || !acodec) {
+        *error = "FFmpeg lacks the MPEG-2 or AC-3 encoder";
+        return false;
+    }
+    const int lines = Lines();
+    m.venc.reset(avcodec_alloc_context3(vcodec));
+    AVCodecContext* v = m.venc.get();
+    v->width = 720;
+    v->height = lines;
+    v->pix_fmt = AV_PIX_FMT_YUV420P;
+    v->framerate = FrameRate();
+    v->time_base = av_inv_q(v->framerate);
+    // Sample aspect that makes the 720-wide frame show at 4:3 or 16:9.
+    AVRational dar = settings.wide ? AVRational{16, 9} : AVRational{4, 3};
+    av_reduce(&v->sample_aspect_ratio.num, &v->sample_aspect_ratio.den, static_cast<int64_t>(dar.num) * lines,
+              static_cast<int64_t>(dar.den) * 720, 1 << 16);
+    v->gop_size = MaxGop(settings.tv);
+    v->max_b_frames = 2;
+    v->flags |= AV_CODEC_FLAG_CLOSED_GOP;
+    // Closed GOPs rule out scene-change I pictures in FFmpeg's encoder; every GOP still starts a VOBU.
+    av_opt_set_int(v->priv_data, "sc_threshold", 1000000000, 0);
+    // The non-linear quantiser scale reaches coarser steps, so grainy movies still fit their share.
+    av_opt_set_int(v->priv_data, "non_linear_quant", 1, 0);
+    v->qmax = 28;  // the highest scale FFmpeg takes with the non-linear quantiser
+    av_opt_set_int(v->priv_data, "intra_vlc", 1, 0);
+    v->bit_rate = ChooseVideoBitrate();
+    v->rc_max_rate = kPeakVideoBitrate;
+    v->rc_min_rate = 0;  // steered per picture by KeepPace()
+    v->rc_buffer_size = kVbvBufferBits;
+    v->rc_initial_buffer_occupancy = kVbvBufferBits * 3 / 4;
+    v->thread_count = 0;
+    if (settings.tv == TvStandard::Pal) {
+        v->color_primaries = AVCOL_PRI_BT470BG;
+        v->color_trc = AVCOL_TRC_GAMMA28;
+        v->colorspace = AVCOL_SPC_BT470BG;
+    } else {
+        v->color_primaries = AVCOL_PRI_SMPTE170M;
+        v->color_trc = AVCOL_TRC_SMPTE170M;
+        v->colorspace = AVCOL_SPC_SMPTE170M;
+    }
+    int rc = avcodec_open2(v, vcodec, nullptr);
+    if (rc < 0) {
+        *error = "cannot open the MPEG-2 encoder: " + AvError(rc);
+        return false;
+    }
+
+    // Sound encoder.
+    m.aenc.reset(avcodec_alloc_context3(acodec));
+    AVCodecContext* a = m.aenc.get();
+    a->sample_rate = 48000;
+    a->sample_fmt = AV_SAMPLE_FMT_FLTP;
+    AVChannelLayout stereo = AV_CHANNEL_LAYOUT_STEREO;
+    av_channel_layout_copy(&a->ch_layout, &stereo);
+    a->bit_rate = kAudioBitrate;
+    a->time_base = AVRational{1, 48000};
+    rc = avcodec_open2(a, acodec, nullptr);
+    if (rc < 0) {
+        *error = "cannot open the AC-3 encoder: " + AvError(rc);
+        return false;
+    }
+    m.fifo.reset(av_audio_fifo_alloc(AV_SAMPLE_FMT_FLTP, 2, kAudioFrameSamples * 4));
+
+    // Program stream muxer with nav packs, writing through our part-file output.
+    AVFormatContext* raw = nullptr;
+    rc = avformat_alloc_output_context2(&raw, nullptr, "dvd", nullptr);
+    if (rc < 0 || !raw) {
+        *error = "FFmpeg lacks the DVD program stream muxer";
+        return false;
+    }
+    m.oc.reset(raw);
+    AVFormatContext* oc = m.oc.get();
+    oc->packet_size = 2048;
+    oc->max_delay = kMaxDelayUs;
+    av_opt_set_int(oc->priv_data, "muxrate", kMuxRate, 0);
+    av_opt_set_int(oc->priv_data, "preload", kPreloadUs, 0);
+    m.vst = avformat_new_stream(oc, nullptr);
+    m.ast = avformat_new_stream(oc, nullptr);
+    if (!m.vst || !m.ast) {
+        *error = "out of memory";
+        return false;
+    }
+    avcodec_parameters_from_context(m.vst->codecpar, v);
+    m.vst->time_base = v->time_base;
+    m.vst->sample_aspect_ratio = v->sample_aspect_ratio;
+    m.vst->avg_frame_rate = v->framerate;
+    avcodec_parameters_from_context(m.ast->codecpar, a);
+    m.ast->time_base = a->time_base;
+
+    m.out = std::make_unique<PartFileOutput>(settings.output, settings.partFiles, settings.partLimit,
+                                             settings.opener);
+    if (!m.out->Open(error))
+        return false;
+    auto* buffer = static_cast<uint8_t*>(av_malloc(kAvioBufferSize));
+    m.pb.reset(avio_alloc_context(buffer, kAvioBufferSize, 1, &m, nullptr, WritePackets, nullptr));
+    if (!m.pb) {
+        av_free(buffer);
+        *error = "out of memory";
+        return false;
+    }
+    m.pb->seekable = 0;
+    oc->pb = m.pb.get();
+    oc->flags |= AVFMT_FLAG_CUSTOM_IO;
+    rc = avformat_write_header(oc, nullptr);
+    if (rc < 0) {
+        *error = m.ioError.empty() ? "cannot start the program stream: " + AvError(rc) : m.ioError;
+        return false;
+    }
+    m.headerWritten = true;
+    return true;
+}
+
+bool DvdWriter::EncodeAndMux(AVCodecContext* enc, AVStream* st, const AVFrame* frame, std::string* error) {
+    Impl& m = *impl_;
+    int rc = avcodec_send_frame(enc, frame);
+    if (rc < 0 && !(frame == nullptr && rc == AVERROR_EOF)) {
+        *error = std::string("the ") + enc->codec->name + " encoder failed: " + AvError(rc);
+        return false;
+    }
+    while (true) {
+        rc = avcodec_receive_packet(enc, m.pkt.get());
+        if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF)
+            return true;
+        if (rc < 0) {
+            *error = std::string("the ") + enc->codec->name + " encoder failed: " + AvError(rc);
+            return false;
+        }
+        if (st == m.vst) {
+            m.videoBytes += m.pkt->size;
+            m.videoPacketEnd = std::max(m.videoPacketEnd, m.pkt->pts + std::max<int64_t>(1, m.pkt->duration));
+        } else {
+            m.audioBytes += m.pkt->size;
+        }
+        av_packet_rescale_ts(m.pkt.get(), enc->time_base, st->time_base);
+        m.pkt->stream_index = st->index;
+        rc = av_interleaved_write_frame(m.oc.get(), m.pkt.get());
+        if (rc < 0) {
+            *error = !m.ioError.empty() ? m.ioError : "cannot write the program stream: " + AvError(rc);
+            return false;
+        }
+    }
+}
+
+bool DvdWriter::WritePicture(AVFrame* picture, std::string* error) {
+    Impl& m = *impl_;
+    if (picture->width != 720 || picture->height != Lines() || picture->format != AV_PIX_FMT_YUV420P) {
+        *error = "internal error: picture is not a full DVD frame";
+        return false;
+    }
+    picture->pict_type = AV_PICTURE_TYPE_NONE;
+    picture->sample_aspect_ratio = m.venc->sample_aspect_ratio;
+    if (!EncodeAndMux(m.venc.get(), m.vst, picture, error))
+        return false;
+    m.pictures = std::max(m.pictures, picture->pts + 1);
+    KeepPace();
+    return true;
+}
+
+// FFmpeg's rate control spends less than asked on simple pictures (it cannot go below its finest
+// quantiser), and the disc budget counts every movie at the same rate. So the encoder's minimum
+// rate is steered: when the picture stream falls behind its share, the floor rises above the
+// average and the encoder pads pictures up to it; when it is ahead, the floor drops to 0.
+void DvdWriter::KeepPace() {
+    Impl& m = *impl_;
+    if (std::getenv("QX_ENCODER_NO_PACE"))
+        return;
+    const double fps = av_q2d(FrameRate());
+    // Measured at the encoder's output: pictures still inside it (B-picture delay) are not yet paid for.
+    const double seconds = m.videoPacketEnd / fps;
+    const double deficitBits = static_cast<double>(m.venc->bit_rate) * seconds - 8.0 * static_cast<double>(m.videoBytes);
+    // A proportional part for quick corrections and an integral part that learns how much padding
+    // this movie needs (none for a movie that fills its share by itself).
+    m.paceIntegral = std::clamp(m.paceIntegral + deficitBits / fps / kPaceIntegralSeconds, 0.0, kPeakVideoBitrate * 0.8);
+    double floor = std::clamp(deficitBits / kPaceProportionalSeconds + m.paceIntegral, 0.0, kPeakVideoBitrate * 0.8);
+    m.venc->rc_min_rate = static_cast<int64_t>(floor);
+}
+
+bool DvdWriter::WriteSound(const AVFrame* samples, std::string* error) {
+    Impl& m = *impl_;
+    if (samples->format != AV_SAMPLE_FMT_FLTP || samples->ch_layout.nb_channels != 2 || samples->sample_rate != 48000) {
+        *error = "internal error: sound is not 48 kHz stereo";
+        return false;
+    }
+    if (av_audio_fifo_write(m.fifo.get(), reinterpret_cast<void**>(const_cast<uint8_t**>(samples->extended_data)),
+                            samples->nb_samples) < samples->nb_samples) {
+        *error = "out of memory";
+        return false;
+    }
+    return DrainSound(error);
+}
+
+bool DvdWriter::DrainSound(std::string* error) {
+    Impl& m = *impl_;
+    while (av_audio_fifo_size(m.fifo.get()) >= kAudioFrameSamples) {
+        AVFrame* f = m.audioFrame.get();
+        av_frame_unref(f);
+        f->nb_samples = kAudioFrameSamples;
+        f->format = AV_SAMPLE_FMT_FLTP;
+        f->sample_rate = 48000;
+        av_channel_layout_copy(&f->ch_layout, &m.aenc->ch_layout);
+        if (av_frame_get_buffer(f, 0) < 0) {
+            *error = "out of memory";
+            return false;
+        }
+        av_audio_fifo_read(m.fifo.get(), reinterpret_cast<void**>(f->extended_data), kAudioFrameSamples);
+        f->pts = m.audioPts;
+        m.audioPts += kAudioFrameSamples;
+        if (!EncodeAndMux(m.aenc.get(), m.ast, f, error))
+            return false;
+    }
+    return true;
+}
+
+bool DvdWriter::PadSound(double seconds, std::string* error) {
+    Impl& m = *impl_;
+    int64_t want = static_cast<int64_t>(std::ceil(seconds * 48000.0));
+    int64_t have = m.audioPts + av_audio_fifo_size(m.fifo.get());
+    if (want <= have)
+        return true;
+    int64_t missing = want - have;
+    std::vector<float> zeros(static_cast<size_t>(std::min<int64_t>(missing, 48000)), 0.0f);
+    while (missing > 0) {
+        int n = static_cast<int>(std::min<int64_t>(missing, static_cast<int64_t>(zeros.size())));
+        void* planes[2] = {zeros.data(), zeros.data()};
+        if (av_audio_fifo_write(m.fifo.get(), planes, n) < n) {
+            *error = "out of memory";
+            return false;
+        }
+        missing -= n;
+        if (!DrainSound(error))
+            return false;
+    }
+    return true;
+}
+
+bool DvdWriter::Finish(std::string* error) {
+    Impl& m = *impl_;
+    if (!EncodeAndMux(m.venc.get(), m.vst, nullptr, error))
+        return false;
+    if (!PadSound(PictureSeconds(), error))
+        return false;
+    // The encoder takes whole AC-3 frames only: round the tail up with silence.
+    int rest = av_audio_fifo_size(m.fifo.get());
+    if (rest > 0 && !PadSound((m.audioPts + kAudioFrameSamples) / 48000.0, error))
+        return false;
+    if (!EncodeAndMux(m.aenc.get(), m.ast, nullptr, error))
+        return false;
+    int rc = av_write_trailer(m.oc.get());
+    if (rc < 0) {
+        *error = !m.ioError.empty() ? m.ioError : "cannot end the program stream: " + AvError(rc);
+        return false;
+    }
+    avio_flush(m.pb.get());
+    if (!m.ioError.empty()) {
+        *error = m.ioError;
+        return false;
+    }
+    if (std::getenv("QX_ENCODER_DEBUG_RATE"))
+        std::fprintf(stderr, "rate: video %lld audio %lld file %llu seconds %.3f\n", (long long)m.videoBytes,
+                     (long long)m.audioBytes, (unsigned long long)m.out->TotalBytes(), PictureSeconds());
+    return m.out->Close(error);
+}
+
+void DvdWriter::Discard() {
+    if (impl_->out)
+        impl_->out->Discard();
+}
+
+}  // namespace qx::enc

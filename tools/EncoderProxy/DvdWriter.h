@@ -1,0 +1,76 @@
+// Encodes pictures and sound into an MPEG-2 program stream with DVD navigation packs:
+// 720 x 576 at 25 frames (PAL) or 720 x 480 at 29.97 frames (NTSC), closed GOPs, AC-3 48 kHz
+// stereo, 2048-byte packs with a nav pack (PCI at byte 38, DSI at byte 1024) at each VOBU.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "EncoderTypes.h"
+#include "FfmpegUtil.h"
+#include "PartFileOutput.h"
+
+namespace qx::enc {
+
+// Every converted stream aims at 399 KB (of 1024 bytes) per second of movie, the rate the disc
+// budget counts with.
+constexpr double kTargetBytesPerSecond = 399.0 * 1024.0;
+constexpr int64_t kAudioBitrate = 192000;
+constexpr int64_t kPeakVideoBitrate = 9800000;
+constexpr int kVbvBufferBits = 1835008;
+constexpr int kAudioFrameSamples = 1536;
+
+// The average picture rate that makes the whole stream (sound, packs, nav packs) come out at
+// kTargetBytesPerSecond.
+int64_t ChooseVideoBitrate();
+
+// 25 (PAL) or 30000/1001 (NTSC) pictures per second.
+AVRational DvdFrameRate(TvStandard tv);
+
+struct DvdWriterSettings {
+    TvStandard tv = TvStandard::Pal;
+    bool wide = false;
+    std::string output;
+    bool partFiles = false;
+    uint64_t partLimit = kDefaultPartLimit;
+    OutputFileOpener opener = OpenPosixOutputFile;
+};
+
+class DvdWriter {
+public:
+    DvdWriter();
+    ~DvdWriter();
+    DvdWriter(const DvdWriter&) = delete;
+    DvdWriter& operator=(const DvdWriter&) = delete;
+
+    bool Open(const DvdWriterSettings& settings, std::string* error);
+    // A full 720 x lines yuv420p picture; its pts counts frames from 0.
+    bool WritePicture(AVFrame* picture, std::string* error);
+    // fltp stereo 48 kHz samples, following on from the previous ones without gaps.
+    bool WriteSound(const AVFrame* samples, std::string* error);
+    // Adds silence until the sound reaches `seconds` (used when the movie has no sound, or its
+    // sound ends before its picture).
+    bool PadSound(double seconds, std::string* error);
+    // Flushes the encoders, evens the sound out to the picture, writes the end of the stream.
+    bool Finish(std::string* error);
+    // Deletes what was written, after a failure.
+    void Discard();
+
+    AVRational FrameRate() const;
+    int Lines() const { return FrameLines(settings_.tv); }
+    double PictureSeconds() const;
+    uint64_t BytesWritten() const;
+
+    struct Impl;  // FFmpeg state; public so that the output callback can reach it
+
+private:
+    bool DrainSound(std::string* error);
+    void KeepPace();
+    bool EncodeAndMux(AVCodecContext* enc, AVStream* st, const AVFrame* frame, std::string* error);
+
+    DvdWriterSettings settings_;
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace qx::enc

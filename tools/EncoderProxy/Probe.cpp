@@ -1,0 +1,256 @@
+#include "Probe.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <sstream>
+
+#include "FfmpegUtil.h"
+
+namespace qx::enc {
+namespace {
+
+// Bounds of the first-picture search: a file that yields no picture within these is not a movie.
+constexpr int kMaxProbePackets = 4000;
+
+bool IsAttachedPicture(const AVStream* st) { return (st->disposition & AV_DISPOSITION_ATTACHED_PIC) != 0; }
+
+int FindVideoStream(AVFormatContext* fmt) {
+    int best = av_find_best_stream(fmt, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+    if (best >= 0 && !IsAttachedPicture(fmt->streams[best]))
+        return best;
+    for (unsigned i = 0; i < fmt->nb_streams; ++i)
+        if (fmt->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO && !IsAttachedPicture(fmt->streams[i]))
+            return static_cast<int>(i);
+    return -1;
+}
+
+// Decodes until the first picture of stream `index`; false when there is none.
+bool DecodeFirstPicture(AVFormatContext* fmt, int index, AVCodecContext* dec, int* width, int* height,
+                        AVRational* sar, std::string* error) {
+    PacketPtr pkt(av_packet_alloc());
+    FramePtr frame(av_frame_alloc());
+    bool draining = false;
+    for (int n = 0; n < kMaxProbePackets;) {
+        int rc = 0;
+        if (!draining) {
+            rc = av_read_frame(fmt, pkt.get());
+            if (rc < 0) {
+                draining = true;
+                avcodec_send_packet(dec, nullptr);
+            } else {
+                bool ours = pkt->stream_index == index;
+                if (ours) {
+                    ++n;
+                    rc = avcodec_send_packet(dec, pkt.get());
+                    if (rc < 0 && rc != AVERROR(EAGAIN) && rc != AVERROR_INVALIDDATA) {
+                        av_packet_unref(pkt.get());
+                        *error = "the picture cannot be decoded: " + AvError(rc);
+                        return false;
+                    }
+                }
+                av_packet_unref(pkt.get());
+                if (!ours)
+                    continue;
+            }
+        }
+        rc = avcodec_receive_frame(dec, frame.get());
+        if (rc == 0) {
+            *width = frame->width;
+            *height = frame->height;
+            *sar = frame->sample_aspect_ratio;
+            return true;
+        }
+        if (rc == AVERROR_EOF || (draining && rc == AVERROR(EAGAIN))) {
+            *error = "no picture could be decoded";
+            return false;
+        }
+        if (rc < 0 && rc != AVERROR(EAGAIN)) {
+            *error = "the picture cannot be decoded: " + AvError(rc);
+            return false;
+        }
+    }
+    *error = "no picture could be decoded";
+    return false;
+}
+
+// Length from the container, else from the stream, else from the last packet.
+double FindDuration(AVFormatContext* fmt, int video) {
+    if (fmt->duration != AV_NOPTS_VALUE && fmt->duration > 0)
+        return fmt->duration / static_cast<double>(AV_TIME_BASE);
+    const AVStream* st = fmt->streams[video];
+    if (st->duration != AV_NOPTS_VALUE && st->duration > 0)
+        return st->duration * av_q2d(st->time_base);
+    return 0;
+}
+
+double ScanDuration(AVFormatContext* fmt, double start) {
+    if (av_seek_frame(fmt, -1, 0, AVSEEK_FLAG_BACKWARD) < 0)
+        return 0;
+    PacketPtr pkt(av_packet_alloc());
+    double end = 0;
+    while (av_read_frame(fmt, pkt.get()) >= 0) {
+        const AVStream* st = fmt->streams[pkt->stream_index];
+        int64_t ts = pkt->pts != AV_NOPTS_VALUE ? pkt->pts : pkt->dts;
+        if (ts != AV_NOPTS_VALUE)
+            end = std::max(end, (ts + pkt->duration) * av_q2d(st->time_base));
+        av_packet_unref(pkt.get());
+    }
+    return std::max(0.0, end - start);
+}
+
+}  // namespace
+
+ProbeAnswer ProbeMovie(const std::string& path) {
+    ProbeAnswer a;
+    a.path = path;
+    struct stat sb {};
+    if (stat(path.c_str(), &sb) != 0) {
+        a.reason = "cannot read " + path + ": " + std::strerror(errno);
+        return a;
+    }
+    if (!S_ISREG(sb.st_mode)) {
+        a.reason = path + " is not a file";
+        return a;
+    }
+    a.sizeKb = static_cast<float>(static_cast<double>(sb.st_size) / 1024.0);
+    if (sb.st_size == 0) {
+        a.reason = path + " is empty";
+        return a;
+    }
+    std::string error;
+    InputPtr fmt = OpenMovie(path, &error);
+    if (!fmt) {
+        a.reason = error;
+        return a;
+    }
+    int video = FindVideoStream(fmt.get());
+    if (video < 0) {
+        a.reason = "the file has no picture";
+        return a;
+    }
+    int audio = av_find_best_stream(fmt.get(), AVMEDIA_TYPE_AUDIO, -1, video, nullptr, 0);
+    if (audio >= 0) {
+        CodecPtr adec = OpenDecoder(fmt.get(), audio, &error);
+        if (!adec) {
+            a.reason = "the sound cannot be decoded: " + error;
+            return a;
+        }
+    } else {
+        audio = -1;
+    }
+    CodecPtr vdec = OpenDecoder(fmt.get(), video, &error);
+    if (!vdec) {
+        a.reason = "the picture cannot be decoded: " + error;
+        return a;
+    }
+    AVStream* st = fmt->streams[video];
+    AVRational sar{0, 1};
+    if (!DecodeFirstPicture(fmt.get(), video, vdec.get(), &a.width, &a.height, &sar, &error)) {
+        a.reason = error;
+        return a;
+    }
+    double start = fmt->start_time != AV_NOPTS_VALUE ? fmt->start_time / static_cast<double>(AV_TIME_BASE) : 0.0;
+    a.duration = FindDuration(fmt.get(), video);
+    if (a.duration <= 0)
+        a.duration = ScanDuration(fmt.get(), start);
+    a.startTime = static_cast<float>(start);
+    AVRational rate = av_guess_frame_rate(fmt.get(), st, nullptr);
+    a.frameRate = rate.num > 0 && rate.den > 0 ? static_cast<float>(av_q2d(rate)) : 0.0f;
+    if (sar.num <= 0 || sar.den <= 0)
+        sar = av_guess_sample_aspect_ratio(fmt.get(), st, nullptr);
+    double sarValue = sar.num > 0 && sar.den > 0 ? av_q2d(sar) : 1.0;
+    a.aspect = a.height > 0 ? static_cast<float>(a.width * sarValue / a.height) : 0.0f;
+    a.probeA = PackProbeA(video, audio);
+    a.probeB = static_cast<float>(a.duration);
+    if (a.width < 1 || a.height < 1) {
+        a.reason = "the picture has no size";
+        return a;
+    }
+    a.supported = true;
+    return a;
+}
+
+std::string FormatProbeLines(const ProbeAnswer& a) {
+    std::ostringstream out;
+    char buf[64];
+    auto num = [&](const char* fmt, double v) {
+        std::snprintf(buf, sizeof buf, fmt, v);
+        return std::string(buf);
+    };
+    out << "supported=" << (a.supported ? 1 : 0) << "\n";
+    out << "path=" << a.path << "\n";
+    out << "size_kb=" << num("%.9g", a.sizeKb) << "\n";
+    out << "duration=" << num("%.17g", a.duration) << "\n";
+    out << "start_time=" << num("%.9g", a.startTime) << "\n";
+    out << "frame_rate=" << num("%.9g", a.frameRate) << "\n";
+    out << "width=" << a.width << "\n";
+    out << "height=" << a.height << "\n";
+    out << "aspect=" << num("%.9g", a.aspect) << "\n";
+    out << "probe_a=" << a.probeA << "\n";
+    out << "probe_b=" << num("%.9g", a.probeB) << "\n";
+    if (!a.reason.empty())
+        out << "reason=" << a.reason << "\n";
+    return out.str();
+}
+
+bool ParseProbeLines(const std::string& text, ProbeAnswer* answer) {
+    ProbeAnswer a;
+    bool sawSupported = false;
+    std::istringstream in(text);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.empty())
+            continue;
+        size_t eq = line.find('=');
+        if (eq == std::string::npos)
+            return false;
+        std::string key = line.substr(0, eq), value = line.substr(eq + 1);
+        const char* v = value.c_str();
+        char* end = nullptr;
+        errno = 0;
+        if (key == "path") {
+            a.path = value;
+            continue;
+        }
+        if (key == "reason") {
+            a.reason = value;
+            continue;
+        }
+        double d = std::strtod(v, &end);
+        if (end == v || *end != '\0' || errno == ERANGE)
+            return false;
+        if (key == "supported") {
+            a.supported = d != 0;
+            sawSupported = true;
+        } else if (key == "size_kb") {
+            a.sizeKb = static_cast<float>(d);
+        } else if (key == "duration") {
+            a.duration = d;
+        } else if (key == "start_time") {
+            a.startTime = static_cast<float>(d);
+        } else if (key == "frame_rate") {
+            a.frameRate = static_cast<float>(d);
+        } else if (key == "width") {
+            a.width = static_cast<int>(d);
+        } else if (key == "height") {
+            a.height = static_cast<int>(d);
+        } else if (key == "aspect") {
+            a.aspect = static_cast<float>(d);
+        } else if (key == "probe_a") {
+            a.probeA = static_cast<int32_t>(std::strtoll(v, nullptr, 10));
+        } else if (key == "probe_b") {
+            a.probeB = static_cast<float>(d);
+        }
+    }
+    if (!sawSupported)
+        return false;
+    *answer = a;
+    return true;
+}
+
+}  // namespace qx::enc

@@ -64,7 +64,9 @@ void sequenceHeader(AuthorVideoAttributes& v, uint8_t* p) {
             setAspect(v, ASPECT_16_9);
         else
             AuthorLog(AUTHOR_LOG_WARN, "WARN: unknown mpeg2 aspect ratio %d\n", aspect);
-        int code = v.aspect == ASPECT_4_3 ? 2 : 3;
+        // An aspect still unknown will become 4:3 when the group is completed; writing 16:9 into the
+        // stream then would contradict the information file.
+        int code = v.aspect == ASPECT_16_9 ? 3 : 2;
         p[7] = static_cast<uint8_t>((code << 4) | (p[7] & 0x0F));
     }
 }

@@ -182,6 +182,7 @@ void AuthorScanner::scanSource(AuthorSource& source) {
     }
     ::close(fd);
     fd = -1;
+    sequenceEndInCarry(source);
     closeVobu(source);
     if (source.vobus.empty())
         AuthorFatal("ERR:  No navigation packs found in %s; a source must be a DVD program stream\n",
@@ -379,6 +380,13 @@ void AuthorScanner::computeTimes(AuthorSource& source) {
             AuthorFatal("ERR:  Cannot infer pts for VOBU if there is no audio or video and it is the\n"
                         "ERR:  first VOBU.\n");
         VobuInfo& previous = vobus[i - 1];
+        // A VOBU never starts before the previous one has shown its video (or at least one frame): the
+        // SCR fallback in particular lies well before the video of the previous VOBU.
+        long long earliest = previous.vobuStart + frame;
+        if (timedByVideo(previous) && previous.videoEnd > earliest)
+            earliest = previous.videoEnd;
+        if (start < earliest)
+            start = earliest;
         start = previous.vobuStart + ceilDiv(start - previous.vobuStart, frame) * frame;
         v.vobuStart = start;
         previous.vobuEnd = start;

@@ -157,3 +157,19 @@ void AuthorScanner::startCode(VobuInfo& vobu, uint8_t* p, int sector) {
         break;
     }
 }
+
+// The last 7 bytes of a source's last video packet are never searched with a following packet; a
+// sequence end code there (where an encoder puts it) still marks the VOBU holding that packet.
+void AuthorScanner::sequenceEndInCarry(AuthorSource& source) {
+    bool found = false;
+    for (int i = 0; i + 4 <= 7 && !found; ++i)
+        found = startCodePrefix(carry_ + i) && carry_[i + 3] == 0xB7;
+    if (!found)
+        return;
+    for (auto it = source.vobus.rbegin(); it != source.vobus.rend(); ++it) {
+        if (it->firstSector <= lastVideoSector_) {
+            it->hasSequenceEnd = true;
+            return;
+        }
+    }
+}

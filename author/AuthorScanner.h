@@ -48,6 +48,7 @@ private:
     void searchPass(VobuInfo& vobu, uint8_t* payload, int length);
     void startCode(VobuInfo& vobu, uint8_t* p, int sector);
     void recordRefEnd(VobuInfo& vobu, int sector);
+    void sequenceEndInCarry(AuthorSource& source);
 
     // Audio and subpictures (AuthorScanAudio.cpp).
     void audioPacket(AuthorSource& source, uint8_t* s);

@@ -134,9 +134,9 @@ bool CLogChannel::SendLogRecord(int level, const std::string& text) {
 void CLogChannel::EndLogApp() {
   if (!m_process) return;
   SendLogRecord(LOG_LEVEL_END, kLogAppEndText);
-  WaitForEvent(m_endEvent, m_options.endWaitMs);
+  const Wait ended = WaitForEvent(m_endEvent, m_options.endWaitMs);
   // It ends itself after the end event; one that does not is not left behind.
-  if (!m_process->WaitForExit(2000)) m_process->Terminate(1000);
+  if (ended != Wait::Signalled || !m_process->WaitForExit(2000)) m_process->Terminate(1000);
   std::lock_guard<std::mutex> lock(m_mutex);
   m_process.reset();
   m_logWindow = {};

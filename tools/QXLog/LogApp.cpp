@@ -58,7 +58,7 @@ LogWindow::LogWindow(const Options& options, QWidget* parent) : QWidget(parent),
   m_pList->setUniformRowHeights(true);
   m_pList->setSelectionMode(QAbstractItemView::ExtendedSelection);
   m_pList->header()->setStretchLastSection(true);
-  m_pList->setColumnWidth(0, 170);
+  m_pList->setColumnWidth(0, 110);
   m_pList->setColumnWidth(1, 50);
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(4, 4, 4, 4);
@@ -111,8 +111,10 @@ int64_t LogWindow::HandleCopyData(const qx::CopyDataMessage& message) {
 }
 
 void LogWindow::AddLine(int32_t level, const std::string& text) {
-  const QString time = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz"));
-  if (m_file.isOpen() && !m_file.Append(FileLine(time.toStdString(), level, text)))
+  const QDateTime now = QDateTime::currentDateTime();
+  const QString stamp = now.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz"));
+  const QString time = now.toString(QStringLiteral("hh:mm:ss.zzz"));
+  if (m_file.isOpen() && !m_file.Append(FileLine(stamp.toStdString(), level, text)))
     std::fprintf(stderr, "QXLog: %s\n", m_file.lastError().c_str());
 
   auto* item = new QTreeWidgetItem(

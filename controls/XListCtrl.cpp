@@ -28,6 +28,8 @@ int CXListCtrl::InsertColumn(int col, const std::string& heading, int width) {
   for (int i = 0; i < n; ++i) widths.push_back(columnWidth(i));
   labels.insert(col, QString::fromStdString(heading));
   widths.insert(widths.begin() + col, width);
+  // The new column exists before any cell moves into it.
+  setColumnCount(n + 1);
   // Existing cells shift right with their column.
   for (int r = 0; r < topLevelItemCount(); ++r) {
     QTreeWidgetItem* item = topLevelItem(r);
@@ -38,7 +40,6 @@ int CXListCtrl::InsertColumn(int col, const std::string& heading, int width) {
     item->setText(col, QString());
     item->setToolTip(col, QString());
   }
-  setColumnCount(n + 1);
   setHeaderLabels(labels);
   for (int i = 0; i <= n; ++i) setColumnWidth(i, widths[static_cast<size_t>(i)]);
   return col;

@@ -16,19 +16,8 @@ public:
     void SendStop() override {}
     ConvertWait WaitConvert(int) override { return ConvertWait::Crashed; }
 };
-class NoAuthoring : public AuthoringLink {
-public:
-    bool Author(const std::string&, const std::vector<AuthorTitle>&, bool, const std::function<void(int, int)>&,
-                std::string* error) override {
-        *error = "authoring engine not built";
-        return false;
-    }
-};
 }  // namespace
 
 std::unique_ptr<EncoderLink> CreateEncoderLink(const std::string&) {
     return std::make_unique<NoEncoder>();
-}
-std::unique_ptr<AuthoringLink> CreateAuthoringLink() {
-    return std::make_unique<NoAuthoring>();
 }

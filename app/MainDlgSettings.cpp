@@ -3,6 +3,7 @@
 #include "MainDlg.h"
 
 #include "AuthorLog.h"
+#include "Folders.h"
 #include "Settings.h"
 
 #include <QCheckBox>
@@ -32,7 +33,8 @@ void CQuilvoVidrevoDlg::ReadSettings() {
 
     m_strTempFolder = s.tempFolder;
     m_editTempFolder->setText(QString::fromStdString(s.tempFolder));
-    g_strWorkFolder = s.tempFolder;
+    // The working folder always carries its trailing '/': converted-stream names are built on it.
+    g_strWorkFolder = qx::WithTrailingSlash(s.tempFolder);
 
     m_nTVMode = s.tvMode == kTvModePal ? 1 : 2;
     m_radioPal->setChecked(m_nTVMode == 1);

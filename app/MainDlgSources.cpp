@@ -3,6 +3,7 @@
 #include "MainDlg.h"
 
 #include "AuthorLog.h"
+#include "Folders.h"
 #include "InfoDialogs.h"
 #include "LoadingDlg.h"
 #include "PromptService.h"
@@ -156,7 +157,8 @@ std::string CQuilvoVidrevoDlg::AppendSource(CSourceInfo info) {
         }
         return ConvertedNameOnDisk(candidate);
     };
-    info.strVobFile = ChooseConvertedName(g_strWorkFolder, ConvertedBaseName(info.strPath), taken);
+    info.strVobFile =
+        ChooseConvertedName(qx::WithTrailingSlash(g_strWorkFolder), ConvertedBaseName(info.strPath), taken);
     if (info.strVobFile.empty()) {
         return std::string();
     }

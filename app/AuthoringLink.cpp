@@ -1,0 +1,39 @@
+// The authoring engine behind the main window: one title set, one title per movie, a chapter every
+// 300 seconds, each title chained to the next, no menus.
+#include "AppParts.h"
+
+#include "AplAuthor.h"
+
+namespace {
+
+constexpr int kChapterSeconds = 300;
+
+class EngineAuthoring : public AuthoringLink {
+public:
+    bool Author(const std::string& outFolder, const std::vector<AuthorTitle>& titles, bool splitOutput,
+                const std::function<void(int, int)>& progress, std::string* error) override {
+        AplAuthor author;
+        bool ok = author.SetOutputFolder(outFolder) && author.BeginTitleSet();
+        author.SetPartFiles(splitOutput);
+        for (size_t i = 0; ok && i < titles.size(); ++i) {
+            const bool last = i + 1 == titles.size();
+            ok = author.AddTitle(titles[i].vobFile, kChapterSeconds, titles[i].durationSeconds,
+                                 last ? AUTHOR_POST_NONE : AUTHOR_POST_NEXT_TITLE, last ? 0 : static_cast<int>(i) + 2);
+        }
+        if (ok) {
+            author.EndTitleSet();
+            author.SetProgressHook(progress);
+            ok = author.CreateDVD();
+        }
+        if (!ok) {
+            *error = author.LastError();
+        }
+        return ok;
+    }
+};
+
+}  // namespace
+
+std::unique_ptr<AuthoringLink> CreateAuthoringLink() {
+    return std::make_unique<EngineAuthoring>();
+}

@@ -1,0 +1,277 @@
+#include "AppTestSupport.h"
+
+#include <QApplication>
+#include <QPixmap>
+#include <QWidget>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+namespace fs = std::filesystem;
+
+namespace {
+std::string g_testRoot;
+}
+
+std::string EnsureTestApp() {
+    if (!g_testRoot.empty()) {
+        return g_testRoot;
+    }
+    char pattern[] = "/tmp/qxapp-test-XXXXXX";
+    const char* root = mkdtemp(pattern);
+    if (!root) {
+        std::abort();
+    }
+    g_testRoot = std::string(root) + "/";
+    for (const char* sub : {"home", "config", "runtime"}) {
+        fs::create_directories(g_testRoot + sub);
+    }
+    chmod((g_testRoot + "runtime").c_str(), 0700);
+    setenv("HOME", (g_testRoot + "home").c_str(), 1);
+    setenv("XDG_CONFIG_HOME", (g_testRoot + "config").c_str(), 1);
+    setenv("XDG_RUNTIME_DIR", (g_testRoot + "runtime").c_str(), 1);
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    static int argc = 1;
+    static char name[] = "qx-app-test";
+    static char* argv[] = {name, nullptr};
+    new QApplication(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(false);
+    std::atexit([] {
+        std::error_code ec;
+        fs::remove_all(g_testRoot, ec);
+    });
+    return g_testRoot;
+}
+
+std::string FreshFolder(const std::string& name) {
+    const std::string folder = EnsureTestApp() + name + "/";
+    fs::remove_all(folder);
+    fs::create_directories(folder);
+    return folder;
+}
+
+void WriteFile(const std::string& path, size_t bytes, char fill) {
+    std::ofstream(path, std::ios::binary) << std::string(bytes, fill);
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+bool Exists(const std::string& path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0;
+}
+
+void SaveScreenshot(QWidget* widget, const std::string& name) {
+    const std::string folder = std::string(QX_BIN_DIR) + "/../screenshots/";
+    fs::create_directories(folder);
+    widget->grab().save(QString::fromStdString(folder + name + ".png"));
+}
+
+qx::PromptAnswer TestPrompts::ShowBox(const qx::PromptBox& box) {
+    for (const auto& rule : m_rules) {
+        if (box.text.find(rule.first) != std::string::npos) {
+            qx::ScriptedPromptService::QueueAnswer(rule.second);
+            break;
+        }
+    }
+    return qx::ScriptedPromptService::ShowBox(box);
+}
+
+std::vector<std::string> TestPrompts::DialogTexts() const {
+    std::vector<std::string> out;
+    for (const qx::PromptRecord& r : Records()) {
+        if (r.kind == qx::PromptRecord::Kind::Dialog) {
+            out.push_back(r.text);
+        }
+    }
+    return out;
+}
+
+bool FakeEncoder::Start(std::string* error) {
+    if (startFails) {
+        *error = "scripted start failure";
+        return false;
+    }
+    m_running = true;
+    ++m_starts;
+    return true;
+}
+
+void FakeEncoder::SendProbe(const std::string& path, const std::string&) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    const auto it = movies.find(fs::path(path).filename().string());
+    FakeMovie movie = it == movies.end() ? FakeMovie{FakeMovie::Probe::Unsupported} : it->second;
+    m_answer = ProbeAnswer();
+    m_probeCrashed = movie.probe == FakeMovie::Probe::Crash;
+    m_answer.supported = movie.probe == FakeMovie::Probe::Answer;
+    m_answer.path = path;
+    m_answer.duration = movie.duration;
+    m_answer.width = movie.width;
+    m_answer.height = movie.height;
+    m_answer.frameRate = movie.frameRate;
+    m_answer.sizeKB = movie.sizeKB;
+    m_answer.aspect = static_cast<float>(movie.width) / static_cast<float>(movie.height ? movie.height : 1);
+    m_probePending = true;
+    m_cv.notify_all();
+}
+
+ProbeOutcome FakeEncoder::WaitProbe(ProbeAnswer* answer) {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    if (!m_cv.wait_for(lock, std::chrono::seconds(10), [this] { return m_probePending; })) {
+        return ProbeOutcome::Crashed;
+    }
+    m_probePending = false;
+    *answer = m_answer;
+    return m_probeCrashed ? ProbeOutcome::Crashed : ProbeOutcome::Answered;
+}
+
+void FakeEncoder::SendConvert(const CSourceInfo& source, const ConvertJob& job) {
+    int index;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_current = source;
+        lastJob = job;
+        m_converting = true;
+        m_stopRequested = false;
+        m_passes = 0;
+        m_converted.push_back(source.strPath);
+        index = static_cast<int>(m_converted.size()) - 1;
+    }
+    if (onConvert) {
+        onConvert(index, source);
+    }
+}
+
+void FakeEncoder::SendStop() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_stopRequested = true;
+    ++m_stops;
+}
+
+ConvertWait FakeEncoder::WaitConvert(int timeoutMs) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(std::min(timeoutMs, 5)));
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!m_converting) {
+        return ConvertWait::None;
+    }
+    const auto it = movies.find(fs::path(m_current.strPath).filename().string());
+    const FakeMovie movie = it == movies.end() ? FakeMovie() : it->second;
+    ++m_passes;
+    if (movie.holdUntilStopped && !m_stopRequested && m_passes < 400) {
+        return ConvertWait::None;
+    }
+    if (m_passes < 3) {
+        return ConvertWait::None;
+    }
+    m_converting = false;
+    if (movie.crashWhileConverting) {
+        return ConvertWait::Crashed;
+    }
+    if (movie.outputBytes > 0) {
+        WriteFile(m_current.strVobFile, movie.outputBytes, 'v');
+    }
+    return ConvertWait::Complete;
+}
+
+std::vector<std::string> FakeEncoder::ConvertedSources() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_converted;
+}
+
+void FakeLog::Log(int level, const std::string& text) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_lines.push_back(std::to_string(level) + " " + text);
+}
+
+std::vector<std::string> FakeLog::Lines() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_lines;
+}
+
+size_t FakeLog::Count(const std::string& part) const {
+    size_t n = 0;
+    for (const std::string& line : Lines()) {
+        n += line.find(part) != std::string::npos;
+    }
+    return n;
+}
+
+bool FakeAuthoring::Author(const std::string& folder, const std::vector<AuthorTitle>& list, bool,
+                           const std::function<void(int, int)>& progress, std::string* error) {
+    ++runs;
+    outFolder = folder;
+    titles = list;
+    titleContents.clear();
+    for (const AuthorTitle& title : list) {
+        titleContents.push_back(ReadFile(title.vobFile));
+    }
+    if (!failWith.empty()) {
+        *error = failWith;
+        return false;
+    }
+    for (const AuthorTitle& title : list) {
+        if (!Exists(title.vobFile)) {
+            *error = "missing " + title.vobFile;
+            return false;
+        }
+    }
+    fs::create_directories(folder + "/VIDEO_TS");
+    WriteFile(folder + "/VIDEO_TS/VIDEO_TS.IFO", 2048);
+    WriteFile(folder + "/VIDEO_TS/VTS_01_1.VOB", 3 * 1024 * 1024);
+    for (int p = 0; p <= 100; p += 50) {
+        progress(0, p);
+    }
+    progress(2, 100);
+    return true;
+}
+
+int FakeCore::GetWriterInfo(int writer, DVDDeviceInfo* out) {
+    if (writer < 0 || writer >= static_cast<int>(writers.size())) {
+        return 0;
+    }
+    *out = info;
+    return 1;
+}
+
+FakeParts MakeFakeParts(const std::string& companionFolder) {
+    FakeParts f;
+    auto encoder = std::make_unique<FakeEncoder>();
+    auto log = std::make_unique<FakeLog>();
+    auto authoring = std::make_unique<FakeAuthoring>();
+    auto buildIn = std::make_unique<FakeCore>();
+    auto nero = std::make_unique<FakeCore>();
+    nero->available = false;
+    auto power = std::make_unique<FakePower>();
+    f.encoder = encoder.get();
+    f.log = log.get();
+    f.authoring = authoring.get();
+    f.buildIn = buildIn.get();
+    f.nero = nero.get();
+    f.power = power.get();
+    f.parts.encoder = std::move(encoder);
+    f.parts.log = std::move(log);
+    f.parts.authoring = std::move(authoring);
+    f.parts.buildInCore = std::move(buildIn);
+    f.parts.neroCore = std::move(nero);
+    f.parts.power = std::move(power);
+    f.parts.companionFolder = companionFolder;
+    f.parts.openUrl = [](const std::string&) { return true; };
+    return f;
+}
+
+void MakeCompanionFolder(const std::string& folder) {
+    fs::create_directories(folder);
+    WriteFile(folder + "default.vob", 30000, 'd');
+}

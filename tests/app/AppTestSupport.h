@@ -1,0 +1,160 @@
+// Shared pieces of the window tests: an isolated environment, a QApplication, scripted prompts and
+// in-process stand-ins for the encoder, log, authoring, burn and power parts.
+#pragma once
+
+#include "AppParts.h"
+#include "PromptService.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+class CQuilvoVidrevoDlg;
+class QWidget;
+
+// Creates the QApplication once, after pointing HOME, XDG_CONFIG_HOME and XDG_RUNTIME_DIR at a
+// fresh temporary folder. Returns that folder (with trailing '/').
+std::string EnsureTestApp();
+
+// A new empty folder below the test folder (with trailing '/').
+std::string FreshFolder(const std::string& name);
+
+// Writes `bytes` bytes of `fill` into path.
+void WriteFile(const std::string& path, size_t bytes, char fill = 'x');
+std::string ReadFile(const std::string& path);
+bool Exists(const std::string& path);
+
+// Saves a picture of the widget under <build>/screenshots/<name>.png.
+void SaveScreenshot(QWidget* widget, const std::string& name);
+
+// Scripted prompts with answers chosen by the box text: the first rule whose text is contained in
+// the box's text answers; other boxes get the queued or default answers.
+class TestPrompts : public qx::ScriptedPromptService {
+public:
+    void Answer(const std::string& textPart, qx::PromptAnswer answer) { m_rules.push_back({textPart, answer}); }
+    qx::PromptAnswer ShowBox(const qx::PromptBox& box) override;
+    std::vector<std::string> DialogTexts() const;
+
+private:
+    std::vector<std::pair<std::string, qx::PromptAnswer>> m_rules;
+};
+
+// What the fake encoder does with one movie (keyed by file name).
+struct FakeMovie {
+    enum class Probe { Answer, Unsupported, Crash } probe = Probe::Answer;
+    double duration = 60;
+    int width = 320;
+    int height = 240;
+    float frameRate = 25;
+    float sizeKB = 1024;
+    size_t outputBytes = 20000;   // written at completion
+    bool crashWhileConverting = false;
+    bool holdUntilStopped = false;  // completes only after a stop request (bounded)
+};
+
+class FakeEncoder : public EncoderLink {
+public:
+    std::map<std::string, FakeMovie> movies;
+    bool startFails = false;
+    bool noWindow = false;
+    // Runs on the conversion thread when a conversion request arrives (row index by order).
+    std::function<void(int requestIndex, const CSourceInfo&)> onConvert;
+
+    bool Start(std::string* error) override;
+    void Kill() override { m_running = false; }
+    bool HasWindow() const override { return m_running && !noWindow; }
+    void SendProbe(const std::string& path, const std::string& workFolder) override;
+    ProbeOutcome WaitProbe(ProbeAnswer* answer) override;
+    void SendConvert(const CSourceInfo& source, const ConvertJob& job) override;
+    void SendStop() override;
+    ConvertWait WaitConvert(int timeoutMs) override;
+
+    int starts() const { return m_starts; }
+    int stops() const { return m_stops; }
+    std::vector<std::string> ConvertedSources() const;
+    ConvertJob lastJob;
+
+private:
+    mutable std::mutex m_mutex;
+    std::condition_variable m_cv;
+    std::atomic<bool> m_running{false};
+    std::atomic<int> m_starts{0};
+    std::atomic<int> m_stops{0};
+    bool m_probePending = false;
+    ProbeAnswer m_answer;
+    bool m_probeCrashed = false;
+    CSourceInfo m_current;
+    bool m_converting = false;
+    bool m_stopRequested = false;
+    int m_passes = 0;
+    std::vector<std::string> m_converted;
+};
+
+class FakeLog : public LogLink {
+public:
+    bool Start() override { return started = true; }
+    void Log(int level, const std::string& text) override;
+    void End() override { ended = true; }
+    std::vector<std::string> Lines() const;  // "<level> <text>"
+    size_t Count(const std::string& part) const;
+    bool started = false;
+    bool ended = false;
+
+private:
+    mutable std::mutex m_mutex;
+    std::vector<std::string> m_lines;
+};
+
+class FakeAuthoring : public AuthoringLink {
+public:
+    bool Author(const std::string& outFolder, const std::vector<AuthorTitle>& titles, bool splitOutput,
+                const std::function<void(int, int)>& progress, std::string* error) override;
+    std::string failWith;  // non-empty: the engine fails with this text
+    std::vector<AuthorTitle> titles;
+    std::vector<std::string> titleContents;  // each title's stream as the engine found it
+    std::string outFolder;
+    int runs = 0;
+};
+
+class FakeCore : public BurnCore {
+public:
+    bool available = true;
+    std::vector<std::string> writers;
+    DVDDeviceInfo info;
+    std::vector<std::string> burned;  // folders
+    bool InitBurnCore() override { return available; }
+    void ListWriters(QWidget*, const std::function<void(std::vector<std::string>)>& deliver) override {
+        deliver(writers);
+    }
+    int GetWriterInfo(int writer, DVDDeviceInfo* out) override;
+    void BurnDVDFolder(QWidget*, int, const std::string& folder, const std::string&) override {
+        burned.push_back(folder);
+    }
+    void EraseDisc(QWidget*, int) override {}
+    void RequestStopBurn() override {}
+};
+
+class FakePower : public PowerLink {
+public:
+    void Shutdown() override { ++shutdowns; }
+    int shutdowns = 0;
+};
+
+// Parts built from fakes, with raw pointers kept for the test.
+struct FakeParts {
+    FakeEncoder* encoder;
+    FakeLog* log;
+    FakeAuthoring* authoring;
+    FakeCore* buildIn;
+    FakeCore* nero;
+    FakePower* power;
+    AppParts parts;
+};
+FakeParts MakeFakeParts(const std::string& companionFolder);
+
+// Writes a default.vob (and nothing else) into the companion folder.
+void MakeCompanionFolder(const std::string& folder);

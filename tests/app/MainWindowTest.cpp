@@ -1,0 +1,628 @@
+// The main window driven headless by object name, with scripted prompts and in-process parts.
+#include "AppTestSupport.h"
+#include "MainDlg.h"
+#include "ProgressDlg.h"
+#include "ProfileIni.h"
+#include "QuilvoVidrevoApp.h"
+#include "Settings.h"
+#include "InstanceLock.h"
+#include "XListCtrl.h"
+
+#include <QAbstractItemModelTester>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class MainWindow : public ::testing::Test {
+protected:
+    void SetUp() override {
+        EnsureTestApp();
+        companion = FreshFolder("companion");
+        MakeCompanionFolder(companion);
+        work = FreshFolder("work");
+        movies = FreshFolder("movies");
+        settingsFile = FreshFolder("cfg") + "settings.ini";
+        qx::SetPrompts(&prompts);
+        fake = MakeFakeParts(companion);
+        fake.parts.settingsFile = settingsFile;
+    }
+    void TearDown() override {
+        dlg.reset();
+        qx::SetPrompts(nullptr);
+    }
+    void Create(bool withWorkFolder = true) {
+        dlg = std::make_unique<CQuilvoVidrevoDlg>(std::move(fake.parts));
+        ASSERT_TRUE(dlg->OnInitDialog());
+        dlg->show();
+        if (withWorkFolder) {
+            Find<QLineEdit>("editTempFolder")->setText(QString::fromStdString(work));
+        }
+    }
+    template <class T> T* Find(const char* name) {
+        T* w = dlg->findChild<T*>(name);
+        EXPECT_NE(w, nullptr) << name;
+        return w;
+    }
+    void Click(const char* name) { QTest::mouseClick(Find<QAbstractButton>(name), Qt::LeftButton); }
+    // Adds movies through the file dialog; each name gets a tiny file in the movie folder.
+    void AddMovies(const std::vector<std::string>& names, const std::string& folder = {}) {
+        std::vector<std::string> paths;
+        for (const std::string& name : names) {
+            paths.push_back((folder.empty() ? movies : folder) + name);
+            WriteFile(paths.back(), 100);
+        }
+        prompts.QueueFiles(paths);
+        Click("btnAddFiles");
+        ASSERT_TRUE(dlg->WaitForAddFiles(10000));
+    }
+    bool RunJob() {
+        QSignalSpy spy(dlg.get(), &CQuilvoVidrevoDlg::jobFinished);
+        Click("btnStart");
+        return spy.count() > 0 || spy.wait(30000);
+    }
+    CXListCtrl* List() { return Find<CXListCtrl>("listSources"); }
+    std::string Status(int row) { return List()->GetItemText(row, 2); }
+
+    TestPrompts prompts;
+    FakeParts fake;
+    std::unique_ptr<CQuilvoVidrevoDlg> dlg;
+    std::string companion, work, movies, settingsFile;
+};
+
+}  // namespace
+
+TEST_F(MainWindow, StartsWithTheTemplateControlsAndDefaultSettings) {
+    Create(false);
+    EXPECT_EQ(Find<QPushButton>("btnStart")->text(), "Start now");
+    EXPECT_EQ(Find<QPushButton>("btnAddFiles")->text(), "Add Video files");
+    EXPECT_EQ(Find<QPushButton>("btnAddFiles")->toolTip(), "Add Video files");
+    EXPECT_EQ(Find<QCheckBox>("chkKeepAspect")->text(), "Keep Original Asepct Rate");
+    EXPECT_EQ(Find<QRadioButton>("radioPal")->text(), "PAL(Europe, Africa, Australia, South America, China)");
+    EXPECT_EQ(Find<QPushButton>("btnDiscType")->text(), "DVD-D5");
+    EXPECT_EQ(Find<QPushButton>("btnDiscType")->toolTip(), "Click me and switch to be D9 DVD Disc suitable");
+    EXPECT_EQ(Find<QLabel>("lblCapacity")->text(), "4.7G");
+    EXPECT_EQ(Find<QLabel>("lblUsedSpace")->text(), "Used space 00.00%");
+    EXPECT_EQ(List()->GetColumnHeading(0), "Source File");
+    EXPECT_EQ(List()->GetColumnHeading(1), "File Information");
+    EXPECT_EQ(List()->GetColumnHeading(2), "Status");
+
+    // No settings file: the defaults.
+    EXPECT_EQ(Find<QLineEdit>("editTempFolder")->text().toStdString(), DefaultTempFolder());
+    EXPECT_TRUE(Find<QRadioButton>("radioNtsc")->isChecked());
+    EXPECT_FALSE(Find<QRadioButton>("radioPal")->isChecked());
+    EXPECT_EQ(dlg->TVMode(), 2);
+    EXPECT_EQ(Find<QComboBox>("comboAspect")->currentText(), "16:9");
+    EXPECT_TRUE(Find<QCheckBox>("chkKeepAspect")->isChecked());
+    EXPECT_FALSE(Find<QCheckBox>("chkShutdown")->isChecked());
+
+    // The built-in engine found no writer: burning cannot be chosen and both burn settings are 0.
+    EXPECT_EQ(Find<QComboBox>("comboBurnEngine")->count(), 1);
+    EXPECT_EQ(Find<QComboBox>("comboBurnEngine")->itemText(0), "Build-in");
+    EXPECT_FALSE(Find<QComboBox>("comboWriters")->isEnabled());
+    EXPECT_FALSE(Find<QCheckBox>("chkBurn")->isEnabled());
+    EXPECT_FALSE(Find<QCheckBox>("chkBurn")->isChecked());
+    EXPECT_EQ(qx::GetPrivateProfileString("BURN", "burn disc", "", settingsFile), "0");
+    EXPECT_EQ(qx::GetPrivateProfileString("DELTMPFILE", "delete temp files", "", settingsFile), "0");
+    EXPECT_TRUE(fake.log->started);
+    EXPECT_EQ(fake.encoder->starts(), 1);
+    SaveScreenshot(dlg.get(), "main_window_start");
+}
+
+TEST_F(MainWindow, WithWritersTheBurnChoicesStayAndNeroIsPreferred) {
+    fake.buildIn->writers = {"D: Writer One", "E: Writer Two"};
+    fake.nero->available = true;
+    fake.nero->writers = {"F: Nero Writer"};
+    Create();
+    EXPECT_EQ(Find<QComboBox>("comboBurnEngine")->count(), 2);
+    EXPECT_EQ(Find<QComboBox>("comboBurnEngine")->currentIndex(), 1);
+    EXPECT_EQ(Find<QComboBox>("comboWriters")->currentText(), "F: Nero Writer");
+    EXPECT_TRUE(Find<QCheckBox>("chkBurn")->isChecked());
+    EXPECT_TRUE(Find<QCheckBox>("chkDeleteTmp")->isVisible());
+    // Unticking burn hides "Delete tmp file" and is written at once.
+    Click("chkBurn");
+    EXPECT_FALSE(Find<QCheckBox>("chkDeleteTmp")->isVisible());
+    EXPECT_EQ(qx::GetPrivateProfileString("BURN", "burn disc", "", settingsFile), "0");
+}
+
+TEST_F(MainWindow, AWriterListBeyondTheOldSelectionSelectsTheFirst) {
+    fake.buildIn->writers = {"D: A", "E: B", "G: C"};
+    FakeCore* core = fake.buildIn;
+    Create();
+    Find<QComboBox>("comboWriters")->setCurrentIndex(2);
+    core->writers = {"D: A"};
+    Click("btnReloadWriters");
+    EXPECT_EQ(Find<QComboBox>("comboWriters")->count(), 1);
+    EXPECT_EQ(Find<QComboBox>("comboWriters")->currentIndex(), 0);
+    core->writers = {};
+    Click("btnReloadWriters");
+    EXPECT_FALSE(Find<QCheckBox>("chkBurn")->isEnabled());
+    EXPECT_FALSE(Find<QComboBox>("comboWriters")->isEnabled());
+}
+
+TEST_F(MainWindow, AddedMoviesGetRowsAndUniqueStreamNames) {
+    fake.encoder->movies["a.rm"] = FakeMovie{};
+    fake.encoder->movies["movie.part.rmvb"] = FakeMovie{};
+    fake.encoder->movies["a.rm"].duration = 3600;
+    fake.encoder->movies["a.rm"].width = 640;
+    fake.encoder->movies["a.rm"].height = 480;
+    fake.encoder->movies["a.rm"].sizeKB = static_cast<float>(350.2 * 1024);
+    Create();
+    QAbstractItemModelTester tester(List()->model(), QAbstractItemModelTester::FailureReportingMode::Warning);
+    const std::string other = FreshFolder("movies2");
+    const std::string third = FreshFolder("movies3");
+    g_strWorkFolder = work;
+    AddMovies({"a.rm"});
+    AddMovies({"a.rm"}, other);
+    AddMovies({"a.rm", "movie.part.rmvb"}, third);
+    ASSERT_EQ(dlg->Sources().size(), 4u);
+    EXPECT_EQ(dlg->Sources()[0].strVobFile, work + "a.vob");
+    EXPECT_EQ(dlg->Sources()[1].strVobFile, work + "a0.vob");
+    EXPECT_EQ(dlg->Sources()[2].strVobFile, work + "a00.vob");
+    EXPECT_EQ(dlg->Sources()[3].strVobFile, work + "movie.part.vob");
+    EXPECT_EQ(List()->GetItemText(0, 0), " a.rm");
+    EXPECT_EQ(List()->GetItemText(0, 1), "Dimension:640X480 File size:350.2M   Duration:01:00:00 Frame rate:25.00 ");
+    EXPECT_EQ(List()->GetItemToolTipText(0, 1), List()->GetItemText(0, 1));
+    EXPECT_EQ(Status(3), "Ready");
+    EXPECT_EQ(List()->GetSelectedItem(), 3);
+    // 3 x 1402 MB + 3 x 23 MB.
+    EXPECT_EQ(dlg->TotalSizeMB(), 3 * 1402 + 23);
+    EXPECT_EQ(fake.log->Count("Successful\n"), 4u);
+    SaveScreenshot(dlg.get(), "main_window_list");
+}
+
+TEST_F(MainWindow, EveryRefusedMovieShowsItsOwnDialog) {
+    fake.encoder->movies["bad.rm"] = FakeMovie{FakeMovie::Probe::Unsupported};
+    fake.encoder->movies["crash.rm"] = FakeMovie{FakeMovie::Probe::Crash};
+    fake.encoder->movies["short.rm"] = FakeMovie{};
+    fake.encoder->movies["short.rm"].duration = 0.05;
+    fake.encoder->movies["flat.rm"] = FakeMovie{};
+    fake.encoder->movies["flat.rm"].width = 0;
+    fake.encoder->movies["good.rm"] = FakeMovie{};
+    Create();
+    AddMovies({"bad.rm", "crash.rm", "short.rm", "flat.rm", "good.rm"});
+    EXPECT_EQ(dlg->Sources().size(), 1u);
+    const std::vector<std::string> dialogs = prompts.DialogTexts();
+    ASSERT_EQ(dialogs.size(), 4u);
+    EXPECT_EQ(dialogs[0], "Can not support file:\n" + movies + "bad.rm");
+    EXPECT_EQ(dialogs[3], "Can not support file:\n" + movies + "flat.rm");
+    EXPECT_EQ(fake.log->Count("0 Add File:" + movies + "bad.rm Failed the file is not supported\n"), 1u);
+    EXPECT_EQ(fake.log->Count("1 Add File:" + movies + "crash.rm Failed encoder proxy crashed\n"), 1u);
+    EXPECT_EQ(fake.log->Count("1 Add File:" + movies + "short.rm Failed by error width:320, height:240 duration:0\n"),
+              1u);
+    EXPECT_EQ(fake.log->Count("1 Add File:" + movies + "flat.rm Failed by error width:0, height:240 duration:60\n"),
+              1u);
+    EXPECT_TRUE(dlg->isEnabled());  // the loading window gave the window back
+}
+
+TEST_F(MainWindow, AddingWithoutAnEncoderWindowIsRefused) {
+    fake.encoder->noWindow = true;
+    Create();
+    Click("btnAddFiles");
+    EXPECT_EQ(prompts.CountText("EncoderProxy setup error!\nPlease reinstalled this software, or contact Support."), 1u);
+    EXPECT_FALSE(dlg->AddingFiles());
+}
+
+TEST_F(MainWindow, DeleteAndMoveKeepListAndRecordsTogether) {
+    for (const char* name : {"a.rm", "b.rm", "c.rm"}) {
+        fake.encoder->movies[name] = FakeMovie{};
+    }
+    Create();
+    AddMovies({"a.rm", "b.rm", "c.rm"});
+    auto names = [this] {
+        std::string s;
+        for (int row = 0; row < List()->GetItemCount(); ++row) {
+            s += List()->GetItemText(row, 0) + "|" + FileNameOf(dlg->Sources()[row].strPath) + ";";
+        }
+        return s;
+    };
+    List()->SelectItem(2);
+    Click("btnMoveDown");  // last row: nothing
+    EXPECT_EQ(names(), " a.rm|a.rm; b.rm|b.rm; c.rm|c.rm;");
+    Click("btnMoveUp");
+    EXPECT_EQ(names(), " a.rm|a.rm; c.rm|c.rm; b.rm|b.rm;");
+    EXPECT_EQ(List()->GetSelectedItem(), 1);
+    List()->SelectItem(0);
+    Click("btnMoveUp");  // first row: nothing
+    Click("btnMoveDown");
+    EXPECT_EQ(names(), " c.rm|c.rm; a.rm|a.rm; b.rm|b.rm;");
+    EXPECT_EQ(List()->GetSelectedItem(), 1);
+    Click("btnDelete");
+    EXPECT_EQ(names(), " c.rm|c.rm; b.rm|b.rm;");
+    EXPECT_EQ(List()->GetSelectedItem(), 0);
+    Click("btnDelete");
+    Click("btnDelete");
+    EXPECT_EQ(List()->GetItemCount(), 0);
+    EXPECT_TRUE(dlg->Sources().empty());
+    EXPECT_EQ(dlg->TotalSizeMB(), 0);
+    Click("btnDelete");  // empty list: nothing
+}
+
+TEST_F(MainWindow, TheDiscButtonSwitchesTargetAndWarnsOnlyWhenOver) {
+    fake.encoder->movies["long.rm"] = FakeMovie{};
+    fake.encoder->movies["long.rm"].duration = 4300.0 * 1024 / 399 + 1;  // 4300 MB
+    Create();
+    AddMovies({"long.rm"});
+    EXPECT_EQ(dlg->TotalSizeMB(), 4300);
+    EXPECT_EQ(Find<QLabel>("lblUsedSpace")->text(), "Used space 101.18%");
+    EXPECT_EQ(prompts.CountText("The target DVD movie is over DVD-D5 size."), 1u);
+    Click("btnDiscType");
+    EXPECT_EQ(Find<QPushButton>("btnDiscType")->text(), "DVD-D9");
+    EXPECT_EQ(Find<QLabel>("lblCapacity")->text(), "8.5G");
+    EXPECT_EQ(Find<QPushButton>("btnDiscType")->toolTip(), "Click me and switch to be D5 DVD Disc suitable");
+    EXPECT_EQ(Find<QLabel>("lblUsedSpace")->text(), "Used space 53.09%");
+    EXPECT_EQ(prompts.CountText("The target DVD movie is over DVD-D5 size."), 1u);
+    List()->SelectItem(0);
+    Click("btnDelete");
+    EXPECT_EQ(Find<QLabel>("lblUsedSpace")->text(), "Used space 53.09%");  // the text keeps its last value
+}
+
+TEST_F(MainWindow, StartChecksRefuseBadFolders) {
+    fake.encoder->movies["a.rm"] = FakeMovie{};
+    Create();
+    Click("btnStart");  // empty list: nothing at all
+    EXPECT_TRUE(prompts.Records().empty());
+
+    AddMovies({"a.rm"});
+    Find<QLineEdit>("editTempFolder")->setText("");
+    Click("btnStart");
+    EXPECT_EQ(prompts.CountText("Please select a temp folder!"), 1u);
+
+    const std::string file = work + "plain-file";
+    WriteFile(file, 10);
+    Find<QLineEdit>("editTempFolder")->setText(QString::fromStdString(file));
+    Click("btnStart");
+    EXPECT_EQ(prompts.CountText(file + "/ is not a valid folder!"), 1u);
+    EXPECT_FALSE(dlg->JobRunning());
+    EXPECT_EQ(Status(0), "Ready");
+}
+
+TEST_F(MainWindow, AJobConvertsAuthorsAndTidiesUp) {
+    for (const char* name : {"one.rm", "two.rm"}) {
+        fake.encoder->movies[name] = FakeMovie{};
+    }
+    Create();
+    const std::string folderWithoutSlash = work.substr(0, work.size() - 1);
+    Find<QLineEdit>("editTempFolder")->setText(QString::fromStdString(folderWithoutSlash));
+    Click("radioPal");
+    AddMovies({"one.rm", "two.rm"});
+    ASSERT_TRUE(RunJob());
+    EXPECT_EQ(prompts.CountText("Mission accomplished!"), 1u);
+    EXPECT_EQ(Status(0), "Completed");
+    EXPECT_EQ(Status(1), "Completed");
+    EXPECT_EQ(Find<QLineEdit>("editTempFolder")->text().toStdString(), work);
+    EXPECT_EQ(qx::GetPrivateProfileString("TMPFLD", "temp folder", "", settingsFile), work);
+    EXPECT_EQ(qx::GetPrivateProfileString("TVMODE", "TV Mode", "", settingsFile), "PAL");
+    EXPECT_EQ(fake.encoder->lastJob.tvMode, 1);
+    ASSERT_EQ(fake.authoring->titles.size(), 2u);
+    EXPECT_EQ(fake.authoring->titles[0].vobFile, work + "one.vob");
+    EXPECT_EQ(fake.authoring->titles[1].durationSeconds, 60);
+    EXPECT_EQ(fake.authoring->outFolder, work + "DVD Movie");
+    EXPECT_FALSE(Exists(work + "one.vob"));
+    EXPECT_FALSE(Exists(work + "two.vob"));
+    EXPECT_TRUE(Exists(work + "DVD Movie/VIDEO_TS/VIDEO_TS.IFO"));  // without burning it is the product
+    EXPECT_TRUE(Find<QPushButton>("btnAddFiles")->isEnabled());
+    EXPECT_FALSE(dlg->JobRunning());
+    EXPECT_EQ(g_pProgressDlg, nullptr);
+    EXPECT_EQ(fake.encoder->starts(), 3);  // start-up, job start, job end
+    const std::vector<std::string> lines = fake.log->Lines();
+    EXPECT_EQ(fake.log->Count("0 Begin convert each media file\n"), 1u);
+    EXPECT_EQ(fake.log->Count("0 Complete convert all file\n"), 1u);
+    EXPECT_EQ(fake.log->Count("0 Begin DVD Author\n"), 1u);
+    EXPECT_EQ(lines.back(), "0 Complete All Work\n");
+}
+
+TEST_F(MainWindow, SmallStreamsAndCrashesGetTheSubstitute) {
+    fake.encoder->movies["ok.rm"] = FakeMovie{};
+    fake.encoder->movies["crash.rm"] = FakeMovie{};
+    fake.encoder->movies["crash.rm"].crashWhileConverting = true;
+    fake.encoder->movies["tiny.rm"] = FakeMovie{};
+    fake.encoder->movies["tiny.rm"].outputBytes = 10239;
+    fake.encoder->movies["exact.rm"] = FakeMovie{};
+    fake.encoder->movies["exact.rm"].outputBytes = 10240;
+    WriteFile(companion + "default_ntsc_16x9.vob", 40000, 's');
+    std::vector<size_t> sizesAtAuthoring;
+    Create();
+    AddMovies({"ok.rm", "crash.rm", "tiny.rm", "exact.rm"});
+    ASSERT_TRUE(RunJob());
+    EXPECT_EQ(Status(0), "Completed");
+    EXPECT_EQ(Status(1), "Failed");
+    EXPECT_EQ(Status(2), "Failed");
+    EXPECT_EQ(Status(3), "Completed");
+    EXPECT_EQ(fake.log->Count("make Encoderproxy crashed"), 1u);
+    EXPECT_EQ(fake.log->Count("1 Convert file:" + movies + "tiny.rm compete and size too small, so failed\n"), 1u);
+    EXPECT_EQ(fake.log->Count("1 Convert File:" + movies + "crash.rm to VOB Failed\n"), 1u);
+    ASSERT_EQ(fake.authoring->titleContents.size(), 4u);
+    EXPECT_EQ(fake.authoring->titleContents[0], std::string(20000, 'v'));
+    EXPECT_EQ(fake.authoring->titleContents[1], std::string(40000, 's'));  // NTSC 16:9 substitute
+    EXPECT_EQ(fake.authoring->titleContents[2], std::string(40000, 's'));
+    EXPECT_EQ(fake.authoring->titleContents[3].size(), 10240u);
+    EXPECT_EQ(prompts.CountText("Mission accomplished!"), 1u);
+}
+
+TEST_F(MainWindow, TheSubstituteMatchesTheJobOrFallsBack) {
+    fake.encoder->movies["crash.rm"] = FakeMovie{};
+    fake.encoder->movies["crash.rm"].crashWhileConverting = true;
+    WriteFile(companion + "default_pal_4x3.vob", 50000, 'p');
+    FakeAuthoring* authoring = fake.authoring;
+    Create();
+    // Keep the failed stream's content for inspection by failing the authoring run.
+    authoring->failWith = "stop here";
+    Click("radioPal");
+    Find<QComboBox>("comboAspect")->setCurrentIndex(0);
+    AddMovies({"crash.rm"});
+    fake.encoder->onConvert = nullptr;
+    ASSERT_TRUE(RunJob());
+    // The authoring run saw the PAL 4:3 substitute; nothing is left afterwards.
+    ASSERT_EQ(authoring->titleContents.size(), 1u);
+    EXPECT_EQ(authoring->titleContents[0], std::string(50000, 'p'));
+    EXPECT_FALSE(Exists(work + "crash.vob"));
+    EXPECT_EQ(prompts.CountText("Mission accomplished!"), 0u);
+}
+
+TEST_F(MainWindow, StopDuringTheSecondMovieEndsTheJobAfterIt) {
+    for (const char* name : {"a.rm", "b.rm", "c.rm"}) {
+        fake.encoder->movies[name] = FakeMovie{};
+    }
+    fake.encoder->movies["b.rm"].holdUntilStopped = true;
+    fake.encoder->onConvert = [this](int index, const CSourceInfo&) {
+        if (index == 1) {
+            QMetaObject::invokeMethod(
+                dlg.get(), [] { ASSERT_NE(g_pProgressDlg, nullptr); g_pProgressDlg->OnCancel(); },
+                Qt::QueuedConnection);
+        }
+    };
+    prompts.Answer("Do you really want to stop convert process?", qx::PromptAnswer::Yes);
+    Create();
+    AddMovies({"a.rm", "b.rm", "c.rm"});
+    ASSERT_TRUE(RunJob());
+    EXPECT_EQ(fake.encoder->ConvertedSources().size(), 2u);
+    EXPECT_EQ(fake.encoder->stops(), 1);
+    EXPECT_EQ(Status(0), "Completed");
+    EXPECT_EQ(Status(1), "Ready");  // converted after the stop: keeps its status
+    EXPECT_EQ(Status(2), "Ready");
+    EXPECT_EQ(fake.authoring->runs, 0);
+    EXPECT_EQ(prompts.CountText("Mission accomplished!"), 0u);
+    EXPECT_FALSE(Exists(work + "a.vob"));
+    EXPECT_FALSE(Exists(work + "b.vob"));
+    EXPECT_EQ(fake.log->Lines().back(), "0 User stopped convert process\n");
+    EXPECT_EQ(fake.log->Count("0 Stopping Convert Process\n"), 1u);
+    EXPECT_TRUE(Find<QPushButton>("btnAddFiles")->isEnabled());
+    EXPECT_FALSE(dlg->StopRequested());
+}
+
+TEST_F(MainWindow, AnsweringNoToTheStopQuestionChangesNothing) {
+    for (const char* name : {"a.rm", "b.rm"}) {
+        fake.encoder->movies[name] = FakeMovie{};
+    }
+    fake.encoder->movies["a.rm"].holdUntilStopped = true;  // completes on its own after a while
+    fake.encoder->onConvert = [this](int index, const CSourceInfo&) {
+        if (index == 0) {
+            QMetaObject::invokeMethod(dlg.get(), [] { g_pProgressDlg->OnCancel(); }, Qt::QueuedConnection);
+        }
+    };
+    prompts.Answer("Do you really want to stop convert process?", qx::PromptAnswer::No);
+    Create();
+    AddMovies({"a.rm", "b.rm"});
+    ASSERT_TRUE(RunJob());
+    EXPECT_EQ(prompts.CountText("Do you really want to stop convert process?"), 1u);
+    EXPECT_EQ(fake.encoder->stops(), 0);
+    EXPECT_EQ(fake.encoder->ConvertedSources().size(), 2u);
+    EXPECT_EQ(prompts.CountText("Mission accomplished!"), 1u);
+}
+
+TEST_F(MainWindow, ASecondStartDuringAJobIsIgnored) {
+    for (const char* name : {"a.rm", "b.rm"}) {
+        fake.encoder->movies[name] = FakeMovie{};
+    }
+    int startsDuringJob = 0;
+    fake.encoder->onConvert = [this, &startsDuringJob](int, const CSourceInfo&) {
+        // Between two movies no progress window holds the window: press Start there.
+        QMetaObject::invokeMethod(
+            dlg.get(), [this, &startsDuringJob] {
+                dlg->OnBtnStartconvert();
+                ++startsDuringJob;
+            },
+            Qt::QueuedConnection);
+    };
+    Create();
+    AddMovies({"a.rm", "b.rm"});
+    ASSERT_TRUE(RunJob());
+    QTest::qWait(50);
+    EXPECT_GE(startsDuringJob, 1);
+    EXPECT_EQ(fake.encoder->ConvertedSources().size(), 2u);
+    EXPECT_EQ(fake.authoring->runs, 1);
+}
+
+TEST_F(MainWindow, LeftoverDvdFilesAreDeletedOnlyWithPermission) {
+    fake.encoder->movies["a.rm"] = FakeMovie{};
+    const std::string videoTs = work + "DVD Movie/VIDEO_TS/";
+    fs::create_directories(videoTs);
+    WriteFile(videoTs + "VTS_01_1.VOB", 100);
+    WriteFile(videoTs + "vts_01_3.vob", 100);
+    Create();
+    AddMovies({"a.rm"});
+    prompts.QueueAnswer(qx::PromptAnswer::Cancel);
+    Click("btnStart");
+    EXPECT_EQ(prompts.CountText("Found vob or ifo files in folder " + videoTs + " ,delete all of them?"), 1u);
+    EXPECT_FALSE(dlg->JobRunning());
+    EXPECT_TRUE(Exists(videoTs + "VTS_01_1.VOB"));
+
+    prompts.Answer("Found vob or ifo files", qx::PromptAnswer::Ok);
+    ASSERT_TRUE(RunJob());
+    EXPECT_FALSE(Exists(videoTs + "vts_01_3.vob"));
+    EXPECT_EQ(prompts.CountText("Mission accomplished!"), 1u);
+}
+
+TEST_F(MainWindow, TheUsersFilesInTheWorkFolderSurviveAJob) {
+    fake.encoder->movies["a.rm"] = FakeMovie{};
+    fake.encoder->movies["b.rm"] = FakeMovie{};
+    fake.encoder->movies["b.rm"].crashWhileConverting = true;
+    WriteFile(work + "a.vob", 5000, 'U');        // a file the program did not make
+    WriteFile(work + "b.vob.part1", 5000, 'U');  // also a part-file name
+    Create();
+    g_strWorkFolder = work;
+    AddMovies({"a.rm", "b.rm"});
+    EXPECT_EQ(dlg->Sources()[0].strVobFile, work + "a0.vob");
+    EXPECT_EQ(dlg->Sources()[1].strVobFile, work + "b0.vob");
+    // A user file appearing after the movie was added is avoided at job start too.
+    WriteFile(work + "a0.vob", 5000, 'V');
+    ASSERT_TRUE(RunJob());
+    EXPECT_EQ(ReadFile(work + "a.vob"), std::string(5000, 'U'));
+    EXPECT_EQ(ReadFile(work + "b.vob.part1"), std::string(5000, 'U'));
+    EXPECT_EQ(ReadFile(work + "a0.vob"), std::string(5000, 'V'));
+    EXPECT_EQ(fake.authoring->titles[0].vobFile, work + "a00.vob");
+    EXPECT_FALSE(Exists(work + "a00.vob"));
+    EXPECT_FALSE(Exists(work + "b0.vob"));
+}
+
+TEST_F(MainWindow, AnAuthoringFailureIsShownAndTheListKept) {
+    fake.encoder->movies["a.rm"] = FakeMovie{};
+    fake.authoring->failWith = "ERR:  Cannot read the stream";
+    fake.buildIn->writers = {"D: Writer"};
+    fake.buildIn->info.DiscIsInserted = fake.buildIn->info.CanSupport = fake.buildIn->info.isEmpty = true;
+    fake.buildIn->info.totalSpaceMB = 4400;
+    Create();
+    AddMovies({"a.rm"});
+    ASSERT_TRUE(Find<QCheckBox>("chkBurn")->isChecked());
+    ASSERT_TRUE(RunJob());
+    bool shown = false;
+    for (const std::string& text : prompts.BoxTexts()) {
+        shown |= text.find("ERR:  Cannot read the stream") != std::string::npos;
+    }
+    EXPECT_TRUE(shown);
+    EXPECT_EQ(prompts.CountText("Mission accomplished!"), 0u);
+    EXPECT_TRUE(fake.buildIn->burned.empty());
+    EXPECT_EQ(List()->GetItemCount(), 1);
+    EXPECT_FALSE(Exists(work + "a.vob"));
+    EXPECT_TRUE(Find<QPushButton>("btnStart")->isEnabled());
+}
+
+TEST_F(MainWindow, BurningWithDeleteTmpEmptiesTheDvdFolder) {
+    fake.encoder->movies["a.rm"] = FakeMovie{};
+    fake.buildIn->writers = {"D: Writer"};
+    fake.buildIn->info.DiscIsInserted = fake.buildIn->info.CanSupport = fake.buildIn->info.isEmpty = true;
+    fake.buildIn->info.totalSpaceMB = 4400;
+    Create();
+    AddMovies({"a.rm"});
+    ASSERT_TRUE(Find<QCheckBox>("chkDeleteTmp")->isChecked());
+    ASSERT_TRUE(RunJob());
+    ASSERT_EQ(fake.buildIn->burned.size(), 1u);
+    EXPECT_EQ(fake.buildIn->burned[0], work + "DVD Movie/VIDEO_TS/");
+    EXPECT_FALSE(Exists(work + "DVD Movie/VIDEO_TS/VIDEO_TS.IFO"));
+    EXPECT_TRUE(Exists(work + "DVD Movie/VIDEO_TS"));
+    EXPECT_EQ(prompts.CountText("Mission accomplished!"), 1u);
+    EXPECT_EQ(fake.log->Count("0 Begin Burn DVD\n"), 1u);
+}
+
+TEST_F(MainWindow, NoDiscInTheWriterRefusesTheStart) {
+    fake.encoder->movies["a.rm"] = FakeMovie{};
+    fake.buildIn->writers = {"D: Writer"};
+    Create();
+    AddMovies({"a.rm"});
+    Click("btnStart");
+    EXPECT_EQ(prompts.CountText("No inserted disk! Please insert writable DVD!"), 1u);
+    EXPECT_FALSE(dlg->JobRunning());
+}
+
+TEST_F(MainWindow, SizeAndFreeSpaceQuestionsCanRefuse) {
+    fake.encoder->movies["huge.rm"] = FakeMovie{};
+    fake.encoder->movies["huge.rm"].duration = 4251.0 * 1024 / 399 + 1;
+    fake.buildIn->writers = {"D: Writer"};
+    fake.buildIn->info.DiscIsInserted = fake.buildIn->info.CanSupport = fake.buildIn->info.isEmpty = true;
+    fake.buildIn->info.totalSpaceMB = 9000;
+    Create();
+    AddMovies({"huge.rm"});
+    ASSERT_EQ(dlg->TotalSizeMB(), 4251);
+    Click("btnStart");
+    EXPECT_EQ(prompts.CountText("The target DVD movie is over DVD-D5 size. Do you want to continue?"), 1u);
+    EXPECT_EQ(fake.log->Count("0 traget is DVD5 prespace is over it user quit\n"), 1u);
+    EXPECT_FALSE(dlg->JobRunning());
+
+    // Free space: a movie far bigger than any test disk (without burning, so the writer is not asked).
+    Click("chkBurn");
+    fake.encoder->movies["endless.rm"] = FakeMovie{};
+    fake.encoder->movies["endless.rm"].duration = 1e9;
+    AddMovies({"endless.rm"});
+    Click("btnStart");
+    bool asked = false;
+    for (const std::string& text : prompts.BoxTexts()) {
+        asked |= text.rfind("The output folder does not have enough free space ", 0) == 0;
+    }
+    EXPECT_TRUE(asked);
+    EXPECT_FALSE(dlg->JobRunning());
+}
+
+TEST_F(MainWindow, ShutdownReplacesTheFinalMessage) {
+    fake.encoder->movies["a.rm"] = FakeMovie{};
+    Create();
+    Click("chkShutdown");
+    EXPECT_EQ(qx::GetPrivateProfileString("SHUTDOWN", "shutdown computer", "", settingsFile), "1");
+    AddMovies({"a.rm"});
+    ASSERT_TRUE(RunJob());
+    EXPECT_EQ(fake.power->shutdowns, 1);
+    EXPECT_EQ(prompts.CountText("Mission accomplished!"), 0u);
+    EXPECT_EQ(fake.log->Lines().back(), "0 Shut down compter after Complete All Work\n");
+}
+
+TEST_F(MainWindow, ClosingSavesTheOutputSettingsAndEndsTheLog) {
+    Create();
+    FakeLog* log = fake.log;
+    Click("radioPal");
+    Find<QComboBox>("comboAspect")->setCurrentIndex(0);
+    Click("chkKeepAspect");
+    dlg->close();
+    EXPECT_EQ(qx::GetPrivateProfileString("TVMODE", "TV Mode", "", settingsFile), "PAL");
+    EXPECT_EQ(qx::GetPrivateProfileString("ASP", "ASPECT", "", settingsFile), "0");
+    EXPECT_EQ(qx::GetPrivateProfileString("ASP", "KEEP ASPECT", "", settingsFile), "0");
+    EXPECT_EQ(qx::GetPrivateProfileString("TMPFLD", "temp folder", "", settingsFile), work);
+    dlg.reset();
+    EXPECT_TRUE(log->ended);
+}
+
+TEST_F(MainWindow, HomeAndHelpNameMissingFiles) {
+    Create();
+    Click("btnHome");
+    EXPECT_EQ(prompts.CountText("Could not find file " + companion + "link.ini!"), 1u);
+    std::ofstream(companion + "link.ini") << "[Link]\nOther=x\n";
+    Click("btnHome");
+    EXPECT_EQ(prompts.CountText("File " + companion + "link.ini is incorrect!"), 1u);
+    QTest::keyClick(dlg.get(), Qt::Key_F1);
+    EXPECT_EQ(prompts.CountText("Could not find file " + companion + "help/overview.html!"), 1u);
+}
+
+TEST_F(MainWindow, WithoutTheEncoderProgramTheWindowStaysBare) {
+    fake.encoder->startFails = true;
+    dlg = std::make_unique<CQuilvoVidrevoDlg>(std::move(fake.parts));
+    EXPECT_FALSE(dlg->OnInitDialog());
+    EXPECT_EQ(prompts.CountText("Error on Create Encoder Proxy,\nPlease reinstalled this software, or contact Support."),
+              1u);
+    EXPECT_EQ(Find<CXListCtrl>("listSources")->GetColumnCount(), 0);
+}
+
+TEST(Application, ASecondInstanceEndsSilently) {
+    EnsureTestApp();
+    qx::InstanceLock first;
+    ASSERT_EQ(first.Acquire("QXMOVIEDISC"), qx::InstanceLock::State::Acquired);
+    TestPrompts prompts;
+    qx::SetPrompts(&prompts);
+    FakeParts fake = MakeFakeParts(FreshFolder("companion2"));
+    FakeEncoder* encoder = fake.encoder;
+    EXPECT_EQ(CQuilvoVidrevoApp().InitInstance(std::move(fake.parts)), 0);
+    EXPECT_EQ(encoder->starts(), 0);  // no window was made
+    EXPECT_TRUE(prompts.Records().empty());
+    qx::SetPrompts(nullptr);
+}

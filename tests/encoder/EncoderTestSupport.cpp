@@ -1,0 +1,319 @@
+#include "EncoderTestSupport.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <sstream>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/channel_layout.h>
+}
+
+namespace qxtest {
+namespace {
+
+std::string MakeTemp() {
+    char tmpl[] = "/tmp/qx-encoder-test-XXXXXX";
+    char* dir = mkdtemp(tmpl);
+    if (!dir) {
+        std::perror("mkdtemp");
+        std::abort();
+    }
+    return std::string(dir) + "/";
+}
+
+// Runs before main: every test program gets its own runtime, configuration and home folders, so
+// events and windows never meet those of another program.
+struct Isolation {
+    std::string root;
+    Isolation() {
+        root = MakeTemp();
+        for (const char* sub : {"run", "config", "home"}) {
+            std::string p = root + sub;
+            mkdir(p.c_str(), 0700);
+        }
+        setenv("XDG_RUNTIME_DIR", (root + "run").c_str(), 1);
+        setenv("XDG_CONFIG_HOME", (root + "config").c_str(), 1);
+        setenv("HOME", (root + "home").c_str(), 1);
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    }
+    ~Isolation() { Run("rm -rf '" + root + "'"); }
+};
+Isolation g_isolation;
+
+}  // namespace
+
+const std::string& TempFolder() { return g_isolation.root; }
+
+int Run(const std::string& command) {
+    int rc = std::system(command.c_str());
+    return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+}
+
+std::string Fixture(const std::string& name, const std::string& ffmpegArgs) {
+    static std::mutex mutex;
+    static std::map<std::string, std::string> made;
+    std::lock_guard<std::mutex> lock(mutex);
+    auto it = made.find(name);
+    if (it != made.end())
+        return it->second;
+    std::string path = TempFolder() + name;
+    std::string cmd = "ffmpeg -nostdin -y -loglevel error " + ffmpegArgs + " '" + path + "'";
+    if (Run(cmd) != 0) {
+        std::fprintf(stderr, "fixture command failed: %s\n", cmd.c_str());
+        std::abort();
+    }
+    made[name] = path;
+    return path;
+}
+
+std::string Rv20Ac3Movie() {
+    return Fixture("rv20-ac3.rm", "-f lavfi -i testsrc2=size=320x240:rate=25 -f lavfi -i sine=sample_rate=44100 "
+                                  "-t 4 -c:v rv20 -b:v 300k -c:a ac3 -b:a 96k");
+}
+
+std::string Rv10Real144Movie() {
+    return Fixture("rv10-real144.rm",
+                   "-f lavfi -i testsrc2=size=320x240:rate=25 -f lavfi -i sine -t 4 -c:v rv10 -b:v 300k -c:a real_144");
+}
+
+std::string LongMovie() {
+    return Fixture("long.rm", "-f lavfi -i testsrc2=size=320x240:rate=25 -f lavfi -i sine=sample_rate=44100 "
+                              "-t 20 -c:v rv20 -b:v 300k -c:a ac3 -b:a 96k");
+}
+
+std::string EncoderProgram() { return std::string(QX_BIN_DIR) + "/EncoderProxy"; }
+
+int64_t FileSize(const std::string& path) {
+    struct stat sb {};
+    return stat(path.c_str(), &sb) == 0 ? static_cast<int64_t>(sb.st_size) : -1;
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+StreamFacts ReadStreamFacts(const std::string& path) {
+    StreamFacts f;
+    AVFormatContext* fmt = nullptr;
+    if (avformat_open_input(&fmt, path.c_str(), nullptr, nullptr) < 0)
+        return f;
+    if (avformat_find_stream_info(fmt, nullptr) < 0) {
+        avformat_close_input(&fmt);
+        return f;
+    }
+    f.opened = true;
+    int v = av_find_best_stream(fmt, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+    int a = av_find_best_stream(fmt, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+    if (v >= 0) {
+        const AVCodecParameters* p = fmt->streams[v]->codecpar;
+        f.videoCodec = avcodec_get_name(p->codec_id);
+        f.width = p->width;
+        f.height = p->height;
+        AVRational sar = p->sample_aspect_ratio.num ? p->sample_aspect_ratio : AVRational{1, 1};
+        AVRational dar;
+        av_reduce(&dar.num, &dar.den, static_cast<int64_t>(p->width) * sar.num, static_cast<int64_t>(p->height) * sar.den,
+                  1 << 20);
+        f.darNum = dar.num;
+        f.darDen = dar.den;
+        f.frameRate = av_q2d(fmt->streams[v]->avg_frame_rate.num ? fmt->streams[v]->avg_frame_rate
+                                                                  : fmt->streams[v]->r_frame_rate);
+    }
+    if (a >= 0) {
+        const AVCodecParameters* p = fmt->streams[a]->codecpar;
+        f.audioCodec = avcodec_get_name(p->codec_id);
+        f.sampleRate = p->sample_rate;
+        f.channels = p->ch_layout.nb_channels;
+    }
+    // Count pictures per GOP in coded order from the key flags of the packets.
+    AVPacket* pkt = av_packet_alloc();
+    int run = 0;
+    int64_t vEnd = 0, aEnd = 0, vStart = INT64_MAX, aStart = INT64_MAX;
+    while (av_read_frame(fmt, pkt) >= 0) {
+        AVStream* st = fmt->streams[pkt->stream_index];
+        if (pkt->stream_index == v) {
+            if (pkt->flags & AV_PKT_FLAG_KEY) {
+                if (run > f.maxGop)
+                    f.maxGop = run;
+                run = 0;
+            }
+            ++run;
+            ++f.pictures;
+            if (pkt->pts != AV_NOPTS_VALUE) {
+                int64_t us = av_rescale_q(pkt->pts, st->time_base, AV_TIME_BASE_Q);
+                vStart = std::min(vStart, us);
+                vEnd = std::max(vEnd, us + static_cast<int64_t>(1e6 / std::max(1.0, f.frameRate)));
+            }
+        } else if (pkt->stream_index == a && pkt->pts != AV_NOPTS_VALUE) {
+            int64_t us = av_rescale_q(pkt->pts, st->time_base, AV_TIME_BASE_Q);
+            aStart = std::min(aStart, us);
+            aEnd = std::max(aEnd, us + av_rescale_q(pkt->duration, st->time_base, AV_TIME_BASE_Q));
+        }
+        av_packet_unref(pkt);
+    }
+    if (run > f.maxGop)
+        f.maxGop = run;
+    av_packet_free(&pkt);
+    if (vStart != INT64_MAX)
+        f.videoSeconds = (vEnd - vStart) / 1e6;
+    if (aStart != INT64_MAX)
+        f.audioSeconds = (aEnd - aStart) / 1e6;
+    avformat_close_input(&fmt);
+    CheckPacks(path, &f.navPacks);
+    return f;
+}
+
+std::string CheckPacks(const std::string& path, int* navPacks) {
+    std::string d = ReadFile(path);
+    *navPacks = 0;
+    if (d.empty() || d.size() % 2048 != 0)
+        return "size " + std::to_string(d.size()) + " is not a whole number of 2048-byte packs";
+    auto u8 = [&](size_t i) { return static_cast<uint8_t>(d[i]); };
+    auto code = [&](size_t i, uint8_t id) { return u8(i) == 0 && u8(i + 1) == 0 && u8(i + 2) == 1 && u8(i + 3) == id; };
+    for (size_t at = 0; at < d.size(); at += 2048) {
+        if (!code(at, 0xBA))
+            return "no pack header at " + std::to_string(at);
+        if (!code(at + 14, 0xBB))
+            continue;
+        size_t sysLen = (u8(at + 18) << 8) | u8(at + 19);
+        if (sysLen != 18)
+            return "system header of " + std::to_string(sysLen) + " bytes at " + std::to_string(at);
+        if (!code(at + 38, 0xBF) || ((u8(at + 42) << 8) | u8(at + 43)) != 0x3D4 || u8(at + 44) != 0)
+            return "no PCI at byte 38 of the nav pack at " + std::to_string(at);
+        if (!code(at + 1024, 0xBF) || ((u8(at + 1028) << 8) | u8(at + 1029)) != 0x3FA || u8(at + 1030) != 1)
+            return "no DSI at byte 1024 of the nav pack at " + std::to_string(at);
+        // The pack after a nav pack opens the GOP: its picture stream starts with a sequence header.
+        ++*navPacks;
+    }
+    return "";
+}
+
+std::vector<uint8_t> DecodeLuma(const std::string& path, int n, int* width, int* height) {
+    std::vector<uint8_t> luma;
+    AVFormatContext* fmt = nullptr;
+    if (avformat_open_input(&fmt, path.c_str(), nullptr, nullptr) < 0)
+        return luma;
+    avformat_find_stream_info(fmt, nullptr);
+    const AVCodec* codec = nullptr;
+    int v = av_find_best_stream(fmt, AVMEDIA_TYPE_VIDEO, -1, -1, &codec, 0);
+    AVCodecContext* dec = avcodec_alloc_context3(codec);
+    avcodec_parameters_to_context(dec, fmt->streams[v]->codecpar);
+    avcodec_open2(dec, codec, nullptr);
+    AVPacket* pkt = av_packet_alloc();
+    AVFrame* frame = av_frame_alloc();
+    int seen = 0;
+    bool done = false;
+    auto take = [&]() {
+        while (!done && avcodec_receive_frame(dec, frame) == 0) {
+            if (seen++ == n) {
+                *width = frame->width;
+                *height = frame->height;
+                for (int y = 0; y < frame->height; ++y)
+                    luma.insert(luma.end(), frame->data[0] + y * frame->linesize[0],
+                                frame->data[0] + y * frame->linesize[0] + frame->width);
+                done = true;
+            }
+            av_frame_unref(frame);
+        }
+    };
+    while (!done && av_read_frame(fmt, pkt) >= 0) {
+        if (pkt->stream_index == v) {
+            avcodec_send_packet(dec, pkt);
+            take();
+        }
+        av_packet_unref(pkt);
+    }
+    if (!done) {
+        avcodec_send_packet(dec, nullptr);
+        take();
+    }
+    av_frame_free(&frame);
+    av_packet_free(&pkt);
+    avcodec_free_context(&dec);
+    avformat_close_input(&fmt);
+    return luma;
+}
+
+namespace {
+
+// Decodes one kind of stream and returns the first time (from the file's start) `test` holds.
+template <class Test> double FirstTime(const std::string& path, AVMediaType type, Test test) {
+    AVFormatContext* fmt = nullptr;
+    if (avformat_open_input(&fmt, path.c_str(), nullptr, nullptr) < 0)
+        return -1;
+    avformat_find_stream_info(fmt, nullptr);
+    const AVCodec* codec = nullptr;
+    int s = av_find_best_stream(fmt, type, -1, -1, &codec, 0);
+    if (s < 0) {
+        avformat_close_input(&fmt);
+        return -1;
+    }
+    AVCodecContext* dec = avcodec_alloc_context3(codec);
+    avcodec_parameters_to_context(dec, fmt->streams[s]->codecpar);
+    avcodec_open2(dec, codec, nullptr);
+    AVPacket* pkt = av_packet_alloc();
+    AVFrame* frame = av_frame_alloc();
+    double start = fmt->start_time != AV_NOPTS_VALUE ? fmt->start_time / 1e6 : 0;
+    double found = -1;
+    AVRational tb = fmt->streams[s]->time_base;
+    auto take = [&]() {
+        while (found < 0 && avcodec_receive_frame(dec, frame) == 0) {
+            double t = frame->best_effort_timestamp * av_q2d(tb) - start;
+            double within = test(frame);
+            if (within >= 0)
+                found = t + within;
+            av_frame_unref(frame);
+        }
+    };
+    while (found < 0 && av_read_frame(fmt, pkt) >= 0) {
+        if (pkt->stream_index == s) {
+            avcodec_send_packet(dec, pkt);
+            take();
+        }
+        av_packet_unref(pkt);
+    }
+    av_frame_free(&frame);
+    av_packet_free(&pkt);
+    avcodec_free_context(&dec);
+    avformat_close_input(&fmt);
+    return found;
+}
+
+}  // namespace
+
+double FirstBrightPicture(const std::string& path) {
+    return FirstTime(path, AVMEDIA_TYPE_VIDEO, [](const AVFrame* f) {
+        long sum = 0;
+        for (int y = 0; y < f->height; y += 4)
+            for (int x = 0; x < f->width; x += 4)
+                sum += f->data[0][y * f->linesize[0] + x];
+        long count = ((f->height + 3) / 4) * ((f->width + 3) / 4);
+        return sum / count > 100 ? 0.0 : -1.0;
+    });
+}
+
+double FirstLoudSound(const std::string& path) {
+    return FirstTime(path, AVMEDIA_TYPE_AUDIO, [](const AVFrame* f) {
+        if (f->format != AV_SAMPLE_FMT_FLTP)
+            return -1.0;
+        const float* s = reinterpret_cast<const float*>(f->data[0]);
+        for (int i = 0; i < f->nb_samples; ++i)
+            if (std::fabs(s[i]) > 0.2f)
+                return static_cast<double>(i) / f->sample_rate;
+        return -1.0;
+    });
+}
+
+}  // namespace qxtest

@@ -1,0 +1,54 @@
+// Shared helpers of the encoder tests: an isolated environment, fixture movies made with the
+// ffmpeg program, and an independent read-back of converted streams through libavformat.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace qxtest {
+
+// A temporary folder for this test program (removed at exit), with a trailing '/'.
+const std::string& TempFolder();
+// Runs a shell command; its exit status.
+int Run(const std::string& command);
+// Makes (once per program) a movie with `ffmpegArgs` as output options and inputs; its path.
+std::string Fixture(const std::string& name, const std::string& ffmpegArgs);
+// The standard fixtures.
+std::string Rv20Ac3Movie();     // 320x240, 25 fps, 4 s, RealVideo 2 + AC-3
+std::string Rv10Real144Movie(); // 320x240, 25 fps, 4 s, RealVideo 1 + RealAudio 1.0
+std::string LongMovie();        // 320x240, 25 fps, 20 s, RealVideo 2 + AC-3 (for stopping)
+std::string EncoderProgram();   // the built EncoderProxy
+
+struct StreamFacts {
+    bool opened = false;
+    std::string videoCodec, audioCodec;
+    int width = 0, height = 0;
+    double darNum = 0, darDen = 1;  // display aspect from the sequence header
+    double frameRate = 0;
+    int maxGop = 0;                 // most pictures from one key picture to the next
+    int pictures = 0;
+    int sampleRate = 0, channels = 0;
+    double videoSeconds = 0, audioSeconds = 0;
+    int navPacks = 0;
+};
+// Reads a stream with libavformat/libavcodec (pictures decoded for the GOP count).
+StreamFacts ReadStreamFacts(const std::string& path);
+
+// Checks the pack structure byte by byte: every 2048-byte pack starts with a pack header; nav
+// packs carry an 18-byte system header, the PCI packet at byte 38 and the DSI packet at 1024.
+// "" when sound, else what is wrong. *navPacks counts them.
+std::string CheckPacks(const std::string& path, int* navPacks);
+
+// The luma plane of the n-th decoded picture (width x height bytes).
+std::vector<uint8_t> DecodeLuma(const std::string& path, int n, int* width, int* height);
+
+// First time (seconds, from the stream's own start) at which the picture turns bright / the sound
+// turns loud; -1 when never.
+double FirstBrightPicture(const std::string& path);
+double FirstLoudSound(const std::string& path);
+
+int64_t FileSize(const std::string& path);
+std::string ReadFile(const std::string& path);
+
+}  // namespace qxtest

@@ -5,8 +5,22 @@
 #include "PromptService.h"
 
 #include <fstream>
+#include <mutex>
 
-std::string LinkIniPath() { return qx::ProgramFolder() + "link.ini"; }
+namespace {
+std::mutex g_mutex;
+std::string g_override;
+}  // namespace
+
+std::string LinkIniPath() {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  return g_override.empty() ? qx::ProgramFolder() + "link.ini" : g_override;
+}
+
+void SetLinkIniPath(const std::string& path) {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  g_override = path;
+}
 
 int GetLinkFromIni(const std::string& key, std::string& text, QWidget* owner) {
   return GetLinkFromIniFile(LinkIniPath(), key, text, owner);

@@ -11,8 +11,10 @@ class QWidget;
 int GetLinkFromIni(const std::string& key, std::string& text, QWidget* owner = nullptr);
 // The same with the link file given, for tests and callers that keep it elsewhere.
 int GetLinkFromIniFile(const std::string& file, const std::string& key, std::string& text, QWidget* owner = nullptr);
-// ProgramFolder() + "link.ini".
+// ProgramFolder() + "link.ini", unless another file was set.
 std::string LinkIniPath();
+// Uses another link file for the whole process (tests, a relocated installation); empty: the default.
+void SetLinkIniPath(const std::string& path);
 
 constexpr const char* kLinkSection = "Link";
 constexpr const char* kLinkDownloadDecoder = "Download decoder";

@@ -42,6 +42,14 @@ void navLog(void* priv, dvdnav_logger_level_t level, const char* fmt, va_list ar
         complain(priv, "dvdnav: ", fmt, args);
 }
 
+int menuPgcs(const ifo_handle_t* ifo) {
+    int count = 0;
+    if (ifo->pgci_ut)
+        for (int i = 0; i < ifo->pgci_ut->nr_of_lus; ++i)
+            count += ifo->pgci_ut->lu[i].pgcit ? ifo->pgci_ut->lu[i].pgcit->nr_of_pgci_srp : 0;
+    return count;
+}
+
 int bcd(uint8_t v) { return (v >> 4) * 10 + (v & 0x0F); }
 
 double timeSeconds(const dvd_time_t& t) {
@@ -122,6 +130,7 @@ DvdReadReport ReadDvdFolder(const std::string& folder) {
         report.complaints.push_back("video manager lacks a table");
     } else {
         report.titleSets = vmg->vmgi_mat->vmg_nr_of_title_sets;
+        report.managerMenuPgcs = menuPgcs(vmg);
         if (vmg->vts_atrt->nr_of_vtss != report.titleSets)
             report.complaints.push_back("title-set attribute table disagrees with the header");
         const pgc_command_tbl_t* fp = vmg->first_play_pgc->command_tbl;
@@ -135,6 +144,7 @@ DvdReadReport ReadDvdFolder(const std::string& folder) {
                 report.complaints.push_back("cannot read title set " + std::to_string(n));
             else
                 checkTitleSet(sets[n], n, report.complaints);
+            report.titleSetMenuPgcs.push_back(sets[n] ? menuPgcs(sets[n]) : -1);
         }
         for (int i = 0; i < vmg->tt_srpt->nr_of_srpts; ++i) {
             const title_info_t& info = vmg->tt_srpt->title[i];

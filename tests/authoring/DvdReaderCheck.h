@@ -23,6 +23,8 @@ struct DvdReadReport {
     int titleSets = 0;
     std::vector<DvdTitleSummary> titles;
     std::vector<std::vector<unsigned char>> firstPlayCommands;
+    int managerMenuPgcs = 0;             // menu PGCs of the video manager, all languages
+    std::vector<int> titleSetMenuPgcs;   // per title set
 };
 
 struct DvdPlayReport {

@@ -103,8 +103,9 @@ struct ChildProcess::Impl {
         for (;;) {
             if (Reap())
                 return true;
-            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now())
-                            .count();
+            auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now())
+                    .count();
             if (left <= 0)
                 return false;
             if (pidfd >= 0) {
@@ -181,7 +182,7 @@ Status ChildProcess::Start(const std::string& program, const std::vector<std::st
     for (std::string& a : argStore)
         argv.push_back(a.data());
     argv.push_back(nullptr);
-    struct rlimit lim{};
+    struct rlimit lim {};
     int maxFd = getrlimit(RLIMIT_NOFILE, &lim) == 0 && lim.rlim_cur != RLIM_INFINITY && lim.rlim_cur < 1048576
                     ? static_cast<int>(lim.rlim_cur)
                     : 65536;

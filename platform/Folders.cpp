@@ -27,7 +27,7 @@ std::string OctalMode(mode_t m) {
 
 // Checks that `path` is our own private directory.
 Status CheckPrivateFolder(const std::string& path) {
-    struct stat st{};
+    struct stat st {};
     if (lstat(path.c_str(), &st) != 0)
         return Status::Fail(ErrnoText("runtime folder " + path, errno));
     if (S_ISLNK(st.st_mode))
@@ -54,11 +54,10 @@ std::string WithTrailingSlash(const std::string& path) {
 std::string HomeFolder() {
     std::string home = EnvAbsolute("HOME");
     if (home.empty()) {
-        struct passwd pw{};
+        struct passwd pw {};
         struct passwd* found = nullptr;
         std::vector<char> buf(16384);
-        if (getpwuid_r(geteuid(), &pw, buf.data(), buf.size(), &found) == 0 && found != nullptr &&
-            pw.pw_dir != nullptr)
+        if (getpwuid_r(geteuid(), &pw, buf.data(), buf.size(), &found) == 0 && found != nullptr && pw.pw_dir != nullptr)
             home = pw.pw_dir;
     }
     if (home.empty())
@@ -84,7 +83,7 @@ Result<std::string> RuntimeFolder() {
     std::string base = EnvAbsolute("XDG_RUNTIME_DIR");
     std::string path;
     if (!base.empty()) {
-        struct stat st{};
+        struct stat st {};
         if (stat(base.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
             return Result<std::string>::Fail("XDG_RUNTIME_DIR names " + base + ", which is not an existing folder");
         path = WithTrailingSlash(base) + "qxmoviedisc";
@@ -127,7 +126,7 @@ Status MakeFolderPath(const std::string& path, mode_t mode) {
         std::string part = path.substr(0, pos);
         if (part.empty() || part == "/")
             continue;
-        struct stat st{};
+        struct stat st {};
         if (stat(part.c_str(), &st) == 0) {
             if (!S_ISDIR(st.st_mode))
                 return Status::Fail(part + " exists and is not a folder");

@@ -212,8 +212,8 @@ Result<int64_t> MessageWindow::SendToOwnerThread(std::function<int64_t()> call, 
         queued->cv.wait(lock, started);
     } else if (!queued->cv.wait_for(lock, std::chrono::milliseconds(timeoutMs), started)) {
         queued->state = QueuedCall::State::Cancelled;
-        return Result<int64_t>::Fail("the window's thread did not take the call within " +
-                                     std::to_string(timeoutMs) + " ms");
+        return Result<int64_t>::Fail("the window's thread did not take the call within " + std::to_string(timeoutMs) +
+                                     " ms");
     }
     // Once running, the call may use the caller's data: wait for its end without bound.
     queued->cv.wait(lock, [&]() { return queued->state != QueuedCall::State::Running; });
@@ -222,8 +222,8 @@ Result<int64_t> MessageWindow::SendToOwnerThread(std::function<int64_t()> call, 
     return Result<int64_t>::Fail(queued->error);
 }
 
-Result<int64_t> SendCopyData(const WindowHandle& target, const WindowHandle& sender, uint64_t dwData,
-                             const void* data, size_t size, int timeoutMs) {
+Result<int64_t> SendCopyData(const WindowHandle& target, const WindowHandle& sender, uint64_t dwData, const void* data,
+                             size_t size, int timeoutMs) {
     using R = Result<int64_t>;
     if (target.isNull())
         return R::Fail("no window to send to");

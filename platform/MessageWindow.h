@@ -78,8 +78,8 @@ private:
 
 // Sends (dwData, bytes) to `target` and waits up to timeoutMs for the handler's result.
 // `sender` is passed to the receiver (a window of the calling thread, or null).
-Result<int64_t> SendCopyData(const WindowHandle& target, const WindowHandle& sender, uint64_t dwData,
-                             const void* data, size_t size, int timeoutMs);
+Result<int64_t> SendCopyData(const WindowHandle& target, const WindowHandle& sender, uint64_t dwData, const void* data,
+                             size_t size, int timeoutMs);
 
 // The first (lowest serial) live window of process `pid`, or null. Socket files of dead processes
 // are removed on the way.

@@ -9,8 +9,8 @@ inline bool IsPlainObjectName(const std::string& name, size_t maxLength) {
     if (name.empty() || name.size() > maxLength || name == "." || name == "..")
         return false;
     for (char c : name) {
-        bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
-                  c == '-' || c == '.';
+        bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '-' ||
+                  c == '.';
         if (!ok)
             return false;
     }

@@ -26,8 +26,8 @@ struct Line {
     std::string text;   // without the line ending
     std::string ending; // "\n", "\r\n" or "" (last line without ending)
     LineKind kind = LineKind::Other;
-    std::string name;   // section or key name, trimmed
-    std::string value;  // key value, trimmed and unquoted
+    std::string name;  // section or key name, trimmed
+    std::string value; // key value, trimmed and unquoted
 };
 
 bool IsBlank(char c) {
@@ -125,7 +125,7 @@ Status ReadFile(const std::string& file, std::string& bytes, bool& missing) {
         }
         return Status::Fail(ErrnoText("cannot open " + file, errno));
     }
-    struct stat st{};
+    struct stat st {};
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         close(fd);
         return Status::Fail(file + " is not a regular file");
@@ -185,7 +185,7 @@ bool WriteAll(int fd, const std::string& bytes, int& err) {
 Status ReplaceFile(const std::string& file, const std::string& bytes) {
     std::string target = file;
     char resolved[PATH_MAX];
-    struct stat st{};
+    struct stat st {};
     bool exists = false;
     if (lstat(file.c_str(), &st) == 0) {
         if (S_ISLNK(st.st_mode) && realpath(file.c_str(), resolved) != nullptr)
@@ -250,8 +250,7 @@ Status CheckNames(const std::string& section, const std::string& key) {
     std::string s = Trim(section), k = Trim(key);
     if (s.empty() || HasControl(section) || section.find(']') != std::string::npos)
         return Status::Fail("invalid section name \"" + section + "\"");
-    if (k.empty() || HasControl(key) || key.find('=') != std::string::npos || k[0] == '[' || k[0] == ';' ||
-        k[0] == '#')
+    if (k.empty() || HasControl(key) || key.find('=') != std::string::npos || k[0] == '[' || k[0] == ';' || k[0] == '#')
         return Status::Fail("invalid key name \"" + key + "\"");
     return Status::Ok();
 }
@@ -260,7 +259,8 @@ std::string EncodeValue(const std::string& value) {
     if (value.empty())
         return value;
     bool blankEdge = IsBlank(value.front()) || IsBlank(value.back());
-    bool quotedLook = value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front();
+    bool quotedLook =
+        value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front();
     return blankEdge || quotedLook ? '"' + value + '"' : value;
 }
 
@@ -370,8 +370,8 @@ Status WritePrivateProfileString(const std::string& section, const std::string& 
         return Status::Fail("the value for \"" + key + "\" contains a line break or NUL and cannot be stored");
     size_t chars = CodePoints(value);
     if (chars > kProfileMaxValueChars)
-        return Status::Fail("the value for \"" + key + "\" has " + std::to_string(chars) +
-                            " characters; at most " + std::to_string(kProfileMaxValueChars) + " can be stored");
+        return Status::Fail("the value for \"" + key + "\" has " + std::to_string(chars) + " characters; at most " +
+                            std::to_string(kProfileMaxValueChars) + " can be stored");
 
     std::lock_guard<std::mutex> lock(WriteMutex());
     std::vector<Line> lines;

@@ -27,8 +27,7 @@ private:
 };
 
 // A value or a failure text.
-template <class T>
-struct Result {
+template <class T> struct Result {
     T value{};
     std::string error; // empty when ok
     bool ok() const { return error.empty(); }

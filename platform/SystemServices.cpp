@@ -55,10 +55,9 @@ public:
         QString app = QString::fromStdString(application), why = QString::fromStdString(reason);
         QDBusConnection session = QDBusConnection::sessionBus();
         if (session.isConnected()) {
-            QDBusMessage call =
-                QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.ScreenSaver"),
-                                               QStringLiteral("/org/freedesktop/ScreenSaver"),
-                                               QStringLiteral("org.freedesktop.ScreenSaver"), QStringLiteral("Inhibit"));
+            QDBusMessage call = QDBusMessage::createMethodCall(
+                QStringLiteral("org.freedesktop.ScreenSaver"), QStringLiteral("/org/freedesktop/ScreenSaver"),
+                QStringLiteral("org.freedesktop.ScreenSaver"), QStringLiteral("Inhibit"));
             call << app << why;
             QDBusReply<uint> reply = session.call(call, QDBus::Block, timeoutMs_);
             if (reply.isValid()) {
@@ -69,8 +68,8 @@ public:
         // Idle sleep is the login manager's business; its lock lasts while we hold the descriptor.
         QDBusConnection system = QDBusConnection::systemBus();
         if (system.isConnected()) {
-            QDBusMessage call = QDBusMessage::createMethodCall(kLogin1Service, kLogin1Path, kLogin1Manager,
-                                                               QStringLiteral("Inhibit"));
+            QDBusMessage call =
+                QDBusMessage::createMethodCall(kLogin1Service, kLogin1Path, kLogin1Manager, QStringLiteral("Inhibit"));
             call << QStringLiteral("idle:sleep") << app << why << QStringLiteral("block");
             QDBusReply<QDBusUnixFileDescriptor> reply = system.call(call, QDBus::Block, timeoutMs_);
             if (reply.isValid() && reply.value().isValid())

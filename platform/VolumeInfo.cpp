@@ -39,9 +39,9 @@ std::string Unescape(const std::string& s) {
     return out;
 }
 
-std::vector<MountEntry> ReadMountInfo() {
+std::vector<MountEntry> ParseMountInfo(const std::string& text) {
     std::vector<MountEntry> entries;
-    std::ifstream in("/proc/self/mountinfo");
+    std::istringstream in(text);
     std::string line;
     while (std::getline(in, line)) {
         std::istringstream fields(line);
@@ -79,7 +79,8 @@ bool DeviceLooksNtfs(const std::string& source) {
     if (fd < 0)
         return false;
     char sig[8] = {};
-    bool ntfs = pread(fd, sig, sizeof sig, 3) == static_cast<ssize_t>(sizeof sig) && std::memcmp(sig, "NTFS    ", 8) == 0;
+    bool ntfs =
+        pread(fd, sig, sizeof sig, 3) == static_cast<ssize_t>(sizeof sig) && std::memcmp(sig, "NTFS    ", 8) == 0;
     close(fd);
     return ntfs;
 }
@@ -97,29 +98,15 @@ std::string FileSystemDisplayName(const std::string& fsType, bool ntfsHint) {
     return fsType;
 }
 
-Result<VolumeInfo> QueryVolume(const std::string& folder) {
-    using R = Result<VolumeInfo>;
-    if (folder.empty())
-        return R::Fail("no folder given");
-    char resolved[PATH_MAX];
-    if (realpath(folder.c_str(), resolved) == nullptr)
-        return R::Fail(errno == ENOENT ? "folder " + folder + " does not exist"
-                                       : ErrnoText("cannot examine " + folder, errno));
-    struct stat st{};
-    if (stat(resolved, &st) != 0)
-        return R::Fail(ErrnoText("cannot examine " + folder, errno));
-    struct statvfs vfs{};
-    if (statvfs(resolved, &vfs) != 0)
-        return R::Fail(ErrnoText("cannot read the file system of " + folder, errno));
-
-    std::string path = resolved;
+bool FindMountOf(const std::string& path, unsigned devMajor, unsigned devMinor, const std::string& mountInfo,
+                 VolumeInfo& info) {
     const MountEntry* best = nullptr;
     bool bestSameDev = false;
-    std::vector<MountEntry> mounts = ReadMountInfo();
+    std::vector<MountEntry> mounts = ParseMountInfo(mountInfo);
     for (const MountEntry& m : mounts) {
         if (!IsUnder(path, m.mountPoint))
             continue;
-        bool sameDev = m.major == major(st.st_dev) && m.minor == minor(st.st_dev);
+        bool sameDev = m.major == devMajor && m.minor == devMinor;
         // The deepest mount holding the path wins; on equal depth the later (covering) one.
         bool better = best == nullptr || (sameDev && !bestSameDev) ||
                       (sameDev == bestSameDev && m.mountPoint.size() >= best->mountPoint.size());
@@ -128,19 +115,38 @@ Result<VolumeInfo> QueryVolume(const std::string& folder) {
             bestSameDev = sameDev;
         }
     }
-    VolumeInfo info;
-    if (best != nullptr) {
-        info.mountPoint = best->mountPoint;
-        info.fsType = best->fsType;
-        bool hint = best->fsType == "fuseblk" && DeviceLooksNtfs(best->source);
-        info.fileSystemName = FileSystemDisplayName(best->fsType, hint);
-    } else {
-        info.mountPoint = "/";
-        info.fsType = "unknown";
-        info.fileSystemName = "unknown";
-    }
-    if (info.mountPoint.empty() || info.mountPoint.back() != '/')
+    if (best == nullptr)
+        return false;
+    info.mountPoint = best->mountPoint;
+    if (info.mountPoint.back() != '/')
         info.mountPoint += '/';
+    info.fsType = best->fsType;
+    bool hint = best->fsType == "fuseblk" && DeviceLooksNtfs(best->source);
+    info.fileSystemName = FileSystemDisplayName(best->fsType, hint);
+    return true;
+}
+
+Result<VolumeInfo> QueryVolume(const std::string& folder) {
+    using R = Result<VolumeInfo>;
+    if (folder.empty())
+        return R::Fail("no folder given");
+    char resolved[PATH_MAX];
+    if (realpath(folder.c_str(), resolved) == nullptr)
+        return R::Fail(errno == ENOENT ? "folder " + folder + " does not exist"
+                                       : ErrnoText("cannot examine " + folder, errno));
+    struct stat st {};
+    if (stat(resolved, &st) != 0)
+        return R::Fail(ErrnoText("cannot examine " + folder, errno));
+    struct statvfs vfs {};
+    if (statvfs(resolved, &vfs) != 0)
+        return R::Fail(ErrnoText("cannot read the file system of " + folder, errno));
+
+    std::ifstream in("/proc/self/mountinfo");
+    std::stringstream text;
+    text << in.rdbuf();
+    VolumeInfo info;
+    if (!FindMountOf(resolved, major(st.st_dev), minor(st.st_dev), text.str(), info))
+        return R::Fail("cannot find the file system of " + folder + " in /proc/self/mountinfo");
     uint64_t unit = vfs.f_frsize != 0 ? vfs.f_frsize : vfs.f_bsize;
     info.clusterSize = unit;
     info.freeBytes = static_cast<uint64_t>(vfs.f_bavail) * unit;

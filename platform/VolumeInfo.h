@@ -25,4 +25,11 @@ Result<VolumeInfo> QueryVolume(const std::string& folder);
 // sub-type says NTFS (used for fuseblk).
 std::string FileSystemDisplayName(const std::string& fsType, bool ntfsHint = false);
 
+// The mount that holds `realPath` (a resolved path on device major:minor) among the lines of a
+// /proc/self/mountinfo text: the deepest mount point above the path, preferring mounts of the
+// same device, the later one on equal depth. Fills mountPoint, fsType and fileSystemName only.
+// Returns false when no line fits.
+bool FindMountOf(const std::string& realPath, unsigned major, unsigned minor, const std::string& mountInfo,
+                 VolumeInfo& info);
+
 } // namespace qx

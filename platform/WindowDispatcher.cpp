@@ -374,8 +374,8 @@ int WindowDispatcher::PollOnce(int extraFd, short extraEvents, int timeoutMs, bo
     for (auto& kv : conns_) {
         fds.push_back({kv.second.fd, POLLIN, 0});
         sources.push_back({Connection, kv.first});
-        int left = static_cast<int>(
-            std::chrono::duration_cast<std::chrono::milliseconds>(kv.second.deadline - now).count());
+        int left =
+            static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(kv.second.deadline - now).count());
         timeoutMs = std::max(0, std::min(timeoutMs, left + 1));
     }
     if (extraReady != nullptr)

@@ -75,7 +75,7 @@ public:
     void AddWindow(MessageWindow::Impl* w);
     void RemoveWindow(MessageWindow::Impl* w);
     bool Post(const std::shared_ptr<QueuedCall>& call); // any thread; false once the thread ended
-    void Shutdown();                                     // the owning thread ends
+    void Shutdown();                                    // the owning thread ends
 
     // One wait of up to timeoutMs on the thread's sockets and queue (plus `extraFd` for `extraEvents`
     // when >= 0), serving what is ready. Returns how many requests and calls were served;

@@ -26,7 +26,7 @@ TEST(Folders, RuntimeFolderIsPrivateAndChecked) {
     Result<std::string> r = RuntimeFolder();
     ASSERT_TRUE(r.ok()) << r.error;
     EXPECT_EQ(r.value, expected);
-    struct stat st{};
+    struct stat st {};
     ASSERT_EQ(stat(expected.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0700u);
 
@@ -67,7 +67,7 @@ TEST(Folders, MakeFolderPathCreatesParentsAndRefusesFiles) {
     test::IsolatedEnv env;
     std::string deep = env.root() + "/a/b/c/";
     ASSERT_TRUE(MakeFolderPath(deep).ok());
-    struct stat st{};
+    struct stat st {};
     EXPECT_EQ(stat(deep.c_str(), &st), 0);
     EXPECT_TRUE(MakeFolderPath(deep).ok()); // already there
     test::WriteFile(env.root() + "/file", "x");

@@ -97,7 +97,7 @@ TEST(NamedEvent, AutoResetSemantics) {
 
     Result<std::string> sem = NamedEvent::SemaphoreName("ev");
     ASSERT_TRUE(sem.ok());
-    struct stat st{};
+    struct stat st {};
     ASSERT_EQ(stat(("/dev/shm/sem." + sem.value.substr(1)).c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
 }

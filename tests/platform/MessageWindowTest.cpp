@@ -1,5 +1,5 @@
-#include "Folders.h"
 #include "MessageWindow.h"
+#include "Folders.h"
 #include "NamedEvent.h"
 #include "PlatformTestSupport.h"
 #include "WindowWire.h"
@@ -141,7 +141,8 @@ TEST_F(PeerWindow, HandlerMaySendBackWhileTheSenderWaits) {
                         handlerThread = std::this_thread::get_id();
                         EXPECT_EQ(m.sender.pid, 0); // the peer sent without a window of its own
                         return m.dwData == 3 ? static_cast<int64_t>(m.data.size()) * 10 : -1;
-                    }).ok());
+                    })
+                    .ok());
     Result<int64_t> r = Send(2, "abcd", 3000, mine.handle());
     ASSERT_TRUE(r.ok()) << r.error;
     EXPECT_EQ(r.value, 41);
@@ -167,7 +168,7 @@ TEST_F(PeerWindow, SendsAreBoundedWhenThePeerHangsDiesOrIsMissing) {
 
     // The dead process's socket file stays behind: it is neither found nor reachable.
     std::string file = RuntimeFolder().value + wire::SocketFileName(target);
-    struct stat st{};
+    struct stat st {};
     ASSERT_EQ(stat(file.c_str(), &st), 0);
     r = Send(1, "x", 500);
     ASSERT_FALSE(r.ok());
@@ -203,7 +204,8 @@ TEST_F(PeerWindow, ProgramsSendingToEachOtherAtOnceBothProgress) {
                         ++served;
                         usleep(200);
                         return v * 3;
-                    }).ok());
+                    })
+                    .ok());
     const int count = 300;
     test::StartPeer(peer, {"cross", std::to_string(getpid()), "crossGo", "crossDone", std::to_string(count)});
     WindowHandle other;
@@ -239,13 +241,13 @@ TEST(MessageWindow, MalformedRecordsAreRejectedAndTheWindowGoesOn) {
     std::atomic<bool> finished{false};
     std::vector<bool> answered;
     std::thread client([&]() {
-        answered.push_back(RawExchange(h, Header(h.serial, me, 1 << 20) + "x", true));       // announces 1 MiB
-        answered.push_back(RawExchange(h, Header(h.serial, me, 10) + "12345", true));        // truncated
+        answered.push_back(RawExchange(h, Header(h.serial, me, 1 << 20) + "x", true));             // announces 1 MiB
+        answered.push_back(RawExchange(h, Header(h.serial, me, 10) + "12345", true));              // truncated
         answered.push_back(RawExchange(h, Header(h.serial, me, 10) + std::string(20, 'x'), true)); // longer
-        answered.push_back(RawExchange(h, Header(h.serial, me, 0, "XXW1"), true));           // bad magic
-        answered.push_back(RawExchange(h, Header(h.serial + 1, me, 0), true));                // other window
-        answered.push_back(RawExchange(h, Header(h.serial, WindowHandle{1, 1}, 0), true));     // spoofed sender
-        answered.push_back(RawExchange(h, Header(h.serial, me, 3) + "abc", true));           // a good one
+        answered.push_back(RawExchange(h, Header(h.serial, me, 0, "XXW1"), true));                 // bad magic
+        answered.push_back(RawExchange(h, Header(h.serial + 1, me, 0), true));                     // other window
+        answered.push_back(RawExchange(h, Header(h.serial, WindowHandle{1, 1}, 0), true));         // spoofed sender
+        answered.push_back(RawExchange(h, Header(h.serial, me, 3) + "abc", true));                 // a good one
         // A sender that stalls half-way must not hold up the window for others.
         int stalled = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_un addr{};
@@ -365,7 +367,8 @@ TEST(MessageWindow, CallsFromOtherThreadsRunOnTheOwningThread) {
     ASSERT_TRUE(c.ok()) << c.error;
     EXPECT_EQ(c.value, 5);
     EXPECT_EQ(ranOn, ownerId);
-    QMetaObject::invokeMethod(&onOwner, [&]() { delete w; }, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(
+        &onOwner, [&]() { delete w; }, Qt::BlockingQueuedConnection);
     owner.quit();
     owner.wait();
 }
@@ -382,7 +385,8 @@ TEST(MessageWindow, QueuedCallsAreServedDuringASendAndTimeOutCleanly) {
         ASSERT_TRUE(slow.Create([](const CopyDataMessage&) -> int64_t {
                             usleep(300 * 1000);
                             return 1;
-                        }).ok());
+                        })
+                        .ok());
         slowHandle = slow.handle();
         while (!stop)
             ServeMessages(20);

@@ -1,5 +1,5 @@
-#include "PlatformTestSupport.h"
 #include "ProfileIni.h"
+#include "PlatformTestSupport.h"
 
 #include <dirent.h>
 #include <gtest/gtest.h>
@@ -69,7 +69,7 @@ TEST_F(ProfileIni, WriteCreatesFileFoldersSectionsAndKeys) {
     ASSERT_TRUE(WritePrivateProfileString("TVMODE", "TV Mode", "PAL", nested).ok());
     ASSERT_TRUE(WritePrivateProfileString("BURN", "other", "0", nested).ok());
     EXPECT_EQ(test::ReadFile(nested), "[BURN]\nburn disc=1\nother=0\n[TVMODE]\nTV Mode=PAL\n");
-    struct stat st{};
+    struct stat st {};
     ASSERT_EQ(stat(nested.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0666u & ~022u) << "expected the umask default for a new file";
 }
@@ -178,7 +178,7 @@ TEST_F(ProfileIni, ReplacesThroughLinksKeepsModeAndRefusesUnreadableFiles) {
     chmod(real.c_str(), 0640);
     ASSERT_EQ(symlink(real.c_str(), file.c_str()), 0);
     ASSERT_TRUE(WritePrivateProfileString("S", "k", "2", file).ok());
-    struct stat st{};
+    struct stat st {};
     ASSERT_EQ(lstat(file.c_str(), &st), 0);
     EXPECT_TRUE(S_ISLNK(st.st_mode));
     ASSERT_EQ(stat(real.c_str(), &st), 0);

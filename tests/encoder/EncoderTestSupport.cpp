@@ -46,7 +46,7 @@ struct Isolation {
         setenv("HOME", (root + "home").c_str(), 1);
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
     }
-    ~Isolation() { Run("rm -rf '" + root + "'"); }
+    ~Isolation() { Shell("rm -rf '" + root + "'"); }
 };
 Isolation g_isolation;
 
@@ -54,7 +54,7 @@ Isolation g_isolation;
 
 const std::string& TempFolder() { return g_isolation.root; }
 
-int Run(const std::string& command) {
+int Shell(const std::string& command) {
     int rc = std::system(command.c_str());
     return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
 }
@@ -68,7 +68,7 @@ std::string Fixture(const std::string& name, const std::string& ffmpegArgs) {
         return it->second;
     std::string path = TempFolder() + name;
     std::string cmd = "ffmpeg -nostdin -y -loglevel error " + ffmpegArgs + " '" + path + "'";
-    if (Run(cmd) != 0) {
+    if (Shell(cmd) != 0) {
         std::fprintf(stderr, "fixture command failed: %s\n", cmd.c_str());
         std::abort();
     }

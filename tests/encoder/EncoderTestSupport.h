@@ -11,7 +11,7 @@ namespace qxtest {
 // A temporary folder for this test program (removed at exit), with a trailing '/'.
 const std::string& TempFolder();
 // Runs a shell command; its exit status.
-int Run(const std::string& command);
+int Shell(const std::string& command);
 // Makes (once per program) a movie with `ffmpegArgs` as output options and inputs; its path.
 std::string Fixture(const std::string& name, const std::string& ffmpegArgs);
 // The standard fixtures.

@@ -1,5 +1,6 @@
 #include "CommandLine.h"
 
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -62,8 +63,11 @@ CommandLine Invalid(const std::string& why) {
 
 void MaybeCrashForTest(const char* stage) {
     const char* hook = std::getenv("QX_ENCODER_TEST_CRASH");
-    if (hook && std::strcmp(hook, stage) == 0)
+    if (hook && std::strcmp(hook, stage) == 0) {
+        struct rlimit none {0, 0};
+        setrlimit(RLIMIT_CORE, &none);  // a deliberate crash leaves no core file behind
         std::abort();
+    }
 }
 
 // Progress lines for the encoder that runs this worker: at most a few per second.

@@ -1,0 +1,337 @@
+// Probing and converting in process: what the worker runs. Streams are read back with
+// libavformat/libavcodec and checked byte by byte for their packs.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cmath>
+
+#include "Convert.h"
+#include "DvdWriter.h"
+#include "EncoderTestSupport.h"
+#include "PartFileOutput.h"
+#include "Probe.h"
+
+using namespace qx::enc;
+using namespace qxtest;
+
+namespace {
+
+ConvertRequest Request(const std::string& in, const std::string& out, TvStandard tv, bool wide) {
+    ConvertRequest r;
+    r.input = in;
+    r.output = out;
+    r.tv = tv;
+    r.wide = wide;
+    r.pictureWidth = 720;
+    r.pictureHeight = FrameLines(tv);
+    return r;
+}
+
+std::string Out(const std::string& name) { return TempFolder() + name; }
+
+}  // namespace
+
+TEST(Probe, RealMediaMoviesAreSupported) {
+    for (const std::string& movie : {Rv20Ac3Movie(), Rv10Real144Movie()}) {
+        ProbeAnswer a = ProbeMovie(movie);
+        ASSERT_TRUE(a.supported) << movie << ": " << a.reason;
+        EXPECT_EQ(a.path, movie);
+        EXPECT_EQ(a.width, 320);
+        EXPECT_EQ(a.height, 240);
+        EXPECT_NEAR(a.duration, 4.0, 0.1);
+        EXPECT_NEAR(a.frameRate, 25.0, 0.01);
+        EXPECT_NEAR(a.aspect, 4.0 / 3.0, 0.001);
+        EXPECT_NEAR(a.sizeKb, FileSize(movie) / 1024.0, 0.01);
+        EXPECT_EQ(ProbeAVideoIndex(a.probeA), 0);
+        EXPECT_EQ(ProbeAAudioIndex(a.probeA), 1);
+        EXPECT_FLOAT_EQ(a.probeB, static_cast<float>(a.duration));
+    }
+}
+
+TEST(Probe, WhatCannotBeDecodedIsNotSupported) {
+    std::string text = Out("notes.rm");
+    Shell("echo 'not a movie at all' > '" + text + "'");
+    std::string empty = Out("empty.rm");
+    Shell(": > '" + empty + "'");
+    std::string truncated = Out("truncated.rm");
+    Shell("head -c 3000 '" + Rv20Ac3Movie() + "' > '" + truncated + "'");
+    for (const std::string& bad : {text, empty, truncated, Out("missing.rm"), TempFolder()}) {
+        ProbeAnswer a = ProbeMovie(bad);
+        EXPECT_FALSE(a.supported) << bad;
+        EXPECT_FALSE(a.reason.empty()) << bad;
+    }
+}
+
+TEST(Probe, LinesRoundTripAndMalformedLinesAreRefused) {
+    ProbeAnswer a = ProbeMovie(Rv20Ac3Movie());
+    ProbeAnswer back;
+    ASSERT_TRUE(ParseProbeLines(FormatProbeLines(a), &back));
+    EXPECT_EQ(back.supported, a.supported);
+    EXPECT_EQ(back.path, a.path);
+    EXPECT_DOUBLE_EQ(back.duration, a.duration);
+    EXPECT_FLOAT_EQ(back.aspect, a.aspect);
+    EXPECT_EQ(back.probeA, a.probeA);
+    EXPECT_FALSE(ParseProbeLines("width=320\n", &back)) << "no supported line";
+    EXPECT_FALSE(ParseProbeLines("supported=1\nwidth=abc\n", &back));
+    EXPECT_FALSE(ParseProbeLines("supported=1\ngarbage\n", &back));
+}
+
+TEST(Convert, PalWideStreamHasDvdParametersAndNavPacks) {
+    std::string out = Out("pal169.vob");
+    ConvertRequest r = Request(Rv20Ac3Movie(), out, TvStandard::Pal, true);
+    r.pictureWidth = 539;
+    std::vector<double> progress;
+    ConvertResult res = ConvertMovie(r, [&](double f) { progress.push_back(f); }, nullptr);
+    ASSERT_TRUE(res.ok) << res.error;
+    StreamFacts f = ReadStreamFacts(out);
+    ASSERT_TRUE(f.opened);
+    EXPECT_EQ(f.videoCodec, "mpeg2video");
+    EXPECT_EQ(f.width, 720);
+    EXPECT_EQ(f.height, 576);
+    EXPECT_EQ(f.darNum, 16);
+    EXPECT_EQ(f.darDen, 9);
+    EXPECT_NEAR(f.frameRate, 25.0, 0.01);
+    EXPECT_LE(f.maxGop, 15);
+    EXPECT_GT(f.maxGop, 1);
+    EXPECT_EQ(f.audioCodec, "ac3");
+    EXPECT_EQ(f.sampleRate, 48000);
+    EXPECT_EQ(f.channels, 2);
+    EXPECT_NEAR(f.videoSeconds, 4.0, 0.15);
+    EXPECT_NEAR(f.audioSeconds, f.videoSeconds, 0.1);
+    int nav = 0;
+    EXPECT_EQ(CheckPacks(out, &nav), "");
+    EXPECT_GE(nav, 6) << "a nav pack opens every VOBU (about two a second)";
+    // Progress rises to 1.
+    ASSERT_FALSE(progress.empty());
+    EXPECT_DOUBLE_EQ(progress.back(), 1.0);
+    for (size_t i = 1; i < progress.size(); ++i)
+        EXPECT_GE(progress[i], progress[i - 1]);
+    EXPECT_EQ(static_cast<int64_t>(res.bytes), FileSize(out));
+}
+
+TEST(Convert, NtscStreamWithRealAudioSound) {
+    std::string out = Out("ntsc43.vob");
+    ConvertResult res = ConvertMovie(Request(Rv10Real144Movie(), out, TvStandard::Ntsc, false), nullptr, nullptr);
+    ASSERT_TRUE(res.ok) << res.error;
+    StreamFacts f = ReadStreamFacts(out);
+    EXPECT_EQ(f.width, 720);
+    EXPECT_EQ(f.height, 480);
+    EXPECT_EQ(f.darNum, 4);
+    EXPECT_EQ(f.darDen, 3);
+    EXPECT_NEAR(f.frameRate, 29.97, 0.01);
+    EXPECT_LE(f.maxGop, 18);
+    EXPECT_EQ(f.audioCodec, "ac3");
+    EXPECT_EQ(f.sampleRate, 48000);
+    EXPECT_EQ(f.channels, 2);
+    int nav = 0;
+    EXPECT_EQ(CheckPacks(out, &nav), "");
+}
+
+TEST(Convert, SizeFollowsTheBudgetRateForBusyAndForStillMovies) {
+    std::string still = Fixture("still.rm", "-f lavfi -i color=black:size=320x240:rate=25 -t 8 -c:v rv20");
+    std::string busy = Fixture("busy.rm", "-f lavfi -i testsrc2=size=320x240:rate=25 -t 8 -c:v rv20 -b:v 300k");
+    for (const std::string& movie : {still, busy}) {
+        std::string out = Out("rate.vob");
+        ConvertResult res = ConvertMovie(Request(movie, out, TvStandard::Pal, false), nullptr, nullptr);
+        ASSERT_TRUE(res.ok) << res.error;
+        double perSecond = FileSize(out) / res.seconds;
+        // 399 KB a second; short movies carry the start-up of the rate control, so a wider band.
+        EXPECT_NEAR(perSecond / kTargetBytesPerSecond, 1.0, 0.12) << movie;
+    }
+}
+
+TEST(Convert, PictureIsScaledToTheRequestAndCentredOnBlack) {
+    std::string white = Fixture("white.rm", "-f lavfi -i color=white:size=320x240:rate=25 -t 1 -c:v rv20");
+    std::string out = Out("centred.vob");
+    ConvertRequest r = Request(white, out, TvStandard::Pal, false);
+    r.pictureWidth = 360;
+    r.pictureHeight = 288;
+    ASSERT_TRUE(ConvertMovie(r, nullptr, nullptr).ok);
+    int w = 0, h = 0;
+    std::vector<uint8_t> y = DecodeLuma(out, 5, &w, &h);
+    ASSERT_EQ(w, 720);
+    ASSERT_EQ(h, 576);
+    auto at = [&](int x, int yy) { return y[static_cast<size_t>(yy) * w + x]; };
+    // The white box spans 180..539 x 144..431.
+    EXPECT_GT(at(360, 288), 200);
+    EXPECT_GT(at(190, 154), 200);
+    EXPECT_GT(at(529, 421), 200);
+    EXPECT_LT(at(170, 288), 40);
+    EXPECT_LT(at(550, 288), 40);
+    EXPECT_LT(at(360, 134), 40);
+    EXPECT_LT(at(360, 441), 40);
+
+    // 0 x 0: the movie's own 320 x 240, centred.
+    r.pictureWidth = r.pictureHeight = 0;
+    ASSERT_TRUE(ConvertMovie(r, nullptr, nullptr).ok);
+    y = DecodeLuma(out, 5, &w, &h);
+    EXPECT_GT(at(360, 288), 200);
+    EXPECT_GT(at(210, 178), 200);
+    EXPECT_LT(at(190, 288), 40);
+    EXPECT_LT(at(530, 288), 40);
+    EXPECT_LT(at(360, 158), 40);
+}
+
+TEST(Convert, SoundStaysInStepWithThePictureWhenTheMovieStartsLate) {
+    // A flash and a beep at 2 s, in a file whose clock starts at 3 s, with the sound track
+    // starting half a second after the picture.
+    std::string movie = Fixture(
+        "late.mkv",
+        "-f lavfi -i \"color=black:s=320x240:r=25:d=4,drawbox=c=white:t=fill:enable='between(t,2,2.3)'\" "
+        "-itsoffset 0.5 -f lavfi -i \"aevalsrc='if(between(t,1.5,1.8),0.8*sin(2*PI*440*t),0)':s=44100:d=3.5\" "
+        "-c:v mpeg4 -c:a ac3 -output_ts_offset 3");
+    ProbeAnswer a = ProbeMovie(movie);
+    ASSERT_TRUE(a.supported);
+    EXPECT_NEAR(a.startTime, 3.0, 0.05);
+    std::string out = Out("late.vob");
+    ASSERT_TRUE(ConvertMovie(Request(movie, out, TvStandard::Pal, false), nullptr, nullptr).ok);
+    double picture = FirstBrightPicture(out);
+    double sound = FirstLoudSound(out);
+    ASSERT_GE(picture, 0);
+    ASSERT_GE(sound, 0);
+    EXPECT_NEAR(sound - picture, 0.0, 0.045);
+    StreamFacts f = ReadStreamFacts(out);
+    EXPECT_NEAR(f.videoSeconds, 4.0, 0.15) << "the movie's late start is not added as a pause";
+}
+
+TEST(Convert, MovieWithoutSoundGetsASilentTrack) {
+    std::string mute = Fixture("mute.rm", "-f lavfi -i testsrc2=size=320x240:rate=25 -t 3 -c:v rv20 -an");
+    std::string out = Out("mute.vob");
+    ASSERT_TRUE(ConvertMovie(Request(mute, out, TvStandard::Pal, false), nullptr, nullptr).ok);
+    StreamFacts f = ReadStreamFacts(out);
+    EXPECT_EQ(f.audioCodec, "ac3");
+    EXPECT_EQ(f.sampleRate, 48000);
+    EXPECT_NEAR(f.audioSeconds, f.videoSeconds, 0.1);
+    EXPECT_LT(FirstLoudSound(out), 0) << "the track is silent";
+}
+
+TEST(Convert, StopEndsWithAValidShorterStream) {
+    std::string out = Out("stopped.vob");
+    std::atomic<bool> stop{false};
+    ConvertResult res = ConvertMovie(
+        Request(LongMovie(), out, TvStandard::Pal, false), [&](double f) { if (f > 0.2) stop = true; }, &stop);
+    ASSERT_TRUE(res.ok) << res.error;
+    EXPECT_TRUE(res.stopped);
+    EXPECT_LT(res.seconds, 15.0);
+    StreamFacts f = ReadStreamFacts(out);
+    EXPECT_EQ(f.videoCodec, "mpeg2video");
+    int nav = 0;
+    EXPECT_EQ(CheckPacks(out, &nav), "");
+}
+
+TEST(Convert, PartFilesSplitOnPackBoundaries) {
+    std::string out = Out("parts.vob");
+    ConvertRequest r = Request(Rv20Ac3Movie(), out, TvStandard::Pal, false);
+    r.partFiles = true;
+    r.partLimit = 600000;  // rounded down to 598016 = 292 packs
+    ConvertResult res = ConvertMovie(r, nullptr, nullptr);
+    ASSERT_TRUE(res.ok) << res.error;
+    EXPECT_EQ(FileSize(out), 598016);
+    EXPECT_EQ(FileSize(out + ".part1"), 598016);
+    ASSERT_GT(FileSize(out + ".part2"), 0) << "the last part takes the rest, past the limit if need be";
+    EXPECT_EQ(FileSize(out) + FileSize(out + ".part1") + FileSize(out + ".part2"), static_cast<int64_t>(res.bytes));
+    // Joined, the parts are the one stream.
+    std::string joined = Out("joined.vob");
+    Shell("cat '" + out + "' '" + out + ".part1' '" + out + ".part2' > '" + joined + "'");
+    int nav = 0;
+    EXPECT_EQ(CheckPacks(joined, &nav), "");
+    EXPECT_EQ(ReadStreamFacts(joined).width, 720);
+    // Without the flag one file, and stale parts of an earlier run are gone.
+    r.partFiles = false;
+    ASSERT_TRUE(ConvertMovie(r, nullptr, nullptr).ok);
+    EXPECT_EQ(FileSize(out + ".part1"), -1);
+    EXPECT_EQ(FileSize(out + ".part2"), -1);
+}
+
+TEST(Convert, SameMovieSameBytes) {
+    std::string a = Out("det-a.vob"), b = Out("det-b.vob");
+    ASSERT_TRUE(ConvertMovie(Request(Rv20Ac3Movie(), a, TvStandard::Ntsc, true), nullptr, nullptr).ok);
+    ASSERT_TRUE(ConvertMovie(Request(Rv20Ac3Movie(), b, TvStandard::Ntsc, true), nullptr, nullptr).ok);
+    EXPECT_TRUE(ReadFile(a) == ReadFile(b));
+}
+
+namespace {
+
+// A disk that fills up after `room` bytes.
+class FullDisk : public OutputFile {
+public:
+    explicit FullDisk(size_t room) : room_(room) {}
+    bool Write(const uint8_t*, size_t size, std::string* error) override {
+        if (size > room_) {
+            *error = "No space left on device";
+            return false;
+        }
+        room_ -= size;
+        return true;
+    }
+    bool Close(std::string*) override { return true; }
+
+private:
+    size_t room_;
+};
+
+}  // namespace
+
+TEST(Convert, FullDiskFailsAndLeavesNothingBehind) {
+    std::string out = Out("full.vob");
+    ConvertRequest r = Request(Rv20Ac3Movie(), out, TvStandard::Pal, false);
+    // The real file is made (so Discard has something to remove) but its bytes go to a full disk.
+    OutputFileOpener opener = [](const std::string& path, std::string* error) -> std::unique_ptr<OutputFile> {
+        auto real = OpenPosixOutputFile(path, error);
+        if (!real)
+            return nullptr;
+        return std::make_unique<FullDisk>(300000);
+    };
+    ConvertResult res = ConvertMovie(r, nullptr, nullptr, opener);
+    EXPECT_FALSE(res.ok);
+    EXPECT_NE(res.error.find("No space left"), std::string::npos) << res.error;
+    EXPECT_EQ(FileSize(out), -1) << "a half-written stream must not pass for a converted movie";
+}
+
+TEST(Convert, BadRequestsAreRefusedWithAReason) {
+    std::string out = Out("bad.vob");
+    ConvertRequest r = Request(Rv20Ac3Movie(), out, TvStandard::Ntsc, false);
+    r.pictureHeight = 576;  // taller than an NTSC frame
+    ConvertResult res = ConvertMovie(r, nullptr, nullptr);
+    EXPECT_FALSE(res.ok);
+    EXPECT_NE(res.error.find("720x480"), std::string::npos) << res.error;
+    res = ConvertMovie(Request(TempFolder() + "nothing.rm", out, TvStandard::Pal, false), nullptr, nullptr);
+    EXPECT_FALSE(res.ok);
+    EXPECT_FALSE(res.error.empty());
+    EXPECT_EQ(FileSize(out), -1);
+}
+
+TEST(Substitute, BlackStreamsForEveryDisc) {
+    struct Case {
+        TvStandard tv;
+        bool wide;
+        int lines, darNum, darDen;
+    } cases[] = {{TvStandard::Pal, false, 576, 4, 3}, {TvStandard::Ntsc, true, 480, 16, 9}};
+    for (const Case& c : cases) {
+        std::string out = Out("substitute.vob");
+        ConvertResult res = WriteSubstitute(c.tv, c.wide, out, 2.0);
+        ASSERT_TRUE(res.ok) << res.error;
+        StreamFacts f = ReadStreamFacts(out);
+        EXPECT_EQ(f.height, c.lines);
+        EXPECT_EQ(f.darNum, c.darNum);
+        EXPECT_EQ(f.darDen, c.darDen);
+        EXPECT_EQ(f.audioCodec, "ac3");
+        EXPECT_NEAR(f.videoSeconds, 2.0, 0.1);
+        EXPECT_GE(FileSize(out), 10240) << "a substitute must itself count as a converted stream";
+        EXPECT_LT(FirstBrightPicture(out), 0);
+        EXPECT_LT(FirstLoudSound(out), 0);
+        int nav = 0;
+        EXPECT_EQ(CheckPacks(out, &nav), "");
+    }
+}
+
+TEST(Substitute, TheBuildPutsOnePerDiscKindBesideTheProgram) {
+    for (const char* name : {"default_pal_4x3.vob", "default_pal_16x9.vob", "default_ntsc_4x3.vob",
+                             "default_ntsc_16x9.vob", "default.vob"}) {
+        std::string path = std::string(QX_BIN_DIR) + "/" + name;
+        StreamFacts f = ReadStreamFacts(path);
+        ASSERT_TRUE(f.opened) << path;
+        EXPECT_EQ(f.height, std::string(name).find("ntsc") != std::string::npos ? 480 : 576) << name;
+        EXPECT_EQ(f.darNum, std::string(name).find("16x9") != std::string::npos ? 16 : 4) << name;
+    }
+}

@@ -13,6 +13,7 @@
 #include <csignal>
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -25,7 +26,21 @@ std::string FixtureStream(TvStandard standard, int seconds) {
     std::string name = std::string(QX_FIXTURE_DIR) + "/" + (pal ? "pal" : "ntsc") + "-" + std::to_string(seconds) + ".mpg";
     if (fs::exists(name))
         return name;
-    // Written under a private name and renamed, so that test programs running side by side never see half a file.
+    // Test programs running side by side generate each stream once: the first takes the lock, the others
+    // wait for it and then find the file. It is written under a private name and renamed, so nobody ever
+    // sees half a file.
+    int lock = open((name + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (lock >= 0)
+        flock(lock, LOCK_EX);
+    struct Unlock {
+        int fd;
+        ~Unlock() {
+            if (fd >= 0)
+                close(fd);
+        }
+    } unlock{lock};
+    if (fs::exists(name))
+        return name;
     std::string partial = name + ".tmp" + std::to_string(getpid());
     std::string video = pal ? "testsrc2=size=352x288:rate=25" : "testsrc2=size=352x240:rate=30000/1001";
     ProgramResult result =

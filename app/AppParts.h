@@ -40,12 +40,6 @@ struct ConvertJob {
     bool splitOutput = true;
 };
 
-// Progress reports of the encoder, delivered on the window's thread.
-struct EncoderProgress {
-    int kind = 0;         // 0 conversion, other: seeking
-    float fraction = 0;   // 0..1
-};
-
 class EncoderLink {
 public:
     virtual ~EncoderLink() = default;
@@ -64,8 +58,10 @@ public:
     virtual void SendStop() = 0;
     // Waits at most timeoutMs; completion is tested before the crash report.
     virtual ConvertWait WaitConvert(int timeoutMs) = 0;
-    // Called on the window's thread for every progress record.
-    std::function<void(const EncoderProgress&)> onProgress;
+    // Called on the window's thread for every progress record: the bar and the status line.
+    std::function<void(int percent, const std::string& text)> onProgress;
+    // Milliseconds since the current movie's conversion began (for the estimated total time).
+    std::function<uint32_t()> convertElapsedMs;
 };
 
 class LogLink {

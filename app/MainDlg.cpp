@@ -38,7 +38,12 @@ CQuilvoVidrevoDlg::CQuilvoVidrevoDlg(AppParts parts, QWidget* parent) : QDialog(
     m_strCompanionFolder = qx::WithTrailingSlash(m_strCompanionFolder);
     m_jobHost = std::make_unique<MainDlgJobHost>(this);
     CreateControls();
-    m_parts.encoder->onProgress = [this](const EncoderProgress& progress) { OnEncoderProgress(progress); };
+    m_parts.encoder->onProgress = [](int percent, const std::string& text) {
+        if (g_pProgressDlg) {
+            g_pProgressDlg->SetProgress(percent, text);
+        }
+    };
+    m_parts.encoder->convertElapsedMs = [this] { return static_cast<uint32_t>(ProcessClockMs() - m_dwConvertStart); };
 }
 
 CQuilvoVidrevoDlg::~CQuilvoVidrevoDlg() {
@@ -89,8 +94,10 @@ bool CQuilvoVidrevoDlg::OnInitDialog() {
 
     ReadSettings();
 
-    raise();
-    activateWindow();
+    if (isVisible()) {
+        raise();
+        activateWindow();
+    }
 
     ShowDiscTarget();
     return true;

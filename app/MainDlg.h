@@ -31,6 +31,9 @@ class CLoadingDlg;
 // The working folder of the current job, with trailing '/'.
 extern std::string g_strWorkFolder;
 
+// Milliseconds of the process clock.
+int64_t ProcessClockMs();
+
 class CQuilvoVidrevoDlg : public QDialog {
     Q_OBJECT
 public:
@@ -138,7 +141,6 @@ private:
     void OnConvertResult(int row, bool converted);
     void OnAllConverted();
     void DeleteConvertedFiles();
-    void OnEncoderProgress(const EncoderProgress& progress);
     std::string SubstituteStream() const;
     void FinishJob();
     int IdentifyFileSystem(const std::string& folder);

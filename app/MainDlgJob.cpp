@@ -33,6 +33,13 @@ constexpr size_t kMaxWorkFolderBytes = 259;
 // Longest converted-stream path a conversion request can carry.
 constexpr size_t kMaxOutputPathBytes = 349;
 
+bool IsFolder(const std::string& path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+}  // namespace
+
 int64_t ProcessClockMs() {
     static QElapsedTimer clock;
     if (!clock.isValid()) {
@@ -40,13 +47,6 @@ int64_t ProcessClockMs() {
     }
     return clock.elapsed();
 }
-
-bool IsFolder(const std::string& path) {
-    struct stat st;
-    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-}  // namespace
 
 void MainDlgJobHost::EnableJobControls(bool enable) {
     QMetaObject::invokeMethod(
@@ -201,23 +201,6 @@ void CQuilvoVidrevoDlg::OnConvertEnd(int) {
     DestroyProgressDlg();
 }
 
-void CQuilvoVidrevoDlg::OnEncoderProgress(const EncoderProgress& progress) {
-    char text[256];
-    int percent = 0;
-    if (progress.kind == 0) {
-        const int64_t elapsed = ProcessClockMs() - m_dwConvertStart;
-        const long long total = progress.fraction > 0 ? static_cast<long long>(elapsed / progress.fraction / 1000) : 0;
-        std::snprintf(text, sizeof text, "Total time:%s; Elapsed Time:%s;Finished %.2f%%;", FormatHMS(total).c_str(),
-                      FormatHMS(elapsed / 1000).c_str(), progress.fraction * 100.0);
-        percent = static_cast<int>(progress.fraction * 100.0);
-    } else {
-        std::snprintf(text, sizeof text, "Seeking complete %.2f%%;", progress.fraction * 100.0);
-    }
-    if (g_pProgressDlg) {
-        g_pProgressDlg->SetProgress(percent, text);
-    }
-}
-
 std::string CQuilvoVidrevoDlg::SubstituteStream() const {
     const std::string specific = m_strCompanionFolder + "default_" + (m_job.tvMode == 1 ? "pal" : "ntsc") + "_" +
                                  (m_job.aspectIndex == 1 ? "16x9" : "4x3") + ".vob";
@@ -295,8 +278,10 @@ void CQuilvoVidrevoDlg::OnAllConverted() {
         if (isMinimized()) {
             showNormal();
         }
-        raise();
-        activateWindow();
+        if (isVisible()) {
+            raise();
+            activateWindow();
+        }
         if (m_bAuthorFailed) {
             // The engine's error was shown; the DVD folder is not a product and nothing is burned.
             LogToApp(1, "DVD Author Failed\n");

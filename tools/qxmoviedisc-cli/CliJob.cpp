@@ -1,0 +1,185 @@
+#include "CliJob.h"
+
+#include "Folders.h"
+#include "InstanceLock.h"
+#include "MainDlg.h"
+#include "ProgressDlg.h"
+#include "PromptService.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QTimer>
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <mutex>
+
+namespace {
+
+// Log lines go to the console instead of the log program.
+class ConsoleLog : public LogLink {
+public:
+    explicit ConsoleLog(std::FILE* out) : m_out(out) {}
+    bool Start() override { return true; }
+    void Log(int level, const std::string& text) override {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        std::string line = text;
+        while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) {
+            line.pop_back();
+        }
+        std::fprintf(m_out, "log%s: %s\n", level == 1 ? " (failure)" : "", line.c_str());
+        std::fflush(m_out);
+    }
+    void End() override {}
+
+private:
+    std::FILE* m_out;
+    std::mutex m_mutex;
+};
+
+template <class T> T* Control(CQuilvoVidrevoDlg& dlg, const char* name) {
+    return dlg.findChild<T*>(name);
+}
+
+void ApplyOptions(CQuilvoVidrevoDlg& dlg, const CliOptions& options, const std::string& workFolder) {
+    Control<QRadioButton>(dlg, options.pal ? "radioPal" : "radioNtsc")->click();
+    Control<QComboBox>(dlg, "comboAspect")->setCurrentIndex(options.wide ? 1 : 0);
+    QCheckBox* keep = Control<QCheckBox>(dlg, "chkKeepAspect");
+    if (keep->isChecked() != options.keepAspect) {
+        keep->click();
+    }
+    if (options.dualLayer != (dlg.DiscType() == 1)) {
+        dlg.ToggleDiscType();
+    }
+    Control<QLineEdit>(dlg, "editTempFolder")->setText(QString::fromStdString(workFolder));
+    // The console front-end does not burn.
+    QCheckBox* burn = Control<QCheckBox>(dlg, "chkBurn");
+    if (burn->isChecked()) {
+        burn->setChecked(false);
+    }
+    Control<QCheckBox>(dlg, "chkShutdown")->setChecked(false);
+}
+
+}  // namespace
+
+int RunCliJob(const CliOptions& options, std::FILE* out) {
+    qx::InstanceLock lock;
+    std::string error;
+    const qx::InstanceLock::State state = lock.Acquire("QXMOVIEDISC", &error);
+    if (state == qx::InstanceLock::State::HeldElsewhere) {
+        std::fprintf(out, "QX Movie Disc is already running; close it first.\n");
+        return 1;
+    }
+    if (state == qx::InstanceLock::State::Failed) {
+        std::fprintf(out, "Cannot take the single-instance lock: %s\n", error.c_str());
+        return 1;
+    }
+
+    CliOptions job = options;
+    if (job.demo) {
+        if (job.workFolder.empty()) {
+            job.workFolder = QDir::tempPath().toStdString() + "/qxmoviedisc-demo-" + std::to_string(getuid());
+        }
+        const std::string sourceFolder = qx::WithTrailingSlash(job.workFolder) + "demo-source/";
+        const qx::Status made = qx::MakeFolderPath(sourceFolder);
+        if (!made.ok()) {
+            std::fprintf(out, "Cannot make %s: %s\n", sourceFolder.c_str(), made.error().c_str());
+            return 1;
+        }
+        const std::string movie = sourceFolder + "demo.rm";
+        std::fprintf(out, "Making a 5-second sample movie %s ...\n", movie.c_str());
+        std::fflush(out);
+        if (!MakeDemoMovie(movie, &error)) {
+            std::fprintf(out, "The sample movie could not be made: %s\n", error.c_str());
+            return 1;
+        }
+        job.movies = {movie};
+        job.assumeYes = true;  // a repeated demo replaces its own earlier DVD folder
+    }
+
+    qx::ConsolePromptService prompts(out);
+    prompts.SetAssumeYes(job.assumeYes);
+    std::vector<std::string> paths;
+    for (const std::string& movie : job.movies) {
+        paths.push_back(QFileInfo(QString::fromStdString(movie)).absoluteFilePath().toStdString());
+    }
+    prompts.SetFiles(paths);
+    qx::SetPrompts(&prompts);
+
+    AppParts parts;
+    parts.log = std::make_unique<ConsoleLog>(out);
+    parts.settingsFile = qx::ConfigFolder() + "settings-cli.ini";
+    int status = 1;
+    {
+        CQuilvoVidrevoDlg dlg(std::move(parts));
+        if (!dlg.OnInitDialog()) {
+            qx::SetPrompts(nullptr);
+            return 1;
+        }
+        const std::string workFolder = job.workFolder.empty() ? dlg.TempFolder() : job.workFolder;
+        ApplyOptions(dlg, job, workFolder);
+
+        // Progress lines: whatever the progress window shows, once per change.
+        std::string lastProgress;
+        QTimer progressTimer;
+        QObject::connect(&progressTimer, &QTimer::timeout, [&] {
+            if (!g_pProgressDlg) {
+                return;
+            }
+            const std::string line = g_pProgressDlg->windowTitle().toStdString() + ": " + g_pProgressDlg->StatusText();
+            if (line != lastProgress) {
+                lastProgress = line;
+                std::fprintf(out, "progress: %s\n", line.c_str());
+                std::fflush(out);
+            }
+        });
+        progressTimer.start(250);
+
+        dlg.OnBtnAddFiles();
+        dlg.WaitForAddFiles(24 * 3600 * 1000);
+        if (dlg.Sources().empty()) {
+            std::fprintf(out, "No movie was added.\n");
+        } else {
+            QEventLoop loop;
+            QObject::connect(&dlg, &CQuilvoVidrevoDlg::jobFinished, &loop, &QEventLoop::quit);
+            dlg.OnBtnStartconvert();
+            if (dlg.JobRunning()) {
+                loop.exec();
+                std::fprintf(out, "DVD folder: %sDVD Movie/VIDEO_TS\n", qx::WithTrailingSlash(dlg.TempFolder()).c_str());
+                status = dlg.LastJobAccomplished() ? 0 : 1;
+            } else {
+                std::fprintf(out, "The job did not start.\n");
+            }
+        }
+        progressTimer.stop();
+    }
+    qx::SetPrompts(nullptr);
+    return status;
+}
+
+int CliMain(int argc, char** argv) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    CliOptions options;
+    std::string error;
+    if (!ParseCliOptions(args, &options, &error)) {
+        std::fprintf(stderr, "qxmoviedisc-cli: %s\n%s", error.c_str(), CliUsage().c_str());
+        return 2;
+    }
+    if (options.help) {
+        std::fputs(CliUsage().c_str(), stdout);
+        return 0;
+    }
+    // No window is ever shown: the off-screen platform works without a display.
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    QApplication app(argc, argv);
+    QApplication::setApplicationName("QX Movie Disc");
+    QApplication::setQuitOnLastWindowClosed(false);
+    return RunCliJob(options, stdout);
+}

@@ -1,0 +1,35 @@
+// The console front-end: one whole job through the main window's own operations, with every
+// message box, dialog, log line and progress line printed instead of shown.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+struct CliOptions {
+    bool pal = false;            // --tv pal|ntsc (default: NTSC)
+    bool wide = true;            // --aspect 4:3|16:9 (default: 16:9)
+    bool keepAspect = true;      // --keep-aspect / --no-keep-aspect
+    bool dualLayer = false;      // --disc d5|d9
+    std::string workFolder;      // --work DIR (default: the last one the console front-end used)
+    bool assumeYes = false;      // --yes: answer Yes/OK to every question
+    bool demo = false;           // --demo: make a short sample movie and convert it
+    bool help = false;
+    std::vector<std::string> movies;
+};
+
+// Parses the command line (without the program name). False with a reason in `error`.
+bool ParseCliOptions(const std::vector<std::string>& args, CliOptions* options, std::string* error);
+
+// The usage text.
+std::string CliUsage();
+
+// Makes the 5-second sample movie with the ffmpeg program. False with the reason.
+bool MakeDemoMovie(const std::string& path, std::string* error);
+
+// Runs the job; returns the exit status (0 only after "Mission accomplished!"). Needs a
+// QApplication. Everything the user would see goes to `out`.
+int RunCliJob(const CliOptions& options, std::FILE* out);
+
+// main(): options, a QApplication on the off-screen platform, the job.
+int CliMain(int argc, char** argv);

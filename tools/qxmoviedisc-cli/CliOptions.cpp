@@ -1,0 +1,107 @@
+#include "CliJob.h"
+
+#include <QProcess>
+#include <QStringList>
+
+bool ParseCliOptions(const std::vector<std::string>& args, CliOptions* options, std::string* error) {
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        auto value = [&](std::string* out) {
+            if (i + 1 >= args.size()) {
+                *error = arg + " needs a value";
+                return false;
+            }
+            *out = args[++i];
+            return true;
+        };
+        std::string v;
+        if (arg == "--tv") {
+            if (!value(&v)) {
+                return false;
+            }
+            if (v != "pal" && v != "ntsc") {
+                *error = "--tv takes pal or ntsc, not '" + v + "'";
+                return false;
+            }
+            options->pal = v == "pal";
+        } else if (arg == "--aspect") {
+            if (!value(&v)) {
+                return false;
+            }
+            if (v != "4:3" && v != "16:9") {
+                *error = "--aspect takes 4:3 or 16:9, not '" + v + "'";
+                return false;
+            }
+            options->wide = v == "16:9";
+        } else if (arg == "--disc") {
+            if (!value(&v)) {
+                return false;
+            }
+            if (v != "d5" && v != "d9") {
+                *error = "--disc takes d5 or d9, not '" + v + "'";
+                return false;
+            }
+            options->dualLayer = v == "d9";
+        } else if (arg == "--work") {
+            if (!value(&options->workFolder)) {
+                return false;
+            }
+            if (options->workFolder.empty()) {
+                *error = "--work needs a folder";
+                return false;
+            }
+        } else if (arg == "--keep-aspect") {
+            options->keepAspect = true;
+        } else if (arg == "--no-keep-aspect") {
+            options->keepAspect = false;
+        } else if (arg == "--yes") {
+            options->assumeYes = true;
+        } else if (arg == "--demo") {
+            options->demo = true;
+        } else if (arg == "--help" || arg == "-h") {
+            options->help = true;
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            *error = "unknown option " + arg;
+            return false;
+        } else {
+            options->movies.push_back(arg);
+        }
+    }
+    if (!options->help && !options->demo && options->movies.empty()) {
+        *error = "no movie given";
+        return false;
+    }
+    return true;
+}
+
+std::string CliUsage() {
+    return "usage: qxmoviedisc-cli [--tv pal|ntsc] [--aspect 4:3|16:9] [--keep-aspect|--no-keep-aspect]\n"
+           "                       [--disc d5|d9] [--work DIR] [--yes] MOVIE...\n"
+           "       qxmoviedisc-cli --demo [--work DIR] [options]\n"
+           "Converts RealMedia movies into a DVD-Video folder (<work>/DVD Movie/VIDEO_TS).\n"
+           "Questions are answered No/Cancel unless --yes is given. Exit status 0 only when the\n"
+           "job ends with \"Mission accomplished!\".\n";
+}
+
+bool MakeDemoMovie(const std::string& path, std::string* error) {
+    QProcess ffmpeg;
+    ffmpeg.setProcessChannelMode(QProcess::MergedChannels);
+    ffmpeg.start("ffmpeg", {"-y", "-v", "error", "-f", "lavfi", "-i", "testsrc2=size=320x240:rate=25", "-f", "lavfi",
+                            "-i", "sine=frequency=440:sample_rate=48000", "-t", "5", "-c:v", "rv20", "-c:a", "ac3",
+                            "-b:a", "128k", QString::fromStdString(path)});
+    if (!ffmpeg.waitForStarted(10000)) {
+        *error = "the ffmpeg program could not be started (is it installed?)";
+        return false;
+    }
+    if (!ffmpeg.waitForFinished(120000)) {
+        ffmpeg.kill();
+        ffmpeg.waitForFinished(5000);
+        *error = "the ffmpeg program did not finish within two minutes";
+        return false;
+    }
+    if (ffmpeg.exitStatus() != QProcess::NormalExit || ffmpeg.exitCode() != 0) {
+        *error = "the ffmpeg program failed: " + ffmpeg.readAll().trimmed().toStdString();
+        return false;
+    }
+    return true;
+}

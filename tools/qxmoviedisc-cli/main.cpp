@@ -1,0 +1,5 @@
+#include "CliJob.h"
+
+int main(int argc, char** argv) {
+    return CliMain(argc, argv);
+}

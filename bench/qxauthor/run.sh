@@ -1,0 +1,61 @@
+#!/bin/sh
+# qxauthor on a ~1 GB program stream against copying the same bytes on the same disk, and its peak memory.
+#
+#   bench/qxauthor/run.sh [build folder] [work folder]
+#
+# Makes the stream once (a 60-second PAL piece from ffmpeg, joined 20 times with "-c copy" so that the
+# timestamps run on), reads it once so both contenders start from the page cache, then alternates:
+# qxauthor -o OUT STREAM (scan, VOB writing, navigation pack fix-up, information files) and cp STREAM.
+# Each run ends with a sync, so the time includes getting the data to disk. Reports the median of the
+# runs, the ratio qxauthor / copy (target at most 1.5) and qxauthor's peak resident memory (target
+# under 64 MB) as /usr/bin/time -v measures it.
+set -eu
+build=${1:-build}
+work=${2:-${TMPDIR:-/tmp}/qx-qxauthor-bench}
+runs=${RUNS:-5}
+tool="$build/bin/qxauthor"
+[ -x "$tool" ] || { echo "build qxauthor first: cmake --build $build --target qxauthor" >&2; exit 2; }
+[ -x /usr/bin/time ] || { echo "/usr/bin/time is needed for the memory figure" >&2; exit 2; }
+mkdir -p "$work"
+src="$work/big.mpg"
+if [ ! -s "$src" ]; then
+    ffmpeg -nostdin -v error -y -f lavfi -i testsrc2=size=720x576:rate=25 -f lavfi -i sine=frequency=440 \
+        -t 60 -target pal-dvd -b:v 8000k -aspect 16:9 "$work/piece.mpg"
+    i=0; : > "$work/list.txt"
+    while [ $i -lt 20 ]; do echo "file 'piece.mpg'" >> "$work/list.txt"; i=$((i + 1)); done
+    ffmpeg -nostdin -v error -y -f concat -safe 0 -i "$work/list.txt" -c copy -f dvd "$src"
+    rm -f "$work/piece.mpg" "$work/list.txt"
+fi
+echo "source: $(du -m "$src" | cut -f1) MB"
+cat "$src" > /dev/null
+
+now() { date +%s.%N; }
+median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+: > "$work/author.times"; : > "$work/copy.times"; : > "$work/rss"
+i=0
+while [ $i -lt "$runs" ]; do
+    rm -rf "$work/out" "$work/copy.mpg"; sync
+    t0=$(now)
+    /usr/bin/time -v -o "$work/time.log" "$tool" -o "$work/out" "$src" 2> "$work/author.log" \
+        || { echo "qxauthor failed:" >&2; tail -5 "$work/author.log" >&2; exit 1; }
+    sync
+    t1=$(now)
+    awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.3f\n", b - a }' >> "$work/author.times"
+    awk -F': ' '/Maximum resident set size/ { print $2 }' "$work/time.log" >> "$work/rss"
+
+    rm -rf "$work/out"; sync
+    t0=$(now)
+    cp "$src" "$work/copy.mpg"
+    sync
+    t1=$(now)
+    awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.3f\n", b - a }' >> "$work/copy.times"
+    rm -f "$work/copy.mpg"
+    i=$((i + 1))
+done
+a=$(median < "$work/author.times")
+c=$(median < "$work/copy.times")
+rss=$(sort -n "$work/rss" | tail -1)
+echo "qxauthor: median $a s over $runs runs ($(tr '\n' ' ' < "$work/author.times"))"
+echo "copy:     median $c s over $runs runs ($(tr '\n' ' ' < "$work/copy.times"))"
+echo "ratio qxauthor/copy: $(awk -v a="$a" -v c="$c" 'BEGIN { printf "%.2f", a / c }') (target <= 1.5)"
+echo "peak memory of qxauthor: $((rss / 1024)) MB ($rss kB; target < 64 MB)"

@@ -1,6 +1,7 @@
 #include "ChildProcess.h"
 
 #include "Folders.h"
+#include "QtDisposal.h"
 
 #include <QAbstractEventDispatcher>
 #include <QObject>
@@ -77,18 +78,12 @@ struct ChildProcess::Impl {
     void StopWatching() {
         onExit = nullptr;
         watchToken.reset();
-        if (notifier != nullptr) {
+        if (notifier != nullptr)
             notifier->setEnabled(false);
-            QObject::disconnect(notifier, nullptr, nullptr, nullptr);
-            notifier->deleteLater(); // we may be inside its own signal
-            notifier = nullptr;
-        }
-        if (timer != nullptr) {
+        DisposeWatcher(notifier);
+        if (timer != nullptr)
             timer->stop();
-            QObject::disconnect(timer, nullptr, nullptr, nullptr);
-            timer->deleteLater();
-            timer = nullptr;
-        }
+        DisposeWatcher(timer);
     }
 
     void ClosePidfd() {
@@ -271,6 +266,7 @@ Status ChildProcess::SetExitCallback(std::function<void(const ExitStatus&)> onEx
     std::weak_ptr<int> token = d_->watchToken;
     Impl* impl = d_.get();
     auto check = [impl, token]() {
+        WatcherSignalScope scope;
         if (token.lock())
             impl->OnMaybeEnded();
     };

@@ -1,5 +1,7 @@
 #include "WindowDispatcher.h"
 
+#include "QtDisposal.h"
+
 #include <QAbstractEventDispatcher>
 #include <QObject>
 #include <QSocketNotifier>
@@ -34,9 +36,7 @@ void DropNotifier(QSocketNotifier*& n) {
     if (n == nullptr)
         return;
     n->setEnabled(false); // before the descriptor is closed, so it never watches a reused number
-    QObject::disconnect(n, nullptr, nullptr, nullptr);
-    n->deleteLater(); // we may be inside its own signal
-    n = nullptr;
+    DisposeWatcher(n);
 }
 
 } // namespace
@@ -90,12 +90,9 @@ WindowDispatcher::~WindowDispatcher() {
         CloseConn(kv.second);
     conns_.clear();
     DropNotifier(eventNotifier_);
-    if (sweepTimer_ != nullptr) {
+    if (sweepTimer_ != nullptr)
         sweepTimer_->stop();
-        QObject::disconnect(sweepTimer_, nullptr, nullptr, nullptr);
-        sweepTimer_->deleteLater();
-        sweepTimer_ = nullptr;
-    }
+    DisposeWatcher(sweepTimer_);
     if (eventFd_ >= 0)
         close(eventFd_);
 }
@@ -131,12 +128,14 @@ void WindowDispatcher::EnsureQtMode() {
     std::weak_ptr<WindowDispatcher> self = weak_from_this();
     eventNotifier_ = new QSocketNotifier(static_cast<qintptr>(eventFd_), QSocketNotifier::Read);
     QObject::connect(eventNotifier_, &QSocketNotifier::activated, [self]() {
+        WatcherSignalScope scope;
         if (auto d = self.lock())
             d->RunQueuedCalls();
     });
     sweepTimer_ = new QTimer;
     sweepTimer_->setInterval(1000);
     QObject::connect(sweepTimer_, &QTimer::timeout, [self]() {
+        WatcherSignalScope scope;
         if (auto d = self.lock())
             d->Sweep();
     });
@@ -152,6 +151,7 @@ void WindowDispatcher::WatchListener(MessageWindow::Impl* w) {
     uint32_t serial = w->handle.serial;
     w->notifier = new QSocketNotifier(static_cast<qintptr>(w->listenFd), QSocketNotifier::Read);
     QObject::connect(w->notifier, &QSocketNotifier::activated, [self, serial]() {
+        WatcherSignalScope scope;
         if (auto d = self.lock())
             d->OnListenerReady(serial);
     });
@@ -240,6 +240,7 @@ int WindowDispatcher::OnListenerReady(uint32_t serial) {
             std::weak_ptr<WindowDispatcher> self = weak_from_this();
             it->second.notifier = new QSocketNotifier(static_cast<qintptr>(it->second.fd), QSocketNotifier::Read);
             QObject::connect(it->second.notifier, &QSocketNotifier::activated, [self, id]() {
+                WatcherSignalScope scope;
                 if (auto d = self.lock())
                     d->OnConnReady(id);
             });

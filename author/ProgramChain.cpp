@@ -79,6 +79,7 @@ void AuthorCheckGroup(PgcGroup& group) {
         errors += line;
     };
     const unsigned allowed = allowedEntries(group.kind);
+    group.entries = 0;
     for (size_t i = 0; i < group.pgcs.size(); ++i) {
         ProgramChain& pgc = *group.pgcs[i];
         const int index = static_cast<int>(i);

@@ -8,6 +8,7 @@
 
 #include <cstring>
 #include <fcntl.h>
+#include <random>
 #include <unistd.h>
 
 using namespace qxtest;
@@ -523,6 +524,32 @@ TEST_F(ScannerTest, Mpeg1StreamsCountTwoFieldsPerPictureAndRewriteTheirAspect) {
     EXPECT_EQ(vobu.refEnds[1], 1);
     const uint8_t* seq = scan.files.files.at("VTS_01_1.VOB").data() + kSector + 23 + 5;
     EXPECT_EQ(seq[7], 0xC4);
+}
+
+TEST_F(ScannerTest, GarbageAfterTheFirstNavPackNeitherCrashesNorHangs) {
+    // Pack headers with random packets behind them: random stream ids, lengths, header lengths,
+    // substreams and payloads. The scan must end, and only with its own errors.
+    std::mt19937 random(1234);
+    const uint8_t ids[] = {0xBD, 0xBE, 0xC0, 0xC3, 0xE0, 0xBB, 0xB9, 0x42};
+    for (int round = 0; round < 10; ++round) {
+        std::vector<Bytes> sectors = Vobu(kBase, kBase + 18000);
+        for (int i = 0; i < 200; ++i) {
+            Bytes s = PaddingSector(kBase + 1000 + i);
+            for (size_t k = 14; k < s.size(); ++k)
+                s[k] = static_cast<uint8_t>(random() % 4 == 0 ? 0 : random());
+            s[14] = 0, s[15] = 0, s[16] = 1, s[17] = ids[random() % sizeof ids];
+            s[20] = static_cast<uint8_t>(0x80 | (random() & 0x3F));
+            if (random() % 3 == 0)
+                s[23] = static_cast<uint8_t>(0x20 | (random() & 0x0F)) | 1; // a plausible PTS prefix
+            sectors.push_back(s);
+        }
+        Scan scan;
+        scan.AddSource(Source("garbage.mpg", sectors));
+        std::string error = scan.RunFatal();
+        EXPECT_TRUE(error.empty() || error.find("frame rate code") != std::string::npos ||
+                    error.find("SCR") != std::string::npos)
+            << error;
+    }
 }
 
 } // namespace

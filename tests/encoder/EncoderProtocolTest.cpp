@@ -294,6 +294,30 @@ TEST(EncoderProtocol, PartFilesThroughTheProtocol) {
     EXPECT_GT(FileSize(out + ".part2"), 0);
 }
 
+TEST(EncoderProtocol, EncoderEndsWhenTheSystemIsGone) {
+    App();
+    NamedEvent init;
+    ASSERT_TRUE(init.Create(kEncoderInitEvent));
+    ChildProcess encoder;
+    ASSERT_TRUE(encoder.Start(EncoderProgram()));
+    bool started = false;
+    for (int i = 0; i < 200 && !started; ++i)
+        started = init.Wait(50) == NamedEvent::WaitResult::Signalled;
+    ASSERT_TRUE(started);
+    // The "system" of this encoder is a short-lived process.
+    ChildProcess system;
+    ASSERT_TRUE(system.Start("/bin/sleep", {"0.3"}));
+    auto hs = EncoderRecord::Blank<EncHandshakeRecord>(ENC_HANDSHAKE);
+    hs.systemPid = static_cast<uint32_t>(system.pid());
+    EncoderRecord rec;
+    rec.Set(hs);
+    WindowHandle window = FindFirstWindowOfProcess(encoder.pid());
+    ASSERT_FALSE(window.isNull());
+    ASSERT_TRUE(SendCopyData(window, WindowHandle{}, 0, rec.data(), rec.size(), 5000));
+    ASSERT_TRUE(system.WaitForExit(5000));
+    EXPECT_TRUE(encoder.WaitForExit(10000)) << "an encoder without its system must not linger";
+}
+
 TEST(EncoderProtocol, ProgressRecordsBecomeProgressLines) {
     Rig rig;
     EncoderRecord rec;

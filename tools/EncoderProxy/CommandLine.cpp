@@ -96,6 +96,9 @@ int RunProbe(const CommandLine& cmd) {
 }
 
 int RunConvert(const CommandLine& cmd) {
+    // First of all, so that a stop arriving while the movie is still being opened is a stop.
+    std::signal(SIGTERM, OnStopSignal);
+    std::signal(SIGINT, OnStopSignal);
     if (cmd.worker)
         MaybeCrashForTest("convert");
     ConvertRequest req = cmd.convert;
@@ -124,8 +127,6 @@ int RunConvert(const CommandLine& cmd) {
         req.pictureWidth = 720;
         req.pictureHeight = FrameLines(req.tv);
     }
-    std::signal(SIGTERM, OnStopSignal);
-    std::signal(SIGINT, OnStopSignal);
     ProgressPrinter printer;
     ProgressFn progress;
     if (cmd.worker)

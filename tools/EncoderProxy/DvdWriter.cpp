@@ -264,8 +264,6 @@ bool DvdWriter::WritePicture(AVFrame* picture, std::string* error) {
 // average and the encoder pads pictures up to it; when it is ahead, the floor drops to 0.
 void DvdWriter::KeepPace() {
     Impl& m = *impl_;
-    if (std::getenv("QX_ENCODER_NO_PACE"))
-        return;
     const double fps = av_q2d(FrameRate());
     // Measured at the encoder's output: pictures still inside it (B-picture delay) are not yet paid for.
     const double seconds = m.videoPacketEnd / fps;
@@ -357,6 +355,7 @@ bool DvdWriter::Finish(std::string* error) {
         *error = m.ioError;
         return false;
     }
+    // Diagnostic for tuning the rate: what the encoders produced against what was written.
     if (std::getenv("QX_ENCODER_DEBUG_RATE"))
         std::fprintf(stderr, "rate: video %lld audio %lld file %llu seconds %.3f\n", (long long)m.videoBytes,
                      (long long)m.audioBytes, (unsigned long long)m.out->TotalBytes(), PictureSeconds());

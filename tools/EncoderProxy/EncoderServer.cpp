@@ -65,8 +65,14 @@ int64_t EncoderServer::OnCopyData(const CopyDataMessage& msg) {
     }
     case ENC_STOP:
         // Ends the running conversion; its answer follows once the shorter stream is written.
-        if (worker_ && current_.type == ENC_CONVERT)
+        if (worker_ && current_.type == ENC_CONVERT) {
+            stopRequested_ = true;
             worker_->RequestStop();
+        } else {
+            for (Job& queued : queue_)
+                if (queued.type == ENC_CONVERT)
+                    queued.stopped = true;
+        }
         return 1;
     default:
         return 0;
@@ -112,6 +118,7 @@ void EncoderServer::StartNext() {
         queue_.pop_front();
         output_.clear();
         killedAsHung_ = false;
+        stopRequested_ = false;
         probeTimedOut_ = false;
         pendingFraction_ = -1;
         started_ = lastOutput_ = std::chrono::steady_clock::now();
@@ -144,6 +151,11 @@ void EncoderServer::StartProbe(const Job& job) {
 }
 
 void EncoderServer::StartConvert(const Job& job) {
+    if (job.stopped) {
+        // Stopped before it began: nothing is written, the system finds no stream.
+        ReplyType(ENC_CONVERT_DONE);
+        return;
+    }
     auto req = job.record.As<EncConvertRecord>();
     std::string source, output, aspect;
     std::string bad;
@@ -231,7 +243,9 @@ void EncoderServer::Finish(const WorkerExit& exit) {
     for (std::string& l : worker_->ReadLines())
         output_.push_back(std::move(l));
     worker_.reset();
-    bool crashed = !exit.normal && !probeTimedOut_;
+    // A worker asked to stop that went down by that very signal has not crashed.
+    bool stoppedBySignal = stopRequested_ && !exit.normal && exit.signal == SIGTERM;
+    bool crashed = !exit.normal && !probeTimedOut_ && !stoppedBySignal;
     if (current_.type == ENC_PROBE) {
         if (crashed || (exit.normal && exit.code != 0)) {
             Note("the probe worker died (" + std::string(exit.normal ? "exit " : "signal ") +

@@ -48,6 +48,7 @@ private:
         int32_t type = 0;
         EncoderRecord record;
         WindowHandle replyTo;
+        bool stopped = false;  // ENC_STOP came before the conversion started
     };
     void StartNext();
     void StartProbe(const Job& job);
@@ -68,6 +69,7 @@ private:
     Job current_;
     std::vector<std::string> output_;
     bool killedAsHung_ = false;
+    bool stopRequested_ = false;
     bool probeTimedOut_ = false;
     std::chrono::steady_clock::time_point started_, lastOutput_, lastProgress_;
     float pendingFraction_ = -1;

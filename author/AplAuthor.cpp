@@ -78,8 +78,8 @@ void AplAuthor::EndTitleSet() {
         slot.menus.AddLanguage("en", std::move(slot.menuBuilding));
 }
 
-bool AplAuthor::AddTitle(const std::string& source, int chapterSeconds, int durationSeconds,
-                         AuthorPostCommandKind post, int nextTitle) {
+bool AplAuthor::AddTitle(const std::string& source, int chapterSeconds, int durationSeconds, AuthorPostCommandKind post,
+                         int nextTitle) {
     if (m_numTitleSets == 0)
         return fail("a title was added before a title set was begun");
     TitleSetSlot& slot = m_slots[m_numTitleSets - 1];

@@ -74,8 +74,7 @@ private:
     struct TitleSetSlot {
         AuthorMenuList menus;
         std::unique_ptr<PgcGroup> titles;
-        std::unique_ptr<PgcGroup> menuBuilding;
-        int values[4] = {0, 0, 0, 0};
+        std::unique_ptr<PgcGroup> menuBuilding; // never built by the driver; registered as "en" when it is
     };
 
     bool fail(const std::string& message);
@@ -85,7 +84,6 @@ private:
     std::array<TitleSetSlot, kMaxTitleSets> m_slots;
     std::unique_ptr<AuthorMenuList> m_managerMenus;
     bool m_partFiles = false;
-    int m_partFilesOpened = 0;
     AuthorProgressHook m_progress;
     AuthorFileOpener* m_files = nullptr;
     int m_vobSectorLimit;

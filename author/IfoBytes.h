@@ -6,7 +6,9 @@
 #include <cstdint>
 #include <vector>
 
-inline void IfoPut8(uint8_t* p, uint32_t v) { p[0] = static_cast<uint8_t>(v); }
+inline void IfoPut8(uint8_t* p, uint32_t v) {
+    p[0] = static_cast<uint8_t>(v);
+}
 inline void IfoPut16(uint8_t* p, uint32_t v) {
     p[0] = static_cast<uint8_t>(v >> 8);
     p[1] = static_cast<uint8_t>(v);
@@ -17,7 +19,9 @@ inline void IfoPut32(uint8_t* p, uint32_t v) {
     p[2] = static_cast<uint8_t>(v >> 8);
     p[3] = static_cast<uint8_t>(v);
 }
-inline uint32_t IfoGet16(const uint8_t* p) { return (uint32_t(p[0]) << 8) | p[1]; }
+inline uint32_t IfoGet16(const uint8_t* p) {
+    return (uint32_t(p[0]) << 8) | p[1];
+}
 inline uint32_t IfoGet32(const uint8_t* p) {
     return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
 }
@@ -25,7 +29,9 @@ inline uint32_t IfoGet32(const uint8_t* p) {
 constexpr int DVD_SECTOR = 2048;
 
 // Sectors needed for `bytes` bytes.
-inline uint32_t IfoSectors(size_t bytes) { return static_cast<uint32_t>((bytes + DVD_SECTOR - 1) / DVD_SECTOR); }
+inline uint32_t IfoSectors(size_t bytes) {
+    return static_cast<uint32_t>((bytes + DVD_SECTOR - 1) / DVD_SECTOR);
+}
 
 // A table under construction: grows with zeros as fields are written beyond its end.
 class IfoTable {

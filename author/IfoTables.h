@@ -45,7 +45,9 @@ std::vector<uint8_t> IfoCellAddressTable(const PgcGroup& group);
 std::vector<uint8_t> IfoVobuAddressMap(const PgcGroup& group);
 
 // Sectors `bytes` bytes occupy once padded.
-inline uint32_t IfoTableSectors(const std::vector<uint8_t>& bytes) { return IfoSectors(bytes.size()); }
+inline uint32_t IfoTableSectors(const std::vector<uint8_t>& bytes) {
+    return IfoSectors(bytes.size());
+}
 
 // The first menu group with program chains, or null. Fatal when more than one language has menus,
 // because all menus of a domain share one VOB.

@@ -83,7 +83,8 @@ int vobuAtTime(const std::vector<VobuInfo>& v, int first, int last, long long t)
         return last + 1;
     auto begin = v.begin() + first;
     auto end = v.begin() + last + 1;
-    auto it = std::upper_bound(begin, end, t, [](long long time, const VobuInfo& vobu) { return time < vobu.vobuStart; });
+    auto it =
+        std::upper_bound(begin, end, t, [](long long time, const VobuInfo& vobu) { return time < vobu.vobuStart; });
     return static_cast<int>(it - v.begin()) - 1;
 }
 
@@ -121,7 +122,8 @@ uint16_t audioSyncWord(const PgcGroup& group, const AuthorSource& source, int in
 // VOBU of the source that holds group sector `sector`, or -1.
 int vobuHolding(const AuthorSource& source, int sector) {
     const std::vector<VobuInfo>& v = source.vobus;
-    auto it = std::upper_bound(v.begin(), v.end(), sector, [](int s, const VobuInfo& vobu) { return s < vobu.firstSector; });
+    auto it =
+        std::upper_bound(v.begin(), v.end(), sector, [](int s, const VobuInfo& vobu) { return s < vobu.firstSector; });
     if (it == v.begin())
         return -1;
     int index = static_cast<int>(it - v.begin()) - 1;
@@ -198,8 +200,8 @@ void buildPack(uint8_t* pack, const PgcGroup& group, const AuthorSource& source,
     for (int step = 0; step < kStepCount; ++step) {
         long long reach = static_cast<long long>(kSteps[step]) * 45000;
         int forward = index == last ? index + 1 : vobuAtTime(v, first, last, s.vobuStart + reach);
-        int backward = s.vobuStart - reach < v[first].vobuStart ? first - 1
-                                                                : vobuAtTime(v, first, last, s.vobuStart - reach);
+        int backward =
+            s.vobuStart - reach < v[first].vobuStart ? first - 1 : vobuAtTime(v, first, last, s.vobuStart - reach);
         bool wide = step >= kFirstWideStep;
         bool forwardFlag = wide && forward > previousForward + 1;
         bool backwardFlag = wide && backward < previousBackward - 1;

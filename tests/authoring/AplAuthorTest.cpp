@@ -30,8 +30,12 @@ std::vector<Cut> cutsOf(const AplAuthor& author, size_t title) {
     return cuts;
 }
 
-bool operator==(const Cut& a, const Cut& b) { return a.start == b.start && a.end == b.end; }
-std::ostream& operator<<(std::ostream& out, const Cut& c) { return out << "[" << c.start << ", " << c.end << "]"; }
+bool operator==(const Cut& a, const Cut& b) {
+    return a.start == b.start && a.end == b.end;
+}
+std::ostream& operator<<(std::ostream& out, const Cut& c) {
+    return out << "[" << c.start << ", " << c.end << "]";
+}
 
 constexpr long long kToEnd = -89999; // -1 second in ticks, rounded the engine's way
 

@@ -19,8 +19,8 @@ std::string formatV(const char* fmt, va_list args) {
 // Messages about the machine rather than the folder: no decryption library, and a folder is no drive
 // (so it has no disc name block), and the region mask every region-free disc reports.
 bool aboutTheMachine(const std::string& text) {
-    for (const char* known : {"Encrypted DVD support unavailable", "Couldn't find device name",
-                              "Can't read name block", "dvd_read_name failed", "reports itself with Region mask"})
+    for (const char* known : {"Encrypted DVD support unavailable", "Couldn't find device name", "Can't read name block",
+                              "dvd_read_name failed", "reports itself with Region mask"})
         if (text.find(known) != std::string::npos)
             return true;
     return false;
@@ -50,7 +50,9 @@ int menuPgcs(const ifo_handle_t* ifo) {
     return count;
 }
 
-int bcd(uint8_t v) { return (v >> 4) * 10 + (v & 0x0F); }
+int bcd(uint8_t v) {
+    return (v >> 4) * 10 + (v & 0x0F);
+}
 
 double timeSeconds(const dvd_time_t& t) {
     double fps = ((t.frame_u >> 6) & 3) == 3 ? 30000.0 / 1001.0 : 25.0;
@@ -223,8 +225,7 @@ DvdPlayReport PlayDvdFolder(const std::string& folder, long maxSteps) {
     return report;
 }
 
-bool DescribeTitleChapters(const std::string& folder, int title, std::vector<double>& chapterStarts,
-                           double& duration) {
+bool DescribeTitleChapters(const std::string& folder, int title, std::vector<double>& chapterStarts, double& duration) {
     std::vector<std::string> complaints;
     dvdnav_logger_cb logger{navLog};
     dvdnav_t* nav = nullptr;

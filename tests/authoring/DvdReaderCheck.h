@@ -6,32 +6,32 @@
 #include <vector>
 
 struct DvdTitleSummary {
-    int titleSet = 0;       // title-set number from the title search pointers
-    int titleInSet = 0;     // title number within its set
-    int chapters = 0;       // chapters listed in the title search pointers
-    int chaptersInSet = 0;  // chapters listed in the title set's own chapter table
-    int programs = 0;       // programs of the title's program chain
-    int cells = 0;          // cells of the title's program chain
-    double seconds = 0;     // playback time of the title's program chain
+    int titleSet = 0;      // title-set number from the title search pointers
+    int titleInSet = 0;    // title number within its set
+    int chapters = 0;      // chapters listed in the title search pointers
+    int chaptersInSet = 0; // chapters listed in the title set's own chapter table
+    int programs = 0;      // programs of the title's program chain
+    int cells = 0;         // cells of the title's program chain
+    double seconds = 0;    // playback time of the title's program chain
     int postCommands = 0;
-    std::vector<unsigned char> firstPostCommand;  // 8 bytes when there is one
+    std::vector<unsigned char> firstPostCommand; // 8 bytes when there is one
 };
 
 struct DvdReadReport {
     bool opened = false;
-    std::vector<std::string> complaints;  // every error or warning libdvdread printed, plus our own findings
+    std::vector<std::string> complaints; // every error or warning libdvdread printed, plus our own findings
     int titleSets = 0;
     std::vector<DvdTitleSummary> titles;
     std::vector<std::vector<unsigned char>> firstPlayCommands;
-    int managerMenuPgcs = 0;             // menu PGCs of the video manager, all languages
-    std::vector<int> titleSetMenuPgcs;   // per title set
+    int managerMenuPgcs = 0;           // menu PGCs of the video manager, all languages
+    std::vector<int> titleSetMenuPgcs; // per title set
 };
 
 struct DvdPlayReport {
-    bool reachedStop = false;       // DVDNAV_STOP seen within the step bound
-    std::vector<int> titleOrder;    // titles in the order playback entered them (consecutive repeats folded)
-    std::vector<int> partsSeen;     // distinct (title * 1000 + part) values in order of appearance
-    long blocks = 0;                // data blocks delivered
+    bool reachedStop = false;    // DVDNAV_STOP seen within the step bound
+    std::vector<int> titleOrder; // titles in the order playback entered them (consecutive repeats folded)
+    std::vector<int> partsSeen;  // distinct (title * 1000 + part) values in order of appearance
+    long blocks = 0;             // data blocks delivered
     long navPackets = 0;
     std::vector<std::string> complaints;
 };

@@ -237,12 +237,12 @@ TEST_F(ThreePalTitles, NavigationPacksAgreeWithTheAddressTables) {
             Bytes p = pack(*it);
             ASSERT_EQ(Be32(p, 0x026), 0x000001BFu);
             ASSERT_EQ(Be32(p, 0x400), 0x000001BFu);
-            EXPECT_EQ(Be32(p, 0x02D), *it);                       // PCI: this pack's sector
-            EXPECT_EQ(Be32(p, 0x40B), *it);                       // DSI: this pack's sector
-            EXPECT_EQ(Be16(p, 0x41F), cell.vobId);                // VOB id
-            EXPECT_EQ(p[0x422], cell.cellId);                     // cell id
+            EXPECT_EQ(Be32(p, 0x02D), *it);                                                 // PCI: this pack's sector
+            EXPECT_EQ(Be32(p, 0x40B), *it);                                                 // DSI: this pack's sector
+            EXPECT_EQ(Be16(p, 0x41F), cell.vobId);                                          // VOB id
+            EXPECT_EQ(p[0x422], cell.cellId);                                               // cell id
             EXPECT_EQ(Be32(p, 0x40F), (it == lastStart ? cell.last : *(it + 1) - 1) - *it); // VOBU end address
-            EXPECT_LE(Be32(p, 0x039), Be32(p, 0x03D));            // start <= end time
+            EXPECT_LE(Be32(p, 0x039), Be32(p, 0x03D));                                      // start <= end time
             if (it == first) {
                 EXPECT_EQ(Be32(p, 0x545), 0x3FFFFFFFu); // nothing before the first VOBU of a cell
             } else {
@@ -294,7 +294,7 @@ TEST_F(ThreePalTitles, TableOfContentsListsEveryTitle) {
     for (uint32_t t = 0; t < 3; ++t) {
         size_t at = search + 8 + 12 * t;
         EXPECT_EQ(Slice(vmg, at, 8), Bytes({0x3C, 1, 0, static_cast<unsigned char>(chapters[t]), 0, 0, 1,
-                                             static_cast<unsigned char>(t + 1)}));
+                                            static_cast<unsigned char>(t + 1)}));
         EXPECT_EQ(Be32(vmg, at + 8), 2 * ifoSectors); // title set 1 follows VIDEO_TS.IFO and .BUP
     }
 
@@ -348,8 +348,8 @@ TEST(NtscTitle, ChaptersEveryTwentySecondsAtNtscRates) {
     EXPECT_EQ(Be16(ifo, 0x200), 0x430Cu); // MPEG-2, NTSC, 4:3, both disallowed, 352x240
     size_t pgcit = Be32(ifo, 0x0CC) * 2048;
     size_t pgc = pgcit + Be32(ifo, pgcit + 12);
-    EXPECT_EQ(ifo[pgcit + 8], 0x81);              // entry PGC of title 1
-    EXPECT_EQ(ifo[pgc + 7] & 0xC0, 0xC0);         // playback time carries the 30 fps flag
+    EXPECT_EQ(ifo[pgcit + 8], 0x81);      // entry PGC of title 1
+    EXPECT_EQ(ifo[pgc + 7] & 0xC0, 0xC0); // playback time carries the 30 fps flag
 }
 
 TEST(QxAuthorFaults, UnwritableOutputFolderFailsWithAMessage) {
@@ -377,8 +377,7 @@ TEST(QxAuthorFaults, RefusesAFolderHoldingAnEarlierDiscUnlessAskedToReplaceIt) {
     EXPECT_EQ(again.exitStatus, 1);
     EXPECT_NE(again.output.find("already holds DVD files"), std::string::npos) << again.output;
     EXPECT_EQ(ReadWholeFile(a.video + "VIDEO_TS.IFO"), before);
-    ProgramResult replaced =
-        RunProgram({kQxAuthor, "-o", a.folder, "--replace", FixtureStream(TvStandard::Pal, 301)});
+    ProgramResult replaced = RunProgram({kQxAuthor, "-o", a.folder, "--replace", FixtureStream(TvStandard::Pal, 301)});
     EXPECT_EQ(replaced.exitStatus, 0) << replaced.output;
     DvdReadReport report = ReadDvdFolder(a.folder);
     ASSERT_EQ(report.titles.size(), 1u);

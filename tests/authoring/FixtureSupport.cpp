@@ -23,7 +23,8 @@ namespace fs = std::filesystem;
 std::string FixtureStream(TvStandard standard, int seconds) {
     const bool pal = standard == TvStandard::Pal;
     fs::create_directories(QX_FIXTURE_DIR);
-    std::string name = std::string(QX_FIXTURE_DIR) + "/" + (pal ? "pal" : "ntsc") + "-" + std::to_string(seconds) + ".mpg";
+    std::string name =
+        std::string(QX_FIXTURE_DIR) + "/" + (pal ? "pal" : "ntsc") + "-" + std::to_string(seconds) + ".mpg";
     if (fs::exists(name))
         return name;
     // Test programs running side by side generate each stream once: the first takes the lock, the others
@@ -43,11 +44,21 @@ std::string FixtureStream(TvStandard standard, int seconds) {
         return name;
     std::string partial = name + ".tmp" + std::to_string(getpid());
     std::string video = pal ? "testsrc2=size=352x288:rate=25" : "testsrc2=size=352x240:rate=30000/1001";
-    ProgramResult result =
-        RunProgram({"ffmpeg", "-nostdin", "-hide_banner", "-loglevel", "error", "-y", "-f", "lavfi", "-i", video, "-f",
-                    "lavfi", "-i", "sine=frequency=440:sample_rate=48000", "-t", std::to_string(seconds), "-target",
-                    pal ? "pal-dvd" : "ntsc-dvd", "-s", pal ? "352x288" : "352x240", "-aspect", "4:3", "-b:v", "300k", "-b:a", "64k",
-                    "-f", "dvd", partial});
+    ProgramResult result = RunProgram({"ffmpeg",       "-nostdin",
+                                       "-hide_banner", "-loglevel",
+                                       "error",        "-y",
+                                       "-f",           "lavfi",
+                                       "-i",           video,
+                                       "-f",           "lavfi",
+                                       "-i",           "sine=frequency=440:sample_rate=48000",
+                                       "-t",           std::to_string(seconds),
+                                       "-target",      pal ? "pal-dvd" : "ntsc-dvd",
+                                       "-s",           pal ? "352x288" : "352x240",
+                                       "-aspect",      "4:3",
+                                       "-b:v",         "300k",
+                                       "-b:a",         "64k",
+                                       "-f",           "dvd",
+                                       partial});
     if (result.exitStatus != 0) {
         ADD_FAILURE() << "ffmpeg failed: " << result.output;
         return name;
@@ -123,4 +134,6 @@ std::vector<unsigned char> ReadWholeFile(const std::string& path) {
     return std::vector<unsigned char>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-bool FileExists(const std::string& path) { return fs::exists(path); }
+bool FileExists(const std::string& path) {
+    return fs::exists(path);
+}

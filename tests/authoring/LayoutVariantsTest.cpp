@@ -14,7 +14,8 @@
 
 namespace {
 
-std::unique_ptr<PgcGroup> groupPlaying(int kind, const std::string& stream, unsigned entries, const AuthorCommand* post) {
+std::unique_ptr<PgcGroup> groupPlaying(int kind, const std::string& stream, unsigned entries,
+                                       const AuthorCommand* post) {
     auto group = std::make_unique<PgcGroup>(kind);
     auto pgc = std::make_unique<ProgramChain>();
     AuthorSourceRef ref;

@@ -13,7 +13,10 @@ namespace {
 
 class Leftovers : public ::testing::Test {
 protected:
-    void SetUp() override { folder = temp.path() + "/VIDEO_TS/"; fs::create_directories(folder); }
+    void SetUp() override {
+        folder = temp.path() + "/VIDEO_TS/";
+        fs::create_directories(folder);
+    }
     void touch(const std::string& name) { std::ofstream(folder + name) << "x"; }
     std::vector<std::string> remaining() const {
         std::vector<std::string> names;

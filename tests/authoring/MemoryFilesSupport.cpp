@@ -59,7 +59,9 @@ LogRecorder::LogRecorder() {
     });
 }
 
-LogRecorder::~LogRecorder() { AuthorLogSetHandler({}); }
+LogRecorder::~LogRecorder() {
+    AuthorLogSetHandler({});
+}
 
 std::string LogRecorder::all() const {
     std::string text;
@@ -92,7 +94,8 @@ std::unique_ptr<AuthorSource> MakeSource(const std::vector<TestVobu>& vobus, int
     }
     for (int i = count - 1; i >= 0; --i) {
         VobuInfo& v = source->vobus[i];
-        v.cellLastVobu = i + 1 < count && source->vobus[i + 1].cellKey == v.cellKey ? source->vobus[i + 1].cellLastVobu : i;
+        v.cellLastVobu =
+            i + 1 < count && source->vobus[i + 1].cellKey == v.cellKey ? source->vobus[i + 1].cellLastVobu : i;
         if (v.cellStart)
             source->cells.push_back({v.cellFirstVobu, v.cellLastVobu});
     }

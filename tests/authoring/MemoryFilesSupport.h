@@ -14,9 +14,9 @@ public:
     std::unique_ptr<AuthorWriter> Open(const std::string& path, AuthorOpenMode mode, std::string& error) override;
 
     std::map<std::string, std::vector<unsigned char>> files;
-    std::vector<std::string> opened;  // every successful open, in order
-    std::string failOpenContaining;   // opens of paths containing this fail with "Permission denied"
-    long long failWritesAfter = -1;   // total bytes accepted before writes come up short (-1 = never)
+    std::vector<std::string> opened; // every successful open, in order
+    std::string failOpenContaining;  // opens of paths containing this fail with "Permission denied"
+    long long failWritesAfter = -1;  // total bytes accepted before writes come up short (-1 = never)
     long long written = 0;
 };
 

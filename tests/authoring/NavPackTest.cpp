@@ -19,8 +19,12 @@ Bytes packOf(const PgcGroup& group, int index, int source = 0) {
     return pack;
 }
 
-uint32_t forward(const Bytes& p, int step) { return Be32(p, 0x4F5 + 4 * (18 - step)); } // step 0 = 0.5 s
-uint32_t backward(const Bytes& p, int step) { return Be32(p, 0x549 + 4 * step); }
+uint32_t forward(const Bytes& p, int step) {
+    return Be32(p, 0x4F5 + 4 * (18 - step));
+} // step 0 = 0.5 s
+uint32_t backward(const Bytes& p, int step) {
+    return Be32(p, 0x549 + 4 * step);
+}
 
 // One cell of `count` VOBUs of half a second each, 10 sectors apart.
 std::vector<TestVobu> evenVobus(int count, int cell = 1, int firstIndex = 0) {
@@ -59,7 +63,7 @@ TEST(NavPack, HeadersAddressesAndTimes) {
     EXPECT_EQ(Be32(p, 0x02D), 40u);
     EXPECT_EQ(Be32(p, 0x039), static_cast<uint32_t>(4 * kHalf));
     EXPECT_EQ(Be32(p, 0x03D), static_cast<uint32_t>(5 * kHalf));
-    EXPECT_EQ(Be32(p, 0x041), 123456u); // the VOBU ends a sequence
+    EXPECT_EQ(Be32(p, 0x041), 123456u);     // the VOBU ends a sequence
     EXPECT_EQ(Be32(p, 0x045), 0x00000053u); // 0.5 s into cell 2 at 25 fps: 12.5 frames round to 13
     EXPECT_EQ(Be32(p, 0x407), 0x12345678u);
     EXPECT_EQ(Be32(p, 0x40B), 40u);

@@ -1,7 +1,7 @@
 // qxauthor's command line and the playing time it reads from the start and end of each stream.
+#include "StreamDuration.h"
 #include "FixtureSupport.h"
 #include "QxAuthorTool.h"
-#include "StreamDuration.h"
 
 #include <gtest/gtest.h>
 
@@ -70,9 +70,8 @@ TEST(StreamDuration, PresentationTimesWrapAroundAndMpeg1PacksCount) {
 TEST(QxAuthorArgs, ParsesTheDriversOptions) {
     QxAuthorArgs args;
     std::string error;
-    ASSERT_TRUE(ParseQxAuthorArgs({"qxauthor", "-o", "out", "--chapter-seconds", "120", "--parts", "a.mpg", "--",
-                                   "-b.mpg"},
-                                  args, error))
+    ASSERT_TRUE(ParseQxAuthorArgs(
+        {"qxauthor", "-o", "out", "--chapter-seconds", "120", "--parts", "a.mpg", "--", "-b.mpg"}, args, error))
         << error;
     EXPECT_EQ(args.outputFolder, "out");
     EXPECT_EQ(args.chapterSeconds, 120);

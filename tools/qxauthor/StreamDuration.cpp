@@ -32,8 +32,8 @@ bool readTimestamp(const uint8_t* p, long long& value) {
     // 4-bit prefix, three groups of bits each closed by a marker bit.
     if ((p[0] & 1) == 0 || (p[2] & 1) == 0 || (p[4] & 1) == 0)
         return false;
-    value = (static_cast<long long>((p[0] >> 1) & 7) << 30) | (static_cast<long long>((p[1] << 7) | (p[2] >> 1)) << 15) |
-            ((p[3] << 7) | (p[4] >> 1));
+    value = (static_cast<long long>((p[0] >> 1) & 7) << 30) |
+            (static_cast<long long>((p[1] << 7) | (p[2] >> 1)) << 15) | ((p[3] << 7) | (p[4] >> 1));
     return true;
 }
 

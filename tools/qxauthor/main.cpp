@@ -1,3 +1,5 @@
 #include "QxAuthorTool.h"
 
-int main(int argc, char** argv) { return QxAuthorMain(argc, argv); }
+int main(int argc, char** argv) {
+    return QxAuthorMain(argc, argv);
+}

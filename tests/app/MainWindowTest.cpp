@@ -1,5 +1,6 @@
 // The main window driven headless by object name, with scripted prompts and in-process parts.
 #include "AppTestSupport.h"
+#include "WindowFixture.h"
 #include "MainDlg.h"
 #include "ProgressDlg.h"
 #include "ProfileIni.h"
@@ -25,65 +26,7 @@
 
 namespace fs = std::filesystem;
 
-namespace {
-
-class MainWindow : public ::testing::Test {
-protected:
-    void SetUp() override {
-        EnsureTestApp();
-        companion = FreshFolder("companion");
-        MakeCompanionFolder(companion);
-        work = FreshFolder("work");
-        movies = FreshFolder("movies");
-        settingsFile = FreshFolder("cfg") + "settings.ini";
-        qx::SetPrompts(&prompts);
-        fake = MakeFakeParts(companion);
-        fake.parts.settingsFile = settingsFile;
-    }
-    void TearDown() override {
-        dlg.reset();
-        qx::SetPrompts(nullptr);
-    }
-    void Create(bool withWorkFolder = true) {
-        dlg = std::make_unique<CQuilvoVidrevoDlg>(std::move(fake.parts));
-        ASSERT_TRUE(dlg->OnInitDialog());
-        dlg->show();
-        if (withWorkFolder) {
-            Find<QLineEdit>("editTempFolder")->setText(QString::fromStdString(work));
-        }
-    }
-    template <class T> T* Find(const char* name) {
-        T* w = dlg->findChild<T*>(name);
-        EXPECT_NE(w, nullptr) << name;
-        return w;
-    }
-    void Click(const char* name) { QTest::mouseClick(Find<QAbstractButton>(name), Qt::LeftButton); }
-    // Adds movies through the file dialog; each name gets a tiny file in the movie folder.
-    void AddMovies(const std::vector<std::string>& names, const std::string& folder = {}) {
-        std::vector<std::string> paths;
-        for (const std::string& name : names) {
-            paths.push_back((folder.empty() ? movies : folder) + name);
-            WriteFile(paths.back(), 100);
-        }
-        prompts.QueueFiles(paths);
-        Click("btnAddFiles");
-        ASSERT_TRUE(dlg->WaitForAddFiles(10000));
-    }
-    bool RunJob() {
-        QSignalSpy spy(dlg.get(), &CQuilvoVidrevoDlg::jobFinished);
-        Click("btnStart");
-        return spy.count() > 0 || spy.wait(30000);
-    }
-    CXListCtrl* List() { return Find<CXListCtrl>("listSources"); }
-    std::string Status(int row) { return List()->GetItemText(row, 2); }
-
-    TestPrompts prompts;
-    FakeParts fake;
-    std::unique_ptr<CQuilvoVidrevoDlg> dlg;
-    std::string companion, work, movies, settingsFile;
-};
-
-}  // namespace
+using MainWindow = WindowTest;
 
 TEST_F(MainWindow, StartsWithTheTemplateControlsAndDefaultSettings) {
     Create(false);

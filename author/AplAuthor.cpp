@@ -6,6 +6,7 @@
 #include "AuthorToc.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <new>
 
@@ -142,6 +143,14 @@ bool AplAuthor::CreateDVD() {
     options.vobSectorLimit = m_vobSectorLimit;
     try {
         for (int i = 0; i < m_numTitleSets; ++i) {
+            // The table of contents lists title sets 1..n, so title set i + 1 must get that number; a leftover
+            // information file would push it to a later one and the table would describe the old one.
+            char name[32];
+            std::snprintf(name, sizeof name, "VTS_%02d_0.IFO", i + 1);
+            const std::string videoFolder = m_outputFolder + "/VIDEO_TS";
+            if (AuthorFileExistsNoCase(videoFolder, name))
+                AuthorFatal("ERR:  %s/%s is left from an earlier disc; remove the DVD files there first\n",
+                            videoFolder.c_str(), name);
             TitleSetSlot& slot = m_slots[i];
             if (!slot.titles)
                 slot.titles = std::make_unique<PgcGroup>(GROUP_TITLES);

@@ -144,6 +144,19 @@ TEST_F(CreateDvdFailures, MissingSourceReturnsTheErrorText) {
     EXPECT_FALSE(FileExists(temp.path() + "/DVD Movie/VIDEO_TS/VIDEO_TS.IFO"));
 }
 
+TEST_F(CreateDvdFailures, LeftoverTitleSetIsRefusedBeforeAnythingIsWritten) {
+    const std::string video = temp.path() + "/DVD Movie/VIDEO_TS";
+    std::string error;
+    ASSERT_TRUE(AuthorCreateFolderPath(video, error)) << error;
+    std::ofstream(video + "/vts_01_0.ifo") << "left from an earlier disc";
+    ASSERT_TRUE(author.AddTitle(FixtureStream(TvStandard::Pal, 40), 300, 40, AUTHOR_POST_NONE));
+    EXPECT_FALSE(author.CreateDVD());
+    EXPECT_EQ(author.LastError(),
+              video + "/VTS_01_0.IFO is left from an earlier disc; remove the DVD files there first");
+    EXPECT_FALSE(FileExists(video + "/VTS_02_1.VOB"));
+    EXPECT_FALSE(FileExists(video + "/VIDEO_TS.IFO"));
+}
+
 TEST_F(CreateDvdFailures, NoTitlesIsAnError) {
     EXPECT_FALSE(author.CreateDVD());
     EXPECT_EQ(author.LastError(), "no titles defined");

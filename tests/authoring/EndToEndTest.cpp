@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 
@@ -304,6 +305,20 @@ TEST_F(ThreePalTitles, TableOfContentsListsEveryTitle) {
     EXPECT_EQ(Be32(vmg, atrt + 8), 12u);
     EXPECT_EQ(Be32(vmg, atrt + 12), 775u);
     EXPECT_EQ(Slice(vmg, atrt + 20, 768), Slice(vts, 0x100, 768));
+}
+
+TEST_F(ThreePalTitles, TheJudgesNoticeABrokenTable) {
+    // The same disc with the program chain table pointing past the end of the information file: the
+    // checks above would be worthless if the readers let that pass.
+    TempFolder copy;
+    std::filesystem::copy(dvd().folder, copy.path() + "/dvd", std::filesystem::copy_options::recursive);
+    for (const char* name : {"VTS_01_0.IFO", "VTS_01_0.BUP"}) {
+        std::fstream file(copy.path() + "/dvd/VIDEO_TS/" + name, std::ios::binary | std::ios::in | std::ios::out);
+        file.seekp(0x0CC);
+        file.write("\x00\x00\x10\x00", 4);
+    }
+    DvdReadReport report = ReadDvdFolder(copy.path() + "/dvd");
+    EXPECT_FALSE(report.complaints.empty());
 }
 
 TEST_F(ThreePalTitles, AuthoringTwiceGivesTheSameBytes) {

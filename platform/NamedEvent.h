@@ -3,7 +3,8 @@
 // with different runtime folders (tests) never share an event.
 //  - Create: opens or creates the event and clears a stale signal left by an earlier (killed) run.
 //  - Open: opens an existing event only.
-//  - Set: signals when not already signalled (one waiter wakes, the signal is consumed).
+//  - Set: signals when not already signalled (one waiter wakes, the signal is consumed). Two Sets
+//    racing in the same instant may both post; the event then wakes twice.
 //  - Wait: bounded; 0 only tests (and consumes) the signal.
 #pragma once
 

@@ -20,84 +20,84 @@ enum class PromptButtons { Ok, OkCancel, YesNo };
 enum class PromptAnswer { Ok, Cancel, Yes, No };
 
 struct PromptBox {
-  std::string text;
-  std::string caption;  // empty: the service's default caption (the program's name)
-  PromptButtons buttons = PromptButtons::Ok;
-  PromptIcon icon = PromptIcon::None;
-  QWidget* owner = nullptr;  // disabled while the box is shown; may be null
+    std::string text;
+    std::string caption; // empty: the service's default caption (the program's name)
+    PromptButtons buttons = PromptButtons::Ok;
+    PromptIcon icon = PromptIcon::None;
+    QWidget* owner = nullptr; // disabled while the box is shown; may be null
 };
 
 struct OpenFilesRequest {
-  std::string title;             // empty: "Open"
-  std::string filter;            // Windows-style "Label|pat1; pat2;||", patterns matched without regard to case
-  std::string folder;            // start folder; empty: the last one used
-  std::size_t nameCapacity = 0;  // characters the chosen names may take together; 0: unlimited
-  QWidget* owner = nullptr;
+    std::string title;            // empty: "Open"
+    std::string filter;           // Windows-style "Label|pat1; pat2;||", patterns matched without regard to case
+    std::string folder;           // start folder; empty: the last one used
+    std::size_t nameCapacity = 0; // characters the chosen names may take together; 0: unlimited
+    QWidget* owner = nullptr;
 };
 
 enum class OpenFilesStatus { Chosen, Cancelled, Overflow };
 
 struct OpenFilesResult {
-  OpenFilesStatus status = OpenFilesStatus::Cancelled;
-  std::vector<std::string> files;  // absolute paths, empty unless Chosen
+    OpenFilesStatus status = OpenFilesStatus::Cancelled;
+    std::vector<std::string> files; // absolute paths, empty unless Chosen
 };
 
 struct FolderRequest {
-  std::string title;
-  std::string folder;  // initial selection; empty: none
-  QWidget* owner = nullptr;
+    std::string title;
+    std::string folder; // initial selection; empty: none
+    QWidget* owner = nullptr;
 };
 
 struct FolderResult {
-  bool chosen = false;
-  std::string folder;  // absolute path with a trailing '/'
+    bool chosen = false;
+    std::string folder; // absolute path with a trailing '/'
 };
 
 // What a prompt showed, for tests and the console front-end.
 struct PromptRecord {
-  enum class Kind { Box, OpenFiles, Folder, Dialog } kind = Kind::Box;
-  std::string text;  // box text, or the dialog's title
-  std::string caption;
-  PromptButtons buttons = PromptButtons::Ok;
-  PromptIcon icon = PromptIcon::None;
+    enum class Kind { Box, OpenFiles, Folder, Dialog } kind = Kind::Box;
+    std::string text; // box text, or the dialog's title
+    std::string caption;
+    PromptButtons buttons = PromptButtons::Ok;
+    PromptIcon icon = PromptIcon::None;
 };
 
 class PromptService {
- public:
-  virtual ~PromptService() = default;
+public:
+    virtual ~PromptService() = default;
 
-  // Shows a box and returns the button pressed. Closing the box counts as Cancel (OK/Cancel),
-  // No (Yes/No) or Ok (OK only). Safe from any thread: the box runs on the user-interface thread.
-  virtual PromptAnswer ShowBox(const PromptBox& box) = 0;
-  virtual OpenFilesResult OpenFiles(const OpenFilesRequest& request) = 0;
-  virtual FolderResult BrowseFolder(const FolderRequest& request) = 0;
+    // Shows a box and returns the button pressed. Closing the box counts as Cancel (OK/Cancel),
+    // No (Yes/No) or Ok (OK only). Safe from any thread: the box runs on the user-interface thread.
+    virtual PromptAnswer ShowBox(const PromptBox& box) = 0;
+    virtual OpenFilesResult OpenFiles(const OpenFilesRequest& request) = 0;
+    virtual FolderResult BrowseFolder(const FolderRequest& request) = 0;
 
-  // Shorthands with the usual button sets and icons.
-  PromptAnswer Information(QWidget* owner, const std::string& text, const std::string& caption = {});
-  PromptAnswer Warning(QWidget* owner, const std::string& text, const std::string& caption = {});
-  PromptAnswer Error(QWidget* owner, const std::string& text, const std::string& caption = {});
-  PromptAnswer Plain(QWidget* owner, const std::string& text, const std::string& caption = {});
-  // Yes/No with the question icon; true only for Yes.
-  bool AskYesNo(QWidget* owner, const std::string& text, const std::string& caption = {});
-  // OK/Cancel with the question icon; true only for OK.
-  bool AskOkCancel(QWidget* owner, const std::string& text, const std::string& caption = {});
+    // Shorthands with the usual button sets and icons.
+    PromptAnswer Information(QWidget* owner, const std::string& text, const std::string& caption = {});
+    PromptAnswer Warning(QWidget* owner, const std::string& text, const std::string& caption = {});
+    PromptAnswer Error(QWidget* owner, const std::string& text, const std::string& caption = {});
+    PromptAnswer Plain(QWidget* owner, const std::string& text, const std::string& caption = {});
+    // Yes/No with the question icon; true only for Yes.
+    bool AskYesNo(QWidget* owner, const std::string& text, const std::string& caption = {});
+    // OK/Cancel with the question icon; true only for OK.
+    bool AskOkCancel(QWidget* owner, const std::string& text, const std::string& caption = {});
 
-  // The program's own information dialogs (unsupported file, decoder download) ask this first:
-  // true means "run the real window"; a service without windows returns false and takes the
-  // dialog's caption and text through NoteDialog instead (recorded or printed).
-  virtual bool ShowDialogs() const { return true; }
-  virtual void NoteDialog(const std::string& caption, const std::string& text) { (void)caption, (void)text; }
+    // The program's own information dialogs (unsupported file, decoder download) ask this first:
+    // true means "run the real window"; a service without windows returns false and takes the
+    // dialog's caption and text through NoteDialog instead (recorded or printed).
+    virtual bool ShowDialogs() const { return true; }
+    virtual void NoteDialog(const std::string& caption, const std::string& text) { (void)caption, (void)text; }
 
-  void SetDefaultCaption(const std::string& caption) { m_strDefaultCaption = caption; }
-  const std::string& DefaultCaption() const { return m_strDefaultCaption; }
+    void SetDefaultCaption(const std::string& caption) { m_strDefaultCaption = caption; }
+    const std::string& DefaultCaption() const { return m_strDefaultCaption; }
 
- protected:
-  std::string CaptionFor(const PromptBox& box) const {
-    return box.caption.empty() ? m_strDefaultCaption : box.caption;
-  }
+protected:
+    std::string CaptionFor(const PromptBox& box) const {
+        return box.caption.empty() ? m_strDefaultCaption : box.caption;
+    }
 
- private:
-  std::string m_strDefaultCaption = "QX Movie Disc";
+private:
+    std::string m_strDefaultCaption = "QX Movie Disc";
 };
 
 // The process-wide service. Until one is installed this is a QtPromptService.
@@ -107,8 +107,8 @@ void SetPrompts(PromptService* service);
 
 // Splits a Windows-style filter "Label|*.rm; *.rmvb;||" into (label, patterns) pairs.
 struct FilterEntry {
-  std::string label;
-  std::vector<std::string> patterns;  // "*.rm", "*.rmvb"
+    std::string label;
+    std::vector<std::string> patterns; // "*.rm", "*.rmvb"
 };
 std::vector<FilterEntry> ParseFileFilter(const std::string& filter);
 // True when name (a file name, not a path) matches one of the patterns, compared without regard to case.
@@ -118,65 +118,65 @@ std::size_t NameBufferLength(const std::vector<std::string>& files);
 
 // Message boxes and file dialogs of Qt Widgets.
 class QtPromptService : public PromptService {
- public:
-  PromptAnswer ShowBox(const PromptBox& box) override;
-  OpenFilesResult OpenFiles(const OpenFilesRequest& request) override;
-  FolderResult BrowseFolder(const FolderRequest& request) override;
+public:
+    PromptAnswer ShowBox(const PromptBox& box) override;
+    OpenFilesResult OpenFiles(const OpenFilesRequest& request) override;
+    FolderResult BrowseFolder(const FolderRequest& request) override;
 };
 
 // Answers from queues filled by a test and records everything shown. With an empty queue a box
 // gets its default answer (Ok for OK boxes, Cancel/No for questions) and a dialog is cancelled.
 class ScriptedPromptService : public PromptService {
- public:
-  void QueueAnswer(PromptAnswer answer);
-  void QueueFiles(std::vector<std::string> files, OpenFilesStatus status = OpenFilesStatus::Chosen);
-  void QueueFolder(std::string folder);  // empty string: the browser is cancelled
+public:
+    void QueueAnswer(PromptAnswer answer);
+    void QueueFiles(std::vector<std::string> files, OpenFilesStatus status = OpenFilesStatus::Chosen);
+    void QueueFolder(std::string folder); // empty string: the browser is cancelled
 
-  PromptAnswer ShowBox(const PromptBox& box) override;
-  OpenFilesResult OpenFiles(const OpenFilesRequest& request) override;
-  FolderResult BrowseFolder(const FolderRequest& request) override;
+    PromptAnswer ShowBox(const PromptBox& box) override;
+    OpenFilesResult OpenFiles(const OpenFilesRequest& request) override;
+    FolderResult BrowseFolder(const FolderRequest& request) override;
 
-  // Dialogs are recorded, not shown, unless a test wants the real windows.
-  void SetShowDialogs(bool show) { m_bShowDialogs = show; }
-  bool ShowDialogs() const override { return m_bShowDialogs; }
-  void NoteDialog(const std::string& caption, const std::string& text) override;
+    // Dialogs are recorded, not shown, unless a test wants the real windows.
+    void SetShowDialogs(bool show) { m_bShowDialogs = show; }
+    bool ShowDialogs() const override { return m_bShowDialogs; }
+    void NoteDialog(const std::string& caption, const std::string& text) override;
 
-  std::vector<PromptRecord> Records() const;
-  std::vector<std::string> BoxTexts() const;  // the texts of the boxes only, in order
-  std::size_t CountText(const std::string& text) const;
-  void Clear();
+    std::vector<PromptRecord> Records() const;
+    std::vector<std::string> BoxTexts() const; // the texts of the boxes only, in order
+    std::size_t CountText(const std::string& text) const;
+    void Clear();
 
- private:
-  mutable std::mutex m_mutex;
-  std::deque<PromptAnswer> m_answers;
-  std::deque<OpenFilesResult> m_files;
-  std::deque<FolderResult> m_folders;
-  std::vector<PromptRecord> m_records;
-  bool m_bShowDialogs = false;
+private:
+    mutable std::mutex m_mutex;
+    std::deque<PromptAnswer> m_answers;
+    std::deque<OpenFilesResult> m_files;
+    std::deque<FolderResult> m_folders;
+    std::vector<PromptRecord> m_records;
+    bool m_bShowDialogs = false;
 };
 
 // For the console front-end: prints every box to a stream and answers No/Cancel to questions,
 // unless told to answer yes. Dialogs return what was preset (nothing by default).
 class ConsolePromptService : public PromptService {
- public:
-  explicit ConsolePromptService(std::FILE* out = nullptr);  // null: standard error
-  void SetAssumeYes(bool yes) { m_bAssumeYes = yes; }
-  // Files the next open-files dialog returns (once).
-  void SetFiles(std::vector<std::string> files) { m_files = std::move(files); }
-  void SetFolder(std::string folder) { m_strFolder = std::move(folder); }
+public:
+    explicit ConsolePromptService(std::FILE* out = nullptr); // null: standard error
+    void SetAssumeYes(bool yes) { m_bAssumeYes = yes; }
+    // Files the next open-files dialog returns (once).
+    void SetFiles(std::vector<std::string> files) { m_files = std::move(files); }
+    void SetFolder(std::string folder) { m_strFolder = std::move(folder); }
 
-  PromptAnswer ShowBox(const PromptBox& box) override;
-  OpenFilesResult OpenFiles(const OpenFilesRequest& request) override;
-  FolderResult BrowseFolder(const FolderRequest& request) override;
-  bool ShowDialogs() const override { return false; }
-  void NoteDialog(const std::string& caption, const std::string& text) override;
+    PromptAnswer ShowBox(const PromptBox& box) override;
+    OpenFilesResult OpenFiles(const OpenFilesRequest& request) override;
+    FolderResult BrowseFolder(const FolderRequest& request) override;
+    bool ShowDialogs() const override { return false; }
+    void NoteDialog(const std::string& caption, const std::string& text) override;
 
- private:
-  std::FILE* m_out;
-  bool m_bAssumeYes = false;
-  std::vector<std::string> m_files;
-  std::string m_strFolder;
-  std::mutex m_mutex;
+private:
+    std::FILE* m_out;
+    bool m_bAssumeYes = false;
+    std::vector<std::string> m_files;
+    std::string m_strFolder;
+    std::mutex m_mutex;
 };
 
-}  // namespace qx
+} // namespace qx

@@ -17,13 +17,13 @@ constexpr int kTvModePal = 1;
 constexpr int kTvModeNtsc = 2;
 
 struct OutputSettings {
-  std::string tempFolder;  // as typed or chosen; the trailing '/' is added at job start
-  int tvMode = kTvModeNtsc;
-  int aspectIndex = 1;  // 0 "4:3", 1 "16:9", -1 nothing selected (a stored value outside 0..1)
-  bool keepAspect = true;
-  bool burnDisc = true;
-  bool deleteTempFiles = true;
-  bool shutdown = false;
+    std::string tempFolder; // as typed or chosen; the trailing '/' is added at job start
+    int tvMode = kTvModeNtsc;
+    int aspectIndex = 1; // 0 "4:3", 1 "16:9", -1 nothing selected (a stored value outside 0..1)
+    bool keepAspect = true;
+    bool burnDisc = true;
+    bool deleteTempFiles = true;
+    bool shutdown = false;
 };
 
 // The working folder offered when none is stored: $HOME/QXMovieDisc (no trailing '/').
@@ -32,30 +32,30 @@ std::string DefaultTempFolder();
 std::string SettingsFilePath();
 
 class CSettingsStore {
- public:
-  explicit CSettingsStore(std::string file = SettingsFilePath());
-  const std::string& File() const { return m_strFile; }
+public:
+    explicit CSettingsStore(std::string file = SettingsFilePath());
+    const std::string& File() const { return m_strFile; }
 
-  // Every stored choice, with the defaults for what is missing, empty or unreadable. A value of
-  // "TV Mode" other than exactly "PAL" means NTSC; numbers are read like atoi (no digits: 0).
-  OutputSettings ReadSettings() const;
+    // Every stored choice, with the defaults for what is missing, empty or unreadable. A value of
+    // "TV Mode" other than exactly "PAL" means NTSC; numbers are read like atoi (no digits: 0).
+    OutputSettings ReadSettings() const;
 
-  // The four output keys, in order: temp folder, TV mode, aspect index (-1 when nothing is
-  // selected), keep aspect. All four are attempted; the first failure is returned.
-  qx::Status SaveOutputSettings(const std::string& tempFolder, bool pal, int aspectIndex, bool keepAspect) const;
-  qx::Status SaveOutputSettings(const OutputSettings& s) const {
-    return SaveOutputSettings(s.tempFolder, s.tvMode == kTvModePal, s.aspectIndex, s.keepAspect);
-  }
+    // The four output keys, in order: temp folder, TV mode, aspect index (-1 when nothing is
+    // selected), keep aspect. All four are attempted; the first failure is returned.
+    qx::Status SaveOutputSettings(const std::string& tempFolder, bool pal, int aspectIndex, bool keepAspect) const;
+    qx::Status SaveOutputSettings(const OutputSettings& s) const {
+        return SaveOutputSettings(s.tempFolder, s.tvMode == kTvModePal, s.aspectIndex, s.keepAspect);
+    }
 
-  // The writes made at the click of their check boxes (1 ticked, 0 not).
-  qx::Status WriteBurnDisc(bool ticked) const;
-  qx::Status WriteDeleteTempFiles(bool ticked) const;
-  qx::Status WriteShutdown(bool ticked) const;
-  // No writer found: "burn disc" and "delete temp files" both become 0 (the boxes keep their state).
-  qx::Status WriteNoWriter() const;
+    // The writes made at the click of their check boxes (1 ticked, 0 not).
+    qx::Status WriteBurnDisc(bool ticked) const;
+    qx::Status WriteDeleteTempFiles(bool ticked) const;
+    qx::Status WriteShutdown(bool ticked) const;
+    // No writer found: "burn disc" and "delete temp files" both become 0 (the boxes keep their state).
+    qx::Status WriteNoWriter() const;
 
- private:
-  std::string m_strFile;
+private:
+    std::string m_strFile;
 };
 
 // The "Select temp folder" button: the folder browser titled "Select DVD-video Temp folder"
@@ -63,8 +63,8 @@ class CSettingsStore {
 // is longer than the settings file can hold (255 characters) is refused with a message instead of
 // being cut; the previous folder then stays.
 struct TempFolderChoice {
-  bool chosen = false;
-  std::string folder;
+    bool chosen = false;
+    std::string folder;
 };
 TempFolderChoice BrowseTempFolder(QWidget* owner);
 

@@ -19,77 +19,77 @@ class QProgressBar;
 class QPushButton;
 
 class CProgressDlg : public QDialog {
-  Q_OBJECT
- public:
-  enum Mode { ModeAuthoring = 0, ModeBurn = 2, ModeConvert = 3 };
+    Q_OBJECT
+public:
+    enum Mode { ModeAuthoring = 0, ModeBurn = 2, ModeConvert = 3 };
 
-  // Window messages of the owner, kept as the numbers the owner's handlers know.
-  static constexpr int kProgressTimerId = 1133;
-  static constexpr int kProgressTextMessage = 1134;  // WM_PROGRESS_TEXT
-  static constexpr int kStopBurnMessage = 1135;      // WM_STOP_BURN
-  static constexpr int kStopConvertMessage = 5119;   // WM_STOP_CONVERT
+    // Window messages of the owner, kept as the numbers the owner's handlers know.
+    static constexpr int kProgressTimerId = 1133;
+    static constexpr int kProgressTextMessage = 1134; // WM_PROGRESS_TEXT
+    static constexpr int kStopBurnMessage = 1135;     // WM_STOP_BURN
+    static constexpr int kStopConvertMessage = 5119;  // WM_STOP_CONVERT
 
-  // Remembered show state of the main window: shown, or minimised through this window.
-  static constexpr int kShowStateShown = 5;
-  static constexpr int kShowStateMinimised = 61472;
+    // Remembered show state of the main window: shown, or minimised through this window.
+    static constexpr int kShowStateShown = 5;
+    static constexpr int kShowStateMinimised = 61472;
 
-  CProgressDlg();
-  ~CProgressDlg() override;
+    CProgressDlg();
+    ~CProgressDlg() override;
 
-  // Creates the window hidden, disables the owner and the main window, sets the caption and shows
-  // the window unless the main window was minimised through a progress window.
-  void StartProgress(const std::string& title, int mode, QWidget* owner);
-  // Bar position (kept within 1..100 on the bar) and status line.
-  void SetProgress(int percent, const std::string& text);
-  // Re-enables the owner and the main window, shows them unless minimised, hides this window.
-  // The caller deletes the object and clears g_pProgressDlg.
-  void CloseProgress();
+    // Creates the window hidden, disables the owner and the main window, sets the caption and shows
+    // the window unless the main window was minimised through a progress window.
+    void StartProgress(const std::string& title, int mode, QWidget* owner);
+    // Bar position (kept within 1..100 on the bar) and status line.
+    void SetProgress(int percent, const std::string& text);
+    // Re-enables the owner and the main window, shows them unless minimised, hides this window.
+    // The caller deletes the object and clears g_pProgressDlg.
+    void CloseProgress();
 
-  int ProgressMode() const { return m_nMode; }
-  QWidget* Owner() const { return m_pOwner; }
-  QWidget* MainWindow() const { return m_pMainWnd; }
-  bool OwnerDisabled() const { return m_bOwnerDisabled; }
-  std::string StatusText() const;
-  int BarPosition() const;
+    int ProgressMode() const { return m_nMode; }
+    QWidget* Owner() const { return m_pOwner; }
+    QWidget* MainWindow() const { return m_pMainWnd; }
+    bool OwnerDisabled() const { return m_bOwnerDisabled; }
+    std::string StatusText() const;
+    int BarPosition() const;
 
-  // The owner's stop message handler (the stand-in for a synchronous send to the owner): gets
-  // kStopBurnMessage or kStopConvertMessage. Also emitted as stopRequested.
-  void SetStopHandler(std::function<void(int message)> handler) { m_stopHandler = std::move(handler); }
+    // The owner's stop message handler (the stand-in for a synchronous send to the owner): gets
+    // kStopBurnMessage or kStopConvertMessage. Also emitted as stopRequested.
+    void SetStopHandler(std::function<void(int message)> handler) { m_stopHandler = std::move(handler); }
 
-  // The remembered show state of the main window (kShowStateShown or kShowStateMinimised).
-  static int MainShowState();
-  static void SetMainShowState(int state);
-  // Back to shown: before each job start, burn and erase.
-  static void ResetMainShowState() { SetMainShowState(kShowStateShown); }
+    // The remembered show state of the main window (kShowStateShown or kShowStateMinimised).
+    static int MainShowState();
+    static void SetMainShowState(int state);
+    // Back to shown: before each job start, burn and erase.
+    static void ResetMainShowState() { SetMainShowState(kShowStateShown); }
 
-  // The top of a widget's parent chain.
-  static QWidget* TopWindowOf(QWidget* w);
+    // The top of a widget's parent chain.
+    static QWidget* TopWindowOf(QWidget* w);
 
- signals:
-  void stopRequested(int message);
+signals:
+    void stopRequested(int message);
 
- public slots:
-  // Cancel button, close box and Escape.
-  void OnCancel();
+public slots:
+    // Cancel button, close box and Escape.
+    void OnCancel();
 
- protected:
-  void closeEvent(QCloseEvent* event) override;
-  void changeEvent(QEvent* event) override;
-  void reject() override;
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void reject() override;
 
- private:
-  void Reset();
-  void EnableOwners();
+private:
+    void Reset();
+    void EnableOwners();
 
-  QProgressBar* m_pBar = nullptr;
-  QLabel* m_pText = nullptr;
-  QPushButton* m_pCancel = nullptr;
-  QPointer<QWidget> m_pOwner;
-  QPointer<QWidget> m_pMainWnd;
-  bool m_bOwnerDisabled = false;
-  int m_nMode = ModeAuthoring;
-  bool m_bWasMinimised = false;
-  std::function<void(int)> m_stopHandler;
+    QProgressBar* m_pBar = nullptr;
+    QLabel* m_pText = nullptr;
+    QPushButton* m_pCancel = nullptr;
+    QPointer<QWidget> m_pOwner;
+    QPointer<QWidget> m_pMainWnd;
+    bool m_bOwnerDisabled = false;
+    int m_nMode = ModeAuthoring;
+    bool m_bWasMinimised = false;
+    std::function<void(int)> m_stopHandler;
 };
 
 // The one progress window, or null. Whoever opens one first destroys the old one.

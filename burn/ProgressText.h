@@ -14,8 +14,8 @@
 std::string FormatProgressTime(int64_t seconds);
 
 struct ProgressLine {
-  std::string text;  // at most 511 characters
-  int percent = 0;
+    std::string text; // at most 511 characters
+    int percent = 0;
 };
 
 // Built-in engine. phase: 0 idle, 1 erasing, 2 writing. Nothing while idle, nor while writing at 0 %.
@@ -23,11 +23,11 @@ std::optional<ProgressLine> BuiltInProgressLine(int phase, int64_t elapsedMs, in
 
 // Second engine's progress variables; the tick updates lastShown and current as the engine expects.
 struct SecondEngineProgress {
-  int phase = 0;               // 1 erasing, 2 writing
-  int current = 0;             // current percentage
-  int lastShown = 0;           // last percentage shown
-  int eraseEstimateSeconds = 0;  // 0: unknown
-  int majorPhase = 0;          // the library's major phase; lines while writing only in phase 36
+    int phase = 0;                // 1 erasing, 2 writing
+    int current = 0;              // current percentage
+    int lastShown = 0;            // last percentage shown
+    int eraseEstimateSeconds = 0; // 0: unknown
+    int majorPhase = 0;           // the library's major phase; lines while writing only in phase 36
 };
 constexpr int kSecondEngineWritingPhase = 36;
 std::optional<ProgressLine> SecondEngineProgressLine(SecondEngineProgress& state, int64_t elapsedMs);
@@ -35,18 +35,18 @@ std::optional<ProgressLine> SecondEngineProgressLine(SecondEngineProgress& state
 // Calls build every 500 ms on the thread that started it and hands each line to deliver (the
 // owner's status-update handler). Runs until Stop or destruction.
 class CProgressTimer : public QObject {
-  Q_OBJECT
- public:
-  static constexpr int kPeriodMs = 500;
-  explicit CProgressTimer(QObject* parent = nullptr);
-  void Start(std::function<std::optional<ProgressLine>()> build, std::function<void(const ProgressLine&)> deliver);
-  void Stop();
-  bool IsRunning() const { return m_timer.isActive(); }
-  // One tick now (also what the timer runs).
-  void Tick();
+    Q_OBJECT
+public:
+    static constexpr int kPeriodMs = 500;
+    explicit CProgressTimer(QObject* parent = nullptr);
+    void Start(std::function<std::optional<ProgressLine>()> build, std::function<void(const ProgressLine&)> deliver);
+    void Stop();
+    bool IsRunning() const { return m_timer.isActive(); }
+    // One tick now (also what the timer runs).
+    void Tick();
 
- private:
-  QTimer m_timer;
-  std::function<std::optional<ProgressLine>()> m_build;
-  std::function<void(const ProgressLine&)> m_deliver;
+private:
+    QTimer m_timer;
+    std::function<std::optional<ProgressLine>()> m_build;
+    std::function<void(const ProgressLine&)> m_deliver;
 };

@@ -7,15 +7,15 @@
 #include <string>
 
 class CPictureButton : public QPushButton {
-  Q_OBJECT
- public:
-  explicit CPictureButton(const std::string& caption = {}, QWidget* parent = nullptr);
+    Q_OBJECT
+public:
+    explicit CPictureButton(const std::string& caption = {}, QWidget* parent = nullptr);
 
-  // Loads the picture from a file; false (and no picture) when the file is missing or not a picture.
-  bool LoadPicture(const std::string& path);
-  void SetPicture(const QIcon& icon);
-  bool HasPicture() const { return !icon().isNull(); }
+    // Loads the picture from a file; false (and no picture) when the file is missing or not a picture.
+    bool LoadPicture(const std::string& path);
+    void SetPicture(const QIcon& icon);
+    bool HasPicture() const { return !icon().isNull(); }
 
-  void SetToolTipText(const std::string& text);
-  std::string GetToolTipText() const { return toolTip().toStdString(); }
+    void SetToolTipText(const std::string& text);
+    std::string GetToolTipText() const { return toolTip().toStdString(); }
 };

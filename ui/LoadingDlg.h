@@ -10,28 +10,28 @@
 class QLabel;
 
 class CLoadingDlg : public QDialog {
-  Q_OBJECT
- public:
-  static constexpr const char* kLoadingText = "Loading media files,please wait...";
+    Q_OBJECT
+public:
+    static constexpr const char* kLoadingText = "Loading media files,please wait...";
 
-  explicit CLoadingDlg(QWidget* parent = nullptr);
-  ~CLoadingDlg() override;
+    explicit CLoadingDlg(QWidget* parent = nullptr);
+    ~CLoadingDlg() override;
 
-  void ShowLoading();
-  void CloseLoading();
+    void ShowLoading();
+    void CloseLoading();
 
-  QWidget* Owner() const { return m_pOwner; }
-  bool OwnersDisabled() const { return m_bOwnersDisabled; }
-  QLabel* TextLabel() const { return m_pText; }
+    QWidget* Owner() const { return m_pOwner; }
+    bool OwnersDisabled() const { return m_bOwnersDisabled; }
+    QLabel* TextLabel() const { return m_pText; }
 
- protected:
-  void closeEvent(QCloseEvent* event) override;
-  void reject() override {}
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void reject() override {}
 
- private:
-  void EnableOwners();
+private:
+    void EnableOwners();
 
-  QPointer<QWidget> m_pOwner;
-  QLabel* m_pText = nullptr;
-  bool m_bOwnersDisabled = false;
+    QPointer<QWidget> m_pOwner;
+    QLabel* m_pText = nullptr;
+    bool m_bOwnersDisabled = false;
 };

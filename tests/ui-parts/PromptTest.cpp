@@ -5,15 +5,15 @@
 
 #include <QAbstractButton>
 #include <QApplication>
-#include <QMessageBox>
 #include <QElapsedTimer>
+#include <QMessageBox>
 #include <QTest>
 #include <QTimer>
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <atomic>
+#include <cstdio>
 #include <thread>
 
 using namespace qx;
@@ -23,220 +23,226 @@ const char* const kMovieFilter = "All support files(*.rm, *.rmvb)|*.rm; *.rmvb;|
 }
 
 TEST(FileFilter, ParsesTheMovieFilterIntoOneEntryWithTwoPatterns) {
-  const std::vector<FilterEntry> f = ParseFileFilter(kMovieFilter);
-  ASSERT_EQ(f.size(), 1u);
-  EXPECT_EQ(f[0].label, "All support files(*.rm, *.rmvb)");
-  EXPECT_EQ(f[0].patterns, (std::vector<std::string>{"*.rm", "*.rmvb"}));
+    const std::vector<FilterEntry> f = ParseFileFilter(kMovieFilter);
+    ASSERT_EQ(f.size(), 1u);
+    EXPECT_EQ(f[0].label, "All support files(*.rm, *.rmvb)");
+    EXPECT_EQ(f[0].patterns, (std::vector<std::string>{"*.rm", "*.rmvb"}));
 
-  const std::vector<FilterEntry> two = ParseFileFilter("Movies|*.rm|All files|*.*||");
-  ASSERT_EQ(two.size(), 2u);
-  EXPECT_EQ(two[1].label, "All files");
-  EXPECT_EQ(two[1].patterns, std::vector<std::string>{"*.*"});
-  EXPECT_TRUE(ParseFileFilter("").empty());
-  EXPECT_TRUE(ParseFileFilter("||").empty());
+    const std::vector<FilterEntry> two = ParseFileFilter("Movies|*.rm|All files|*.*||");
+    ASSERT_EQ(two.size(), 2u);
+    EXPECT_EQ(two[1].label, "All files");
+    EXPECT_EQ(two[1].patterns, std::vector<std::string>{"*.*"});
+    EXPECT_TRUE(ParseFileFilter("").empty());
+    EXPECT_TRUE(ParseFileFilter("||").empty());
 }
 
 TEST(FileFilter, MatchesNamesWithoutRegardToCaseAndOnlyWholeExtensions) {
-  const std::vector<FilterEntry> f = ParseFileFilter(kMovieFilter);
-  EXPECT_TRUE(MatchesFilter(f, "movie.rm"));
-  EXPECT_TRUE(MatchesFilter(f, "MOVIE.RMVB"));
-  EXPECT_TRUE(MatchesFilter(f, "Movie.Part.RmVb"));
-  EXPECT_FALSE(MatchesFilter(f, "movie.rmx"));
-  EXPECT_FALSE(MatchesFilter(f, "movie.rm.txt"));
-  EXPECT_FALSE(MatchesFilter(f, "movie.mp4"));
-  EXPECT_FALSE(MatchesFilter(f, "rm"));
+    const std::vector<FilterEntry> f = ParseFileFilter(kMovieFilter);
+    EXPECT_TRUE(MatchesFilter(f, "movie.rm"));
+    EXPECT_TRUE(MatchesFilter(f, "MOVIE.RMVB"));
+    EXPECT_TRUE(MatchesFilter(f, "Movie.Part.RmVb"));
+    EXPECT_FALSE(MatchesFilter(f, "movie.rmx"));
+    EXPECT_FALSE(MatchesFilter(f, "movie.rm.txt"));
+    EXPECT_FALSE(MatchesFilter(f, "movie.mp4"));
+    EXPECT_FALSE(MatchesFilter(f, "rm"));
 }
 
 TEST(FileFilter, NameBufferCountsFolderNamesAndTerminators) {
-  EXPECT_EQ(NameBufferLength({}), 1u);
-  // One file: the full path, its NUL and the final NUL.
-  EXPECT_EQ(NameBufferLength({"/a/b.rm"}), 9u);
-  // Several: "/a" NUL "b.rm" NUL "cc.rm" NUL NUL.
-  EXPECT_EQ(NameBufferLength({"/a/b.rm", "/a/cc.rm"}), 2u + 1 + 5 + 6 + 1);
+    EXPECT_EQ(NameBufferLength({}), 1u);
+    // One file: the full path, its NUL and the final NUL.
+    EXPECT_EQ(NameBufferLength({"/a/b.rm"}), 9u);
+    // Several: "/a" NUL "b.rm" NUL "cc.rm" NUL NUL.
+    EXPECT_EQ(NameBufferLength({"/a/b.rm", "/a/cc.rm"}), 2u + 1 + 5 + 6 + 1);
 }
 
 TEST(ScriptedPrompts, AnswersFromTheQueueThenWithTheSafeDefault) {
-  ScriptedPromptService s;
-  s.QueueAnswer(PromptAnswer::Yes);
-  s.QueueAnswer(PromptAnswer::Ok);
-  EXPECT_TRUE(s.AskYesNo(nullptr, "Do you really want to stop convert process?", "Query"));
-  EXPECT_TRUE(s.AskOkCancel(nullptr, "Found vob or ifo files in folder x ,delete all of them?"));
-  // Queue empty: questions get No/Cancel, plain boxes Ok.
-  EXPECT_FALSE(s.AskYesNo(nullptr, "again?"));
-  EXPECT_FALSE(s.AskOkCancel(nullptr, "again?"));
-  EXPECT_EQ(s.Information(nullptr, "Mission accomplished!"), PromptAnswer::Ok);
+    ScriptedPromptService s;
+    s.QueueAnswer(PromptAnswer::Yes);
+    s.QueueAnswer(PromptAnswer::Ok);
+    EXPECT_TRUE(s.AskYesNo(nullptr, "Do you really want to stop convert process?", "Query"));
+    EXPECT_TRUE(s.AskOkCancel(nullptr, "Found vob or ifo files in folder x ,delete all of them?"));
+    // Queue empty: questions get No/Cancel, plain boxes Ok.
+    EXPECT_FALSE(s.AskYesNo(nullptr, "again?"));
+    EXPECT_FALSE(s.AskOkCancel(nullptr, "again?"));
+    EXPECT_EQ(s.Information(nullptr, "Mission accomplished!"), PromptAnswer::Ok);
 
-  const std::vector<PromptRecord> r = s.Records();
-  ASSERT_EQ(r.size(), 5u);
-  EXPECT_EQ(r[0].caption, "Query");
-  EXPECT_EQ(r[0].buttons, PromptButtons::YesNo);
-  EXPECT_EQ(r[0].icon, PromptIcon::Question);
-  EXPECT_EQ(r[1].buttons, PromptButtons::OkCancel);
-  EXPECT_EQ(r[1].caption, "QX Movie Disc");  // the default caption
-  EXPECT_EQ(r[4].icon, PromptIcon::Information);
-  EXPECT_EQ(s.CountText("Mission accomplished!"), 1u);
+    const std::vector<PromptRecord> r = s.Records();
+    ASSERT_EQ(r.size(), 5u);
+    EXPECT_EQ(r[0].caption, "Query");
+    EXPECT_EQ(r[0].buttons, PromptButtons::YesNo);
+    EXPECT_EQ(r[0].icon, PromptIcon::Question);
+    EXPECT_EQ(r[1].buttons, PromptButtons::OkCancel);
+    EXPECT_EQ(r[1].caption, "QX Movie Disc"); // the default caption
+    EXPECT_EQ(r[4].icon, PromptIcon::Information);
+    EXPECT_EQ(s.CountText("Mission accomplished!"), 1u);
 }
 
 TEST(ScriptedPrompts, AnAnswerTheBoxHasNoButtonForCountsAsClosingIt) {
-  ScriptedPromptService s;
-  s.QueueAnswer(PromptAnswer::Yes);
-  EXPECT_EQ(s.ShowBox({"t", "", PromptButtons::OkCancel, PromptIcon::Question, nullptr}), PromptAnswer::Cancel);
-  s.QueueAnswer(PromptAnswer::Ok);
-  EXPECT_EQ(s.ShowBox({"t", "", PromptButtons::YesNo, PromptIcon::Question, nullptr}), PromptAnswer::No);
+    ScriptedPromptService s;
+    s.QueueAnswer(PromptAnswer::Yes);
+    EXPECT_EQ(s.ShowBox({"t", "", PromptButtons::OkCancel, PromptIcon::Question, nullptr}), PromptAnswer::Cancel);
+    s.QueueAnswer(PromptAnswer::Ok);
+    EXPECT_EQ(s.ShowBox({"t", "", PromptButtons::YesNo, PromptIcon::Question, nullptr}), PromptAnswer::No);
 }
 
 TEST(ScriptedPrompts, FileAndFolderDialogsFollowTheQueueAndTheCapacity) {
-  ScriptedPromptService s;
-  s.QueueFiles({"/m/a.rm", "/m/b.rmvb"});
-  s.QueueFiles({"/m/a.rm", "/m/b.rmvb"});
-  s.QueueFolder("/work/out");
-  s.QueueFolder("");
+    ScriptedPromptService s;
+    s.QueueFiles({"/m/a.rm", "/m/b.rmvb"});
+    s.QueueFiles({"/m/a.rm", "/m/b.rmvb"});
+    s.QueueFolder("/work/out");
+    s.QueueFolder("");
 
-  OpenFilesRequest req;
-  req.filter = kMovieFilter;
-  req.nameCapacity = 1000;
-  OpenFilesResult r = s.OpenFiles(req);
-  EXPECT_EQ(r.status, OpenFilesStatus::Chosen);
-  EXPECT_EQ(r.files.size(), 2u);
-  req.nameCapacity = 10;  // does not fit
-  r = s.OpenFiles(req);
-  EXPECT_EQ(r.status, OpenFilesStatus::Overflow);
-  EXPECT_TRUE(r.files.empty());
-  EXPECT_EQ(s.OpenFiles(req).status, OpenFilesStatus::Cancelled);  // queue empty
+    OpenFilesRequest req;
+    req.filter = kMovieFilter;
+    req.nameCapacity = 1000;
+    OpenFilesResult r = s.OpenFiles(req);
+    EXPECT_EQ(r.status, OpenFilesStatus::Chosen);
+    EXPECT_EQ(r.files.size(), 2u);
+    req.nameCapacity = 10; // does not fit
+    r = s.OpenFiles(req);
+    EXPECT_EQ(r.status, OpenFilesStatus::Overflow);
+    EXPECT_TRUE(r.files.empty());
+    EXPECT_EQ(s.OpenFiles(req).status, OpenFilesStatus::Cancelled); // queue empty
 
-  FolderResult f = s.BrowseFolder({"Select DVD-video Temp folder", "", nullptr});
-  EXPECT_TRUE(f.chosen);
-  EXPECT_EQ(f.folder, "/work/out/");
-  EXPECT_FALSE(s.BrowseFolder({}).chosen);
-  EXPECT_EQ(s.Records()[3].kind, PromptRecord::Kind::Folder);
-  EXPECT_EQ(s.Records()[3].text, "Select DVD-video Temp folder");
+    FolderResult f = s.BrowseFolder({"Select DVD-video Temp folder", "", nullptr});
+    EXPECT_TRUE(f.chosen);
+    EXPECT_EQ(f.folder, "/work/out/");
+    EXPECT_FALSE(s.BrowseFolder({}).chosen);
+    EXPECT_EQ(s.Records()[3].kind, PromptRecord::Kind::Folder);
+    EXPECT_EQ(s.Records()[3].text, "Select DVD-video Temp folder");
 }
 
 TEST(ScriptedPrompts, RecordsEveryBoxFromManyThreads) {
-  ScriptedPromptService s;
-  std::vector<std::thread> threads;
-  for (int t = 0; t < 4; ++t)
-    threads.emplace_back([&s] {
-      for (int i = 0; i < 200; ++i) s.Information(nullptr, "line");
-    });
-  for (std::thread& t : threads) t.join();
-  EXPECT_EQ(s.CountText("line"), 800u);
+    ScriptedPromptService s;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([&s] {
+            for (int i = 0; i < 200; ++i)
+                s.Information(nullptr, "line");
+        });
+    for (std::thread& t : threads)
+        t.join();
+    EXPECT_EQ(s.CountText("line"), 800u);
 }
 
 TEST(ConsolePrompts, PrintsEveryTextAndAnswersNoUnlessToldYes) {
-  std::FILE* out = std::tmpfile();
-  ASSERT_NE(out, nullptr);
-  ConsolePromptService c(out);
-  EXPECT_FALSE(c.AskYesNo(nullptr, "The target DVD movie is over DVD-D5 size. Do you want to continue?", "Warning"));
-  EXPECT_FALSE(c.AskOkCancel(nullptr, "Found vob"));
-  c.SetAssumeYes(true);
-  EXPECT_TRUE(c.AskYesNo(nullptr, "Stop?", "Query"));
-  EXPECT_TRUE(c.AskOkCancel(nullptr, "Delete?"));
-  EXPECT_EQ(c.Information(nullptr, "Mission accomplished!"), PromptAnswer::Ok);
-  c.NoteDialog("Information", "Can not support file:\n/m/x.rm");
-  EXPECT_FALSE(c.ShowDialogs());
+    std::FILE* out = std::tmpfile();
+    ASSERT_NE(out, nullptr);
+    ConsolePromptService c(out);
+    EXPECT_FALSE(c.AskYesNo(nullptr, "The target DVD movie is over DVD-D5 size. Do you want to continue?", "Warning"));
+    EXPECT_FALSE(c.AskOkCancel(nullptr, "Found vob"));
+    c.SetAssumeYes(true);
+    EXPECT_TRUE(c.AskYesNo(nullptr, "Stop?", "Query"));
+    EXPECT_TRUE(c.AskOkCancel(nullptr, "Delete?"));
+    EXPECT_EQ(c.Information(nullptr, "Mission accomplished!"), PromptAnswer::Ok);
+    c.NoteDialog("Information", "Can not support file:\n/m/x.rm");
+    EXPECT_FALSE(c.ShowDialogs());
 
-  std::rewind(out);
-  std::string text;
-  char buf[512];
-  while (std::fgets(buf, sizeof buf, out)) text += buf;
-  std::fclose(out);
-  EXPECT_NE(text.find("Warning: The target DVD movie is over DVD-D5 size. Do you want to continue? [Yes/No] -> No\n"),
-            std::string::npos);
-  EXPECT_NE(text.find("QX Movie Disc: Found vob [OK/Cancel] -> Cancel\n"), std::string::npos);
-  EXPECT_NE(text.find("Query: Stop? [Yes/No] -> Yes\n"), std::string::npos);
-  EXPECT_NE(text.find("QX Movie Disc: Mission accomplished!\n"), std::string::npos);
-  EXPECT_NE(text.find("Information: Can not support file:\n/m/x.rm\n"), std::string::npos);
+    std::rewind(out);
+    std::string text;
+    char buf[512];
+    while (std::fgets(buf, sizeof buf, out))
+        text += buf;
+    std::fclose(out);
+    EXPECT_NE(text.find("Warning: The target DVD movie is over DVD-D5 size. Do you want to continue? [Yes/No] -> No\n"),
+              std::string::npos);
+    EXPECT_NE(text.find("QX Movie Disc: Found vob [OK/Cancel] -> Cancel\n"), std::string::npos);
+    EXPECT_NE(text.find("Query: Stop? [Yes/No] -> Yes\n"), std::string::npos);
+    EXPECT_NE(text.find("QX Movie Disc: Mission accomplished!\n"), std::string::npos);
+    EXPECT_NE(text.find("Information: Can not support file:\n/m/x.rm\n"), std::string::npos);
 }
 
 TEST(ConsolePrompts, PresetFilesAreReturnedOnceAndFolderGetsItsSlash) {
-  std::FILE* out = std::tmpfile();
-  ConsolePromptService c(out);
-  c.SetFiles({"/m/a.rm"});
-  OpenFilesResult r = c.OpenFiles({});
-  EXPECT_EQ(r.status, OpenFilesStatus::Chosen);
-  ASSERT_EQ(r.files.size(), 1u);
-  EXPECT_EQ(c.OpenFiles({}).status, OpenFilesStatus::Cancelled);
-  EXPECT_FALSE(c.BrowseFolder({}).chosen);
-  c.SetFolder("/w");
-  EXPECT_EQ(c.BrowseFolder({}).folder, "/w/");
-  std::fclose(out);
+    std::FILE* out = std::tmpfile();
+    ConsolePromptService c(out);
+    c.SetFiles({"/m/a.rm"});
+    OpenFilesResult r = c.OpenFiles({});
+    EXPECT_EQ(r.status, OpenFilesStatus::Chosen);
+    ASSERT_EQ(r.files.size(), 1u);
+    EXPECT_EQ(c.OpenFiles({}).status, OpenFilesStatus::Cancelled);
+    EXPECT_FALSE(c.BrowseFolder({}).chosen);
+    c.SetFolder("/w");
+    EXPECT_EQ(c.BrowseFolder({}).folder, "/w/");
+    std::fclose(out);
 }
 
 TEST(ServiceInstallation, PromptsUsesTheInstalledServiceAndFallsBackToQt) {
-  ScriptedPromptService s;
-  SetPrompts(&s);
-  Prompts().Information(nullptr, "routed");
-  EXPECT_EQ(s.CountText("routed"), 1u);
-  SetPrompts(nullptr);
-  EXPECT_NE(dynamic_cast<QtPromptService*>(&Prompts()), nullptr);
+    ScriptedPromptService s;
+    SetPrompts(&s);
+    Prompts().Information(nullptr, "routed");
+    EXPECT_EQ(s.CountText("routed"), 1u);
+    SetPrompts(nullptr);
+    EXPECT_NE(dynamic_cast<QtPromptService*>(&Prompts()), nullptr);
 }
 
 namespace {
 // Clicks `button` of the first message box that appears and remembers what it showed.
 struct BoxClicker {
-  QMessageBox::StandardButton button;
-  QString text, title;
-  QMessageBox::Icon icon = QMessageBox::NoIcon;
-  QList<QMessageBox::StandardButton> buttons;
-  bool saved = false;
-  void Arm() {
-    QTimer::singleShot(20, qApp, [this] { Poll(); });
-  }
-  void Poll() {
-    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-    if (!box) {
-      Arm();
-      return;
+    QMessageBox::StandardButton button;
+    QString text, title;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    QList<QMessageBox::StandardButton> buttons;
+    bool saved = false;
+    void Arm() {
+        QTimer::singleShot(20, qApp, [this] { Poll(); });
     }
-    text = box->text();
-    title = box->windowTitle();
-    icon = box->icon();
-    for (QAbstractButton* b : box->buttons()) buttons << box->standardButton(b);
-    if (!saved) saved = uitest::SaveScreenshot(box, "prompt_question_box");
-    box->button(button)->click();
-  }
+    void Poll() {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box) {
+            Arm();
+            return;
+        }
+        text = box->text();
+        title = box->windowTitle();
+        icon = box->icon();
+        for (QAbstractButton* b : box->buttons())
+            buttons << box->standardButton(b);
+        if (!saved)
+            saved = uitest::SaveScreenshot(box, "prompt_question_box");
+        box->button(button)->click();
+    }
 };
-}  // namespace
+} // namespace
 
 TEST(QtPrompts, ShowsTheExactTextCaptionIconAndButtonsAndReturnsTheClick) {
-  uitest::EnsureApp();
-  QtPromptService qt;
-  BoxClicker clicker{QMessageBox::Yes, {}, {}, QMessageBox::NoIcon, {}, false};
-  clicker.Arm();
-  const bool yes = qt.AskYesNo(nullptr, "Do you really want to stop convert process?", "Query");
-  EXPECT_TRUE(yes);
-  EXPECT_EQ(clicker.text.toStdString(), "Do you really want to stop convert process?");
-  EXPECT_EQ(clicker.title.toStdString(), "Query");
-  EXPECT_EQ(clicker.icon, QMessageBox::Question);
-  EXPECT_EQ(clicker.buttons.size(), 2);
-  EXPECT_TRUE(clicker.buttons.contains(QMessageBox::Yes));
-  EXPECT_TRUE(clicker.buttons.contains(QMessageBox::No));
-  EXPECT_TRUE(clicker.saved);
+    uitest::EnsureApp();
+    QtPromptService qt;
+    BoxClicker clicker{QMessageBox::Yes, {}, {}, QMessageBox::NoIcon, {}, false};
+    clicker.Arm();
+    const bool yes = qt.AskYesNo(nullptr, "Do you really want to stop convert process?", "Query");
+    EXPECT_TRUE(yes);
+    EXPECT_EQ(clicker.text.toStdString(), "Do you really want to stop convert process?");
+    EXPECT_EQ(clicker.title.toStdString(), "Query");
+    EXPECT_EQ(clicker.icon, QMessageBox::Question);
+    EXPECT_EQ(clicker.buttons.size(), 2);
+    EXPECT_TRUE(clicker.buttons.contains(QMessageBox::Yes));
+    EXPECT_TRUE(clicker.buttons.contains(QMessageBox::No));
+    EXPECT_TRUE(clicker.saved);
 
-  BoxClicker cancel{QMessageBox::Cancel, {}, {}, QMessageBox::NoIcon, {}, false};
-  cancel.Arm();
-  EXPECT_FALSE(qt.AskOkCancel(nullptr, "Found vob or ifo files in folder /w/ ,delete all of them?"));
-  EXPECT_EQ(cancel.title.toStdString(), "QX Movie Disc");
+    BoxClicker cancel{QMessageBox::Cancel, {}, {}, QMessageBox::NoIcon, {}, false};
+    cancel.Arm();
+    EXPECT_FALSE(qt.AskOkCancel(nullptr, "Found vob or ifo files in folder /w/ ,delete all of them?"));
+    EXPECT_EQ(cancel.title.toStdString(), "QX Movie Disc");
 }
 
 TEST(QtPrompts, ABoxAskedFromAWorkerThreadRunsOnTheWindowThread) {
-  uitest::EnsureApp();
-  QtPromptService qt;
-  BoxClicker clicker{QMessageBox::Ok, {}, {}, QMessageBox::NoIcon, {}, false};
-  PromptAnswer answer = PromptAnswer::Cancel;
-  std::atomic<bool> done{false};
-  std::thread worker([&] {
-    answer = qt.Information(nullptr, "No inserted disk! Please insert writable DVD!");
-    done = true;
-  });
-  clicker.Arm();
-  QElapsedTimer clock;
-  clock.start();
-  while (!done && clock.elapsed() < 20000) QTest::qWait(10);
-  ASSERT_TRUE(done) << "the box was never answered";
-  worker.join();
-  EXPECT_EQ(answer, PromptAnswer::Ok);
-  EXPECT_EQ(clicker.text.toStdString(), "No inserted disk! Please insert writable DVD!");
-  EXPECT_EQ(clicker.icon, QMessageBox::Information);
+    uitest::EnsureApp();
+    QtPromptService qt;
+    BoxClicker clicker{QMessageBox::Ok, {}, {}, QMessageBox::NoIcon, {}, false};
+    PromptAnswer answer = PromptAnswer::Cancel;
+    std::atomic<bool> done{false};
+    std::thread worker([&] {
+        answer = qt.Information(nullptr, "No inserted disk! Please insert writable DVD!");
+        done = true;
+    });
+    clicker.Arm();
+    QElapsedTimer clock;
+    clock.start();
+    while (!done && clock.elapsed() < 20000)
+        QTest::qWait(10);
+    ASSERT_TRUE(done) << "the box was never answered";
+    worker.join();
+    EXPECT_EQ(answer, PromptAnswer::Ok);
+    EXPECT_EQ(clicker.text.toStdString(), "No inserted disk! Please insert writable DVD!");
+    EXPECT_EQ(clicker.icon, QMessageBox::Information);
 }

@@ -21,4 +21,4 @@ std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& text);
 bool FileExists(const std::string& path);
 
-}  // namespace uitest
+} // namespace uitest

@@ -12,8 +12,8 @@ constexpr size_t kRecordSize = 1028;
 constexpr size_t kTextSize = 1024;
 
 struct Record {
-  int32_t level = 0;
-  std::string text;  // up to the first NUL; all 1024 bytes when there is none
+    int32_t level = 0;
+    std::string text; // up to the first NUL; all 1024 bytes when there is none
 };
 
 // Decodes the bytes of one copy-data message. False (with a reason) when the size is not 1028.
@@ -28,4 +28,4 @@ std::string DisplayText(const std::string& text);
 // "<time> <tag> <text>\n" with continuation lines indented, so one record stays recognisable.
 std::string FileLine(const std::string& time, int32_t level, const std::string& text);
 
-}  // namespace qxlog
+} // namespace qxlog

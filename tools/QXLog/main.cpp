@@ -1,3 +1,5 @@
 #include "LogApp.h"
 
-int main(int argc, char** argv) { return qxlog::RunLogApp(argc, argv); }
+int main(int argc, char** argv) {
+    return qxlog::RunLogApp(argc, argv);
+}

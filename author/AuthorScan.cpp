@@ -134,7 +134,7 @@ void AuthorScanner::Run() {
         source->vobId = ++vobId;
         scanSource(*source);
     }
-    closeVob();
+    closeVob(0);
     statLine("\r\n");
 }
 
@@ -165,20 +165,45 @@ void AuthorScanner::scanSource(AuthorSource& source) {
     int partCounter = 0;
     std::string currentPath = source.path;
 
+    // Sectors are read straight into the free slots of the output buffer, as many as fit at once; the
+    // `pending` ones behind the used slots wait there for their turn.
+    int pending = 0;
+    int partial = 0; // bytes of a partial last sector: the source ends after the pending sectors
+    auto progress = [this] {
+        if (kind_ == GROUP_TITLES && totalSectors_ != 0 && options_.progress)
+            options_.progress(0, static_cast<int>(groupSector_ * 100LL / totalSectors_));
+    };
     for (;;) {
         if (vobSectors_ == options_.vobSectorLimit) {
-            closeVob();
+            closeVob(pending);
             if (firstVob_ < 1)
                 AuthorFatal("\nERR:  Menu VOB reached 1gb\n");
             ++vobNumber_;
         }
+        if (used_ == kSlots)
+            flush(0);
+        progress();
         uint8_t* slot = buffer_.get() + used_ * AUTHOR_SECTOR;
-        if (kind_ == GROUP_TITLES && totalSectors_ != 0 && options_.progress)
-            options_.progress(0, static_cast<int>(groupSector_ * 100LL / totalSectors_));
-        if (readSector(fd, source, slot, partCounter, currentPath) < AUTHOR_SECTOR)
-            break;
-        if (processSector(source, slot) && ++used_ == kSlots)
-            flush();
+        if (pending == 0) {
+            if (partial > 0) {
+                AuthorLog(AUTHOR_LOG_WARN, "WARN: Dropping %d bytes at the end of %s (not a whole sector)\n", partial,
+                          currentPath.c_str());
+                break;
+            }
+            int n = readBlock(fd, source, slot, (kSlots - used_) * AUTHOR_SECTOR, partCounter, currentPath);
+            if (n == 0)
+                break;
+            pending = n / AUTHOR_SECTOR;
+            partial = n % AUTHOR_SECTOR;
+            if (pending == 0)
+                continue; // only a partial sector was read
+        }
+        --pending;
+        if (processSector(source, slot)) {
+            ++used_;
+        } else if (pending > 0) { // a dropped sector gives its slot back to the ones read after it
+            std::memmove(slot, slot + AUTHOR_SECTOR, static_cast<size_t>(pending) * AUTHOR_SECTOR);
+        }
     }
     ::close(fd);
     fd = -1;
@@ -191,11 +216,11 @@ void AuthorScanner::scanSource(AuthorSource& source) {
     logTimes(source);
 }
 
-// Reads one sector into `slot`, continuing in the part files when the source is exhausted. Returns the
-// bytes read; fewer than a sector ends the source.
-int AuthorScanner::readSector(int& fd, AuthorSource& source, uint8_t* slot, int& partCounter,
-                              std::string& currentPath) {
-    int n = readFully(fd, slot, AUTHOR_SECTOR);
+// Reads up to `size` bytes into `data`, continuing in the part files when the source is exhausted.
+// Returns the bytes read; 0 ends the source.
+int AuthorScanner::readBlock(int& fd, AuthorSource& source, uint8_t* data, int size, int& partCounter,
+                             std::string& currentPath) {
+    int n = readFully(fd, data, size);
     while (n == 0 && options_.partFiles && partCounter < 2) {
         ++partCounter;
         std::string part = source.path + ".part" + std::to_string(partCounter);
@@ -205,13 +230,10 @@ int AuthorScanner::readSector(int& fd, AuthorSource& source, uint8_t* slot, int&
         ::close(fd);
         fd = next;
         currentPath = part;
-        n = readFully(fd, slot, AUTHOR_SECTOR);
+        n = readFully(fd, data, size);
     }
     if (n < 0)
         AuthorFatal("ERR:  Error reading %s: %s\n", currentPath.c_str(), std::strerror(errno));
-    if (n > 0 && n < AUTHOR_SECTOR)
-        AuthorLog(AUTHOR_LOG_WARN, "WARN: Dropping %d bytes at the end of %s (not a whole sector)\n", n,
-                  currentPath.c_str());
     return n;
 }
 
@@ -317,17 +339,20 @@ void AuthorScanner::openVob() {
     vobSectors_ = 0;
 }
 
-void AuthorScanner::flush() {
-    if (used_ == 0)
-        return;
-    size_t size = static_cast<size_t>(used_) * AUTHOR_SECTOR;
-    if (!out_ || out_->Write(buffer_.get(), size) != size)
-        AuthorFatal("ERR:  Error writing data\n");
+// Writes the used slots and moves the `pending` sectors read after them to the start of the buffer.
+void AuthorScanner::flush(int pending) {
+    if (used_ > 0) {
+        size_t size = static_cast<size_t>(used_) * AUTHOR_SECTOR;
+        if (!out_ || out_->Write(buffer_.get(), size) != size)
+            AuthorFatal("ERR:  Error writing data\n");
+        if (pending > 0)
+            std::memmove(buffer_.get(), buffer_.get() + size, static_cast<size_t>(pending) * AUTHOR_SECTOR);
+    }
     used_ = 0;
 }
 
-void AuthorScanner::closeVob() {
-    flush();
+void AuthorScanner::closeVob(int pending) {
+    flush(pending);
     if (out_) {
         bool closed = out_->Close();
         out_.reset();

@@ -31,14 +31,14 @@ private:
     };
 
     void scanSource(AuthorSource& source);
-    int readSector(int& fd, AuthorSource& source, uint8_t* slot, int& partCounter, std::string& currentPath);
+    int readBlock(int& fd, AuthorSource& source, uint8_t* data, int size, int& partCounter, std::string& currentPath);
     bool processSector(AuthorSource& source, uint8_t* s);
     void startVobu(AuthorSource& source, const uint8_t* s);
     void closeVobu(AuthorSource& source);
     void fixPadding(uint8_t* s);
     void openVob();
-    void flush();
-    void closeVob();
+    void flush(int pending);
+    void closeVob(int pending);
     void computeTimes(AuthorSource& source);
     void logTimes(const AuthorSource& source);
     void statLine(const char* tail);

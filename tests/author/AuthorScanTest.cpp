@@ -311,9 +311,15 @@ TEST_F(ScannerTest, PartFilesContinueTheSourceWhenAllowed) {
 
 TEST_F(ScannerTest, EachSourceIsRetimedByItsOwnScrAndNumbered) {
     Scan scan;
-    scan.AddSource(Source("one.mpg", Vobu(kBase, kBase + 18000)));
-    scan.AddSource(Source("two.mpg", Vobu(5 * kBase, 5 * kBase + 18000)));
+    std::vector<Bytes> one = Vobu(kBase, kBase + 18000);
+    // The second source starts with a sector to drop: it lies between kept sectors in the buffer.
+    std::vector<Bytes> two = {PaddingSector(5 * kBase - 10)};
+    for (const Bytes& s : Vobu(5 * kBase, 5 * kBase + 18000))
+        two.push_back(s);
+    scan.AddSource(Source("one.mpg", one));
+    scan.AddSource(Source("two.mpg", two));
     scan.Run();
+    EXPECT_EQ(scan.files.files.at("VTS_01_1.VOB"), Concat({ExpectedVob(Join(one)), ExpectedVob(Join(two))}));
     ASSERT_EQ(scan.group.sources.size(), 2u);
     EXPECT_EQ(scan.source(0).vobId, 1);
     EXPECT_EQ(scan.source(1).vobId, 2);

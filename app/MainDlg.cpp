@@ -38,11 +38,7 @@ CQuilvoVidrevoDlg::CQuilvoVidrevoDlg(AppParts parts, QWidget* parent) : QDialog(
     m_strCompanionFolder = qx::WithTrailingSlash(m_strCompanionFolder);
     m_jobHost = std::make_unique<MainDlgJobHost>(this);
     CreateControls();
-    m_parts.encoder->onProgress = [](int percent, const std::string& text) {
-        if (g_pProgressDlg) {
-            g_pProgressDlg->SetProgress(percent, text);
-        }
-    };
+    m_parts.encoder->onProgress = [this](int percent, const std::string& text) { ReportProgress(percent, text); };
     m_parts.encoder->convertElapsedMs = [this] { return static_cast<uint32_t>(ProcessClockMs() - m_dwConvertStart); };
 }
 
@@ -155,6 +151,14 @@ LRESULT CQuilvoVidrevoDlg::WindowProc(unsigned message, WPARAM wParam, LPARAM lP
     default:
         return 0;
     }
+}
+
+void CQuilvoVidrevoDlg::ReportProgress(int percent, const std::string& text) {
+    if (!g_pProgressDlg) {
+        return;
+    }
+    g_pProgressDlg->SetProgress(percent, text);
+    emit progressChanged(g_pProgressDlg->windowTitle(), QString::fromStdString(text), percent);
 }
 
 void CQuilvoVidrevoDlg::EnablePreviewControls(bool enable) {

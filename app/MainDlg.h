@@ -86,9 +86,14 @@ public:
     // The conversion-job facts fixed at job start.
     const ConvertJob& Job() const { return m_job; }
 
+    // Sets the progress window's bar and text (when one is open) and tells progressChanged.
+    void ReportProgress(int percent, const std::string& text);
+
 signals:
     // Emitted after a job ended (controls enabled again).
     void jobFinished();
+    // Every status shown in the progress window, with the window's title.
+    void progressChanged(const QString& title, const QString& text, int percent);
 
 protected:
     void closeEvent(QCloseEvent* event) override;

@@ -38,11 +38,11 @@ void CQuilvoVidrevoDlg::AuthorDVDVideo() {
                   source.strVobFile.c_str());
     }
 
-    AuthorProgressThrottle throttle(Pump, [](int percent, const std::string& text) {
+    AuthorProgressThrottle throttle(Pump, [this](int percent, const std::string& text) {
         if (!g_pProgressDlg) {
             return false;
         }
-        g_pProgressDlg->SetProgress(percent, text);
+        ReportProgress(percent, text);
         return true;
     });
     AuthorLog(3, "Begin CreateDVD");

@@ -14,7 +14,6 @@
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QRadioButton>
-#include <QTimer>
 
 #include <unistd.h>
 
@@ -126,21 +125,16 @@ int RunCliJob(const CliOptions& options, std::FILE* out) {
         const std::string workFolder = job.workFolder.empty() ? dlg.TempFolder() : job.workFolder;
         ApplyOptions(dlg, job, workFolder);
 
-        // Progress lines: whatever the progress window shows, once per change.
+        // Progress lines: every status the progress window shows, once per change.
         std::string lastProgress;
-        QTimer progressTimer;
-        QObject::connect(&progressTimer, &QTimer::timeout, [&] {
-            if (!g_pProgressDlg) {
-                return;
-            }
-            const std::string line = g_pProgressDlg->windowTitle().toStdString() + ": " + g_pProgressDlg->StatusText();
+        QObject::connect(&dlg, &CQuilvoVidrevoDlg::progressChanged, [&](const QString& title, const QString& text, int) {
+            const std::string line = title.toStdString() + ": " + text.toStdString();
             if (line != lastProgress) {
                 lastProgress = line;
                 std::fprintf(out, "progress: %s\n", line.c_str());
                 std::fflush(out);
             }
         });
-        progressTimer.start(250);
 
         dlg.OnBtnAddFiles();
         dlg.WaitForAddFiles(24 * 3600 * 1000);
@@ -158,7 +152,6 @@ int RunCliJob(const CliOptions& options, std::FILE* out) {
                 std::fprintf(out, "The job did not start.\n");
             }
         }
-        progressTimer.stop();
     }
     qx::SetPrompts(nullptr);
     return status;

@@ -1,0 +1,123 @@
+// A whole job through the window with the real encoder program, log program and authoring engine,
+// on two generated RealMedia movies; the result is judged by libdvdread and libdvdnav.
+#include "DvdReaderCheck.h"
+#include "Folders.h"
+#include "ProfileIni.h"
+#include "QuilvoVidrevoApp.h"
+#include "WindowFixture.h"
+
+#include <QComboBox>
+#include <QProcess>
+
+#include <filesystem>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+bool MakeMovie(const std::string& path, const char* pattern) {
+    QProcess ffmpeg;
+    ffmpeg.start("ffmpeg", {"-y", "-v", "error", "-f", "lavfi", "-i", QString("%1=size=320x240:rate=25").arg(pattern),
+                            "-f", "lavfi", "-i", "sine", "-t", "5", "-c:v", "rv20", "-c:a", "ac3",
+                            QString::fromStdString(path)});
+    return ffmpeg.waitForFinished(120000) && ffmpeg.exitStatus() == QProcess::NormalExit && ffmpeg.exitCode() == 0;
+}
+
+class RealJob : public WindowTest {
+protected:
+    void SetUp() override {
+        WindowTest::SetUp();
+        // Only the burn cores and the power service stay stand-ins: no writer, no shutdown.
+        fake.parts.encoder.reset();
+        fake.parts.log.reset();
+        fake.parts.authoring.reset();
+        fake.parts.companionFolder.clear();
+        fake.parts.settingsFile.clear();
+        fake.encoder = nullptr;
+        fake.log = nullptr;
+        fake.authoring = nullptr;
+        settingsFile = qx::ConfigFolder() + "settings.ini";
+        fs::remove(settingsFile);
+    }
+};
+
+}  // namespace
+
+TEST_F(RealJob, TwoMoviesBecomeTwoChainedTitles) {
+    ASSERT_TRUE(MakeMovie(movies + "first.rm", "testsrc2"));
+    ASSERT_TRUE(MakeMovie(movies + "second.rm", "smptebars"));
+    Create();
+    Click("radioPal");
+    Find<QComboBox>("comboAspect")->setCurrentIndex(0);
+    std::vector<std::string> paths = {movies + "first.rm", movies + "second.rm"};
+    prompts.QueueFiles(paths);
+    Click("btnAddFiles");
+    ASSERT_TRUE(dlg->WaitForAddFiles(60000));
+    ASSERT_EQ(dlg->Sources().size(), 2u) << "probe failed";
+    EXPECT_EQ(List()->GetItemText(0, 1).rfind("Dimension:320X240 ", 0), 0u) << List()->GetItemText(0, 1);
+    SaveScreenshot(dlg.get(), "main_window_real_job_ready");
+
+    ASSERT_TRUE(RunJob());
+    EXPECT_EQ(prompts.CountText("Mission accomplished!"), 1u);
+    for (const std::string& text : prompts.BoxTexts()) {
+        EXPECT_EQ(text, "Mission accomplished!");
+    }
+    EXPECT_EQ(Status(0), "Completed");
+    EXPECT_EQ(Status(1), "Completed");
+    SaveScreenshot(dlg.get(), "main_window_real_job_done");
+
+    // The converted streams are gone; the DVD folder is the product.
+    EXPECT_FALSE(Exists(work + "first.vob"));
+    EXPECT_FALSE(Exists(work + "second.vob"));
+    EXPECT_FALSE(Exists(work + "first.vob.part1"));
+    const std::string dvd = work + "DVD Movie";
+    const DvdReadReport report = ReadDvdFolder(dvd);
+    ASSERT_TRUE(report.opened);
+    EXPECT_TRUE(report.complaints.empty()) << report.complaints.front();
+    ASSERT_EQ(report.titles.size(), 2u);
+    EXPECT_EQ(report.titleSets, 1);
+    EXPECT_EQ(report.titles[0].firstPostCommand, std::vector<unsigned char>({0x30, 0x03, 0, 0, 0, 0x02, 0, 0}));
+    EXPECT_EQ(report.titles[1].firstPostCommand, std::vector<unsigned char>(8, 0));
+    EXPECT_NEAR(report.titles[0].seconds, 5.0, 0.6);
+    const DvdPlayReport play = PlayDvdFolder(dvd, 200000);
+    EXPECT_TRUE(play.reachedStop);
+    EXPECT_EQ(play.titleOrder, std::vector<int>({1, 2}));
+
+    // The choices were kept.
+    EXPECT_EQ(qx::GetPrivateProfileString("TMPFLD", "temp folder", "", settingsFile), work);
+    EXPECT_EQ(qx::GetPrivateProfileString("TVMODE", "TV Mode", "", settingsFile), "PAL");
+    EXPECT_EQ(qx::GetPrivateProfileString("ASP", "ASPECT", "", settingsFile), "0");
+    EXPECT_EQ(qx::GetPrivateProfileString("ASP", "KEEP ASPECT", "", settingsFile), "1");
+
+    // The log program received the course of the job.
+    dlg.reset();
+    const std::string logText = ReadFile(qx::StateFolder() + "QXLog.log");
+    EXPECT_NE(logText.find("Complete All Work"), std::string::npos);
+    EXPECT_NE(logText.find("Convert File:" + movies + "second.rm to VOB Successful"), std::string::npos);
+}
+
+TEST_F(RealJob, TheConsoleFrontEndRunsTheDemo) {
+    QProcess cli;
+    QStringList args = {"--demo", "--work", QString::fromStdString(work), "--tv", "pal"};
+    cli.setProcessChannelMode(QProcess::SeparateChannels);
+    cli.start(QString(QX_BIN_DIR) + "/qxmoviedisc-cli", args);
+    ASSERT_TRUE(cli.waitForFinished(240000));
+    const std::string out = cli.readAllStandardOutput().toStdString();
+    EXPECT_EQ(cli.exitCode(), 0) << out << cli.readAllStandardError().toStdString();
+    EXPECT_NE(out.find("log: Begin convert file:" + work + "demo-source/demo.rm"), std::string::npos) << out;
+    EXPECT_NE(out.find("progress: DVD authoring: "), std::string::npos) << out;
+    EXPECT_NE(out.find("QX Movie Disc: Mission accomplished!"), std::string::npos) << out;
+    EXPECT_TRUE(ReadDvdFolder(work + "DVD Movie").opened);
+}
+
+TEST_F(RealJob, TheConsoleFrontEndFailsOnRefusedMovies) {
+    WriteFile(movies + "garbage.rm", 5000, 'g');
+    QProcess cli;
+    cli.start(QString(QX_BIN_DIR) + "/qxmoviedisc-cli",
+              {"--work", QString::fromStdString(work), QString::fromStdString(movies + "garbage.rm")});
+    ASSERT_TRUE(cli.waitForFinished(120000));
+    const std::string out = cli.readAllStandardOutput().toStdString();
+    EXPECT_EQ(cli.exitCode(), 1);
+    EXPECT_NE(out.find("Information: Can not support file:\n" + movies + "garbage.rm"), std::string::npos) << out;
+    EXPECT_NE(out.find("No movie was added."), std::string::npos) << out;
+}

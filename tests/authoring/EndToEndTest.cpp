@@ -117,6 +117,16 @@ TEST_F(ThreePalTitles, LibdvdreadSeesTitlesChaptersAndDurations) {
     }
 }
 
+TEST_F(ThreePalTitles, LsdvdListsTheSameTitles) {
+    ProgramResult lsdvd = RunProgram({"lsdvd", "-x", dvd().folder}, 120);
+    ASSERT_EQ(lsdvd.exitStatus, 0) << lsdvd.output;
+    for (const char* line : {"Title: 01, Length: 00:05:01.000 Chapters: 02, Cells: 02, Audio streams: 01",
+                             "Title: 02, Length: 00:11:40.000 Chapters: 03, Cells: 03, Audio streams: 01",
+                             "Title: 03, Length: 00:00:40.000 Chapters: 01, Cells: 01, Audio streams: 01",
+                             "Format: PAL, Aspect ratio: 4/3", "Format: ac3, Frequency: 48000"})
+        EXPECT_NE(lsdvd.output.find(line), std::string::npos) << line << "\n" << lsdvd.output;
+}
+
 TEST_F(ThreePalTitles, PostCommandsChainTheTitles) {
     DvdReadReport report = ReadDvdFolder(dvd().folder);
     ASSERT_EQ(report.titles.size(), 3u);

@@ -40,19 +40,19 @@ template <size_t N> constexpr NameTable table(const char* label, const char* con
 }
 
 const NameTable kTables[ATTR_KIND_COUNT] = {
-    table("mpeg format", kMpeg),         table("resolution", kResolution),
-    table("tv format", kTvFormat),       table("aspect ratio", kAspect),
-    table("16:9 disallow", kDisallow),   table("frame rate", kFrameRate),
-    table("audio format", kAudioFormat), table("audio quantization", kQuantization),
-    table("surround", kSurround),        table("audio language", kLanguage),
-    table("number of channels", kChannels), table("sampling rate", kSampling),
+    table("mpeg format", kMpeg),         table("resolution", kResolution),           table("tv format", kTvFormat),
+    table("aspect ratio", kAspect),      table("16:9 disallow", kDisallow),          table("frame rate", kFrameRate),
+    table("audio format", kAudioFormat), table("audio quantization", kQuantization), table("surround", kSurround),
+    table("audio language", kLanguage),  table("number of channels", kChannels),     table("sampling rate", kSampling),
 };
 
 // Frame-rate tables indexed by frame_rate_code (0 is unused: it counts as 4).
 const int kClock[9] = {90090, 90090, 90000, 90000, 90090, 90000, 90000, 90090, 90000};
 const int kFps[9] = {30, 24, 24, 25, 30, 30, 50, 60, 60};
 
-int rateIndex(int code) { return code >= 1 && code <= 8 ? code : 4; }
+int rateIndex(int code) {
+    return code >= 1 && code <= 8 ? code : 4;
+}
 
 int findWord(AuthorAttrKind kind, const char* word) {
     const NameTable& t = kTables[kind];
@@ -62,14 +62,18 @@ int findWord(AuthorAttrKind kind, const char* word) {
     return 0;
 }
 
-int bcd(int x) { return x + (x / 10) * 6; }
+int bcd(int x) {
+    return x + (x / 10) * 6;
+}
 
 void put16(uint8_t* p, int v) {
     p[0] = static_cast<uint8_t>(v >> 8);
     p[1] = static_cast<uint8_t>(v);
 }
 
-int minus1(int v) { return v > 0 ? v - 1 : 0; }
+int minus1(int v) {
+    return v > 0 ? v - 1 : 0;
+}
 
 } // namespace
 
@@ -179,11 +183,21 @@ void AuthorSetFrameRate(AuthorVideoAttributes& video, int code) {
     AuthorMergeAttr(video.frameRate, code, video.lastFrameRate, ATTR_FRAME_RATE);
 }
 
-int AuthorFrameClock(int code) { return kClock[rateIndex(code)]; }
-int AuthorFramesPerSecond(int code) { return kFps[rateIndex(code)]; }
-int AuthorFrameDuration(int code) { return AuthorFrameClock(code) / AuthorFramesPerSecond(code); }
-long long AuthorSecondsToTicks(long long seconds, int code) { return seconds * AuthorFrameClock(code); }
-long long AuthorTicksToSeconds(long long ticks, int code) { return ticks / AuthorFrameClock(code); }
+int AuthorFrameClock(int code) {
+    return kClock[rateIndex(code)];
+}
+int AuthorFramesPerSecond(int code) {
+    return kFps[rateIndex(code)];
+}
+int AuthorFrameDuration(int code) {
+    return AuthorFrameClock(code) / AuthorFramesPerSecond(code);
+}
+long long AuthorSecondsToTicks(long long seconds, int code) {
+    return seconds * AuthorFrameClock(code);
+}
+long long AuthorTicksToSeconds(long long ticks, int code) {
+    return ticks / AuthorFrameClock(code);
+}
 
 uint32_t AuthorPlaybackTime(long long ticks, int code) {
     const long long clock = AuthorFrameClock(code);

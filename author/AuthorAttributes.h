@@ -35,8 +35,8 @@ enum { GROUP_TITLES = 0, GROUP_TITLE_MENUS = 1, GROUP_VMG_MENUS = 2 };
 
 constexpr int AUTHOR_MAX_AUDIO = 8;
 constexpr int AUTHOR_MAX_SUBPICTURE = 32;
-constexpr int AUTHOR_CHANNELS = 64;        // per source: 0..31 audio, 32..63 subpictures
-constexpr int AUTHOR_AUDIO_CHANNELS = 32;  // AC-3 0..7, MPEG audio 8..15, LPCM 16..23, DTS 24..31
+constexpr int AUTHOR_CHANNELS = 64;       // per source: 0..31 audio, 32..63 subpictures
+constexpr int AUTHOR_AUDIO_CHANNELS = 32; // AC-3 0..7, MPEG audio 8..15, LPCM 16..23, DTS 24..31
 constexpr int AUTHOR_FIRST_SUBPICTURE_CHANNEL = 32;
 
 // Name table of a kind: names[1..count]; names[0] is unused. Returns the count.
@@ -116,9 +116,9 @@ void AuthorSetResolution(AuthorVideoAttributes& video, const char* text);
 void AuthorSetFrameRate(AuthorVideoAttributes& video, int code);
 
 // Frame-rate tables; code 0 (unset) and any code outside 1..8 count as 4.
-int AuthorFrameClock(int code);     // 90000 or 90090
+int AuthorFrameClock(int code); // 90000 or 90090
 int AuthorFramesPerSecond(int code);
-int AuthorFrameDuration(int code);  // 90 kHz ticks
+int AuthorFrameDuration(int code); // 90 kHz ticks
 long long AuthorSecondsToTicks(long long seconds, int code);
 long long AuthorTicksToSeconds(long long ticks, int code);
 

@@ -156,7 +156,8 @@ void AuthorBuildCells(PgcGroup& group) {
                 spec.endCell = cellOfVobu(*ref.source, range.second);
                 if (spec.endCell < spec.firstCell) {
                     // An end before the start would count negative cells: the specification stays empty.
-                    AuthorLog(AUTHOR_LOG_WARN, "WARN: Cell %d of source %s of pgc %d ends before it starts; ignoring it\n",
+                    AuthorLog(AUTHOR_LOG_WARN,
+                              "WARN: Cell %d of source %s of pgc %d ends before it starts; ignoring it\n",
                               static_cast<int>(c) + 1, ref.path.c_str(), static_cast<int>(p) + 1);
                     spec.endCell = spec.firstCell;
                 }

@@ -145,15 +145,16 @@ void bindSubpictures(AuthorAttributes& a, const PgcGroup& group) {
 
 void summary(const AuthorAttributes& a, int groupKind) {
     const AuthorVideoAttributes& v = a.video;
-    AuthorLog(AUTHOR_LOG_WARN, "INFO: Generating %s with the following video attributes:\n", AuthorGroupName(groupKind));
+    AuthorLog(AUTHOR_LOG_WARN, "INFO: Generating %s with the following video attributes:\n",
+              AuthorGroupName(groupKind));
     AuthorLog(AUTHOR_LOG_WARN, "INFO: MPEG version: %s\n", AuthorAttrName(ATTR_MPEG_FORMAT, v.mpegFormat));
     AuthorLog(AUTHOR_LOG_WARN, "INFO: TV standard: %s\n", AuthorAttrName(ATTR_TV_FORMAT, v.tvFormat));
     AuthorLog(AUTHOR_LOG_WARN, "INFO: Aspect ratio: %s\n", AuthorAttrName(ATTR_ASPECT, v.aspect));
     AuthorLog(AUTHOR_LOG_WARN, "INFO: Resolution: %dx%d\n", AuthorResolutionWidth(v), AuthorResolutionHeight(v));
     for (int i = 0; i < a.numAudio; ++i) {
         const AuthorAudioStream& s = a.audio[i];
-        std::string line = "INFO: Audio ch " + std::to_string(i) + " format: " +
-                           AuthorAttrName(ATTR_AUDIO_FORMAT, s.format) + "/" +
+        std::string line = "INFO: Audio ch " + std::to_string(i) +
+                           " format: " + AuthorAttrName(ATTR_AUDIO_FORMAT, s.format) + "/" +
                            AuthorAttrName(ATTR_CHANNELS, s.values.channels) + ", " +
                            AuthorAttrName(ATTR_SAMPLING_RATE, s.values.samplingRate) + " " +
                            AuthorAttrName(ATTR_QUANTIZATION, s.values.quantization);
@@ -200,4 +201,6 @@ void AuthorCompleteAttributes(AuthorAttributes& a, const PgcGroup& group, int gr
     summary(a, groupKind);
 }
 
-void AuthorCompleteGroup(PgcGroup& group, int groupKind) { AuthorCompleteAttributes(group.attributes, group, groupKind); }
+void AuthorCompleteGroup(PgcGroup& group, int groupKind) {
+    AuthorCompleteAttributes(group.attributes, group, groupKind);
+}

@@ -6,7 +6,9 @@
 
 namespace {
 
-void setTv(AuthorVideoAttributes& v, int tv) { AuthorMergeAttr(v.tvFormat, tv, v.lastTvFormat, ATTR_TV_FORMAT); }
+void setTv(AuthorVideoAttributes& v, int tv) {
+    AuthorMergeAttr(v.tvFormat, tv, v.lastTvFormat, ATTR_TV_FORMAT);
+}
 void setAspect(AuthorVideoAttributes& v, int aspect) {
     AuthorMergeAttr(v.aspect, aspect, v.lastAspect, ATTR_ASPECT);
 }
@@ -171,4 +173,6 @@ void AuthorDetectLpcm(AuthorAudioValues& audio, uint8_t b) {
     AuthorSetAudioWord(audio, word, ATTR_CHANNELS);
 }
 
-void AuthorDetectMpegAudio(AuthorAudioValues& audio) { AuthorSetAudioWord(audio, "48khz", ATTR_SAMPLING_RATE); }
+void AuthorDetectMpegAudio(AuthorAudioValues& audio) {
+    AuthorSetAudioWord(audio, "48khz", ATTR_SAMPLING_RATE);
+}

@@ -28,7 +28,9 @@ std::string AuthorFatalMessage(const std::string& loggedText) {
     return result;
 }
 
-void AuthorThrowFatal(const std::string& loggedText) { throw AuthorFatalError(AuthorFatalMessage(loggedText)); }
+void AuthorThrowFatal(const std::string& loggedText) {
+    throw AuthorFatalError(AuthorFatalMessage(loggedText));
+}
 
 void AuthorFatal(const char* format, ...) {
     char text[AUTHOR_LOG_MAX_TEXT + 1];

@@ -14,9 +14,13 @@
 
 namespace {
 
-bool isStartCode(const uint8_t* p, uint8_t id) { return p[0] == 0 && p[1] == 0 && p[2] == 1 && p[3] == id; }
+bool isStartCode(const uint8_t* p, uint8_t id) {
+    return p[0] == 0 && p[1] == 0 && p[2] == 1 && p[3] == id;
+}
 
-bool isPack(const uint8_t* s) { return isStartCode(s, 0xBA); }
+bool isPack(const uint8_t* s) {
+    return isStartCode(s, 0xBA);
+}
 
 // A retimable PES (private stream 1, audio or video) at byte 14 with the MPEG-2 header flags at 20..22.
 bool retimablePes(const uint8_t* s) {
@@ -26,7 +30,9 @@ bool retimablePes(const uint8_t* s) {
     return (id == 0xBD || (id >= 0xC0 && id <= 0xEF)) && (s[20] & 0xC0) == 0x80;
 }
 
-bool pesHasPts(const uint8_t* s) { return retimablePes(s) && (s[21] & 0x80); }
+bool pesHasPts(const uint8_t* s) {
+    return retimablePes(s) && (s[21] & 0x80);
+}
 
 long long fileSectors(const std::string& path) {
     struct stat st;
@@ -60,7 +66,9 @@ int readFully(int fd, uint8_t* data, int size) {
     return done;
 }
 
-long long ceilDiv(long long a, long long b) { return a >= 0 ? (a + b - 1) / b : -((-a) / b); }
+long long ceilDiv(long long a, long long b) {
+    return a >= 0 ? (a + b - 1) / b : -((-a) / b);
+}
 
 } // namespace
 
@@ -111,8 +119,7 @@ void ScanGroup(const std::string& baseName, PgcGroup& group, int kind, const Aut
     scanner.Run();
 }
 
-AuthorScanner::AuthorScanner(const std::string& baseName, PgcGroup& group, int kind,
-                             const AuthorScanOptions& options)
+AuthorScanner::AuthorScanner(const std::string& baseName, PgcGroup& group, int kind, const AuthorScanOptions& options)
     : baseName_(baseName), group_(group), kind_(kind), options_(options),
       files_(options.files ? options.files : &AuthorDiskFiles()), firstVob_(1 - kind), vobNumber_(1 - kind),
       buffer_(new uint8_t[kSlots * AUTHOR_SECTOR]) {

@@ -13,8 +13,8 @@ const int kMpegBitrate[15] = {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224
 std::string sectorTimes(const char* heading, long long previousStart, long long previousEnd, long long start,
                         long long end) {
     return std::string(heading) + "WARN: Previous sector: " + AuthorLogTime(previousStart) + " - " +
-           AuthorLogTime(previousEnd) + "\nWARN: Current sector: " + AuthorLogTime(start) + " - " +
-           AuthorLogTime(end) + "\n";
+           AuthorLogTime(previousEnd) + "\nWARN: Current sector: " + AuthorLogTime(start) + " - " + AuthorLogTime(end) +
+           "\n";
 }
 
 } // namespace
@@ -68,8 +68,7 @@ void AuthorScanner::audioPacket(AuthorSource& source, uint8_t* s) {
 
 // Counts the MPEG audio frames (layer II, 48 kHz) whose header starts in this packet, and those whose
 // header started in the last bytes of the previous packet (`framesPrev`).
-void AuthorScanner::walkMpegAudio(int stream, const uint8_t* payload, int length, int& framesPrev,
-                                  int& framesCur) {
+void AuthorScanner::walkMpegAudio(int stream, const uint8_t* payload, int length, int& framesPrev, int& framesCur) {
     MpegAudioWalk& walk = mpegAudio_[stream];
     auto byteAt = [&](int i) -> int { return i < 0 ? walk.tail[3 + i] : payload[i]; };
     int offset = walk.nextOffset;

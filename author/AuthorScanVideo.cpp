@@ -9,7 +9,9 @@
 
 namespace {
 
-bool startCodePrefix(const uint8_t* p) { return p[0] == 0 && p[1] == 0 && p[2] == 1; }
+bool startCodePrefix(const uint8_t* p) {
+    return p[0] == 0 && p[1] == 0 && p[2] == 1;
+}
 
 struct VobuCounters {
     bool hasSequenceEnd;
@@ -20,8 +22,8 @@ struct VobuCounters {
 };
 
 VobuCounters saveCounters(const VobuInfo& v) {
-    VobuCounters c{v.hasSequenceEnd, v.leadingFields, v.totalFields, {v.refEnds[0], v.refEnds[1], v.refEnds[2]},
-                   v.numRefEnds};
+    VobuCounters c{
+        v.hasSequenceEnd, v.leadingFields, v.totalFields, {v.refEnds[0], v.refEnds[1], v.refEnds[2]}, v.numRefEnds};
     return c;
 }
 

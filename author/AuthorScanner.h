@@ -85,7 +85,7 @@ private:
 };
 
 // Timestamp fields (top bit of 33 dropped on read, written as 0).
-uint32_t AuthorReadScr(const uint8_t* p);          // p = pack header + 4
-void AuthorWriteScr(uint8_t* p, uint32_t value);   // keeps markers and the extension
-uint32_t AuthorReadPts(const uint8_t* p);          // p = the 5 timestamp bytes
-void AuthorWritePts(uint8_t* p, uint32_t value);   // keeps the prefix and markers
+uint32_t AuthorReadScr(const uint8_t* p);        // p = pack header + 4
+void AuthorWriteScr(uint8_t* p, uint32_t value); // keeps markers and the extension
+uint32_t AuthorReadPts(const uint8_t* p);        // p = the 5 timestamp bytes
+void AuthorWritePts(uint8_t* p, uint32_t value); // keeps the prefix and markers

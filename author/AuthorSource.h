@@ -62,4 +62,6 @@ struct AuthorSource {
 };
 
 // Audio channel of audio stream (format 1..4, stream number 1..8): (format - 1) * 8 + stream - 1.
-inline int AuthorAudioChannel(int format, int streamNumber) { return (format - 1) * 8 + streamNumber - 1; }
+inline int AuthorAudioChannel(int format, int streamNumber) {
+    return (format - 1) * 8 + streamNumber - 1;
+}

@@ -108,8 +108,8 @@ void AuthorCheckGroup(PgcGroup& group) {
             }
             if (firstWithCells && ref.cells.front().chapterMark != 1) {
                 ref.cells.front().chapterMark = 1;
-                AuthorLog(AUTHOR_LOG_WARN, "WARN: First cell is not marked as a chapter in PGC %d, setting chapter flag\n",
-                          index);
+                AuthorLog(AUTHOR_LOG_WARN,
+                          "WARN: First cell is not marked as a chapter in PGC %d, setting chapter flag\n", index);
             }
             firstWithCells = false;
         }

@@ -24,8 +24,8 @@ enum AuthorEntryKind {
 // "title", "root", "subtitle", "audio", "angle", "ptt" for kinds 2..7, "" otherwise.
 const char* AuthorEntryName(int kind);
 
-constexpr int AUTHOR_MAX_CELLS = 255;    // per source
-constexpr int AUTHOR_MAX_PROGRAMS = 255; // per program chain
+constexpr int AUTHOR_MAX_CELLS = 255;                // per source
+constexpr int AUTHOR_MAX_PROGRAMS = 255;             // per program chain
 constexpr uint32_t AUTHOR_DEFAULT_COLOR = 0x1000000; // outside 24 bits: written as 0x108080 (black)
 
 using AuthorCommand = std::array<uint8_t, 8>;
@@ -109,7 +109,7 @@ bool AuthorAudioGap(const PgcGroup& group, int keyA, int keyB);
 // Cells of a PGC in play order (after cell building).
 struct AuthorPlayCell {
     const AuthorSource* source = nullptr;
-    int cellId = 0;           // 1-based within the source
+    int cellId = 0; // 1-based within the source
     const AuthorCellSpec* spec = nullptr;
     bool lastOfSpec = false;
 };

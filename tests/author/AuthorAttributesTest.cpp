@@ -126,11 +126,10 @@ TEST(AttributesTest, ResolutionThresholdsAndTvFormatFromTheHeight) {
         const char* text;
         int resolution;
         int tv;
-    } cases[] = {{"720x576", RES_720_FULL, TV_PAL},  {"705x480", RES_720_FULL, TV_NTSC},
-                 {"704x576", RES_704_FULL, TV_PAL},  {"353x576", RES_704_FULL, TV_PAL},
-                 {"352x576", RES_352_FULL, TV_PAL},  {"352x384", RES_352_FULL, 0},
-                 {"352x383", RES_352_HALF, 0},       {"352x288", RES_352_HALF, TV_PAL},
-                 {"352x240", RES_352_HALF, TV_NTSC}};
+    } cases[] = {
+        {"720x576", RES_720_FULL, TV_PAL}, {"705x480", RES_720_FULL, TV_NTSC}, {"704x576", RES_704_FULL, TV_PAL},
+        {"353x576", RES_704_FULL, TV_PAL}, {"352x576", RES_352_FULL, TV_PAL},  {"352x384", RES_352_FULL, 0},
+        {"352x383", RES_352_HALF, 0},      {"352x288", RES_352_HALF, TV_PAL},  {"352x240", RES_352_HALF, TV_NTSC}};
     for (const Case& c : cases) {
         LogCapture log;
         AuthorVideoAttributes v;
@@ -160,9 +159,10 @@ TEST(AttributesTest, FrameRateTablesAndInvalidCodes) {
             AuthorDetectVideo(v, seq.data());
             ADD_FAILURE() << "code " << code << " accepted";
         } catch (const AuthorFatalError& e) {
-            EXPECT_EQ(std::string(e.what()), "Invalid video frame rate code " + std::to_string(code) + " in sequence header");
-            EXPECT_EQ(log.lines.back(), "ERR:  Invalid video frame rate code " + std::to_string(code) +
-                                            " in sequence header\n");
+            EXPECT_EQ(std::string(e.what()),
+                      "Invalid video frame rate code " + std::to_string(code) + " in sequence header");
+            EXPECT_EQ(log.lines.back(),
+                      "ERR:  Invalid video frame rate code " + std::to_string(code) + " in sequence header\n");
         }
         EXPECT_EQ(v.frameRate, 0);
     }

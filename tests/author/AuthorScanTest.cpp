@@ -1,7 +1,7 @@
 // The program-stream scanner on hand-built sectors: dropped sectors, SCR checks, re-timing, VOBUs, VOB
 // splitting, padding repair, part files, write failures, video and audio timing.
-#include "AuthorError.h"
 #include "AuthorScan.h"
+#include "AuthorError.h"
 #include "AuthorStreamSupport.h"
 
 #include <gtest/gtest.h>
@@ -75,7 +75,8 @@ protected:
 };
 
 TEST_F(ScannerTest, SectorsBeforeTheFirstNavPackAreDroppedAndTheSourceIsRetimedByItsScr) {
-    std::vector<Bytes> sectors = {PaddingSector(kBase - 2000), PesSector(kBase - 1000, 0xC0, MpegAudioFrame(11), kBase)};
+    std::vector<Bytes> sectors = {PaddingSector(kBase - 2000),
+                                  PesSector(kBase - 1000, 0xC0, MpegAudioFrame(11), kBase)};
     for (const Bytes& s : Vobu(kBase, kBase + 18000))
         sectors.push_back(s);
     Scan scan;
@@ -209,8 +210,7 @@ TEST_F(ScannerTest, AudioGapsAndBackwardStepsAreReportedAndMended) {
 
 TEST_F(ScannerTest, TitleVobsSplitAtTheLimitAndCountSectorsFromEachFile) {
     std::vector<Bytes> sectors;
-    for (int v = 0; v < 9; ++v)
-    {
+    for (int v = 0; v < 9; ++v) {
         for (const Bytes& s : Vobu(kBase + v * 1000, kBase + 18000 + v * 3600))
             sectors.push_back(s);
         for (int k = 0; k < 3; ++k)
@@ -224,8 +224,8 @@ TEST_F(ScannerTest, TitleVobsSplitAtTheLimitAndCountSectorsFromEachFile) {
     EXPECT_EQ(scan.files.files.at("VTS_01_1.VOB").size(), 20u * kSector);
     EXPECT_EQ(scan.files.files.at("VTS_01_2.VOB").size(), 20u * kSector);
     EXPECT_EQ(scan.files.files.at("VTS_01_3.VOB").size(), 5u * kSector);
-    Bytes joined = Join({scan.files.files["VTS_01_1.VOB"], scan.files.files["VTS_01_2.VOB"],
-                         scan.files.files["VTS_01_3.VOB"]});
+    Bytes joined =
+        Join({scan.files.files["VTS_01_1.VOB"], scan.files.files["VTS_01_2.VOB"], scan.files.files["VTS_01_3.VOB"]});
     EXPECT_EQ(joined, ExpectedVob(Join(sectors)));
     const auto& vobus = scan.source().vobus;
     ASSERT_EQ(vobus.size(), 9u);
@@ -401,15 +401,15 @@ TEST_F(ScannerTest, PartialLastSectorIsDroppedWithAWarning) {
 TEST_F(ScannerTest, SourceWithoutNavPacksIsRefused) {
     Scan scan;
     scan.AddSource(Source("plain.mpg", {PaddingSector(kBase), PaddingSector(kBase + 10)}));
-    EXPECT_EQ(scan.RunFatal(), "No navigation packs found in " + dir.file("plain.mpg") +
-                                   "; a source must be a DVD program stream");
+    EXPECT_EQ(scan.RunFatal(),
+              "No navigation packs found in " + dir.file("plain.mpg") + "; a source must be a DVD program stream");
 }
 
 TEST_F(ScannerTest, FrameRateCodesOutsideTheTableAreRefused) {
     for (int code : {0, 9, 15}) {
         Scan scan;
-        scan.AddSource(
-            Source("rate.mpg", {NavPack(kBase), PesSector(kBase + 10, 0xE0, GopPayload({{0, 1}}, 3, code), kBase + 9000)}));
+        scan.AddSource(Source(
+            "rate.mpg", {NavPack(kBase), PesSector(kBase + 10, 0xE0, GopPayload({{0, 1}}, 3, code), kBase + 9000)}));
         EXPECT_EQ(scan.RunFatal(), "Invalid video frame rate code " + std::to_string(code) + " in sequence header");
     }
 }
@@ -417,13 +417,11 @@ TEST_F(ScannerTest, FrameRateCodesOutsideTheTableAreRefused) {
 TEST_F(ScannerTest, VobuTimesFollowVideoFieldsAndAudioForVobusWithoutVideo) {
     // VOBU 0: an open GOP I(2) B(0) B(1) P(5): two leading pictures, 8 fields. VOBU 1: audio only.
     // VOBU 2: video again. VOBU 3: no audio and no video at the end.
-    std::vector<Bytes> sectors = {NavPack(kBase),
-                                  PesSector(kBase + 10, 0xE0, GopPayload({{2, 1}, {0, 3}, {1, 3}, {5, 2}}), kBase + 18000),
-                                  NavPack(kBase + 20),
-                                  PesSector(kBase + 30, 0xC0, MpegAudioFrame(11), kBase + 30000),
-                                  NavPack(kBase + 40),
-                                  PesSector(kBase + 50, 0xE0, GopPayload({{0, 1}}), kBase + 50000),
-                                  NavPack(kBase + 60)};
+    std::vector<Bytes> sectors = {
+        NavPack(kBase),      PesSector(kBase + 10, 0xE0, GopPayload({{2, 1}, {0, 3}, {1, 3}, {5, 2}}), kBase + 18000),
+        NavPack(kBase + 20), PesSector(kBase + 30, 0xC0, MpegAudioFrame(11), kBase + 30000),
+        NavPack(kBase + 40), PesSector(kBase + 50, 0xE0, GopPayload({{0, 1}}), kBase + 50000),
+        NavPack(kBase + 60)};
     Scan scan;
     scan.AddSource(Source("times.mpg", sectors));
     scan.Run();
@@ -438,8 +436,9 @@ TEST_F(ScannerTest, VobuTimesFollowVideoFieldsAndAudioForVobusWithoutVideo) {
     EXPECT_EQ(v[0].vobuEnd, 32400) << "the next start closes the previous VOBU";
     EXPECT_EQ(v[1].vobuEnd, 50000) << "ends where the next VOBU's video starts";
     EXPECT_EQ(v[2].vobuStart, 50000);
-    EXPECT_EQ(scan.log.count("WARN: Cannot detect pts for VOBU if there is no audio or video\nWARN: Using SCR instead.\n"),
-              1);
+    EXPECT_EQ(
+        scan.log.count("WARN: Cannot detect pts for VOBU if there is no audio or video\nWARN: Using SCR instead.\n"),
+        1);
     // VOBU 3 falls back to its SCR (60) + 588, which lies before VOBU 2's video: it starts where that
     // video ends (50000 + 2 fields) instead, and, the audio having ended earlier, lasts one frame.
     EXPECT_EQ(v[3].vobuStart, 53600);
@@ -452,9 +451,9 @@ TEST_F(ScannerTest, VobuTimesFollowVideoFieldsAndAudioForVobusWithoutVideo) {
 
 TEST_F(ScannerTest, FirstVobuWithoutVideoIsRefused) {
     Scan scan;
-    scan.AddSource(Source("novideo.mpg", {NavPack(kBase), PesSector(kBase + 30, 0xC0, MpegAudioFrame(11), kBase + 3000)}));
-    EXPECT_EQ(scan.RunFatal(),
-              "Cannot infer pts for VOBU if there is no audio or video and it is the first VOBU.");
+    scan.AddSource(
+        Source("novideo.mpg", {NavPack(kBase), PesSector(kBase + 30, 0xC0, MpegAudioFrame(11), kBase + 3000)}));
+    EXPECT_EQ(scan.RunFatal(), "Cannot infer pts for VOBU if there is no audio or video and it is the first VOBU.");
     EXPECT_EQ(scan.log.lines.back(),
               "ERR:  Cannot infer pts for VOBU if there is no audio or video and it is the\nERR:  first VOBU.\n");
 }
@@ -465,11 +464,16 @@ TEST_F(ScannerTest, ReferencePictureEndsAcrossPacketsAndTheCarryOver) {
     Bytes head = GopPayload({{0, 1}});
     Bytes second = Concat({Bytes(100, 0x55), PictureHeader(3, 2), PictureCodingExtension(3, false), Bytes(100, 0x55)});
     Bytes third = Concat({Bytes(200, 0x55), Bytes{0x00, 0x00}});
-    Bytes fourth = Concat({Bytes{0x01, 0x00, 0x00, 0x58, 0xFF, 0xF8}, PictureCodingExtension(3, true), Bytes(50, 0x55)});
-    std::vector<Bytes> sectors = {NavPack(kBase), PesSector(kBase + 10, 0xE0, head, kBase + 18000),
-                                  PesSector(kBase + 20, 0xE0, second), PesSector(kBase + 30, 0xE0, third),
-                                  PesSector(kBase + 40, 0xE0, fourth, kBase + 25200), PesSector(kBase + 50, 0xE0, {}),
-                                  NavPack(kBase + 60), PesSector(kBase + 70, 0xE0, GopPayload({{0, 1}}), kBase + 28800)};
+    Bytes fourth =
+        Concat({Bytes{0x01, 0x00, 0x00, 0x58, 0xFF, 0xF8}, PictureCodingExtension(3, true), Bytes(50, 0x55)});
+    std::vector<Bytes> sectors = {NavPack(kBase),
+                                  PesSector(kBase + 10, 0xE0, head, kBase + 18000),
+                                  PesSector(kBase + 20, 0xE0, second),
+                                  PesSector(kBase + 30, 0xE0, third),
+                                  PesSector(kBase + 40, 0xE0, fourth, kBase + 25200),
+                                  PesSector(kBase + 50, 0xE0, {}),
+                                  NavPack(kBase + 60),
+                                  PesSector(kBase + 70, 0xE0, GopPayload({{0, 1}}), kBase + 28800)};
     Scan scan;
     scan.AddSource(Source("refs.mpg", sectors));
     scan.Run();
@@ -486,9 +490,9 @@ TEST_F(ScannerTest, ReferencePictureEndsAcrossPacketsAndTheCarryOver) {
 }
 
 TEST_F(ScannerTest, SequenceEndIsMarkedAndMpeg2AspectFollowsTheFirstValue) {
-    std::vector<Bytes> sectors = {NavPack(kBase), PesSector(kBase + 10, 0xE0, GopPayload({{0, 1}}, 3), kBase + 18000),
-                                  NavPack(kBase + 20),
-                                  PesSector(kBase + 30, 0xE0, Concat({GopPayload({{0, 1}}, 2), SequenceEnd()}), kBase + 21600)};
+    std::vector<Bytes> sectors = {
+        NavPack(kBase), PesSector(kBase + 10, 0xE0, GopPayload({{0, 1}}, 3), kBase + 18000), NavPack(kBase + 20),
+        PesSector(kBase + 30, 0xE0, Concat({GopPayload({{0, 1}}, 2), SequenceEnd()}), kBase + 21600)};
     Scan scan;
     scan.AddSource(Source("aspect.mpg", sectors));
     scan.Run();

@@ -81,8 +81,12 @@ void SetScr(uint8_t* s, uint32_t scr) {
     p[4] = static_cast<uint8_t>((scr & 0x1F) << 3 | 0x04 | (p[4] & 3));
 }
 
-long long PtsOf(const uint8_t* s) { return hasTimestampedPes(s) ? timestampAt(s + 23) : -1; }
-long long DtsOf(const uint8_t* s) { return hasTimestampedPes(s) && (s[21] & 0x40) ? timestampAt(s + 28) : -1; }
+long long PtsOf(const uint8_t* s) {
+    return hasTimestampedPes(s) ? timestampAt(s + 23) : -1;
+}
+long long DtsOf(const uint8_t* s) {
+    return hasTimestampedPes(s) && (s[21] & 0x40) ? timestampAt(s + 28) : -1;
+}
 
 Bytes NavPack(uint32_t scr, bool pciDsi) {
     Bytes s(kSector, 0);
@@ -102,7 +106,9 @@ Bytes NavPack(uint32_t scr, bool pciDsi) {
     return s;
 }
 
-int MaxPayload(bool pts, bool dts) { return kSector - 14 - 9 - (pts ? 5 : 0) - (dts ? 5 : 0); }
+int MaxPayload(bool pts, bool dts) {
+    return kSector - 14 - 9 - (pts ? 5 : 0) - (dts ? 5 : 0);
+}
 
 Bytes PesSector(uint32_t scr, uint8_t streamId, const Bytes& payload, long long pts, long long dts) {
     const bool hasPts = pts >= 0;
@@ -158,20 +164,41 @@ Bytes SequenceHeader(int width, int height, int aspectCode, int frameRateCode) {
             0x80};
 }
 
-Bytes SequenceExtension() { return {0x00, 0x00, 0x01, 0xB5, 0x14, 0x8A, 0x00, 0x01, 0x00, 0x00}; }
-Bytes SequenceDisplayExtension(int videoFormat) {
-    return {0x00, 0x00, 0x01, 0xB5, static_cast<uint8_t>(0x20 | (videoFormat << 1)), 0x02, 0x02, 0x02, 0x2D, 0x02, 0x24, 0x00};
+Bytes SequenceExtension() {
+    return {0x00, 0x00, 0x01, 0xB5, 0x14, 0x8A, 0x00, 0x01, 0x00, 0x00};
 }
-Bytes GopHeader() { return {0x00, 0x00, 0x01, 0xB8, 0x00, 0x08, 0x00, 0x00}; }
+Bytes SequenceDisplayExtension(int videoFormat) {
+    return {0x00, 0x00, 0x01, 0xB5, static_cast<uint8_t>(0x20 | (videoFormat << 1)), 0x02, 0x02, 0x02,
+            0x2D, 0x02, 0x24, 0x00};
+}
+Bytes GopHeader() {
+    return {0x00, 0x00, 0x01, 0xB8, 0x00, 0x08, 0x00, 0x00};
+}
 Bytes PictureHeader(int temporalReference, int type) {
-    return {0x00, 0x00, 0x01, 0x00, static_cast<uint8_t>(temporalReference >> 2),
-            static_cast<uint8_t>(((temporalReference & 3) << 6) | (type << 3)), 0xFF, 0xF8};
+    return {0x00,
+            0x00,
+            0x01,
+            0x00,
+            static_cast<uint8_t>(temporalReference >> 2),
+            static_cast<uint8_t>(((temporalReference & 3) << 6) | (type << 3)),
+            0xFF,
+            0xF8};
 }
 Bytes PictureCodingExtension(int pictureStructure, bool repeatFirstField) {
-    return {0x00, 0x00, 0x01, 0xB5, 0x8F, 0xFF, static_cast<uint8_t>(0xF0 | pictureStructure),
-            static_cast<uint8_t>(0x80 | (repeatFirstField ? 0x02 : 0x00)), 0x80, 0x00};
+    return {0x00,
+            0x00,
+            0x01,
+            0xB5,
+            0x8F,
+            0xFF,
+            static_cast<uint8_t>(0xF0 | pictureStructure),
+            static_cast<uint8_t>(0x80 | (repeatFirstField ? 0x02 : 0x00)),
+            0x80,
+            0x00};
 }
-Bytes SequenceEnd() { return {0x00, 0x00, 0x01, 0xB7}; }
+Bytes SequenceEnd() {
+    return {0x00, 0x00, 0x01, 0xB7};
+}
 
 Bytes Concat(std::initializer_list<Bytes> parts) {
     Bytes all;
@@ -391,8 +418,7 @@ int LogCapture::count(const std::string& needle) const {
 
 std::string FfmpegFixture(const std::string& name, const std::string& args) {
     const char* base = std::getenv("TMPDIR");
-    std::string folder =
-        std::string(base && *base ? base : "/tmp") + "/qx-author-fixtures-" + std::to_string(getuid());
+    std::string folder = std::string(base && *base ? base : "/tmp") + "/qx-author-fixtures-" + std::to_string(getuid());
     std::filesystem::create_directories(folder);
     std::string path = folder + "/" + std::to_string(std::hash<std::string>()(args)) + "-" + name;
     if (access(path.c_str(), R_OK) == 0)

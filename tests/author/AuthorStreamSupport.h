@@ -48,8 +48,8 @@ Bytes PrivatePayload(uint8_t substream, int frames, int firstAccess, const Bytes
 // --- Timestamps, read and written independently of the engine (33-bit fields, top bit dropped) ---
 uint32_t ScrOf(const uint8_t* sector);
 void SetScr(uint8_t* sector, uint32_t scr);
-long long PtsOf(const uint8_t* sector);   // -1 without a PTS
-long long DtsOf(const uint8_t* sector);   // -1 without a DTS
+long long PtsOf(const uint8_t* sector); // -1 without a PTS
+long long DtsOf(const uint8_t* sector); // -1 without a DTS
 
 // What the scanner should write for an input stream: sectors before the first navigation pack dropped,
 // SCR, PTS and DTS moved back by the first navigation pack's SCR, an end code after a padding packet

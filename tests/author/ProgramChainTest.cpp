@@ -1,8 +1,8 @@
 // Program chains after a scan: group checks, sources, colour tables, cell building, programs and
 // chapters, the audio-gap rule and the PGCI record, on sources with hand-made VOBU records.
+#include "ProgramChain.h"
 #include "AuthorError.h"
 #include "AuthorStreamSupport.h"
-#include "ProgramChain.h"
 
 #include <gtest/gtest.h>
 
@@ -32,7 +32,9 @@ AuthorCellSpec Cell(double start, double end, int mark = 1, int pause = 0) {
     return c;
 }
 
-AuthorCommand Jump(int title) { return AuthorCommand{0x30, 0x03, 0, 0, 0, static_cast<uint8_t>(title), 0, 0}; }
+AuthorCommand Jump(int title) {
+    return AuthorCommand{0x30, 0x03, 0, 0, 0, static_cast<uint8_t>(title), 0, 0};
+}
 
 // A group with one PGC per entry of `pgcs`, each a list of (source path, cells).
 struct Group {
@@ -70,7 +72,9 @@ struct Group {
     LogCapture log;
 };
 
-int CellStartOf(const AuthorSource& source, int cellId) { return source.cells.at(cellId - 1).firstVobu; }
+int CellStartOf(const AuthorSource& source, int cellId) {
+    return source.cells.at(cellId - 1).firstVobu;
+}
 
 TEST(ProgramChainTest, AThousandSecondMovieHasFourChaptersAtTheNearestVobus) {
     Group g;
@@ -281,7 +285,9 @@ TEST(ProgramChainTest, AudioGapBetweenCells) {
 uint32_t Be32(const Bytes& b, size_t at) {
     return static_cast<uint32_t>(b[at] << 24 | b[at + 1] << 16 | b[at + 2] << 8 | b[at + 3]);
 }
-int Be16(const Bytes& b, size_t at) { return b[at] << 8 | b[at + 1]; }
+int Be16(const Bytes& b, size_t at) {
+    return b[at] << 8 | b[at + 1];
+}
 
 TEST(ProgramChainTest, PgciRecordLayout) {
     Group g;

@@ -70,7 +70,8 @@ void MaybeCrashForTest(const char* stage) {
     }
 }
 
-// Progress lines for the encoder that runs this worker: at most a few per second.
+// Progress lines for the encoder that runs this worker: at most a few per second. They are also
+// the worker's sign of life (a worker silent for minutes counts as hung).
 class ProgressPrinter {
 public:
     void operator()(double f) {

@@ -81,7 +81,7 @@ private:
     double duration_ = 0;
     int64_t nextVideoPts_ = AV_NOPTS_VALUE;
     int64_t pictures_ = 0;
-    int lastPercentReported_ = -1;
+    int lastPermilleReported_ = -1;
 };
 
 bool MovieConverter::OpenInput(std::string* error) {
@@ -251,12 +251,17 @@ bool MovieConverter::Decode(AVCodecContext* dec, Chain* chain, const AVPacket* p
 }
 
 void MovieConverter::Report() {
-    if (!progress_ || duration_ <= 0)
+    if (!progress_)
         return;
+    if (duration_ <= 0) {
+        // Length unknown: no fraction to give, but the worker still shows it is alive.
+        progress_(0.0);
+        return;
+    }
     double f = std::min(1.0, std::max(0.0, writer_.PictureSeconds() / duration_));
     int permille = static_cast<int>(f * 1000);
-    if (permille != lastPercentReported_) {
-        lastPercentReported_ = permille;
+    if (permille != lastPermilleReported_) {
+        lastPermilleReported_ = permille;
         progress_(f);
     }
 }

@@ -5,6 +5,7 @@
 #include <QMessageBox>
 #include <QMetaObject>
 #include <QThread>
+#include <QWindow>
 
 #include <algorithm>
 #include <atomic>
@@ -106,6 +107,18 @@ template <typename R, typename F> R OnGuiThread(F f) {
     QMetaObject::invokeMethod(
         app, [&result, &f] { result = f(); }, Qt::BlockingQueuedConnection);
     return result;
+}
+
+// Keeps an owner-less window above its owner and centred over it, as an owned window would be.
+void PlaceOverOwner(QWidget* window, QWidget* owner) {
+    if (!owner)
+        return;
+    QWidget* top = owner->window();
+    window->winId();
+    if (QWindow* ownerHandle = top->windowHandle())
+        window->windowHandle()->setTransientParent(ownerHandle);
+    window->adjustSize();
+    window->move(top->frameGeometry().center() - window->rect().center());
 }
 
 bool HaveWidgets() {
@@ -247,10 +260,14 @@ PromptAnswer QtPromptService::ShowBox(const PromptBox& box) {
             buttons = QMessageBox::Yes | QMessageBox::No;
             escape = QMessageBox::No;
         }
-        QMessageBox mb(icon, QString::fromStdString(caption), QString::fromStdString(box.text), buttons, box.owner);
+        // Not a Qt child of its owner: a progress window that opens while the box is up disables the
+        // owner, and a child box would be disabled with it and could never be answered.
+        QMessageBox mb(icon, QString::fromStdString(caption), QString::fromStdString(box.text), buttons, nullptr);
         mb.setObjectName(QStringLiteral("QxPromptBox"));
         mb.setTextFormat(Qt::PlainText);
         mb.setEscapeButton(escape);
+        mb.setWindowModality(Qt::ApplicationModal);
+        PlaceOverOwner(&mb, box.owner);
         const int r = mb.exec();
         switch (r) {
         case QMessageBox::Ok:

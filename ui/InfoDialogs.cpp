@@ -2,6 +2,7 @@
 
 #include "HyperLink.h"
 #include "LinkIni.h"
+#include "OwnedWindow.h"
 #include "PromptService.h"
 
 #include <QCoreApplication>
@@ -41,10 +42,10 @@ QPushButton* Button(QWidget* parent, const char* text, const char* name, int id)
 
 } // namespace
 
-CDownloadDecoderDlg::CDownloadDecoderDlg(QWidget* parent) : QDialog(parent) {
+CDownloadDecoderDlg::CDownloadDecoderDlg(QWidget* parent) : QDialog(nullptr) {
     setObjectName(QStringLiteral("DownloadDecoderDlg"));
     setWindowTitle(QStringLiteral("Information"));
-    setModal(true);
+    setWindowModality(Qt::ApplicationModal);
 
     // The lookup's own message, if any, appears before the window; the link then stays empty.
     if (GetLinkFromIni(kLinkDownloadDecoder, m_strURL, parent) != 0)
@@ -76,6 +77,7 @@ CDownloadDecoderDlg::CDownloadDecoderDlg(QWidget* parent) : QDialog(parent) {
     layout->addWidget(StaticText(this, kAttentionText, "AttentionText", 1162));
     layout->addLayout(buttons);
     setMinimumWidth(420);
+    PlaceOverOwner(this, parent);
 }
 
 std::string CDownloadDecoderDlg::SummaryFor(const std::string& url) {
@@ -98,10 +100,10 @@ void CDownloadDecoderDlg::Run(QWidget* parent) {
 }
 
 CDisplayUnsupportInfo::CDisplayUnsupportInfo(const std::string& path, QWidget* parent)
-    : QDialog(parent), m_strFile(path) {
+    : QDialog(nullptr), m_strFile(path) {
     setObjectName(QStringLiteral("DisplayUnsupportInfo"));
     setWindowTitle(QStringLiteral("Information"));
-    setModal(true);
+    setWindowModality(Qt::ApplicationModal);
 
     m_pPath = new QLineEdit(QString::fromStdString(m_strFile), this);
     m_pPath->setObjectName(QStringLiteral("FilePath"));
@@ -121,6 +123,7 @@ CDisplayUnsupportInfo::CDisplayUnsupportInfo(const std::string& path, QWidget* p
     layout->addWidget(StaticText(this, kHeadingText, "HeadingText", -1));
     layout->addWidget(m_pPath);
     layout->addLayout(buttons);
+    PlaceOverOwner(this, parent);
 }
 
 void CDisplayUnsupportInfo::Run(const std::string& path, QWidget* parent) {

@@ -1,21 +1,12 @@
 #include "LoadingDlg.h"
 
+#include "OwnedWindow.h"
+
 #include <QCloseEvent>
 #include <QLabel>
 #include <QScreen>
 #include <QVBoxLayout>
 #include <QWindow>
-
-namespace {
-QWidget* TopWindowOf(QWidget* w) {
-    if (!w)
-        return nullptr;
-    QWidget* top = w->window();
-    while (top->parentWidget())
-        top = top->parentWidget()->window();
-    return top;
-}
-} // namespace
 
 // A top-level window of its own rather than a Qt child of the main window: disabling the main
 // window would otherwise grey out this window's text too.

@@ -233,3 +233,25 @@ TEST_F(DialogTest, LoadingWindowDisablesTheMainWindowUntilItCloses) {
     EXPECT_TRUE(main.isEnabled());
     delete loading;
 }
+
+TEST_F(DialogTest, AnUnsupportedFileDialogStaysAnswerableWhenTheMainWindowIsDisabledMeanwhile) {
+    QWidget main;
+    main.resize(500, 300);
+    main.show();
+    prompts.SetShowDialogs(true);
+    bool okEnabled = false;
+    QTimer::singleShot(20, qApp, [&] {
+        main.setEnabled(false); // e.g. a loading window opens while the dialog is up
+        QWidget* modal = QApplication::activeModalWidget();
+        ASSERT_NE(modal, nullptr);
+        QPushButton* ok = modal->findChild<QPushButton*>("OkButton");
+        okEnabled = modal->isEnabled() && ok->isEnabled();
+        if (okEnabled)
+            ok->click();
+        else
+            static_cast<QDialog*>(modal)->done(0);
+    });
+    CDisplayUnsupportInfo::Run("/m/refused.rm", &main);
+    EXPECT_TRUE(okEnabled);
+    main.setEnabled(true);
+}

@@ -314,3 +314,33 @@ TEST(LogWindowInProcess, ShowsFailuresInRedAndSignalsTheEndOnLevelTwo) {
     EXPECT_TRUE(window.EndRequested());
     EXPECT_EQ(window.RecordCount(), 6u);
 }
+
+TEST(LogProgramAlone, EndsByItselfWhenTheProgramThatStartedItIsGone) {
+    // A shell starts the log program and ends at once, as a main program that crashed would.
+    const std::string dir = uitest::FreshFolder("orphan");
+    const std::string logFile = dir + "job.log";
+    const std::string pidFile = dir + "pid";
+    qx::ChildProcess shell;
+    ASSERT_TRUE(shell.Start("/bin/sh", {"-c", "\"$0\" --hidden --log-file \"$1\" & echo $! > \"$2\"; sleep 0.3", kQXLog,
+                                        logFile, pidFile}));
+    ASSERT_TRUE(shell.WaitForExit(10000));
+    const pid_t pid = std::atoi(uitest::ReadFile(pidFile).c_str());
+    ASSERT_GT(pid, 0);
+    bool noted = false;
+    for (int i = 0; i < 200 && !noted; ++i) {
+        noted = uitest::ReadFile(logFile).find("has ended without the end record") != std::string::npos;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    EXPECT_TRUE(noted);
+    // Gone, or at most a zombie waiting for whoever adopted it.
+    bool ended = false;
+    for (int i = 0; i < 200 && !ended; ++i) {
+        const std::string status = uitest::ReadFile("/proc/" + std::to_string(pid) + "/stat");
+        ended = status.empty() || status.find(") Z") != std::string::npos;
+        if (!ended)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    EXPECT_TRUE(ended);
+    if (!ended)
+        ::kill(pid, SIGKILL);
+}

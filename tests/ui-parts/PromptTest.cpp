@@ -14,6 +14,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <functional>
 #include <thread>
 
 using namespace qx;
@@ -178,11 +179,14 @@ TEST(ServiceInstallation, PromptsUsesTheInstalledServiceAndFallsBackToQt) {
 namespace {
 // Clicks `button` of the first message box that appears and remembers what it showed.
 struct BoxClicker {
+    explicit BoxClicker(QMessageBox::StandardButton b, bool alreadySaved = false) : button(b), saved(alreadySaved) {}
     QMessageBox::StandardButton button;
     QString text, title;
     QMessageBox::Icon icon = QMessageBox::NoIcon;
     QList<QMessageBox::StandardButton> buttons;
     bool saved = false;
+    bool enabled = false;
+    std::function<void()> beforeClick;
     void Arm() {
         QTimer::singleShot(20, qApp, [this] { Poll(); });
     }
@@ -199,7 +203,13 @@ struct BoxClicker {
             buttons << box->standardButton(b);
         if (!saved)
             saved = uitest::SaveScreenshot(box, "prompt_question_box");
-        box->button(button)->click();
+        if (beforeClick)
+            beforeClick();
+        enabled = box->isEnabled() && box->button(button)->isEnabled();
+        if (!enabled)
+            box->done(0); // a dead box would hang the test; end it and let the test fail
+        else
+            box->button(button)->click();
     }
 };
 } // namespace
@@ -207,7 +217,7 @@ struct BoxClicker {
 TEST(QtPrompts, ShowsTheExactTextCaptionIconAndButtonsAndReturnsTheClick) {
     uitest::EnsureApp();
     QtPromptService qt;
-    BoxClicker clicker{QMessageBox::Yes, {}, {}, QMessageBox::NoIcon, {}, false};
+    BoxClicker clicker(QMessageBox::Yes);
     clicker.Arm();
     const bool yes = qt.AskYesNo(nullptr, "Do you really want to stop convert process?", "Query");
     EXPECT_TRUE(yes);
@@ -219,7 +229,7 @@ TEST(QtPrompts, ShowsTheExactTextCaptionIconAndButtonsAndReturnsTheClick) {
     EXPECT_TRUE(clicker.buttons.contains(QMessageBox::No));
     EXPECT_TRUE(clicker.saved);
 
-    BoxClicker cancel{QMessageBox::Cancel, {}, {}, QMessageBox::NoIcon, {}, false};
+    BoxClicker cancel(QMessageBox::Cancel);
     cancel.Arm();
     EXPECT_FALSE(qt.AskOkCancel(nullptr, "Found vob or ifo files in folder /w/ ,delete all of them?"));
     EXPECT_EQ(cancel.title.toStdString(), "QX Movie Disc");
@@ -228,7 +238,7 @@ TEST(QtPrompts, ShowsTheExactTextCaptionIconAndButtonsAndReturnsTheClick) {
 TEST(QtPrompts, ABoxAskedFromAWorkerThreadRunsOnTheWindowThread) {
     uitest::EnsureApp();
     QtPromptService qt;
-    BoxClicker clicker{QMessageBox::Ok, {}, {}, QMessageBox::NoIcon, {}, false};
+    BoxClicker clicker(QMessageBox::Ok);
     PromptAnswer answer = PromptAnswer::Cancel;
     std::atomic<bool> done{false};
     std::thread worker([&] {
@@ -245,4 +255,21 @@ TEST(QtPrompts, ABoxAskedFromAWorkerThreadRunsOnTheWindowThread) {
     EXPECT_EQ(answer, PromptAnswer::Ok);
     EXPECT_EQ(clicker.text.toStdString(), "No inserted disk! Please insert writable DVD!");
     EXPECT_EQ(clicker.icon, QMessageBox::Information);
+}
+
+TEST(QtPrompts, ABoxStaysAnswerableWhenItsOwnerIsDisabledBeforeOrWhileItIsUp) {
+    uitest::EnsureApp();
+    QWidget main;
+    main.resize(400, 300);
+    main.show();
+    QtPromptService qt;
+    for (bool disabledBefore : {true, false}) {
+        main.setEnabled(!disabledBefore); // a progress window is already up, or opens while the box is
+        BoxClicker clicker(QMessageBox::Yes, true);
+        clicker.beforeClick = [&main] { main.setEnabled(false); };
+        clicker.Arm();
+        EXPECT_TRUE(qt.AskYesNo(&main, "Do you really want to stop burning")) << disabledBefore;
+        EXPECT_TRUE(clicker.enabled) << disabledBefore;
+        EXPECT_FALSE(main.isEnabled());
+    }
 }

@@ -69,29 +69,18 @@ bool WildcardMatch(const char* pattern, const char* name) {
     return *pattern == '\0';
 }
 
-// "*.rm" -> "*.[rR][mM]": Qt's file dialog compares names case-sensitively on Linux.
-QString CaseInsensitiveGlob(const std::string& pattern) {
-    QString out;
-    for (char c : pattern) {
-        const unsigned char u = static_cast<unsigned char>(c);
-        if (std::isalpha(u)) {
-            out += QLatin1Char('[');
-            out += QLatin1Char(static_cast<char>(std::tolower(u)));
-            out += QLatin1Char(static_cast<char>(std::toupper(u)));
-            out += QLatin1Char(']');
-        } else {
-            out += QLatin1Char(c);
-        }
-    }
-    return out;
-}
-
 QString QtFilterFrom(const std::string& filter) {
     QStringList entries;
     for (const FilterEntry& entry : ParseFileFilter(filter)) {
+        // A native file dialog may compare names case-sensitively: offer the upper-case spelling
+        // too ("*.rm *.RM"), which still reads well in the dialog's type list.
         QStringList globs;
-        for (const std::string& p : entry.patterns)
-            globs << CaseInsensitiveGlob(p);
+        for (const std::string& p : entry.patterns) {
+            const QString glob = QString::fromStdString(p);
+            globs << glob;
+            if (glob.toUpper() != glob)
+                globs << glob.toUpper();
+        }
         entries << QString::fromStdString(entry.label) + QStringLiteral(" (") + globs.join(QLatin1Char(' ')) +
                        QLatin1Char(')');
     }

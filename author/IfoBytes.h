@@ -45,18 +45,7 @@ public:
     void put16(size_t offset, uint32_t v) { IfoPut16(at(offset, 2), v); }
     void put32(size_t offset, uint32_t v) { IfoPut32(at(offset, 4), v); }
     void append(const uint8_t* data, size_t size) { m_bytes.insert(m_bytes.end(), data, data + size); }
-    void padToEven() {
-        if (m_bytes.size() % 2)
-            m_bytes.push_back(0);
-    }
     size_t size() const { return m_bytes.size(); }
-    uint32_t sectors() const { return IfoSectors(m_bytes.size()); }
-    // The table padded with zeros to whole sectors.
-    std::vector<uint8_t> padded() const {
-        std::vector<uint8_t> out(m_bytes);
-        out.resize(static_cast<size_t>(sectors()) * DVD_SECTOR, 0);
-        return out;
-    }
     const std::vector<uint8_t>& bytes() const { return m_bytes; }
 
 private:

@@ -6,12 +6,14 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QFileDialog>
 #include <QMessageBox>
 #include <QTest>
 #include <QTimer>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <functional>
@@ -272,4 +274,56 @@ TEST(QtPrompts, ABoxStaysAnswerableWhenItsOwnerIsDisabledBeforeOrWhileItIsUp) {
         EXPECT_TRUE(clicker.enabled) << disabledBefore;
         EXPECT_FALSE(main.isEnabled());
     }
+}
+
+namespace {
+// Chooses `names` in the first file dialog that appears; remembers its type list.
+void ChooseInFileDialog(const QString& folder, const QStringList& names, QStringList* filters) {
+    QTimer::singleShot(20, qApp, [=] {
+        auto* dlg = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        if (!dlg)
+            return ChooseInFileDialog(folder, names, filters);
+        *filters = dlg->nameFilters();
+        dlg->setDirectory(folder);
+        QStringList quoted;
+        for (const QString& n : names)
+            quoted << QLatin1Char('"') + n + QLatin1Char('"');
+        dlg->selectFile(quoted.join(QLatin1Char(' ')));
+        static_cast<QDialog*>(dlg)->accept(); // QFileDialog::accept, through the public slot
+    });
+}
+} // namespace
+
+TEST(QtPrompts, OpenFilesReturnsTheChosenMoviesOrRefusesAChoiceOverTheCapacity) {
+    uitest::EnsureApp();
+    const std::string dir = uitest::FreshFolder("movies");
+    for (const char* n : {"a.rm", "B.RMVB", "notes.txt"})
+        uitest::WriteFile(dir + n, "x");
+    const QString folder = QString::fromStdString(dir);
+    QtPromptService qt;
+    OpenFilesRequest req;
+    req.filter = kMovieFilter;
+    req.folder = dir;
+    req.nameCapacity = 1000;
+
+    QStringList filters;
+    ChooseInFileDialog(folder, {"a.rm", "B.RMVB"}, &filters);
+    OpenFilesResult r = qt.OpenFiles(req);
+    ASSERT_EQ(filters.size(), 1);
+    EXPECT_EQ(filters[0].toStdString(), "All support files(*.rm, *.rmvb) (*.rm *.RM *.rmvb *.RMVB)");
+    ASSERT_EQ(r.status, OpenFilesStatus::Chosen);
+    ASSERT_EQ(r.files.size(), 2u);
+    std::sort(r.files.begin(), r.files.end());
+    EXPECT_EQ(r.files[0], dir + "B.RMVB");
+    EXPECT_EQ(r.files[1], dir + "a.rm");
+
+    // Names that do not fit the capacity: the dialog says so and nothing is chosen.
+    req.nameCapacity = 10;
+    ChooseInFileDialog(folder, {"a.rm", "B.RMVB"}, &filters);
+    BoxClicker clicker(QMessageBox::Ok, true);
+    clicker.Arm();
+    r = qt.OpenFiles(req);
+    EXPECT_EQ(r.status, OpenFilesStatus::Overflow);
+    EXPECT_TRUE(r.files.empty());
+    EXPECT_EQ(clicker.text.toStdString(), "Too many files were selected at once. Please select fewer files.");
 }

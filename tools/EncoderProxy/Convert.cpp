@@ -80,6 +80,7 @@ private:
     int64_t startUs_ = 0;
     double duration_ = 0;
     int64_t nextVideoPts_ = AV_NOPTS_VALUE;
+    int64_t videoEndPts_ = AV_NOPTS_VALUE;  // end of the latest picture, in the stream's time base
     int64_t pictures_ = 0;
     int lastPermilleReported_ = -1;
 };
@@ -175,7 +176,12 @@ bool MovieConverter::SetUpAudio(std::string* error) {
 bool MovieConverter::Push(Chain* chain, AVFrame* frame, bool video, std::string* error) {
     if (chain->ended)
         return true;
-    int rc = av_buffersrc_add_frame_flags(chain->src, frame, AV_BUFFERSRC_FLAG_KEEP_REF);
+    int rc;
+    if (!frame && video && videoEndPts_ != AV_NOPTS_VALUE)
+        // Closing at the end of the last picture (not its start) keeps that picture's full time.
+        rc = av_buffersrc_close(chain->src, videoEndPts_, AV_BUFFERSRC_FLAG_PUSH);
+    else
+        rc = av_buffersrc_add_frame_flags(chain->src, frame, AV_BUFFERSRC_FLAG_KEEP_REF);
     if (rc < 0) {
         *error = "cannot filter the movie: " + AvError(rc);
         return false;
@@ -239,6 +245,8 @@ bool MovieConverter::Decode(AVCodecContext* dec, Chain* chain, const AVPacket* p
             AVRational fr = av_guess_frame_rate(fmt_.get(), st, nullptr);
             int64_t step = fr.num > 0 ? av_rescale_q(1, av_inv_q(fr), st->time_base) : 1;
             nextVideoPts_ = frame_->pts + std::max<int64_t>(1, step);
+            if (videoEndPts_ == AV_NOPTS_VALUE || nextVideoPts_ > videoEndPts_)
+                videoEndPts_ = nextVideoPts_;
         } else {
             frame_->pts = ts == AV_NOPTS_VALUE ? AV_NOPTS_VALUE
                                                : av_rescale_q(ts - offset, st->time_base, {1, frame_->sample_rate});

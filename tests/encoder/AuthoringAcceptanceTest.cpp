@@ -1,0 +1,50 @@
+// What the encoder writes is what the authoring engine takes: converted streams (one of them in
+// part files) and a substitute become a DVD-Video folder that libdvdread (lsdvd) reads.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+#include "AplAuthor.h"
+#include "Convert.h"
+#include "EncoderTestSupport.h"
+
+using namespace qx::enc;
+using namespace qxtest;
+
+TEST(AuthoringAcceptance, ConvertedStreamsAndSubstituteMakeADisc) {
+    std::string whole = TempFolder() + "accept-a.vob";
+    std::string split = TempFolder() + "accept-b.vob";
+    ConvertRequest r;
+    r.input = Rv20Ac3Movie();
+    r.output = whole;
+    r.tv = TvStandard::Pal;
+    r.wide = true;
+    r.pictureWidth = 539;
+    r.pictureHeight = 576;
+    ASSERT_TRUE(ConvertMovie(r, nullptr, nullptr).ok);
+    r.input = Rv10Real144Movie();
+    r.output = split;
+    r.partFiles = true;
+    r.partLimit = 600000;
+    ASSERT_TRUE(ConvertMovie(r, nullptr, nullptr).ok);
+    ASSERT_GT(FileSize(split + ".part2"), 0);
+    std::string substitute = std::string(QX_BIN_DIR) + "/default_pal_16x9.vob";
+
+    std::string disc = TempFolder() + "disc/";
+    AplAuthor author;
+    ASSERT_TRUE(author.SetOutputFolder(disc));
+    ASSERT_TRUE(author.BeginTitleSet());
+    author.SetPartFiles(true);
+    ASSERT_TRUE(author.AddTitle(whole, 300, 4, AUTHOR_POST_NEXT_TITLE, 2));
+    ASSERT_TRUE(author.AddTitle(split, 300, 4, AUTHOR_POST_NEXT_TITLE, 3));
+    ASSERT_TRUE(author.AddTitle(substitute, 300, 2, AUTHOR_POST_NONE));
+    author.EndTitleSet();
+    ASSERT_TRUE(author.CreateDVD()) << author.LastError();
+
+    std::string listing = TempFolder() + "lsdvd.txt";
+    ASSERT_EQ(Shell("lsdvd '" + disc + "' > '" + listing + "' 2>&1"), 0) << ReadFile(listing);
+    std::string text = ReadFile(listing);
+    EXPECT_NE(text.find("Title: 01, Length: 00:00:04"), std::string::npos) << text;
+    EXPECT_NE(text.find("Title: 02, Length: 00:00:04"), std::string::npos) << text;
+    EXPECT_NE(text.find("Title: 03, Length: 00:00:02"), std::string::npos) << text;
+}

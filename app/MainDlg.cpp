@@ -17,6 +17,7 @@
 #include <QDesktopServices>
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -79,6 +80,7 @@ bool CQuilvoVidrevoDlg::OnInitDialog() {
     move(0, 0);
 
     resize(sizeHint());
+    layout()->activate();  // the columns are sized from the list's final width
     SetupListColumns();
     EnablePreviewControls(true);
 

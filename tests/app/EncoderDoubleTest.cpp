@@ -112,6 +112,9 @@ TEST_F(DoubleJob, ProgressRecordsReachTheProgressWindow) {
     auto* timer = new QTimer(dlg.get());
     QObject::connect(timer, &QTimer::timeout, timer, [&seen] {
         if (g_pProgressDlg && g_pProgressDlg->StatusText().find("Finished") != std::string::npos) {
+            if (seen.empty()) {
+                SaveScreenshot(g_pProgressDlg, "progress_converting");
+            }
             seen = g_pProgressDlg->StatusText();
         }
     });

@@ -28,7 +28,7 @@ bool BuildChain(Chain* chain, const char* srcName, const std::string& srcArgs, c
                 const std::string& filters, std::string* error) {
     chain->graph.reset(avfilter_graph_alloc());
     AVFilterGraph* g = chain->graph.get();
-    g->nb_threads = 1;
+    g->nb_threads = 0;  // as many as the machine has, as a plain encode does
     int rc = avfilter_graph_create_filter(&chain->src, avfilter_get_by_name(srcName), "in", srcArgs.c_str(), nullptr, g);
     if (rc >= 0)
         rc = avfilter_graph_create_filter(&chain->sink, avfilter_get_by_name(sinkName), "out", nullptr, nullptr, g);

@@ -109,6 +109,63 @@ TEST(Convert, PalWideStreamHasDvdParametersAndNavPacks) {
     EXPECT_EQ(static_cast<int64_t>(res.bytes), FileSize(out));
 }
 
+namespace {
+
+struct SequenceFacts {
+    int headers = 0, width = 0, height = 0, aspectCode = 0, rateCode = 0, bitRateValue = 0, vbvValue = 0;
+    int gops = 0, openGops = 0;
+};
+
+// Reads the picture stream's sequence and GOP headers straight from the bytes of the file.
+SequenceFacts ReadSequenceHeaders(const std::string& path) {
+    std::string d = ReadFile(path);
+    SequenceFacts f;
+    auto u = [&](size_t i) { return static_cast<unsigned>(static_cast<uint8_t>(d[i])); };
+    for (size_t i = 0; i + 12 < d.size(); ++i) {
+        if (u(i) != 0 || u(i + 1) != 0 || u(i + 2) != 1)
+            continue;
+        if (u(i + 3) == 0xB3) {
+            ++f.headers;
+            f.width = (u(i + 4) << 4) | (u(i + 5) >> 4);
+            f.height = ((u(i + 5) & 0xF) << 8) | u(i + 6);
+            f.aspectCode = u(i + 7) >> 4;
+            f.rateCode = u(i + 7) & 0xF;
+            f.bitRateValue = (u(i + 8) << 10) | (u(i + 9) << 2) | (u(i + 10) >> 6);
+            f.vbvValue = ((u(i + 10) & 0x1F) << 5) | (u(i + 11) >> 3);
+        } else if (u(i + 3) == 0xB8) {
+            ++f.gops;
+            // time code (25 bits), then closed_gop
+            if (!(u(i + 7) & 0x40))
+                ++f.openGops;
+        }
+    }
+    return f;
+}
+
+}  // namespace
+
+TEST(Convert, SequenceAndGopHeadersCarryTheDvdLimits) {
+    struct Case {
+        TvStandard tv;
+        bool wide;
+        int height, aspectCode, rateCode;
+    } cases[] = {{TvStandard::Pal, false, 576, 2, 3}, {TvStandard::Ntsc, true, 480, 3, 4}};
+    for (const Case& c : cases) {
+        std::string out = Out("headers.vob");
+        ASSERT_TRUE(ConvertMovie(Request(Rv20Ac3Movie(), out, c.tv, c.wide), nullptr, nullptr).ok);
+        SequenceFacts f = ReadSequenceHeaders(out);
+        ASSERT_GT(f.headers, 0);
+        EXPECT_EQ(f.headers, f.gops) << "every GOP starts with a sequence header";
+        EXPECT_EQ(f.width, 720);
+        EXPECT_EQ(f.height, c.height);
+        EXPECT_EQ(f.aspectCode, c.aspectCode);
+        EXPECT_EQ(f.rateCode, c.rateCode);
+        EXPECT_EQ(f.bitRateValue, 9800000 / 400) << "peak rate 9.8 Mbit/s";
+        EXPECT_EQ(f.vbvValue, 1835008 / 16384) << "VBV buffer 1835008 bits";
+        EXPECT_EQ(f.openGops, 0);
+    }
+}
+
 TEST(Convert, NtscStreamWithRealAudioSound) {
     std::string out = Out("ntsc43.vob");
     ConvertResult res = ConvertMovie(Request(Rv10Real144Movie(), out, TvStandard::Ntsc, false), nullptr, nullptr);

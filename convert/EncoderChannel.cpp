@@ -30,7 +30,7 @@ void ServeWhileWaiting(int ms) {
         QCoreApplication::processEvents();
 }
 
-}  // namespace
+} // namespace
 
 EncoderProbeAnswer ReadProbeAnswer(const EncoderRecord& record) {
     EncoderProbeAnswer a;
@@ -61,8 +61,9 @@ EncoderChannel::~EncoderChannel() {
 }
 
 Status EncoderChannel::CreateEvents() {
-    for (auto [event, name] : {std::pair{&initEvent_, kEncoderInitEvent}, std::pair{&probeDone_, kEncoderProbeDoneEvent},
-                               std::pair{&convertDone_, kEncoderConvertDoneEvent}, std::pair{&error_, kEncoderErrorEvent}}) {
+    for (auto [event, name] :
+         {std::pair{&initEvent_, kEncoderInitEvent}, std::pair{&probeDone_, kEncoderProbeDoneEvent},
+          std::pair{&convertDone_, kEncoderConvertDoneEvent}, std::pair{&error_, kEncoderErrorEvent}}) {
         Status st = event->Create(name);
         if (!st)
             return Status::Fail(std::string("cannot create the event ") + name + ": " + st.error());
@@ -75,7 +76,9 @@ bool EncoderChannel::HasEncoderWindow() const {
     return !encoderWindow_.isNull();
 }
 
-pid_t EncoderChannel::EncoderPid() const { return process_ && process_->IsRunning() ? process_->pid() : 0; }
+pid_t EncoderChannel::EncoderPid() const {
+    return process_ && process_->IsRunning() ? process_->pid() : 0;
+}
 
 EncoderRecord EncoderChannel::Record() const {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -185,7 +188,7 @@ bool EncoderChannel::Send(const EncoderRecord& record) {
         target = encoderWindow_;
     }
     if (!target)
-        return true;  // no window: nothing is sent, as the callers know
+        return true; // no window: nothing is sent, as the callers know
     Result<int64_t> r = SendCopyData(target, window_.handle(), 0, record.data(), record.size(), options_.sendTimeoutMs);
     if (r)
         return true;
@@ -302,7 +305,7 @@ bool EncoderChannel::OnCopyData(const CopyDataMessage& msg) {
     switch (type) {
     case ENC_PROBE_RESULT:
         if (!rec.Assign(msg.data.data(), msg.data.size()))
-            return false;  // a short answer would leave half of the old record behind
+            return false; // a short answer would leave half of the old record behind
         {
             std::lock_guard<std::mutex> lock(mutex_);
             record_ = rec;
@@ -332,4 +335,4 @@ bool EncoderChannel::OnCopyData(const CopyDataMessage& msg) {
     }
 }
 
-}  // namespace qx
+} // namespace qx

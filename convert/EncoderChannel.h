@@ -43,31 +43,31 @@ public:
 };
 
 struct EncoderChannelOptions {
-    std::string program = "EncoderProxy";  // looked up in the program's folder, or a path with '/'
+    std::string program = "EncoderProxy"; // looked up in the program's folder, or a path with '/'
     std::vector<std::string> args;
-    int startTimeoutMs = 20000;   // an encoder that has not signalled its start by then failed to start
-    int sendTimeoutMs = 10000;    // bound of every send to the encoder
-    int probeTimeoutMs = 180000;  // bound of the probe wait; then the encoder counts as hung
+    int startTimeoutMs = 20000;  // an encoder that has not signalled its start by then failed to start
+    int sendTimeoutMs = 10000;   // bound of every send to the encoder
+    int probeTimeoutMs = 180000; // bound of the probe wait; then the encoder counts as hung
 };
 
 // The CSourceInfo fields a conversion request carries.
 struct EncoderMovie {
-    std::string path;     // strPath
-    std::string vobFile;  // strVobFile, ending ".vob"
-    int32_t width = 0;    // nWidth
-    int32_t height = 0;   // nHeight
-    float aspect = 0;     // fAspect
-    int32_t probeA = 0;   // nProbeA
-    float probeB = 0;     // fProbeB
+    std::string path;    // strPath
+    std::string vobFile; // strVobFile, ending ".vob"
+    int32_t width = 0;   // nWidth
+    int32_t height = 0;  // nHeight
+    float aspect = 0;    // fAspect
+    int32_t probeA = 0;  // nProbeA
+    float probeB = 0;    // fProbeB
 };
 
 // The main window's settings a conversion request carries.
 struct EncoderJob {
-    std::string workFolder;   // g_strWorkFolder, with its trailing '/'
-    bool pal = true;          // m_nTVMode == 1
-    bool wide = false;        // aspect combo index 1 ("16:9")
-    bool keepAspect = false;  // "Keep Original Asepct Rate"
-    bool splitOutput = true;  // m_bSplitOutput
+    std::string workFolder;  // g_strWorkFolder, with its trailing '/'
+    bool pal = true;         // m_nTVMode == 1
+    bool wide = false;       // aspect combo index 1 ("16:9")
+    bool keepAspect = false; // "Keep Original Asepct Rate"
+    bool splitOutput = true; // m_bSplitOutput
 };
 
 // The probe answer as the source list takes it.
@@ -94,7 +94,7 @@ class EncoderChannel {
 public:
     // `window` is the main window: the encoder answers to it, and restarts run on its thread.
     EncoderChannel(MessageWindow& window, EncoderChannelHost& host, EncoderChannelOptions options = {});
-    ~EncoderChannel();  // ends the encoder (no stop record is sent)
+    ~EncoderChannel(); // ends the encoder (no stop record is sent)
 
     // Creates the four events (clearing stale signals). Before the first start.
     Status CreateEvents();
@@ -147,10 +147,10 @@ private:
     EncoderChannelHost& host_;
     EncoderChannelOptions options_;
     std::unique_ptr<ChildProcess> process_;
-    mutable std::mutex mutex_;  // guards record_ and encoderWindow_
+    mutable std::mutex mutex_; // guards record_ and encoderWindow_
     EncoderRecord record_;
     WindowHandle encoderWindow_;
     NamedEvent initEvent_, probeDone_, convertDone_, error_;
 };
 
-}  // namespace qx
+} // namespace qx

@@ -7,12 +7,12 @@ namespace qx {
 namespace {
 
 float Clamp01(float f) {
-    if (!(f > 0.0f))  // also NaN
+    if (!(f > 0.0f)) // also NaN
         return 0.0f;
     return f > 1.0f ? 1.0f : f;
 }
 
-}  // namespace
+} // namespace
 
 std::string FormatClock(uint32_t s) {
     char text[32];
@@ -40,4 +40,4 @@ EncoderProgressLine FormatSeekProgress(float fraction) {
     return {0, text};
 }
 
-}  // namespace qx
+} // namespace qx

@@ -7,7 +7,7 @@
 namespace qx {
 
 struct EncoderProgressLine {
-    int percent = 0;  // the bar
+    int percent = 0; // the bar
     std::string text;
 };
 
@@ -22,4 +22,4 @@ EncoderProgressLine FormatSeekProgress(float fraction);
 // "%02d:%02d:%02d" of whole seconds.
 std::string FormatClock(uint32_t seconds);
 
-}  // namespace qx
+} // namespace qx

@@ -17,4 +17,4 @@ bool GetRecordText(const char* area, size_t areaSize, std::string* text) {
     return true;
 }
 
-}  // namespace qx
+} // namespace qx

@@ -32,7 +32,7 @@ enum EncoderRecordType : int32_t {
 struct EncHandshakeRecord {
     int32_t type;
     uint8_t unused4[4];
-    uint32_t systemPid;  // process of the main window
+    uint32_t systemPid; // process of the main window
     uint8_t unused12[1140];
 };
 
@@ -49,19 +49,19 @@ struct EncConvertRecord {
     uint8_t unused4[4];
     char source[260];
     char output[350];
-    char aspect[5];  // "4:3" or "16:9"
+    char aspect[5]; // "4:3" or "16:9"
     uint8_t unused623[205];
-    int32_t tv;      // 0 PAL, 1 NTSC
-    int32_t width;   // active picture; 0 x 0 = the movie's own size
+    int32_t tv;    // 0 PAL, 1 NTSC
+    int32_t width; // active picture; 0 x 0 = the movie's own size
     int32_t height;
     uint8_t unused840[24];
     char workFolder[260];
-    int32_t fixedOne;  // always 1
+    int32_t fixedOne; // always 1
     uint8_t unused1128[4];
     int32_t probeA;
     float probeB;
     int32_t splitOutput;
-    int32_t fixedZero;  // always 0
+    int32_t fixedZero; // always 0
     uint8_t unused1148[4];
 };
 
@@ -88,7 +88,7 @@ struct EncProbeResultRecord {
 struct EncProgressRecord {
     int32_t type;
     uint8_t unused4[4];
-    int32_t kind;  // 0 conversion, other: seeking
+    int32_t kind; // 0 conversion, other: seeking
     float fraction;
     uint8_t unused16[1136];
 };
@@ -169,6 +169,8 @@ template <size_t N> bool GetRecordText(const char (&area)[N], std::string* text)
 }
 
 // The display aspect text of a conversion request.
-inline const char* AspectText(bool wide) { return wide ? "16:9" : "4:3"; }
+inline const char* AspectText(bool wide) {
+    return wide ? "16:9" : "4:3";
+}
 
-}  // namespace qx
+} // namespace qx

@@ -41,4 +41,4 @@ PictureSize ComputePictureSize(bool keepAspect, int32_t movieWidth, int32_t movi
     return size;
 }
 
-}  // namespace qx
+} // namespace qx

@@ -19,4 +19,4 @@ struct PictureSize {
 PictureSize ComputePictureSize(bool keepAspect, int32_t movieWidth, int32_t movieHeight, float movieAspect, bool pal,
                                bool wide);
 
-}  // namespace qx
+} // namespace qx

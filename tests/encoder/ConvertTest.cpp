@@ -27,9 +27,11 @@ ConvertRequest Request(const std::string& in, const std::string& out, TvStandard
     return r;
 }
 
-std::string Out(const std::string& name) { return TempFolder() + name; }
+std::string Out(const std::string& name) {
+    return TempFolder() + name;
+}
 
-}  // namespace
+} // namespace
 
 TEST(Probe, RealMediaMoviesAreSupported) {
     for (const std::string& movie : {Rv20Ac3Movie(), Rv10Real144Movie()}) {
@@ -81,7 +83,8 @@ TEST(Convert, PalWideStreamHasDvdParametersAndNavPacks) {
     ConvertRequest r = Request(Rv20Ac3Movie(), out, TvStandard::Pal, true);
     r.pictureWidth = 539;
     std::vector<double> progress;
-    ConvertResult res = ConvertMovie(r, [&](double f) { progress.push_back(f); }, nullptr);
+    ConvertResult res = ConvertMovie(
+        r, [&](double f) { progress.push_back(f); }, nullptr);
     ASSERT_TRUE(res.ok) << res.error;
     StreamFacts f = ReadStreamFacts(out);
     ASSERT_TRUE(f.opened);
@@ -142,7 +145,7 @@ SequenceFacts ReadSequenceHeaders(const std::string& path) {
     return f;
 }
 
-}  // namespace
+} // namespace
 
 TEST(Convert, SequenceAndGopHeadersCarryTheDvdLimits) {
     struct Case {
@@ -232,11 +235,11 @@ TEST(Convert, PictureIsScaledToTheRequestAndCentredOnBlack) {
 TEST(Convert, SoundStaysInStepWithThePictureWhenTheMovieStartsLate) {
     // A flash and a beep at 2 s, in a file whose clock starts at 3 s, with the sound track
     // starting half a second after the picture.
-    std::string movie = Fixture(
-        "late.mkv",
-        "-f lavfi -i \"color=black:s=320x240:r=25:d=4,drawbox=c=white:t=fill:enable='between(t,2,2.3)'\" "
-        "-itsoffset 0.5 -f lavfi -i \"aevalsrc='if(between(t,1.5,1.8),0.8*sin(2*PI*440*t),0)':s=44100:d=3.5\" "
-        "-c:v mpeg4 -c:a ac3 -output_ts_offset 3");
+    std::string movie =
+        Fixture("late.mkv",
+                "-f lavfi -i \"color=black:s=320x240:r=25:d=4,drawbox=c=white:t=fill:enable='between(t,2,2.3)'\" "
+                "-itsoffset 0.5 -f lavfi -i \"aevalsrc='if(between(t,1.5,1.8),0.8*sin(2*PI*440*t),0)':s=44100:d=3.5\" "
+                "-c:v mpeg4 -c:a ac3 -output_ts_offset 3");
     ProbeAnswer a = ProbeMovie(movie);
     ASSERT_TRUE(a.supported);
     EXPECT_NEAR(a.startTime, 3.0, 0.05);
@@ -266,7 +269,12 @@ TEST(Convert, StopEndsWithAValidShorterStream) {
     std::string out = Out("stopped.vob");
     std::atomic<bool> stop{false};
     ConvertResult res = ConvertMovie(
-        Request(LongMovie(), out, TvStandard::Pal, false), [&](double f) { if (f > 0.2) stop = true; }, &stop);
+        Request(LongMovie(), out, TvStandard::Pal, false),
+        [&](double f) {
+            if (f > 0.2)
+                stop = true;
+        },
+        &stop);
     ASSERT_TRUE(res.ok) << res.error;
     EXPECT_TRUE(res.stopped);
     EXPECT_LT(res.seconds, 15.0);
@@ -280,7 +288,7 @@ TEST(Convert, PartFilesSplitOnPackBoundaries) {
     std::string out = Out("parts.vob");
     ConvertRequest r = Request(Rv20Ac3Movie(), out, TvStandard::Pal, false);
     r.partFiles = true;
-    r.partLimit = 600000;  // rounded down to 598016 = 292 packs
+    r.partLimit = 600000; // rounded down to 598016 = 292 packs
     ConvertResult res = ConvertMovie(r, nullptr, nullptr);
     ASSERT_TRUE(res.ok) << res.error;
     EXPECT_EQ(FileSize(out), 598016);
@@ -327,7 +335,7 @@ private:
     size_t room_;
 };
 
-}  // namespace
+} // namespace
 
 TEST(Convert, FullDiskFailsAndLeavesNothingBehind) {
     std::string out = Out("full.vob");
@@ -348,7 +356,7 @@ TEST(Convert, FullDiskFailsAndLeavesNothingBehind) {
 TEST(Convert, BadRequestsAreRefusedWithAReason) {
     std::string out = Out("bad.vob");
     ConvertRequest r = Request(Rv20Ac3Movie(), out, TvStandard::Ntsc, false);
-    r.pictureHeight = 576;  // taller than an NTSC frame
+    r.pictureHeight = 576; // taller than an NTSC frame
     ConvertResult res = ConvertMovie(r, nullptr, nullptr);
     EXPECT_FALSE(res.ok);
     EXPECT_NE(res.error.find("720x480"), std::string::npos) << res.error;

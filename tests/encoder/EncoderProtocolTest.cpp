@@ -109,7 +109,7 @@ EncoderJob Job(bool pal, bool wide, bool keep) {
     return j;
 }
 
-}  // namespace
+} // namespace
 
 TEST(EncoderProtocol, ProbeAnswersForGoodAndBadFiles) {
     Rig rig;
@@ -220,11 +220,12 @@ TEST(EncoderProtocol, CrashingWorkerYieldsRestart) {
     Rig rig;
     setenv("QX_ENCODER_TEST_CRASH", "convert", 1);
     ASSERT_EQ(rig.channel->StartEncoderProxy(), 1);
-    unsetenv("QX_ENCODER_TEST_CRASH");  // the replacement encoder behaves
+    unsetenv("QX_ENCODER_TEST_CRASH"); // the replacement encoder behaves
     pid_t first = rig.channel->EncoderPid();
     EncoderProbeAnswer a = rig.Probe(Rv20Ac3Movie());
     ASSERT_TRUE(a.supported) << "probes still work: only conversions crash";
-    ASSERT_EQ(rig.Convert(MovieOf(a, TempFolder() + "crash.vob"), Job(true, false, false)), EncoderConvertWait::Crashed);
+    ASSERT_EQ(rig.Convert(MovieOf(a, TempFolder() + "crash.vob"), Job(true, false, false)),
+              EncoderConvertWait::Crashed);
     EXPECT_NE(rig.channel->EncoderPid(), first);
     EXPECT_NE(rig.channel->EncoderPid(), 0);
     EXPECT_TRUE(rig.channel->HasEncoderWindow());
@@ -266,7 +267,8 @@ TEST(EncoderProtocol, StartThatFailsOrNeverSignalsIsAFailedStart) {
     Rig a(missing);
     EXPECT_EQ(a.channel->StartEncoderProxy(), 0);
     ASSERT_EQ(a.host.errors.size(), 1u);
-    EXPECT_EQ(a.host.errors[0], "Error on Create Encoder Proxy,\nPlease reinstalled this software, or contact Support.");
+    EXPECT_EQ(a.host.errors[0],
+              "Error on Create Encoder Proxy,\nPlease reinstalled this software, or contact Support.");
     EXPECT_FALSE(a.channel->HasEncoderWindow());
 
     EncoderChannelOptions mute = Rig::Defaults();
@@ -367,7 +369,8 @@ TEST(EncoderCommandLine, ModesAndTheirErrors) {
     EXPECT_EQ(Shell(bin + " --convert a b --tv pal --aspect 4:3 --picture 800x600 2>/dev/null"), 2);
     EXPECT_EQ(Shell(bin + " --convert a b --tv pal --aspect 4:3 --picture 320x240 --keep-aspect 2>/dev/null"), 2);
     EXPECT_EQ(Shell(bin + " --frobnicate 2>/dev/null"), 2);
-    EXPECT_EQ(Shell(bin + " --convert '" + text + "' '" + TempFolder() + "x.vob' --tv pal --aspect 4:3 2>/dev/null"), 1);
+    EXPECT_EQ(Shell(bin + " --convert '" + text + "' '" + TempFolder() + "x.vob' --tv pal --aspect 4:3 2>/dev/null"),
+              1);
     std::string sub = TempFolder() + "cli-sub.vob";
     EXPECT_EQ(Shell(bin + " --substitute ntsc 16:9 '" + sub + "' --seconds 1"), 0);
     StreamFacts f = ReadStreamFacts(sub);
@@ -375,7 +378,9 @@ TEST(EncoderCommandLine, ModesAndTheirErrors) {
     EXPECT_EQ(f.darNum, 16);
     // --keep-aspect uses the system's picture size: a 4:3 movie on PAL 16:9 is 539 wide.
     std::string keep = TempFolder() + "cli-keep.vob";
-    ASSERT_EQ(Shell(bin + " --convert '" + Rv20Ac3Movie() + "' '" + keep + "' --tv pal --aspect 16:9 --keep-aspect 2>/dev/null"), 0);
+    ASSERT_EQ(Shell(bin + " --convert '" + Rv20Ac3Movie() + "' '" + keep +
+                    "' --tv pal --aspect 16:9 --keep-aspect 2>/dev/null"),
+              0);
     int w = 0, h = 0;
     std::vector<uint8_t> y = DecodeLuma(keep, 10, &w, &h);
     ASSERT_EQ(w, 720);

@@ -26,7 +26,7 @@ float F32At(const EncoderRecord& r, size_t at) {
     return v;
 }
 
-}  // namespace
+} // namespace
 
 TEST(EncoderRecord, ConvertRequestLandsAtItsOffsetsLittleEndian) {
     auto req = EncoderRecord::Blank<EncConvertRecord>(ENC_CONVERT);

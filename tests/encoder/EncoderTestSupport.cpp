@@ -50,9 +50,11 @@ struct Isolation {
 };
 Isolation g_isolation;
 
-}  // namespace
+} // namespace
 
-const std::string& TempFolder() { return g_isolation.root; }
+const std::string& TempFolder() {
+    return g_isolation.root;
+}
 
 int Shell(const std::string& command) {
     int rc = std::system(command.c_str());
@@ -91,7 +93,9 @@ std::string LongMovie() {
                               "-t 20 -c:v rv20 -b:v 300k -c:a ac3 -b:a 96k");
 }
 
-std::string EncoderProgram() { return std::string(QX_BIN_DIR) + "/EncoderProxy"; }
+std::string EncoderProgram() {
+    return std::string(QX_BIN_DIR) + "/EncoderProxy";
+}
 
 int64_t FileSize(const std::string& path) {
     struct stat sb {};
@@ -124,12 +128,12 @@ StreamFacts ReadStreamFacts(const std::string& path) {
         f.height = p->height;
         AVRational sar = p->sample_aspect_ratio.num ? p->sample_aspect_ratio : AVRational{1, 1};
         AVRational dar;
-        av_reduce(&dar.num, &dar.den, static_cast<int64_t>(p->width) * sar.num, static_cast<int64_t>(p->height) * sar.den,
-                  1 << 20);
+        av_reduce(&dar.num, &dar.den, static_cast<int64_t>(p->width) * sar.num,
+                  static_cast<int64_t>(p->height) * sar.den, 1 << 20);
         f.darNum = dar.num;
         f.darDen = dar.den;
         f.frameRate = av_q2d(fmt->streams[v]->avg_frame_rate.num ? fmt->streams[v]->avg_frame_rate
-                                                                  : fmt->streams[v]->r_frame_rate);
+                                                                 : fmt->streams[v]->r_frame_rate);
     }
     if (a >= 0) {
         const AVCodecParameters* p = fmt->streams[a]->codecpar;
@@ -291,7 +295,7 @@ template <class Test> double FirstTime(const std::string& path, AVMediaType type
     return found;
 }
 
-}  // namespace
+} // namespace
 
 double FirstBrightPicture(const std::string& path) {
     return FirstTime(path, AVMEDIA_TYPE_VIDEO, [](const AVFrame* f) {
@@ -316,4 +320,4 @@ double FirstLoudSound(const std::string& path) {
     });
 }
 
-}  // namespace qxtest
+} // namespace qxtest

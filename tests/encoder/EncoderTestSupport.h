@@ -24,9 +24,9 @@ struct StreamFacts {
     bool opened = false;
     std::string videoCodec, audioCodec;
     int width = 0, height = 0;
-    double darNum = 0, darDen = 1;  // display aspect from the sequence header
+    double darNum = 0, darDen = 1; // display aspect from the sequence header
     double frameRate = 0;
-    int maxGop = 0;                 // most pictures from one key picture to the next
+    int maxGop = 0; // most pictures from one key picture to the next
     int pictures = 0;
     int sampleRate = 0, channels = 0;
     double videoSeconds = 0, audioSeconds = 0;
@@ -51,4 +51,4 @@ double FirstLoudSound(const std::string& path);
 int64_t FileSize(const std::string& path);
 std::string ReadFile(const std::string& path);
 
-}  // namespace qxtest
+} // namespace qxtest

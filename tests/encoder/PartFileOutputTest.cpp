@@ -9,7 +9,9 @@ using namespace qxtest;
 
 namespace {
 
-std::string Base(const std::string& name) { return TempFolder() + name; }
+std::string Base(const std::string& name) {
+    return TempFolder() + name;
+}
 
 std::vector<uint8_t> Counting(size_t n) {
     std::vector<uint8_t> v(n);
@@ -18,11 +20,11 @@ std::vector<uint8_t> Counting(size_t n) {
     return v;
 }
 
-}  // namespace
+} // namespace
 
 TEST(PartFileOutput, SplitsAtTheLimitWhateverTheWriteSizes) {
     std::string path = Base("split.vob");
-    PartFileOutput out(path, true, 5000);  // rounded down to 4096
+    PartFileOutput out(path, true, 5000); // rounded down to 4096
     std::string error;
     ASSERT_TRUE(out.Open(&error)) << error;
     std::vector<uint8_t> data = Counting(4096 * 2 + 3000 + 4096 * 2);

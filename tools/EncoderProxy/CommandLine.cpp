@@ -20,7 +20,9 @@ namespace {
 
 std::atomic<bool> g_stop{false};
 
-void OnStopSignal(int) { g_stop.store(true); }
+void OnStopSignal(int) {
+    g_stop.store(true);
+}
 
 bool ParseTv(const std::string& s, TvStandard* tv) {
     if (s == "pal" || s == "PAL")
@@ -64,8 +66,10 @@ CommandLine Invalid(const std::string& why) {
 void MaybeCrashForTest(const char* stage) {
     const char* hook = std::getenv("QX_ENCODER_TEST_CRASH");
     if (hook && std::strcmp(hook, stage) == 0) {
-        struct rlimit none {0, 0};
-        setrlimit(RLIMIT_CORE, &none);  // a deliberate crash leaves no core file behind
+        struct rlimit none {
+            0, 0
+        };
+        setrlimit(RLIMIT_CORE, &none); // a deliberate crash leaves no core file behind
         std::abort();
     }
 }
@@ -119,7 +123,8 @@ int RunConvert(const CommandLine& cmd) {
         }
         if (cmd.keepAspect) {
             // The system's own algorithm, so the command line makes what the program would.
-            PictureSize size = ComputePictureSize(true, a.width, a.height, a.aspect, req.tv == TvStandard::Pal, req.wide);
+            PictureSize size =
+                ComputePictureSize(true, a.width, a.height, a.aspect, req.tv == TvStandard::Pal, req.wide);
             req.pictureWidth = size.width;
             req.pictureHeight = size.height;
         }
@@ -156,7 +161,7 @@ int RunSubstitute(const CommandLine& cmd) {
     return 0;
 }
 
-}  // namespace
+} // namespace
 
 std::string UsageText() {
     return "usage:\n"
@@ -289,4 +294,4 @@ int RunCommandLine(const CommandLine& cmd) {
     return 2;
 }
 
-}  // namespace qx::enc
+} // namespace qx::enc

@@ -21,14 +21,14 @@ namespace qx::enc {
 struct CommandLine {
     enum class Mode { Server, Probe, Convert, Substitute, Help, Invalid } mode = Mode::Server;
     bool worker = false;
-    std::string error;  // for Invalid
+    std::string error; // for Invalid
     std::string input;
     std::string output;
     ConvertRequest convert;
     bool keepAspect = false;
     bool pictureGiven = false;
     bool probeGiven = false;
-    double seconds = 2.0;  // substitute length
+    double seconds = 2.0; // substitute length
 };
 
 CommandLine ParseCommandLine(const std::vector<std::string>& args);
@@ -38,4 +38,4 @@ int RunCommandLine(const CommandLine& cmd);
 
 std::string UsageText();
 
-}  // namespace qx::enc
+} // namespace qx::enc

@@ -28,8 +28,9 @@ bool BuildChain(Chain* chain, const char* srcName, const std::string& srcArgs, c
                 const std::string& filters, std::string* error) {
     chain->graph.reset(avfilter_graph_alloc());
     AVFilterGraph* g = chain->graph.get();
-    g->nb_threads = 0;  // as many as the machine has, as a plain encode does
-    int rc = avfilter_graph_create_filter(&chain->src, avfilter_get_by_name(srcName), "in", srcArgs.c_str(), nullptr, g);
+    g->nb_threads = 0; // as many as the machine has, as a plain encode does
+    int rc =
+        avfilter_graph_create_filter(&chain->src, avfilter_get_by_name(srcName), "in", srcArgs.c_str(), nullptr, g);
     if (rc >= 0)
         rc = avfilter_graph_create_filter(&chain->sink, avfilter_get_by_name(sinkName), "out", nullptr, nullptr, g);
     AVFilterInOut* outputs = avfilter_inout_alloc();
@@ -80,7 +81,7 @@ private:
     int64_t startUs_ = 0;
     double duration_ = 0;
     int64_t nextVideoPts_ = AV_NOPTS_VALUE;
-    int64_t videoEndPts_ = AV_NOPTS_VALUE;  // end of the latest picture, in the stream's time base
+    int64_t videoEndPts_ = AV_NOPTS_VALUE; // end of the latest picture, in the stream's time base
     int64_t pictures_ = 0;
     int lastPermilleReported_ = -1;
 };
@@ -96,7 +97,8 @@ bool MovieConverter::OpenInput(std::string* error) {
         audio_ = ProbeAAudioIndex(req_.probeA);
     }
     // Streams chosen at probe time no longer match: the file changed, choose again.
-    if (!isType(video_, AVMEDIA_TYPE_VIDEO) || (audio_ >= 0 && !isType(audio_, AVMEDIA_TYPE_AUDIO)) || req_.probeA == 0) {
+    if (!isType(video_, AVMEDIA_TYPE_VIDEO) || (audio_ >= 0 && !isType(audio_, AVMEDIA_TYPE_AUDIO)) ||
+        req_.probeA == 0) {
         video_ = av_find_best_stream(fmt_.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
         audio_ = video_ >= 0 ? av_find_best_stream(fmt_.get(), AVMEDIA_TYPE_AUDIO, -1, video_, nullptr, 0) : -1;
     }
@@ -231,7 +233,7 @@ bool MovieConverter::Decode(AVCodecContext* dec, Chain* chain, const AVPacket* p
         if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF)
             return true;
         if (rc < 0)
-            return true;  // decoder trouble on one frame: go on with the next packet
+            return true; // decoder trouble on one frame: go on with the next packet
         int64_t ts = frame_->best_effort_timestamp;
         if (video) {
             // Pictures without a time follow the previous one.
@@ -335,7 +337,7 @@ ConvertResult MovieConverter::Run(OutputFileOpener opener) {
     return result;
 }
 
-}  // namespace
+} // namespace
 
 std::string CheckPictureSize(TvStandard tv, int width, int height) {
     if (width == 0 && height == 0)
@@ -402,4 +404,4 @@ ConvertResult WriteSubstitute(TvStandard tv, bool wide, const std::string& outpu
     return result;
 }
 
-}  // namespace qx::enc
+} // namespace qx::enc

@@ -15,7 +15,7 @@ extern "C" {
 namespace qx::enc {
 namespace {
 
-constexpr int kMuxRate = 10080000;   // bits per second, the DVD's mux rate
+constexpr int kMuxRate = 10080000; // bits per second, the DVD's mux rate
 constexpr int kPreloadUs = 500000;
 constexpr int kMaxDelayUs = 700000;
 constexpr int kAvioBufferSize = 64 * 1024;
@@ -41,7 +41,7 @@ struct OutputCloser {
 
 int WritePackets(void* opaque, uint8_t* buf, int size);
 
-}  // namespace
+} // namespace
 
 int64_t ChooseVideoBitrate() {
     double total = kTargetBytesPerSecond * 8.0 * (1.0 - kMuxOverhead);
@@ -58,9 +58,9 @@ struct DvdWriter::Impl {
     FifoPtr fifo;
     FramePtr audioFrame;
     PacketPtr pkt;
-    int64_t audioPts = 0;       // samples handed to the sound encoder
-    int64_t pictures = 0;       // pictures handed to the picture encoder (end of the last one)
-    int64_t videoBytes = 0;     // picture stream bytes out of the encoder
+    int64_t audioPts = 0;   // samples handed to the sound encoder
+    int64_t pictures = 0;   // pictures handed to the picture encoder (end of the last one)
+    int64_t videoBytes = 0; // picture stream bytes out of the encoder
     int64_t audioBytes = 0;
     int64_t videoPacketEnd = 0; // end of the last picture out of the encoder, in frames
     double paceIntegral = 0;    // bits per second of padding this movie has needed so far
@@ -77,18 +77,26 @@ int WritePackets(void* opaque, uint8_t* buf, int size) {
         return AVERROR(EIO);
     return size;
 }
-}  // namespace
+} // namespace
 
 DvdWriter::DvdWriter() : impl_(std::make_unique<Impl>()) {}
 DvdWriter::~DvdWriter() = default;
 
-AVRational DvdFrameRate(TvStandard tv) { return tv == TvStandard::Pal ? AVRational{25, 1} : AVRational{30000, 1001}; }
+AVRational DvdFrameRate(TvStandard tv) {
+    return tv == TvStandard::Pal ? AVRational{25, 1} : AVRational{30000, 1001};
+}
 
-AVRational DvdWriter::FrameRate() const { return DvdFrameRate(settings_.tv); }
+AVRational DvdWriter::FrameRate() const {
+    return DvdFrameRate(settings_.tv);
+}
 
-double DvdWriter::PictureSeconds() const { return impl_->pictures / av_q2d(FrameRate()); }
+double DvdWriter::PictureSeconds() const {
+    return impl_->pictures / av_q2d(FrameRate());
+}
 
-uint64_t DvdWriter::BytesWritten() const { return impl_->out ? impl_->out->TotalBytes() : 0; }
+uint64_t DvdWriter::BytesWritten() const {
+    return impl_->out ? impl_->out->TotalBytes() : 0;
+}
 
 bool DvdWriter::Open(const DvdWriterSettings& settings, std::string* error) {
     settings_ = settings;
@@ -124,11 +132,11 @@ bool DvdWriter::Open(const DvdWriterSettings& settings, std::string* error) {
     av_opt_set_int(v->priv_data, "sc_threshold", 1000000000, 0);
     // The non-linear quantiser scale reaches coarser steps, so grainy movies still fit their share.
     av_opt_set_int(v->priv_data, "non_linear_quant", 1, 0);
-    v->qmax = 28;  // the highest scale FFmpeg takes with the non-linear quantiser
+    v->qmax = 28; // the highest scale FFmpeg takes with the non-linear quantiser
     av_opt_set_int(v->priv_data, "intra_vlc", 1, 0);
     v->bit_rate = ChooseVideoBitrate();
     v->rc_max_rate = kPeakVideoBitrate;
-    v->rc_min_rate = 0;  // steered per picture by KeepPace()
+    v->rc_min_rate = 0; // steered per picture by KeepPace()
     v->rc_buffer_size = kVbvBufferBits;
     v->rc_initial_buffer_occupancy = kVbvBufferBits * 3 / 4;
     v->thread_count = 0;
@@ -189,8 +197,7 @@ bool DvdWriter::Open(const DvdWriterSettings& settings, std::string* error) {
     avcodec_parameters_from_context(m.ast->codecpar, a);
     m.ast->time_base = a->time_base;
 
-    m.out = std::make_unique<PartFileOutput>(settings.output, settings.partFiles, settings.partLimit,
-                                             settings.opener);
+    m.out = std::make_unique<PartFileOutput>(settings.output, settings.partFiles, settings.partLimit, settings.opener);
     if (!m.out->Open(error))
         return false;
     auto* buffer = static_cast<uint8_t*>(av_malloc(kAvioBufferSize));
@@ -267,10 +274,12 @@ void DvdWriter::KeepPace() {
     const double fps = av_q2d(FrameRate());
     // Measured at the encoder's output: pictures still inside it (B-picture delay) are not yet paid for.
     const double seconds = m.videoPacketEnd / fps;
-    const double deficitBits = static_cast<double>(m.venc->bit_rate) * seconds - 8.0 * static_cast<double>(m.videoBytes);
+    const double deficitBits =
+        static_cast<double>(m.venc->bit_rate) * seconds - 8.0 * static_cast<double>(m.videoBytes);
     // A proportional part for quick corrections and an integral part that learns how much padding
     // this movie needs (none for a movie that fills its share by itself).
-    m.paceIntegral = std::clamp(m.paceIntegral + deficitBits / fps / kPaceIntegralSeconds, 0.0, kPeakVideoBitrate * 0.8);
+    m.paceIntegral =
+        std::clamp(m.paceIntegral + deficitBits / fps / kPaceIntegralSeconds, 0.0, kPeakVideoBitrate * 0.8);
     double floor = std::clamp(deficitBits / kPaceProportionalSeconds + m.paceIntegral, 0.0, kPeakVideoBitrate * 0.8);
     m.venc->rc_min_rate = static_cast<int64_t>(floor);
 }
@@ -367,4 +376,4 @@ void DvdWriter::Discard() {
         impl_->out->Discard();
 }
 
-}  // namespace qx::enc
+} // namespace qx::enc

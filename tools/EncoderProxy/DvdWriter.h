@@ -62,7 +62,7 @@ public:
     double PictureSeconds() const;
     uint64_t BytesWritten() const;
 
-    struct Impl;  // FFmpeg state; public so that the output callback can reach it
+    struct Impl; // FFmpeg state; public so that the output callback can reach it
 
 private:
     bool DrainSound(std::string* error);
@@ -73,4 +73,4 @@ private:
     std::unique_ptr<Impl> impl_;
 };
 
-}  // namespace qx::enc
+} // namespace qx::enc

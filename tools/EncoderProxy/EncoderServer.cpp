@@ -18,15 +18,17 @@ namespace {
 
 constexpr const char* kInitEvent = "QXEncoderProxyInitInformEvent";
 
-void Note(const std::string& text) { std::fprintf(stderr, "EncoderProxy: %s\n", text.c_str()); }
+void Note(const std::string& text) {
+    std::fprintf(stderr, "EncoderProxy: %s\n", text.c_str());
+}
 
-}  // namespace
+} // namespace
 
 EncoderServer::EncoderServer(std::string workerProgram, EncoderServerLimits limits)
     : program_(std::move(workerProgram)), limits_(limits) {}
 
 EncoderServer::~EncoderServer() {
-    worker_.reset();  // kills a worker still running
+    worker_.reset(); // kills a worker still running
     window_.Destroy();
 }
 
@@ -168,8 +170,8 @@ void EncoderServer::StartConvert(const Job& job) {
         bad = "conversion request with the aspect \"" + aspect + "\"";
     else if (req.tv != 0 && req.tv != 1)
         bad = "conversion request with the TV standard " + std::to_string(req.tv);
-    else if (std::string why = CheckPictureSize(req.tv == 0 ? TvStandard::Pal : TvStandard::Ntsc, req.width,
-                                                req.height);
+    else if (std::string why =
+                 CheckPictureSize(req.tv == 0 ? TvStandard::Pal : TvStandard::Ntsc, req.width, req.height);
              !why.empty())
         bad = "conversion request: " + why;
     if (!bad.empty()) {
@@ -178,20 +180,13 @@ void EncoderServer::StartConvert(const Job& job) {
         ReplyType(ENC_CONVERT_DONE);
         return;
     }
-    std::vector<std::string> args = {"--worker",
-                                     "--convert",
-                                     source,
-                                     output,
-                                     "--tv",
-                                     req.tv == 0 ? "pal" : "ntsc",
-                                     "--aspect",
-                                     aspect,
-                                     "--picture",
-                                     std::to_string(req.width) + "x" + std::to_string(req.height),
-                                     "--probe-a",
-                                     std::to_string(req.probeA),
-                                     "--probe-b",
-                                     std::to_string(req.probeB)};
+    std::vector<std::string> args = {"--worker",  "--convert",
+                                     source,      output,
+                                     "--tv",      req.tv == 0 ? "pal" : "ntsc",
+                                     "--aspect",  aspect,
+                                     "--picture", std::to_string(req.width) + "x" + std::to_string(req.height),
+                                     "--probe-a", std::to_string(req.probeA),
+                                     "--probe-b", std::to_string(req.probeB)};
     if (req.splitOutput) {
         args.push_back("--part-files");
         if (const char* limit = std::getenv("QX_ENCODER_PART_LIMIT")) {
@@ -257,8 +252,8 @@ void EncoderServer::Finish(const WorkerExit& exit) {
         return;
     }
     if (crashed || killedAsHung_) {
-        Note(killedAsHung_ ? "the conversion worker hung" : "the conversion worker died (signal " +
-                                                               std::to_string(exit.signal) + ")");
+        Note(killedAsHung_ ? "the conversion worker hung"
+                           : "the conversion worker died (signal " + std::to_string(exit.signal) + ")");
         ReplyType(ENC_RESTART);
         return;
     }
@@ -327,4 +322,4 @@ int RunEncoderServer(int argc, char** argv) {
     return app.exec();
 }
 
-}  // namespace qx::enc
+} // namespace qx::enc

@@ -22,8 +22,8 @@
 namespace qx::enc {
 
 struct EncoderServerLimits {
-    std::chrono::milliseconds probeTimeout{60000};          // a probe that takes longer is "not supported"
-    std::chrono::milliseconds silentWorkerTimeout{300000};  // a conversion silent this long is hung
+    std::chrono::milliseconds probeTimeout{60000};         // a probe that takes longer is "not supported"
+    std::chrono::milliseconds silentWorkerTimeout{300000}; // a conversion silent this long is hung
     std::chrono::milliseconds progressInterval{500};
     int sendTimeoutMs = 10000;
 };
@@ -48,7 +48,7 @@ private:
         int32_t type = 0;
         EncoderRecord record;
         WindowHandle replyTo;
-        bool stopped = false;  // ENC_STOP came before the conversion started
+        bool stopped = false; // ENC_STOP came before the conversion started
     };
     void StartNext();
     void StartProbe(const Job& job);
@@ -78,4 +78,4 @@ private:
 // main() of the server mode: QCoreApplication, the server, its poll timer, exit when the system goes.
 int RunEncoderServer(int argc, char** argv);
 
-}  // namespace qx::enc
+} // namespace qx::enc

@@ -26,14 +26,19 @@ struct ProbeAnswer {
     float aspect = 0;
     int32_t probeA = 0;
     float probeB = 0;
-    std::string reason;  // why the movie is not supported; empty when it is
+    std::string reason; // why the movie is not supported; empty when it is
 };
 
 inline int32_t PackProbeA(int videoIndex, int audioIndex) {
-    return static_cast<int32_t>((static_cast<uint32_t>(audioIndex + 1) << 16) | (static_cast<uint32_t>(videoIndex + 1) & 0xFFFF));
+    return static_cast<int32_t>((static_cast<uint32_t>(audioIndex + 1) << 16) |
+                                (static_cast<uint32_t>(videoIndex + 1) & 0xFFFF));
 }
-inline int ProbeAVideoIndex(int32_t a) { return static_cast<int>(static_cast<uint32_t>(a) & 0xFFFF) - 1; }
-inline int ProbeAAudioIndex(int32_t a) { return static_cast<int>(static_cast<uint32_t>(a) >> 16) - 1; }
+inline int ProbeAVideoIndex(int32_t a) {
+    return static_cast<int>(static_cast<uint32_t>(a) & 0xFFFF) - 1;
+}
+inline int ProbeAAudioIndex(int32_t a) {
+    return static_cast<int>(static_cast<uint32_t>(a) >> 16) - 1;
+}
 
 // Default part-file threshold: a file is continued in the next part before it reaches 4 GiB.
 // A multiple of 2048 so that every split falls between two packs.
@@ -43,8 +48,8 @@ struct ConvertRequest {
     std::string input;
     std::string output;
     TvStandard tv = TvStandard::Pal;
-    bool wide = false;      // sequence aspect 16:9 (else 4:3)
-    int pictureWidth = 0;   // active picture; 0 x 0 = the movie's own size
+    bool wide = false;    // sequence aspect 16:9 (else 4:3)
+    int pictureWidth = 0; // active picture; 0 x 0 = the movie's own size
     int pictureHeight = 0;
     int32_t probeA = 0;     // 0: choose the streams again
     float probeB = 0;       // 0: take the duration from the file
@@ -54,13 +59,17 @@ struct ConvertRequest {
 
 struct ConvertResult {
     bool ok = false;
-    bool stopped = false;   // ended early by a stop request; the output is a valid, shorter stream
+    bool stopped = false; // ended early by a stop request; the output is a valid, shorter stream
     std::string error;
-    double seconds = 0;     // length of the written stream
-    uint64_t bytes = 0;     // bytes written over all part files
+    double seconds = 0; // length of the written stream
+    uint64_t bytes = 0; // bytes written over all part files
 };
 
-inline int FrameLines(TvStandard tv) { return tv == TvStandard::Pal ? 576 : 480; }
-inline int MaxGop(TvStandard tv) { return tv == TvStandard::Pal ? 15 : 18; }
+inline int FrameLines(TvStandard tv) {
+    return tv == TvStandard::Pal ? 576 : 480;
+}
+inline int MaxGop(TvStandard tv) {
+    return tv == TvStandard::Pal ? 15 : 18;
+}
 
-}  // namespace qx::enc
+} // namespace qx::enc

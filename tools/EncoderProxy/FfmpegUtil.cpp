@@ -57,6 +57,8 @@ CodecPtr OpenDecoder(AVFormatContext* fmt, int index, std::string* error) {
     return ctx;
 }
 
-void QuietFfmpegLog() { av_log_set_level(AV_LOG_ERROR); }
+void QuietFfmpegLog() {
+    av_log_set_level(AV_LOG_ERROR);
+}
 
-}  // namespace qx::enc
+} // namespace qx::enc

@@ -51,4 +51,4 @@ CodecPtr OpenDecoder(AVFormatContext* fmt, int index, std::string* error);
 // Keeps FFmpeg's own console chatter to real errors.
 void QuietFfmpegLog();
 
-}  // namespace qx::enc
+} // namespace qx::enc

@@ -50,7 +50,7 @@ private:
     std::string path_;
 };
 
-}  // namespace
+} // namespace
 
 std::unique_ptr<OutputFile> OpenPosixOutputFile(const std::string& path, std::string* error) {
     int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
@@ -131,4 +131,4 @@ void PartFileOutput::Discard() {
         std::remove(name.c_str());
 }
 
-}  // namespace qx::enc
+} // namespace qx::enc

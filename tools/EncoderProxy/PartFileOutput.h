@@ -57,4 +57,4 @@ private:
     std::vector<std::string> files_;
 };
 
-}  // namespace qx::enc
+} // namespace qx::enc

@@ -17,7 +17,9 @@ namespace {
 // Bounds of the first-picture search: a file that yields no picture within these is not a movie.
 constexpr int kMaxProbePackets = 4000;
 
-bool IsAttachedPicture(const AVStream* st) { return (st->disposition & AV_DISPOSITION_ATTACHED_PIC) != 0; }
+bool IsAttachedPicture(const AVStream* st) {
+    return (st->disposition & AV_DISPOSITION_ATTACHED_PIC) != 0;
+}
 
 int FindVideoStream(AVFormatContext* fmt) {
     int best = av_find_best_stream(fmt, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
@@ -30,8 +32,8 @@ int FindVideoStream(AVFormatContext* fmt) {
 }
 
 // Decodes until the first picture of stream `index`; false when there is none.
-bool DecodeFirstPicture(AVFormatContext* fmt, int index, AVCodecContext* dec, int* width, int* height,
-                        AVRational* sar, std::string* error) {
+bool DecodeFirstPicture(AVFormatContext* fmt, int index, AVCodecContext* dec, int* width, int* height, AVRational* sar,
+                        std::string* error) {
     PacketPtr pkt(av_packet_alloc());
     FramePtr frame(av_frame_alloc());
     bool draining = false;
@@ -103,7 +105,7 @@ double ScanDuration(AVFormatContext* fmt, double start) {
     return std::max(0.0, end - start);
 }
 
-}  // namespace
+} // namespace
 
 ProbeAnswer ProbeMovie(const std::string& path) {
     ProbeAnswer a;
@@ -253,4 +255,4 @@ bool ParseProbeLines(const std::string& text, ProbeAnswer* answer) {
     return true;
 }
 
-}  // namespace qx::enc
+} // namespace qx::enc

@@ -16,4 +16,4 @@ std::string FormatProbeLines(const ProbeAnswer& answer);
 // Reads lines written by FormatProbeLines; false when a line is malformed or "supported" is missing.
 bool ParseProbeLines(const std::string& text, ProbeAnswer* answer);
 
-}  // namespace qx::enc
+} // namespace qx::enc

@@ -72,7 +72,7 @@ std::vector<std::string> WorkerProcess::ReadLines() {
             }
             if (n < 0 && errno == EINTR)
                 continue;
-            if (n == 0) {  // the worker closed its end
+            if (n == 0) { // the worker closed its end
                 ::close(fd_);
                 fd_ = -1;
             }
@@ -128,4 +128,4 @@ void WorkerProcess::Kill() {
     exitStatus_ = WorkerExit{false, 0, SIGKILL};
 }
 
-}  // namespace qx::enc
+} // namespace qx::enc

@@ -11,7 +11,7 @@
 namespace qx::enc {
 
 struct WorkerExit {
-    bool normal = false;  // ended by exit(): `code` is valid
+    bool normal = false; // ended by exit(): `code` is valid
     int code = 0;
     int signal = 0;
 };
@@ -19,7 +19,7 @@ struct WorkerExit {
 class WorkerProcess {
 public:
     WorkerProcess() = default;
-    ~WorkerProcess();  // kills a worker still running
+    ~WorkerProcess(); // kills a worker still running
     WorkerProcess(const WorkerProcess&) = delete;
     WorkerProcess& operator=(const WorkerProcess&) = delete;
 
@@ -44,4 +44,4 @@ private:
     std::string pending_;
 };
 
-}  // namespace qx::enc
+} // namespace qx::enc

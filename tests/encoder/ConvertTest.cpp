@@ -360,10 +360,13 @@ TEST(Convert, BadRequestsAreRefusedWithAReason) {
     ConvertResult res = ConvertMovie(r, nullptr, nullptr);
     EXPECT_FALSE(res.ok);
     EXPECT_NE(res.error.find("720x480"), std::string::npos) << res.error;
+    // An earlier stream at the output is not left to pass for this movie's result.
+    Shell("head -c 50000 /dev/zero > '" + out + "'; echo old > '" + out + ".part1'");
     res = ConvertMovie(Request(TempFolder() + "nothing.rm", out, TvStandard::Pal, false), nullptr, nullptr);
     EXPECT_FALSE(res.ok);
     EXPECT_FALSE(res.error.empty());
     EXPECT_EQ(FileSize(out), -1);
+    EXPECT_EQ(FileSize(out + ".part1"), -1);
 }
 
 TEST(Substitute, BlackStreamsForEveryDisc) {

@@ -283,6 +283,10 @@ ConvertResult MovieConverter::Run(OutputFileOpener opener) {
         result.error = bad;
         return result;
     }
+    // Whatever lay at the output before is not this movie: gone first, so that a conversion that
+    // fails early leaves no old stream to be taken for its result.
+    for (int part = 0; part <= 2; ++part)
+        std::remove(PartFileOutput::PartName(req_.output, part).c_str());
     if (!OpenInput(&error)) {
         result.error = error;
         return result;

@@ -153,12 +153,15 @@ void EncoderServer::StartProbe(const Job& job) {
 }
 
 void EncoderServer::StartConvert(const Job& job) {
+    auto req = job.record.As<EncConvertRecord>();
     if (job.stopped) {
         // Stopped before it began: nothing is written, the system finds no stream.
+        std::string output;
+        if (GetRecordText(req.output, &output))
+            RemoveOutput(output);
         ReplyType(ENC_CONVERT_DONE);
         return;
     }
-    auto req = job.record.As<EncConvertRecord>();
     std::string source, output, aspect;
     std::string bad;
     if (!GetRecordText(req.source, &source) || !GetRecordText(req.output, &output) ||
@@ -175,8 +178,10 @@ void EncoderServer::StartConvert(const Job& job) {
              !why.empty())
         bad = "conversion request: " + why;
     if (!bad.empty()) {
-        // Nothing is written; the system finds no stream and counts the movie as failed.
+        // Nothing is written, and nothing old is left at the output: the system finds no stream
+        // and counts the movie as failed.
         Note(bad);
+        RemoveOutput(output);
         ReplyType(ENC_CONVERT_DONE);
         return;
     }

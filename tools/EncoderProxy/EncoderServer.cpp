@@ -22,6 +22,14 @@ void Note(const std::string& text) {
     std::fprintf(stderr, "EncoderProxy: %s\n", text.c_str());
 }
 
+// For a conversion answered without running: no old stream may stay behind to pass for its result.
+void RemoveOutput(const std::string& output) {
+    if (output.empty())
+        return;
+    for (const std::string& name : {output, output + ".part1", output + ".part2"})
+        std::remove(name.c_str());
+}
+
 } // namespace
 
 EncoderServer::EncoderServer(std::string workerProgram, EncoderServerLimits limits)

@@ -296,6 +296,27 @@ TEST(EncoderProtocol, PartFilesThroughTheProtocol) {
     EXPECT_GT(FileSize(out + ".part2"), 0);
 }
 
+TEST(EncoderProtocol, EncoderRefusesNonsenseRequestsAndClearsTheirOutput) {
+    Rig rig;
+    ASSERT_EQ(rig.channel->StartEncoderProxy(), 1);
+    WindowHandle encoder = FindFirstWindowOfProcess(rig.channel->EncoderPid());
+    ASSERT_FALSE(encoder.isNull());
+    std::string out = TempFolder() + "nonsense.vob";
+    Shell("head -c 50000 /dev/zero > '" + out + "'");
+    auto req = EncoderRecord::Blank<EncConvertRecord>(ENC_CONVERT);
+    ASSERT_TRUE(PutRecordText(req.source, Rv20Ac3Movie()));
+    ASSERT_TRUE(PutRecordText(req.output, out));
+    ASSERT_TRUE(PutRecordText(req.aspect, "5:4"));
+    req.fixedOne = 1;
+    EncoderRecord rec;
+    rec.Set(req);
+    ASSERT_TRUE(SendCopyData(encoder, rig.window.handle(), 0, rec.data(), rec.size(), 5000));
+    EXPECT_EQ(rig.Wait(30000), EncoderConvertWait::Complete);
+    EXPECT_EQ(FileSize(out), -1) << "the old file must not pass for the movie's stream";
+    // A record of the wrong size is not taken at all.
+    EXPECT_EQ(SendCopyData(encoder, rig.window.handle(), 0, rec.data(), 100, 5000).value, 0);
+}
+
 TEST(EncoderProtocol, EncoderEndsWhenTheSystemIsGone) {
     App();
     NamedEvent init;

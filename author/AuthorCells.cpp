@@ -155,7 +155,7 @@ void AuthorBuildCells(PgcGroup& group) {
                 spec.firstCell = cellOfVobu(*ref.source, range.first);
                 spec.endCell = cellOfVobu(*ref.source, range.second);
                 if (spec.endCell < spec.firstCell) {
-                    // An end before the start would count negative cells: the specification stays empty.
+                    // An end before the start would count negative cells: the cell specification stays empty.
                     AuthorLog(AUTHOR_LOG_WARN,
                               "WARN: Cell %d of source %s of pgc %d ends before it starts; ignoring it\n",
                               static_cast<int>(c) + 1, ref.path.c_str(), static_cast<int>(p) + 1);

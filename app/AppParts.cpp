@@ -43,9 +43,7 @@ private:
 class NoWriterCore : public BurnCore {
 public:
     bool InitBurnCore() override { return true; }
-    void ListWriters(QWidget*, const std::function<void(std::vector<std::string>)>& deliver) override {
-        deliver({});
-    }
+    void ListWriters(QWidget*, const std::function<void(std::vector<std::string>)>& deliver) override { deliver({}); }
     int GetWriterInfo(int, DVDDeviceInfo*) override { return 0; }
     void BurnDVDFolder(QWidget*, int, const std::string&, const std::string&) override {}
     void EraseDisc(QWidget*, int) override {}
@@ -68,7 +66,7 @@ public:
     }
 };
 
-}  // namespace
+} // namespace
 
 std::unique_ptr<EncoderLink> CreateEncoderLink(const std::string& program);
 std::unique_ptr<AuthoringLink> CreateAuthoringLink();

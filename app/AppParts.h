@@ -33,9 +33,9 @@ enum class ConvertWait { None, Complete, Crashed };
 
 // What a conversion request carries besides the movie.
 struct ConvertJob {
-    std::string workFolder;  // with trailing '/'
-    int tvMode = 2;          // 1 PAL, 2 NTSC
-    int aspectIndex = 1;     // 1 "16:9", anything else "4:3"
+    std::string workFolder; // with trailing '/'
+    int tvMode = 2;         // 1 PAL, 2 NTSC
+    int aspectIndex = 1;    // 1 "16:9", anything else "4:3"
     bool keepAspect = true;
     bool splitOutput = true;
 };
@@ -132,13 +132,13 @@ struct AppParts {
     std::unique_ptr<EncoderLink> encoder;
     std::unique_ptr<LogLink> log;
     std::unique_ptr<AuthoringLink> authoring;
-    std::unique_ptr<BurnCore> buildInCore;  // core 0 "Build-in"
-    std::unique_ptr<BurnCore> neroCore;     // core 1 "Nero"
+    std::unique_ptr<BurnCore> buildInCore; // core 0 "Build-in"
+    std::unique_ptr<BurnCore> neroCore;    // core 1 "Nero"
     std::unique_ptr<PowerLink> power;
-    std::string companionFolder;  // default.vob, link.ini, help/; empty: the program's folder
-    std::string encoderProgram;   // empty: "EncoderProxy" in the program's folder
-    std::string logProgram;       // empty: "QXLog" in the program's folder
-    std::string settingsFile;     // empty: settings.ini in the configuration folder
+    std::string companionFolder; // default.vob, link.ini, help/; empty: the program's folder
+    std::string encoderProgram;  // empty: "EncoderProxy" in the program's folder
+    std::string logProgram;      // empty: "QXLog" in the program's folder
+    std::string settingsFile;    // empty: settings.ini in the configuration folder
     // Opens a web address or a local help page; empty: the desktop's default handler.
     std::function<bool(const std::string& url)> openUrl;
 };

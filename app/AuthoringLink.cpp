@@ -32,7 +32,7 @@ public:
     }
 };
 
-}  // namespace
+} // namespace
 
 std::unique_ptr<AuthoringLink> CreateAuthoringLink() {
     return std::make_unique<EngineAuthoring>();

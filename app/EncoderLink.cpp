@@ -76,7 +76,7 @@ public:
     }
     void SendConvert(const CSourceInfo& source, const ConvertJob& job) override {
         qx::EncoderMovie movie{source.strPath, source.strVobFile, source.nWidth, source.nHeight,
-                               source.fAspect, source.nProbeA, source.fProbeB};
+                               source.fAspect, source.nProbeA,    source.fProbeB};
         qx::EncoderJob encoderJob{job.workFolder, job.tvMode == 1, job.aspectIndex == 1, job.keepAspect,
                                   job.splitOutput};
         const qx::Status sent = m_channel->SendConvertRequest(movie, encoderJob);
@@ -111,7 +111,7 @@ private:
     std::unique_ptr<qx::EncoderChannel> m_channel;
 };
 
-}  // namespace
+} // namespace
 
 std::unique_ptr<EncoderLink> CreateEncoderLink(const std::string& program) {
     return std::make_unique<ChannelEncoder>(program);

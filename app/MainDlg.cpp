@@ -3,10 +3,10 @@
 #include "MainDlg.h"
 
 #include "Folders.h"
-#include "ProfileIni.h"
 #include "MainDlgJobHost.h"
-#include "ProgressDlg.h"
 #include "PictureButton.h"
+#include "ProfileIni.h"
+#include "ProgressDlg.h"
 #include "PromptService.h"
 #include "XListCtrl.h"
 
@@ -17,8 +17,8 @@
 #include <QDesktopServices>
 #include <QGuiApplication>
 #include <QKeyEvent>
-#include <QLayout>
 #include <QLabel>
+#include <QLayout>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QRadioButton>
@@ -80,7 +80,7 @@ bool CQuilvoVidrevoDlg::OnInitDialog() {
     move(0, 0);
 
     resize(sizeHint());
-    layout()->activate();  // the columns are sized from the list's final width
+    layout()->activate(); // the columns are sized from the list's final width
     SetupListColumns();
     EnablePreviewControls(true);
 
@@ -233,7 +233,7 @@ bool FileExists(const std::string& path) {
     return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-}  // namespace
+} // namespace
 
 void CQuilvoVidrevoDlg::OnBtnHome() {
     const std::string path = m_strCompanionFolder + "link.ini";

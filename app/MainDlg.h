@@ -192,7 +192,7 @@ private:
     CLoadingDlg* m_pLoadingDlg = nullptr;
 
     // Preview state used by the list operations.
-    int m_PreviewStatus = 0;  // 0 stopped, 1 paused, 2 playing
+    int m_PreviewStatus = 0; // 0 stopped, 1 paused, 2 playing
     int m_nPreviewItem = -1;
 
     // Controls.

@@ -7,8 +7,8 @@
 #include "DvdLeftovers.h"
 #include "Folders.h"
 #include "ProgressDlg.h"
-#include "XListCtrl.h"
 #include "PromptService.h"
+#include "XListCtrl.h"
 
 #include <QCoreApplication>
 
@@ -22,7 +22,7 @@ std::string VideoTsFolder(const std::string& workFolder) {
     return workFolder + "DVD Movie/VIDEO_TS/";
 }
 
-}  // namespace
+} // namespace
 
 void CQuilvoVidrevoDlg::AuthorDVDVideo() {
     OpenProgressDlg("DVD authoring", CProgressDlg::ModeAuthoring, this);
@@ -52,9 +52,9 @@ void CQuilvoVidrevoDlg::AuthorDVDVideo() {
     if (!ok) {
         error = made.error();
     } else {
-        ok = m_parts.authoring->Author(outFolder, titles, m_bSplitOutput != 0,
-                                       [&throttle](int phase, int percent) { throttle.Report(phase, percent); },
-                                       &error);
+        ok = m_parts.authoring->Author(
+            outFolder, titles, m_bSplitOutput != 0,
+            [&throttle](int phase, int percent) { throttle.Report(phase, percent); }, &error);
     }
     DestroyProgressDlg();
     if (!ok) {

@@ -63,7 +63,7 @@ BudgetAsk AskThrough(QWidget* owner) {
     };
 }
 
-}  // namespace
+} // namespace
 
 int CQuilvoVidrevoDlg::isEnoughFreeSpace(const std::string& folder) {
     auto query = [](const std::string& path, uint64_t* freeMB) {

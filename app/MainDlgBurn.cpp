@@ -2,8 +2,8 @@
 // and the burn job after authoring. The engines themselves sit behind BurnCore.
 #include "MainDlg.h"
 
-#include "PromptService.h"
 #include "ProgressDlg.h"
+#include "PromptService.h"
 #include "Settings.h"
 
 #include <QCheckBox>
@@ -36,7 +36,7 @@ double DvdFolderSizeMB(const std::string& folder) {
     return total;
 }
 
-}  // namespace
+} // namespace
 
 void CQuilvoVidrevoDlg::FillBurnCores() {
     m_comboBurnEngine->clear();
@@ -135,7 +135,8 @@ int CQuilvoVidrevoDlg::CheckWriterReady(int target, int requiredMB) {
         }
     }
     if (target == 1 && !info.m_bD9) {
-        qx::Prompts().Information(this, "Now We need a DVD9 type writable DVD Disk.\nThe inserted disk is not DVD9 type!");
+        qx::Prompts().Information(this,
+                                  "Now We need a DVD9 type writable DVD Disk.\nThe inserted disk is not DVD9 type!");
         return 0;
     }
     if (info.totalSpaceMB >= requiredMB) {
@@ -151,7 +152,8 @@ int CQuilvoVidrevoDlg::CheckWriterReady(int target, int requiredMB) {
 
 void CQuilvoVidrevoDlg::BurnToDVDDisc() {
     OpenProgressDlg("Burning Disc...", CProgressDlg::ModeBurn, this)->SetStopHandler([this](int message) {
-        QMetaObject::invokeMethod(this, [this, message] { SendMessage(message); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this, message] { SendMessage(message); }, Qt::QueuedConnection);
     });
     const std::string folder = g_strWorkFolder + "DVD Movie/VIDEO_TS/";
     struct stat st;
@@ -168,7 +170,8 @@ void CQuilvoVidrevoDlg::BurnToDVDDisc() {
         } else if (size > 4250 && m_nDiscType == 0) {
             std::snprintf(line, sizeof line, "Target is DVD_5 DVD Folder space:%f is over DVD_5 burn quit\n", size);
             LogToApp(0, line);
-            qx::Prompts().Information(this, "DVD file size is over DVD5_SIZE! \nPlease Set target to DVD_9 and burn again.");
+            qx::Prompts().Information(this,
+                                      "DVD file size is over DVD5_SIZE! \nPlease Set target to DVD_9 and burn again.");
         } else if (size > 8100) {
             std::snprintf(line, sizeof line, "DVD Folder space:%f is over DVD_9 burn quit\n", size);
             LogToApp(0, line);

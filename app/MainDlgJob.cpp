@@ -38,7 +38,7 @@ bool IsFolder(const std::string& path) {
     return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-}  // namespace
+} // namespace
 
 int64_t ProcessClockMs() {
     static QElapsedTimer clock;
@@ -189,11 +189,13 @@ int CQuilvoVidrevoDlg::IdentifyFileSystem(const std::string& folder) {
 void CQuilvoVidrevoDlg::OnConvertBegin(int row) {
     m_dwConvertStart = ProcessClockMs();
     m_listSources->SelectItem(row);
-    CProgressDlg* progress = OpenProgressDlg("Converting " + m_arrSources.at(row).strPath, CProgressDlg::ModeConvert, this);
+    CProgressDlg* progress =
+        OpenProgressDlg("Converting " + m_arrSources.at(row).strPath, CProgressDlg::ModeConvert, this);
     // The stop question is asked after the progress window's own handler has returned, so that a
     // movie ending meanwhile may close the window safely.
     progress->SetStopHandler([this](int message) {
-        QMetaObject::invokeMethod(this, [this, message] { SendMessage(message); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this, message] { SendMessage(message); }, Qt::QueuedConnection);
     });
 }
 

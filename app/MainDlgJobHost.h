@@ -20,7 +20,9 @@ public:
     std::string SourcePath(int row) const override { return m_dlg->m_arrSources.at(row).strPath; }
     std::string ConvertedPath(int row) const override { return m_dlg->m_arrSources.at(row).strVobFile; }
 
-    void SendConvertRequest(int row) override { m_dlg->m_parts.encoder->SendConvert(m_dlg->m_arrSources.at(row), m_dlg->m_job); }
+    void SendConvertRequest(int row) override {
+        m_dlg->m_parts.encoder->SendConvert(m_dlg->m_arrSources.at(row), m_dlg->m_job);
+    }
     EncoderOutcome WaitEncoderOutcome(int timeoutMs) override;
     bool StopRequested() const override { return m_dlg->m_bStopConvert; }
     void Log(int level, const std::string& text) override { m_dlg->LogToApp(level, text); }

@@ -33,7 +33,7 @@ QLabel* MakeLabel(QWidget* parent, const char* name, const char* text) {
     return label;
 }
 
-}  // namespace
+} // namespace
 
 void CQuilvoVidrevoDlg::CreateControls() {
     setWindowTitle("QX Movie Disc");

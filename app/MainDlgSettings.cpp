@@ -19,7 +19,7 @@ void Report(const qx::Status& status) {
     }
 }
 
-}  // namespace
+} // namespace
 
 std::string CQuilvoVidrevoDlg::SettingsFile() const {
     return m_parts.settingsFile.empty() ? SettingsFilePath() : m_parts.settingsFile;

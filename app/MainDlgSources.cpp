@@ -19,11 +19,12 @@ constexpr const char* kOpenFilter = "All support files(*.rm, *.rmvb)|*.rm; *.rmv
 // The probe request carries the path in an area of 260 bytes with its end mark.
 constexpr size_t kMaxSourcePathBytes = 259;
 
-}  // namespace
+} // namespace
 
 void CQuilvoVidrevoDlg::OnBtnAddFiles() {
     if (!m_parts.encoder->HasWindow()) {
-        qx::Prompts().Information(this, "EncoderProxy setup error!\nPlease reinstalled this software, or contact Support.");
+        qx::Prompts().Information(this,
+                                  "EncoderProxy setup error!\nPlease reinstalled this software, or contact Support.");
         return;
     }
     if (m_bAddingFiles || m_bJobRunning) {

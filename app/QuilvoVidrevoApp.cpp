@@ -12,7 +12,7 @@ int CQuilvoVidrevoApp::InitInstance(AppParts parts) {
     std::string error;
     switch (lock.Acquire("QXMOVIEDISC", &error)) {
     case qx::InstanceLock::State::HeldElsewhere:
-        return 0;  // a second start ends silently
+        return 0; // a second start ends silently
     case qx::InstanceLock::State::Failed:
         std::fprintf(stderr, "QXMovieDisc: cannot take the single-instance lock: %s\n", error.c_str());
         return 1;

@@ -49,7 +49,7 @@ std::string GetText(const char* area, size_t size) {
     return std::string(area, strnlen(area, size));
 }
 
-}  // namespace
+} // namespace
 
 bool PackRowRecord(const RowTexts& texts, RowRecord* record) {
     record->fill(0);

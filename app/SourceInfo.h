@@ -9,19 +9,19 @@
 #include <vector>
 
 struct CSourceInfo {
-    std::string strPath;     // full path of the movie file, as the probe answered it
-    double dDuration = 0;    // seconds
-    double dFrameRate = 0;   // frames per second
-    double dStartTime = 0;   // seconds
-    double dEndTime = 0;     // dStartTime + dDuration
+    std::string strPath;   // full path of the movie file, as the probe answered it
+    double dDuration = 0;  // seconds
+    double dFrameRate = 0; // frames per second
+    double dStartTime = 0; // seconds
+    double dEndTime = 0;   // dStartTime + dDuration
     int32_t nWidth = 0;
     int32_t nHeight = 0;
-    std::string strVobFile;  // converted program stream
+    std::string strVobFile; // converted program stream
     std::string strStatus = "Ready";
-    float fAspect = 0;       // display aspect ratio
-    int32_t nProbeA = 0;     // returned with the conversion request
-    float fProbeB = 0;       // returned with the conversion request
-    float fSizeKB = 0;       // file size from the probe, units of 1024 bytes (shown in the list)
+    float fAspect = 0;   // display aspect ratio
+    int32_t nProbeA = 0; // returned with the conversion request
+    float fProbeB = 0;   // returned with the conversion request
+    float fSizeKB = 0;   // file size from the probe, units of 1024 bytes (shown in the list)
     // Set when the job reserved strVobFile as a name nobody else uses: only then may the job
     // delete what lies there (the stream and its part files are the job's own).
     bool bOwnsOutput = false;
@@ -31,9 +31,9 @@ struct CSourceInfo {
 
 // The three cells of a row.
 struct RowTexts {
-    std::string source;  // " name.rm"
-    std::string info;    // "Dimension:..."
-    std::string status;  // "Ready"
+    std::string source; // " name.rm"
+    std::string info;   // "Dimension:..."
+    std::string status; // "Ready"
 };
 
 // The part of a path after its last '/'.

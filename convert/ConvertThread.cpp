@@ -34,7 +34,7 @@ void ConvertOne(ConvertHost& host, int row) {
     host.ConvertEnd(row);
 }
 
-}  // namespace
+} // namespace
 
 bool IsConvertedStreamGood(int64_t sizeBytes) {
     return sizeBytes >= MIN_CONVERTED_STREAM_BYTES;

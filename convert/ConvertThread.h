@@ -25,7 +25,7 @@ public:
     // Calls that run on the window's thread while this thread waits.
     virtual void EnableJobControls(bool enable) = 0;
     virtual void ConvertBegin(int row) = 0;                  // WM_CONVERT_BEGIN
-    virtual void ConvertResult(int row, bool converted) = 0;  // WM_CONVERT_RESULT
+    virtual void ConvertResult(int row, bool converted) = 0; // WM_CONVERT_RESULT
     virtual void ConvertEnd(int row) = 0;                    // WM_CONVERT_END
     virtual void AllConverted() = 0;                         // WM_CONVERT_ALL_DONE
 

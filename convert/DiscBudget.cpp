@@ -9,7 +9,7 @@ const DiscTargetInfo kTargets[2] = {
     {"DVD-D9", "8.5G", DVD9_BUDGET_MB, "Click me and switch to be D5 DVD Disc suitable"},
 };
 
-}  // namespace
+} // namespace
 
 const DiscTargetInfo& GetDiscTarget(int discType) {
     return kTargets[discType == DISC_TYPE_D9 ? 1 : 0];
@@ -76,8 +76,8 @@ int CheckFreeSpace(const std::string& folder, int totalMB, const FreeSpaceQuery&
     const long long need = 2LL * totalMB;
     if (static_cast<long long>(freeMB) <= need) {
         char text[160];
-        std::snprintf(text, sizeof text, "The output folder does not have enough free space %lldMb,\nDo you want to continue?",
-                      need);
+        std::snprintf(text, sizeof text,
+                      "The output folder does not have enough free space %lldMb,\nDo you want to continue?", need);
         if (!ask(BudgetBox::YesNoQuestion, "", text)) {
             trace("Return 0 , in isEnoughFreeSpace");
             return 0;

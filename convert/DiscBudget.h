@@ -15,8 +15,8 @@ constexpr int DVD5_BUDGET_MB = 4250;
 constexpr int DVD9_BUDGET_MB = 8100;
 
 struct DiscTargetInfo {
-    const char* buttonText;    // "DVD-D5" / "DVD-D9"
-    const char* capacityText;  // "4.7G" / "8.5G"
+    const char* buttonText;   // "DVD-D5" / "DVD-D9"
+    const char* capacityText; // "4.7G" / "8.5G"
     int budgetMB;
     const char* buttonTip;
 };

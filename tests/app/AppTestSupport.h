@@ -51,9 +51,9 @@ struct FakeMovie {
     int height = 240;
     float frameRate = 25;
     float sizeKB = 1024;
-    size_t outputBytes = 20000;   // written at completion
+    size_t outputBytes = 20000; // written at completion
     bool crashWhileConverting = false;
-    bool holdUntilStopped = false;  // completes only after a stop request (bounded)
+    bool holdUntilStopped = false; // completes only after a stop request (bounded)
 };
 
 class FakeEncoder : public EncoderLink {
@@ -99,7 +99,7 @@ public:
     bool Start() override { return started = true; }
     void Log(int level, const std::string& text) override;
     void End() override { ended = true; }
-    std::vector<std::string> Lines() const;  // "<level> <text>"
+    std::vector<std::string> Lines() const; // "<level> <text>"
     size_t Count(const std::string& part) const;
     bool started = false;
     bool ended = false;
@@ -113,9 +113,9 @@ class FakeAuthoring : public AuthoringLink {
 public:
     bool Author(const std::string& outFolder, const std::vector<AuthorTitle>& titles, bool splitOutput,
                 const std::function<void(int, int)>& progress, std::string* error) override;
-    std::string failWith;  // non-empty: the engine fails with this text
+    std::string failWith; // non-empty: the engine fails with this text
     std::vector<AuthorTitle> titles;
-    std::vector<std::string> titleContents;  // each title's stream as the engine found it
+    std::vector<std::string> titleContents; // each title's stream as the engine found it
     std::string outFolder;
     int runs = 0;
 };
@@ -125,7 +125,7 @@ public:
     bool available = true;
     std::vector<std::string> writers;
     DVDDeviceInfo info;
-    std::vector<std::string> burned;  // folders
+    std::vector<std::string> burned; // folders
     bool InitBurnCore() override { return available; }
     void ListWriters(QWidget*, const std::function<void(std::vector<std::string>)>& deliver) override {
         deliver(writers);

@@ -18,7 +18,7 @@ struct Asked {
 struct Recorder {
     std::vector<Asked> asked;
     std::vector<std::string> logs;
-    std::vector<bool> answers;  // consumed in order; missing answers are No
+    std::vector<bool> answers; // consumed in order; missing answers are No
     BudgetAsk Ask() {
         return [this](BudgetBox kind, const std::string& caption, const std::string& text) {
             asked.push_back({kind, caption, text});
@@ -38,7 +38,7 @@ struct Recorder {
     }
 };
 
-}  // namespace
+} // namespace
 
 TEST(BudgetEstimate, OneHourIs1402MBAndAThirdOfASingleLayerDisc) {
     EXPECT_NEAR(EstimatedMovieMB(3600), 1402.73, 0.01);
@@ -94,7 +94,8 @@ TEST(BudgetSizeChecks, ExactlyTheSingleLayerBudgetOnlyAdvisesDualLayer) {
     EXPECT_EQ(r.asked[0].kind, BudgetBox::OkQuestion);
     EXPECT_EQ(r.asked[0].caption, "Warning");
     EXPECT_EQ(r.asked[0].text, "The target DVD movie is over DVD-D5 size. Please Set Output Format to DVD-D9?");
-    EXPECT_EQ(r.logs, std::vector<std::string>{"traget is DVD5 prespace is over, output format is dvd-d5. Convert quit\n"});
+    EXPECT_EQ(r.logs,
+              std::vector<std::string>{"traget is DVD5 prespace is over, output format is dvd-d5. Convert quit\n"});
 }
 
 TEST(BudgetSizeChecks, OneMegabyteMoreAsksToContinueFirst) {
@@ -165,8 +166,9 @@ TEST(BudgetFreeSpace, AsksWhenTwiceTheEstimateDoesNotFit) {
 TEST(BudgetFreeSpace, UnknownSpaceGoesOn) {
     std::vector<std::string> traces;
     Recorder r;
-    EXPECT_EQ(CheckFreeSpace("/x/", 3000, [](const std::string&, uint64_t*) { return false; }, r.Ask(),
-                             [&](const std::string& t) { traces.push_back(t); }),
+    EXPECT_EQ(CheckFreeSpace(
+                  "/x/", 3000, [](const std::string&, uint64_t*) { return false; }, r.Ask(),
+                  [&](const std::string& t) { traces.push_back(t); }),
               -1);
     EXPECT_TRUE(r.asked.empty());
     EXPECT_EQ(traces, std::vector<std::string>{"Return -1 , in isEnoughFreeSpace"});

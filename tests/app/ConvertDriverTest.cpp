@@ -17,7 +17,7 @@ namespace {
 struct MovieScript {
     int64_t bytes = 20000;
     bool crash = false;
-    bool stopDuring = false;  // the user confirms a stop while this movie converts
+    bool stopDuring = false; // the user confirms a stop while this movie converts
     int passesBeforeAnswer = 3;
 };
 
@@ -84,22 +84,21 @@ protected:
     std::string folder;
 };
 
-}  // namespace
+} // namespace
 
 TEST(ConvertOutcomeRule, TenKilobytesIsTheThreshold) {
     EXPECT_TRUE(IsConvertedStreamGood(10240));
     EXPECT_FALSE(IsConvertedStreamGood(10239));
     EXPECT_FALSE(IsConvertedStreamGood(0));
     EXPECT_EQ(ConvertedStreamSize("/nonexistent/file.vob"), 0);
-    EXPECT_EQ(ConvertedStreamSize("/"), 0);  // a folder is not a stream
+    EXPECT_EQ(ConvertedStreamSize("/"), 0); // a folder is not a stream
 }
 
 TEST_F(ConvertDriver, StreamsAtAndBelowTheThreshold) {
     ScriptedHost host(folder, {{10240}, {10239}});
     ConvertThread(host);
-    EXPECT_EQ(host.events,
-              (std::vector<std::string>{"disable", "begin 0", "request 0", "result 0 1", "end 0", "begin 1",
-                                        "request 1", "result 1 0", "end 1", "all done"}));
+    EXPECT_EQ(host.events, (std::vector<std::string>{"disable", "begin 0", "request 0", "result 0 1", "end 0",
+                                                     "begin 1", "request 1", "result 1 0", "end 1", "all done"}));
     EXPECT_EQ(host.logs, (std::vector<std::string>{
                              "0 Begin convert each media file\n", "0 Begin convert file:/movies/m0.rm\n",
                              "0 Convert file:/movies/m0.rm compete stopped:0\n", "0 Begin convert file:/movies/m1.rm\n",
@@ -110,10 +109,9 @@ TEST_F(ConvertDriver, StreamsAtAndBelowTheThreshold) {
 TEST_F(ConvertDriver, CrashInTheMiddleMovieFailsOnlyThatMovie) {
     ScriptedHost host(folder, {{}, {0, true}, {}});
     ConvertThread(host);
-    EXPECT_EQ(host.events,
-              (std::vector<std::string>{"disable", "begin 0", "request 0", "result 0 1", "end 0", "begin 1",
-                                        "request 1", "result 1 0", "end 1", "begin 2", "request 2", "result 2 1",
-                                        "end 2", "all done"}));
+    EXPECT_EQ(host.events, (std::vector<std::string>{"disable", "begin 0", "request 0", "result 0 1", "end 0",
+                                                     "begin 1", "request 1", "result 1 0", "end 1", "begin 2",
+                                                     "request 2", "result 2 1", "end 2", "all done"}));
     int crashLines = 0;
     for (const auto& line : host.logs) {
         crashLines += line.find("make Encoderproxy crashed") != std::string::npos;
@@ -125,9 +123,8 @@ TEST_F(ConvertDriver, CrashInTheMiddleMovieFailsOnlyThatMovie) {
 TEST_F(ConvertDriver, StopDuringTheSecondMovieSendsNoThirdRequest) {
     ScriptedHost host(folder, {{}, {20000, false, true}, {}});
     ConvertThread(host);
-    EXPECT_EQ(host.events,
-              (std::vector<std::string>{"disable", "begin 0", "request 0", "result 0 1", "end 0", "begin 1",
-                                        "request 1", "result 1 1", "end 1", "all done"}));
+    EXPECT_EQ(host.events, (std::vector<std::string>{"disable", "begin 0", "request 0", "result 0 1", "end 0",
+                                                     "begin 1", "request 1", "result 1 1", "end 1", "all done"}));
     EXPECT_EQ(host.logs[host.logs.size() - 2], "0 Convert file:/movies/m1.rm compete stopped:1\n");
     EXPECT_EQ(host.logs.back(), "0 User stopped convert process\n");
 }

@@ -165,7 +165,7 @@ private:
     std::chrono::steady_clock::time_point started_, lastProgress_;
 };
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);

@@ -33,7 +33,7 @@ protected:
     }
 };
 
-}  // namespace
+} // namespace
 
 TEST_F(DoubleJob, SmallStreamAndCrashFailOnlyTheirMovies) {
     Create();
@@ -47,7 +47,7 @@ TEST_F(DoubleJob, SmallStreamAndCrashFailOnlyTheirMovies) {
     EXPECT_EQ(fake.log->Count("1 Convert file:" + movies + "small.rm compete and size too small, so failed\n"), 1u);
     ASSERT_EQ(fake.authoring->titleContents.size(), 3u);
     EXPECT_EQ(fake.authoring->titleContents[0], std::string(20000, 'e'));
-    EXPECT_EQ(fake.authoring->titleContents[1], std::string(30000, 'd'));  // default.vob
+    EXPECT_EQ(fake.authoring->titleContents[1], std::string(30000, 'd')); // default.vob
     EXPECT_EQ(fake.authoring->titleContents[2], std::string(30000, 'd'));
     EXPECT_EQ(prompts.CountText("Mission accomplished!"), 1u);
     EXPECT_FALSE(Exists(work + "one.vob"));

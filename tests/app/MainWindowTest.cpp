@@ -1,12 +1,12 @@
 // The main window driven headless by object name, with scripted prompts and in-process parts.
 #include "AppTestSupport.h"
-#include "WindowFixture.h"
+#include "InstanceLock.h"
 #include "MainDlg.h"
-#include "ProgressDlg.h"
 #include "ProfileIni.h"
+#include "ProgressDlg.h"
 #include "QuilvoVidrevoApp.h"
 #include "Settings.h"
-#include "InstanceLock.h"
+#include "WindowFixture.h"
 #include "XListCtrl.h"
 
 #include <QAbstractItemModelTester>
@@ -148,14 +148,15 @@ TEST_F(MainWindow, EveryRefusedMovieShowsItsOwnDialog) {
               1u);
     EXPECT_EQ(fake.log->Count("1 Add File:" + movies + "flat.rm Failed by error width:0, height:240 duration:60\n"),
               1u);
-    EXPECT_TRUE(dlg->isEnabled());  // the loading window gave the window back
+    EXPECT_TRUE(dlg->isEnabled()); // the loading window gave the window back
 }
 
 TEST_F(MainWindow, AddingWithoutAnEncoderWindowIsRefused) {
     fake.encoder->noWindow = true;
     Create();
     Click("btnAddFiles");
-    EXPECT_EQ(prompts.CountText("EncoderProxy setup error!\nPlease reinstalled this software, or contact Support."), 1u);
+    EXPECT_EQ(prompts.CountText("EncoderProxy setup error!\nPlease reinstalled this software, or contact Support."),
+              1u);
     EXPECT_FALSE(dlg->AddingFiles());
 }
 
@@ -173,13 +174,13 @@ TEST_F(MainWindow, DeleteAndMoveKeepListAndRecordsTogether) {
         return s;
     };
     List()->SelectItem(2);
-    Click("btnMoveDown");  // last row: nothing
+    Click("btnMoveDown"); // last row: nothing
     EXPECT_EQ(names(), " a.rm|a.rm; b.rm|b.rm; c.rm|c.rm;");
     Click("btnMoveUp");
     EXPECT_EQ(names(), " a.rm|a.rm; c.rm|c.rm; b.rm|b.rm;");
     EXPECT_EQ(List()->GetSelectedItem(), 1);
     List()->SelectItem(0);
-    Click("btnMoveUp");  // first row: nothing
+    Click("btnMoveUp"); // first row: nothing
     Click("btnMoveDown");
     EXPECT_EQ(names(), " c.rm|c.rm; a.rm|a.rm; b.rm|b.rm;");
     EXPECT_EQ(List()->GetSelectedItem(), 1);
@@ -191,12 +192,12 @@ TEST_F(MainWindow, DeleteAndMoveKeepListAndRecordsTogether) {
     EXPECT_EQ(List()->GetItemCount(), 0);
     EXPECT_TRUE(dlg->Sources().empty());
     EXPECT_EQ(dlg->TotalSizeMB(), 0);
-    Click("btnDelete");  // empty list: nothing
+    Click("btnDelete"); // empty list: nothing
 }
 
 TEST_F(MainWindow, TheDiscButtonSwitchesTargetAndWarnsOnlyWhenOver) {
     fake.encoder->movies["long.rm"] = FakeMovie{};
-    fake.encoder->movies["long.rm"].duration = 4300.0 * 1024 / 399 + 1;  // 4300 MB
+    fake.encoder->movies["long.rm"].duration = 4300.0 * 1024 / 399 + 1; // 4300 MB
     Create();
     AddMovies({"long.rm"});
     EXPECT_EQ(dlg->TotalSizeMB(), 4300);
@@ -210,13 +211,13 @@ TEST_F(MainWindow, TheDiscButtonSwitchesTargetAndWarnsOnlyWhenOver) {
     EXPECT_EQ(prompts.CountText("The target DVD movie is over DVD-D5 size."), 1u);
     List()->SelectItem(0);
     Click("btnDelete");
-    EXPECT_EQ(Find<QLabel>("lblUsedSpace")->text(), "Used space 53.09%");  // the text keeps its last value
+    EXPECT_EQ(Find<QLabel>("lblUsedSpace")->text(), "Used space 53.09%"); // the text keeps its last value
 }
 
 TEST_F(MainWindow, StartChecksRefuseBadFolders) {
     fake.encoder->movies["a.rm"] = FakeMovie{};
     Create();
-    Click("btnStart");  // empty list: nothing at all
+    Click("btnStart"); // empty list: nothing at all
     EXPECT_TRUE(prompts.Records().empty());
 
     AddMovies({"a.rm"});
@@ -256,11 +257,11 @@ TEST_F(MainWindow, AJobConvertsAuthorsAndTidiesUp) {
     EXPECT_EQ(fake.authoring->outFolder, work + "DVD Movie");
     EXPECT_FALSE(Exists(work + "one.vob"));
     EXPECT_FALSE(Exists(work + "two.vob"));
-    EXPECT_TRUE(Exists(work + "DVD Movie/VIDEO_TS/VIDEO_TS.IFO"));  // without burning it is the product
+    EXPECT_TRUE(Exists(work + "DVD Movie/VIDEO_TS/VIDEO_TS.IFO")); // without burning it is the product
     EXPECT_TRUE(Find<QPushButton>("btnAddFiles")->isEnabled());
     EXPECT_FALSE(dlg->JobRunning());
     EXPECT_EQ(g_pProgressDlg, nullptr);
-    EXPECT_EQ(fake.encoder->starts(), 3);  // start-up, job start, job end
+    EXPECT_EQ(fake.encoder->starts(), 3); // start-up, job start, job end
     const std::vector<std::string> lines = fake.log->Lines();
     EXPECT_EQ(fake.log->Count("0 Begin convert each media file\n"), 1u);
     EXPECT_EQ(fake.log->Count("0 Complete convert all file\n"), 1u);
@@ -290,7 +291,7 @@ TEST_F(MainWindow, SmallStreamsAndCrashesGetTheSubstitute) {
     EXPECT_EQ(fake.log->Count("1 Convert File:" + movies + "crash.rm to VOB Failed\n"), 1u);
     ASSERT_EQ(fake.authoring->titleContents.size(), 4u);
     EXPECT_EQ(fake.authoring->titleContents[0], std::string(20000, 'v'));
-    EXPECT_EQ(fake.authoring->titleContents[1], std::string(40000, 's'));  // NTSC 16:9 substitute
+    EXPECT_EQ(fake.authoring->titleContents[1], std::string(40000, 's')); // NTSC 16:9 substitute
     EXPECT_EQ(fake.authoring->titleContents[2], std::string(40000, 's'));
     EXPECT_EQ(fake.authoring->titleContents[3].size(), 10240u);
     EXPECT_EQ(prompts.CountText("Mission accomplished!"), 1u);
@@ -324,7 +325,11 @@ TEST_F(MainWindow, StopDuringTheSecondMovieEndsTheJobAfterIt) {
     fake.encoder->onConvert = [this](int index, const CSourceInfo&) {
         if (index == 1) {
             QMetaObject::invokeMethod(
-                dlg.get(), [] { ASSERT_NE(g_pProgressDlg, nullptr); g_pProgressDlg->OnCancel(); },
+                dlg.get(),
+                [] {
+                    ASSERT_NE(g_pProgressDlg, nullptr);
+                    g_pProgressDlg->OnCancel();
+                },
                 Qt::QueuedConnection);
         }
     };
@@ -335,7 +340,7 @@ TEST_F(MainWindow, StopDuringTheSecondMovieEndsTheJobAfterIt) {
     EXPECT_EQ(fake.encoder->ConvertedSources().size(), 2u);
     EXPECT_EQ(fake.encoder->stops(), 1);
     EXPECT_EQ(Status(0), "Completed");
-    EXPECT_EQ(Status(1), "Ready");  // converted after the stop: keeps its status
+    EXPECT_EQ(Status(1), "Ready"); // converted after the stop: keeps its status
     EXPECT_EQ(Status(2), "Ready");
     EXPECT_EQ(fake.authoring->runs, 0);
     EXPECT_EQ(prompts.CountText("Mission accomplished!"), 0u);
@@ -351,10 +356,11 @@ TEST_F(MainWindow, AnsweringNoToTheStopQuestionChangesNothing) {
     for (const char* name : {"a.rm", "b.rm"}) {
         fake.encoder->movies[name] = FakeMovie{};
     }
-    fake.encoder->movies["a.rm"].holdUntilStopped = true;  // completes on its own after a while
+    fake.encoder->movies["a.rm"].holdUntilStopped = true; // completes on its own after a while
     fake.encoder->onConvert = [this](int index, const CSourceInfo&) {
         if (index == 0) {
-            QMetaObject::invokeMethod(dlg.get(), [] { g_pProgressDlg->OnCancel(); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                dlg.get(), [] { g_pProgressDlg->OnCancel(); }, Qt::QueuedConnection);
         }
     };
     prompts.Answer("Do you really want to stop convert process?", qx::PromptAnswer::No);
@@ -375,7 +381,8 @@ TEST_F(MainWindow, ASecondStartDuringAJobIsIgnored) {
     fake.encoder->onConvert = [this, &startsDuringJob](int, const CSourceInfo&) {
         // Between two movies no progress window holds the window: press Start there.
         QMetaObject::invokeMethod(
-            dlg.get(), [this, &startsDuringJob] {
+            dlg.get(),
+            [this, &startsDuringJob] {
                 dlg->OnBtnStartconvert();
                 ++startsDuringJob;
             },
@@ -414,8 +421,8 @@ TEST_F(MainWindow, TheUsersFilesInTheWorkFolderSurviveAJob) {
     fake.encoder->movies["a.rm"] = FakeMovie{};
     fake.encoder->movies["b.rm"] = FakeMovie{};
     fake.encoder->movies["b.rm"].crashWhileConverting = true;
-    WriteFile(work + "a.vob", 5000, 'U');        // a file the program did not make
-    WriteFile(work + "b.vob.part1", 5000, 'U');  // also a part-file name
+    WriteFile(work + "a.vob", 5000, 'U');       // a file the program did not make
+    WriteFile(work + "b.vob.part1", 5000, 'U'); // also a part-file name
     Create();
     g_strWorkFolder = work;
     AddMovies({"a.rm", "b.rm"});
@@ -551,8 +558,8 @@ TEST_F(MainWindow, WithoutTheEncoderProgramTheWindowStaysBare) {
     fake.encoder->startFails = true;
     dlg = std::make_unique<CQuilvoVidrevoDlg>(std::move(fake.parts));
     EXPECT_FALSE(dlg->OnInitDialog());
-    EXPECT_EQ(prompts.CountText("Error on Create Encoder Proxy,\nPlease reinstalled this software, or contact Support."),
-              1u);
+    EXPECT_EQ(
+        prompts.CountText("Error on Create Encoder Proxy,\nPlease reinstalled this software, or contact Support."), 1u);
     EXPECT_EQ(Find<CXListCtrl>("listSources")->GetColumnCount(), 0);
 }
 
@@ -565,7 +572,7 @@ TEST(Application, ASecondInstanceEndsSilently) {
     FakeParts fake = MakeFakeParts(FreshFolder("companion2"));
     FakeEncoder* encoder = fake.encoder;
     EXPECT_EQ(CQuilvoVidrevoApp().InitInstance(std::move(fake.parts)), 0);
-    EXPECT_EQ(encoder->starts(), 0);  // no window was made
+    EXPECT_EQ(encoder->starts(), 0); // no window was made
     EXPECT_TRUE(prompts.Records().empty());
     qx::SetPrompts(nullptr);
 }

@@ -17,9 +17,9 @@ namespace {
 
 bool MakeMovie(const std::string& path, const char* pattern) {
     QProcess ffmpeg;
-    ffmpeg.start("ffmpeg", {"-y", "-v", "error", "-f", "lavfi", "-i", QString("%1=size=320x240:rate=25").arg(pattern),
-                            "-f", "lavfi", "-i", "sine", "-t", "5", "-c:v", "rv20", "-c:a", "ac3",
-                            QString::fromStdString(path)});
+    ffmpeg.start("ffmpeg",
+                 {"-y", "-v", "error", "-f", "lavfi", "-i", QString("%1=size=320x240:rate=25").arg(pattern), "-f",
+                  "lavfi", "-i", "sine", "-t", "5", "-c:v", "rv20", "-c:a", "ac3", QString::fromStdString(path)});
     return ffmpeg.waitForFinished(120000) && ffmpeg.exitStatus() == QProcess::NormalExit && ffmpeg.exitCode() == 0;
 }
 
@@ -41,7 +41,7 @@ protected:
     }
 };
 
-}  // namespace
+} // namespace
 
 TEST_F(RealJob, TwoMoviesBecomeTwoChainedTitles) {
     ASSERT_TRUE(MakeMovie(movies + "first.rm", "testsrc2"));

@@ -28,7 +28,8 @@ TEST(SourceRowTexts, InformationTextOfAnExampleMovie) {
 TEST(SourceRowTexts, DurationIsTruncatedToWholeSeconds) {
     EXPECT_EQ(FormatHMS(3599), "00:59:59");
     EXPECT_EQ(FormatHMS(360000), "100:00:00");
-    EXPECT_EQ(MakeInfoText(1, 1, 0, 59.99, 29.97), "Dimension:1X1 File size:0.0M   Duration:00:00:59 Frame rate:29.97 ");
+    EXPECT_EQ(MakeInfoText(1, 1, 0, 59.99, 29.97),
+              "Dimension:1X1 File size:0.0M   Duration:00:00:59 Frame rate:29.97 ");
 }
 
 TEST(SourceRowRecord, TextsTravelAtTheirOffsets) {
@@ -71,7 +72,9 @@ TEST(SourceNaming, SameMovieThreeTimesGetsZerosAppended) {
 }
 
 TEST(SourceNaming, GivesUpInsteadOfLoopingForever) {
-    EXPECT_EQ(ChooseConvertedName("/w/", "a", [](const std::string&) { return true; }, 5), "");
+    EXPECT_EQ(ChooseConvertedName(
+                  "/w/", "a", [](const std::string&) { return true; }, 5),
+              "");
 }
 
 class SourceNamingOnDisk : public ::testing::Test {

@@ -72,4 +72,3 @@ protected:
     std::unique_ptr<CQuilvoVidrevoDlg> dlg;
     std::string companion, work, movies, settingsFile;
 };
-

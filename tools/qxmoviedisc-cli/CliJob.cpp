@@ -66,7 +66,7 @@ void ApplyOptions(CQuilvoVidrevoDlg& dlg, const CliOptions& options, const std::
     Control<QCheckBox>(dlg, "chkShutdown")->setChecked(false);
 }
 
-}  // namespace
+} // namespace
 
 int RunCliJob(const CliOptions& options, std::FILE* out) {
     qx::InstanceLock lock;
@@ -100,7 +100,7 @@ int RunCliJob(const CliOptions& options, std::FILE* out) {
             return 1;
         }
         job.movies = {movie};
-        job.assumeYes = true;  // a repeated demo replaces its own earlier DVD folder
+        job.assumeYes = true; // a repeated demo replaces its own earlier DVD folder
     }
 
     qx::ConsolePromptService prompts(out);
@@ -127,14 +127,15 @@ int RunCliJob(const CliOptions& options, std::FILE* out) {
 
         // Progress lines: every status the progress window shows, once per change.
         std::string lastProgress;
-        QObject::connect(&dlg, &CQuilvoVidrevoDlg::progressChanged, [&](const QString& title, const QString& text, int) {
-            const std::string line = title.toStdString() + ": " + text.toStdString();
-            if (line != lastProgress) {
-                lastProgress = line;
-                std::fprintf(out, "progress: %s\n", line.c_str());
-                std::fflush(out);
-            }
-        });
+        QObject::connect(&dlg, &CQuilvoVidrevoDlg::progressChanged,
+                         [&](const QString& title, const QString& text, int) {
+                             const std::string line = title.toStdString() + ": " + text.toStdString();
+                             if (line != lastProgress) {
+                                 lastProgress = line;
+                                 std::fprintf(out, "progress: %s\n", line.c_str());
+                                 std::fflush(out);
+                             }
+                         });
 
         dlg.OnBtnAddFiles();
         dlg.WaitForAddFiles(24 * 3600 * 1000);
@@ -146,7 +147,8 @@ int RunCliJob(const CliOptions& options, std::FILE* out) {
             dlg.OnBtnStartconvert();
             if (dlg.JobRunning()) {
                 loop.exec();
-                std::fprintf(out, "DVD folder: %sDVD Movie/VIDEO_TS\n", qx::WithTrailingSlash(dlg.TempFolder()).c_str());
+                std::fprintf(out, "DVD folder: %sDVD Movie/VIDEO_TS\n",
+                             qx::WithTrailingSlash(dlg.TempFolder()).c_str());
                 status = dlg.LastJobAccomplished() ? 0 : 1;
             } else {
                 std::fprintf(out, "The job did not start.\n");

@@ -7,13 +7,13 @@
 #include <vector>
 
 struct CliOptions {
-    bool pal = false;            // --tv pal|ntsc (default: NTSC)
-    bool wide = true;            // --aspect 4:3|16:9 (default: 16:9)
-    bool keepAspect = true;      // --keep-aspect / --no-keep-aspect
-    bool dualLayer = false;      // --disc d5|d9
-    std::string workFolder;      // --work DIR (default: the last one the console front-end used)
-    bool assumeYes = false;      // --yes: answer Yes/OK to every question
-    bool demo = false;           // --demo: make a short sample movie and convert it
+    bool pal = false;       // --tv pal|ntsc (default: NTSC)
+    bool wide = true;       // --aspect 4:3|16:9 (default: 16:9)
+    bool keepAspect = true; // --keep-aspect / --no-keep-aspect
+    bool dualLayer = false; // --disc d5|d9
+    std::string workFolder; // --work DIR (default: the last one the console front-end used)
+    bool assumeYes = false; // --yes: answer Yes/OK to every question
+    bool demo = false;      // --demo: make a short sample movie and convert it
     bool help = false;
     std::vector<std::string> movies;
 };

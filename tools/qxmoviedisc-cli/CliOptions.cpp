@@ -86,9 +86,26 @@ std::string CliUsage() {
 bool MakeDemoMovie(const std::string& path, std::string* error) {
     QProcess ffmpeg;
     ffmpeg.setProcessChannelMode(QProcess::MergedChannels);
-    ffmpeg.start("ffmpeg", {"-y", "-v", "error", "-f", "lavfi", "-i", "testsrc2=size=320x240:rate=25", "-f", "lavfi",
-                            "-i", "sine=frequency=440:sample_rate=48000", "-t", "5", "-c:v", "rv20", "-c:a", "ac3",
-                            "-b:a", "128k", QString::fromStdString(path)});
+    ffmpeg.start("ffmpeg", {"-y",
+                            "-v",
+                            "error",
+                            "-f",
+                            "lavfi",
+                            "-i",
+                            "testsrc2=size=320x240:rate=25",
+                            "-f",
+                            "lavfi",
+                            "-i",
+                            "sine=frequency=440:sample_rate=48000",
+                            "-t",
+                            "5",
+                            "-c:v",
+                            "rv20",
+                            "-c:a",
+                            "ac3",
+                            "-b:a",
+                            "128k",
+                            QString::fromStdString(path)});
     if (!ffmpeg.waitForStarted(10000)) {
         *error = "the ffmpeg program could not be started (is it installed?)";
         return false;

@@ -1,0 +1,66 @@
+// The console front-end's command line.
+#include "CliJob.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+bool Parse(std::vector<std::string> args, CliOptions* options, std::string* error) {
+    return ParseCliOptions(args, options, error);
+}
+
+}  // namespace
+
+TEST(CliOptions, DefaultsAndEveryOption) {
+    CliOptions o;
+    std::string error;
+    ASSERT_TRUE(Parse({"a.rm"}, &o, &error));
+    EXPECT_FALSE(o.pal);
+    EXPECT_TRUE(o.wide);
+    EXPECT_TRUE(o.keepAspect);
+    EXPECT_FALSE(o.dualLayer);
+    EXPECT_FALSE(o.assumeYes);
+    EXPECT_EQ(o.movies, std::vector<std::string>{"a.rm"});
+
+    CliOptions all;
+    ASSERT_TRUE(Parse({"--tv", "pal", "--aspect", "4:3", "--no-keep-aspect", "--disc", "d9", "--work", "/w", "--yes",
+                       "x.rm", "y.rmvb"},
+                      &all, &error))
+        << error;
+    EXPECT_TRUE(all.pal);
+    EXPECT_FALSE(all.wide);
+    EXPECT_FALSE(all.keepAspect);
+    EXPECT_TRUE(all.dualLayer);
+    EXPECT_EQ(all.workFolder, "/w");
+    EXPECT_TRUE(all.assumeYes);
+    EXPECT_EQ(all.movies.size(), 2u);
+}
+
+TEST(CliOptions, BadInputIsRefusedWithAReason) {
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{"--tv", "secam", "a.rm"}, "--tv takes pal or ntsc, not 'secam'"},
+        {{"--aspect", "2.35:1", "a.rm"}, "--aspect takes 4:3 or 16:9, not '2.35:1'"},
+        {{"--disc", "bd", "a.rm"}, "--disc takes d5 or d9, not 'bd'"},
+        {{"a.rm", "--work"}, "--work needs a value"},
+        {{"--work", "", "a.rm"}, "--work needs a folder"},
+        {{"--frobnicate", "a.rm"}, "unknown option --frobnicate"},
+        {{"--yes"}, "no movie given"},
+    };
+    for (const auto& c : cases) {
+        CliOptions o;
+        std::string error;
+        EXPECT_FALSE(Parse(c.first, &o, &error)) << c.second;
+        EXPECT_EQ(error, c.second);
+    }
+}
+
+TEST(CliOptions, DemoAndHelpNeedNoMovie) {
+    CliOptions demo;
+    std::string error;
+    EXPECT_TRUE(Parse({"--demo"}, &demo, &error));
+    EXPECT_TRUE(demo.demo);
+    CliOptions help;
+    EXPECT_TRUE(Parse({"--help"}, &help, &error));
+    EXPECT_TRUE(help.help);
+    EXPECT_NE(CliUsage().find("--keep-aspect|--no-keep-aspect"), std::string::npos);
+}

@@ -232,6 +232,7 @@ int WindowDispatcher::OnListenerReady(uint32_t serial) {
         c.fd = fd;
         c.serial = serial;
         c.peerPid = cred.pid;
+        c.request = wire::RequestReader(serial, cred.pid);
         c.deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kIncompleteMs);
         conns_.emplace(id, std::move(c));
         served += OnConnReady(id); // usually the whole request is there already
@@ -260,11 +261,8 @@ int WindowDispatcher::OnConnReady(int id) {
     };
     uint8_t chunk[16384];
     for (;;) {
-        size_t total = c.header ? wire::kRequestHeaderSize + c.header->size : wire::kRequestHeaderSize;
-        bool complete = c.header && c.buf.size() == total;
         // Read no further than the announced end; past it only one byte, to see end-of-file.
-        size_t want = complete ? 1 : std::min(total - c.buf.size(), sizeof chunk);
-        ssize_t n = recv(c.fd, chunk, want, 0);
+        ssize_t n = recv(c.fd, chunk, c.request.Wanted(sizeof chunk), 0);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -273,26 +271,15 @@ int WindowDispatcher::OnConnReady(int id) {
             return drop();
         }
         if (n == 0) {
-            if (!complete)
+            if (c.request.End() != wire::RequestReader::State::Whole)
                 return drop(); // truncated request (or a liveness probe)
             Conn done = std::move(c);
             conns_.erase(it);
             DropNotifier(done.notifier);
             return ServeRequest(std::move(done));
         }
-        if (complete)
-            return drop(); // more bytes than announced
-        c.buf.insert(c.buf.end(), chunk, chunk + n);
-        if (!c.header && c.buf.size() == wire::kRequestHeaderSize) {
-            Result<wire::RequestHeader> h = wire::DecodeRequestHeader(c.buf.data());
-            if (!h || h.value.targetSerial != c.serial)
-                return drop();
-            // The sender's window, if named, must belong to the connecting process.
-            if (!h.value.sender.isNull() && h.value.sender.pid != c.peerPid)
-                return drop();
-            c.header = h.value;
-            c.buf.reserve(wire::kRequestHeaderSize + h.value.size);
-        }
+        if (c.request.Add(chunk, static_cast<size_t>(n)) == wire::RequestReader::State::Refused)
+            return drop(); // bad header, foreign sender, or more bytes than announced
     }
 }
 
@@ -302,10 +289,7 @@ int WindowDispatcher::ServeRequest(Conn conn) {
         close(conn.fd);
         return 0;
     }
-    CopyDataMessage msg;
-    msg.sender = conn.header->sender;
-    msg.dwData = conn.header->dwData;
-    msg.data.assign(conn.buf.begin() + wire::kRequestHeaderSize, conn.buf.end());
+    CopyDataMessage msg = conn.request.Message();
     CopyDataHandler handler = w->handler; // the handler may destroy the window
     int64_t result = handler ? handler(msg) : 0;
     uint8_t reply[wire::kReplySize];

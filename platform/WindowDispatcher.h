@@ -87,8 +87,7 @@ private:
         int fd = -1;
         uint32_t serial = 0;
         pid_t peerPid = 0;
-        std::vector<uint8_t> buf;
-        std::optional<wire::RequestHeader> header;
+        wire::RequestReader request{0, 0};
         std::chrono::steady_clock::time_point deadline;
         QSocketNotifier* notifier = nullptr;
     };

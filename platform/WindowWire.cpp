@@ -1,5 +1,6 @@
 #include "WindowWire.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace qx::wire {
@@ -56,6 +57,76 @@ Result<RequestHeader> DecodeRequestHeader(const uint8_t in[kRequestHeaderSize]) 
     if (h.sender.pid < 0)
         return Result<RequestHeader>::Fail("request names an invalid sender");
     return Result<RequestHeader>::Ok(h);
+}
+
+size_t RequestReader::Wanted(size_t limit) const {
+    if (Complete())
+        return 1;
+    size_t total = header_ ? kRequestHeaderSize + header_->size : kRequestHeaderSize;
+    return std::min(total - buf_.size(), limit);
+}
+
+RequestReader::State RequestReader::Refuse(std::string why) {
+    state_ = State::Refused;
+    refusal_ = std::move(why);
+    buf_.clear();
+    return state_;
+}
+
+RequestReader::State RequestReader::Add(const uint8_t* data, size_t size) {
+    if (state_ != State::Reading)
+        return state_;
+    if (Complete())
+        return Refuse("more bytes than the request announces");
+    size_t total = header_ ? kRequestHeaderSize + header_->size : kRequestHeaderSize;
+    if (size > total - buf_.size())
+        return Refuse(header_ ? "more bytes than the request announces" : "header read past its end");
+    buf_.insert(buf_.end(), data, data + size);
+    if (!header_ && buf_.size() == kRequestHeaderSize) {
+        Result<RequestHeader> h = DecodeRequestHeader(buf_.data());
+        if (!h)
+            return Refuse(h.error);
+        if (h.value.targetSerial != serial_)
+            return Refuse("request for another window");
+        // The sender's window, if named, must belong to the connecting process.
+        if (!h.value.sender.isNull() && h.value.sender.pid != peerPid_)
+            return Refuse("request names a window of another process as its sender");
+        header_ = h.value;
+        buf_.reserve(kRequestHeaderSize + h.value.size);
+    }
+    return state_;
+}
+
+RequestReader::State RequestReader::End() {
+    if (state_ != State::Reading)
+        return state_;
+    if (!Complete())
+        return Refuse("request cut short"); // or a liveness probe
+    state_ = State::Whole;
+    return state_;
+}
+
+CopyDataMessage RequestReader::Message() const {
+    CopyDataMessage msg;
+    if (state_ != State::Whole)
+        return msg;
+    msg.sender = header_->sender;
+    msg.dwData = header_->dwData;
+    msg.data.assign(buf_.begin() + kRequestHeaderSize, buf_.end());
+    return msg;
+}
+
+Result<CopyDataMessage> DecodeRequest(const uint8_t* data, size_t size, uint32_t serial, pid_t peerPid) {
+    RequestReader reader(serial, peerPid);
+    size_t done = 0;
+    while (done < size && reader.state() == RequestReader::State::Reading) {
+        size_t n = std::min(reader.Wanted(size - done), size - done);
+        reader.Add(data + done, n);
+        done += n;
+    }
+    if (reader.End() != RequestReader::State::Whole)
+        return Result<CopyDataMessage>::Fail(reader.refusal());
+    return Result<CopyDataMessage>::Ok(reader.Message());
 }
 
 void EncodeReply(int64_t result, uint8_t out[kReplySize]) {

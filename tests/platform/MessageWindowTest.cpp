@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QThread>
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -106,6 +107,36 @@ TEST(WindowWire, HeaderRoundTripAndValidation) {
     for (const char* bad : {"win-0-1.sock", "win-42-.sock", "win--3.sock", "win-42-3.sockx", "win-042-3.sock",
                             "win-99999999999-1.sock", "lock", "win-4a-1.sock"})
         EXPECT_FALSE(wire::ParseSocketFileName(bad).has_value()) << bad;
+}
+
+TEST(WindowWire, RequestReaderTakesExactlyTheAnnouncedBytesInAnyPieces) {
+    WindowHandle me{4242, 1};
+    std::string whole = Header(5, me, 6) + "abcdef";
+    const uint8_t* bytes = reinterpret_cast<const uint8_t*>(whole.data());
+    for (size_t piece : {size_t{1}, size_t{7}, size_t{32}, whole.size()}) {
+        wire::RequestReader reader(5, 4242);
+        size_t done = 0;
+        while (done < whole.size()) {
+            size_t n = std::min({piece, reader.Wanted(piece), whole.size() - done});
+            ASSERT_EQ(reader.Add(bytes + done, n), wire::RequestReader::State::Reading) << piece;
+            done += n;
+        }
+        EXPECT_EQ(reader.Wanted(100), 1u) << "a whole request only waits for end-of-file";
+        ASSERT_EQ(reader.End(), wire::RequestReader::State::Whole) << piece;
+        CopyDataMessage m = reader.Message();
+        EXPECT_EQ(std::string(m.data.begin(), m.data.end()), "abcdef");
+        EXPECT_EQ(m.sender, me);
+    }
+    auto decode = [](const std::string& b, uint32_t serial, pid_t pid) {
+        return wire::DecodeRequest(reinterpret_cast<const uint8_t*>(b.data()), b.size(), serial, pid);
+    };
+    EXPECT_TRUE(decode(whole, 5, 4242).ok());
+    EXPECT_EQ(decode(whole + "g", 5, 4242).error, "more bytes than the request announces");
+    EXPECT_EQ(decode(whole.substr(0, whole.size() - 1), 5, 4242).error, "request cut short");
+    EXPECT_EQ(decode(whole, 6, 4242).error, "request for another window");
+    EXPECT_EQ(decode(whole, 5, 4243).error, "request names a window of another process as its sender");
+    EXPECT_TRUE(decode(Header(5, WindowHandle{}, 0), 5, 4243).ok()) << "a sender without a window is anyone";
+    EXPECT_FALSE(decode(Header(5, me, 0, "QXW2"), 5, 4242).ok());
 }
 
 TEST_F(PeerWindow, SendReturnsTheHandlersResultAndNamesTheSender) {

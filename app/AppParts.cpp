@@ -90,6 +90,9 @@ void CompleteAppParts(AppParts& parts) {
     if (!parts.power) {
         parts.power = std::make_unique<LoginManagerPower>();
     }
+    if (!parts.screenSaver) {
+        parts.screenSaver = qx::CreateDesktopScreenSaverInhibitor();
+    }
     if (!parts.openUrl) {
         parts.openUrl = [](const std::string& url) {
             return QDesktopServices::openUrl(QUrl(QString::fromStdString(url)));

@@ -3,6 +3,8 @@
 // the real components; tests replace single parts.
 #pragma once
 
+#include "BurnCore.h"
+#include "SystemServices.h"
 #include "SourceInfo.h"
 
 #include <cstdint>
@@ -90,37 +92,6 @@ public:
                         const std::function<void(int, int)>& progress, std::string* error) = 0;
 };
 
-// A writer and its inserted disc, as a burn core describes them.
-struct DVDDeviceInfo {
-    std::string typename_;
-    std::string ReadSpeed;
-    std::string WriteSpeed;
-    bool support[6] = {false, false, false, false, false, false};
-    std::string type;
-    std::string totleSpace;
-    int totalSpaceMB = 0;
-    std::string usedSpace;
-    bool m_bD9 = false;
-    bool DiscIsInserted = false;
-    bool CanSupport = false;
-    bool CanErase = false;
-    bool isEmpty = false;
-};
-
-// One burning engine with its six operations.
-class BurnCore {
-public:
-    virtual ~BurnCore() = default;
-    virtual bool InitBurnCore() = 0;
-    // Builds the writer list and hands it to `deliver` (on the calling thread); may deliver nothing
-    // when the engine is not bound.
-    virtual void ListWriters(QWidget* window, const std::function<void(std::vector<std::string>)>& deliver) = 0;
-    virtual int GetWriterInfo(int writer, DVDDeviceInfo* info) = 0;
-    virtual void BurnDVDFolder(QWidget* window, int writer, const std::string& folder, const std::string& label) = 0;
-    virtual void EraseDisc(QWidget* window, int writer) = 0;
-    virtual void RequestStopBurn() = 0;
-};
-
 class PowerLink {
 public:
     virtual ~PowerLink() = default;
@@ -135,6 +106,8 @@ struct AppParts {
     std::unique_ptr<BurnCore> buildInCore; // core 0 "Build-in"
     std::unique_ptr<BurnCore> neroCore;    // core 1 "Nero"
     std::unique_ptr<PowerLink> power;
+    // Holds off the screen saver and idle sleep while the main window lives.
+    std::unique_ptr<qx::ScreenSaverInhibitor> screenSaver;
     std::string companionFolder; // default.vob, link.ini, help/; empty: the program's folder
     std::string encoderProgram;  // empty: "EncoderProxy" in the program's folder
     std::string logProgram;      // empty: "QXLog" in the program's folder

@@ -2,6 +2,7 @@
 // closing and destruction, and the small buttons (Home, Help, About).
 #include "MainDlg.h"
 
+#include "AuthorLog.h"
 #include "Folders.h"
 #include "MainDlgJobHost.h"
 #include "PictureButton.h"
@@ -38,6 +39,10 @@ CQuilvoVidrevoDlg::CQuilvoVidrevoDlg(AppParts parts, QWidget* parent) : QDialog(
     m_strCompanionFolder = m_parts.companionFolder.empty() ? qx::ProgramFolder() : m_parts.companionFolder;
     m_strCompanionFolder = qx::WithTrailingSlash(m_strCompanionFolder);
     m_jobHost = std::make_unique<MainDlgJobHost>(this);
+    const qx::Status inhibited = m_parts.screenSaver->Inhibit("QX Movie Disc", "Making a DVD");
+    if (!inhibited.ok()) {
+        AuthorLog(3, "Screen saver not held off: %s", inhibited.error().c_str());
+    }
     CreateControls();
     m_parts.encoder->onProgress = [this](int percent, const std::string& text) { ReportProgress(percent, text); };
     m_parts.encoder->convertElapsedMs = [this] { return static_cast<uint32_t>(ProcessClockMs() - m_dwConvertStart); };
@@ -57,6 +62,7 @@ CQuilvoVidrevoDlg::~CQuilvoVidrevoDlg() {
         }
     }
     DestroyProgressDlg();
+    m_parts.screenSaver->UnInhibit();
     HideLoading();
     m_parts.encoder->Kill();
     if (m_bInitialised) {

@@ -266,6 +266,7 @@ FakeParts MakeFakeParts(const std::string& companionFolder) {
     f.parts.buildInCore = std::move(buildIn);
     f.parts.neroCore = std::move(nero);
     f.parts.power = std::move(power);
+    f.parts.screenSaver = std::make_unique<FakeScreenSaver>();
     f.parts.companionFolder = companionFolder;
     f.parts.openUrl = [](const std::string&) { return true; };
     return f;

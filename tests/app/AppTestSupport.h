@@ -144,6 +144,17 @@ public:
     int shutdowns = 0;
 };
 
+class FakeScreenSaver : public qx::ScreenSaverInhibitor {
+public:
+    qx::Status Inhibit(const std::string&, const std::string&) override {
+        on = true;
+        return qx::Status::Ok();
+    }
+    void UnInhibit() override { on = false; }
+    bool active() const override { return on; }
+    bool on = false;
+};
+
 // Parts built from fakes, with raw pointers kept for the test.
 struct FakeParts {
     FakeEncoder* encoder;

@@ -576,3 +576,27 @@ TEST(Application, ASecondInstanceEndsSilently) {
     EXPECT_TRUE(prompts.Records().empty());
     qx::SetPrompts(nullptr);
 }
+
+TEST_F(MainWindow, TheFolderBrowserFillsTheBoxAndSavesEvenWhenCancelled) {
+    Create();
+    const std::string chosen = FreshFolder("chosen");
+    prompts.QueueFolder(chosen);
+    Click("btnSelectFolder");
+    EXPECT_EQ(Find<QLineEdit>("editTempFolder")->text().toStdString(), chosen);
+    EXPECT_EQ(dlg->TempFolder(), chosen);
+    EXPECT_EQ(qx::GetPrivateProfileString("TMPFLD", "temp folder", "", settingsFile), chosen);
+
+    Click("radioPal");
+    Click("btnSelectFolder");  // cancelled: the four output keys are still written
+    EXPECT_EQ(qx::GetPrivateProfileString("TVMODE", "TV Mode", "", settingsFile), "PAL");
+    EXPECT_EQ(dlg->TempFolder(), chosen);
+}
+
+TEST_F(MainWindow, TheScreenSaverIsHeldOffWhileTheWindowLives) {
+    auto* guard = static_cast<FakeScreenSaver*>(fake.parts.screenSaver.get());
+    Create();
+    EXPECT_TRUE(guard->active());
+    dlg->close();
+    EXPECT_FALSE(dlg->isVisible());
+    dlg.reset();
+}

@@ -1,0 +1,49 @@
+// The interface both burning engines offer to the windows that burn, erase or list writers, and
+// the description of a writer with its inserted disc. A window reads the selected index of its
+// "Burn Engine:" combo (0 "Build-in", 1 "Nero") and calls that engine.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+class QWidget;
+
+// A writer and its inserted disc, as a burn core describes them (filled by GetWriterInfo; the caller
+// constructs it with empty texts and cleared flags).
+struct DVDDeviceInfo {
+    std::string typename_; // writer description
+    // Highest read and write speeds ("16.0x", "N/A").
+    std::string ReadSpeed;
+    std::string WriteSpeed;
+    // Writes DVD-R, DVD-RW, DVD-R DL, DVD+R, DVD+RW, DVD+R DL.
+    bool support[6] = {false, false, false, false, false, false};
+    std::string type;       // inserted media name
+    std::string totleSpace; // "%0.1f M"
+    int totalSpaceMB = 0;   // the same in whole MB
+    std::string usedSpace;  // "%0.1f M"
+    bool m_bD9 = false;
+    bool DiscIsInserted = false;
+    bool CanSupport = false;
+    bool CanErase = false;
+    bool isEmpty = false;
+};
+
+// One burning engine with its six operations, all called on the user-interface thread.
+class BurnCore {
+public:
+    virtual ~BurnCore() = default;
+    // Binds and initialises the engine; false when it is not available.
+    virtual bool InitBurnCore() = 0;
+    // Builds the list of usable writers ("D: Product") and hands it to `deliver` on the calling
+    // thread (the window then fills its writer combo). An engine that is not bound delivers nothing.
+    virtual void ListWriters(QWidget* window, const std::function<void(std::vector<std::string>)>& deliver) = 0;
+    // 1 when writer `writer` (its index in the list) was found and described, 0 otherwise.
+    virtual int GetWriterInfo(int writer, DVDDeviceInfo* info) = 0;
+    // Return when the work is over; the windows stay responsive meanwhile (the engine dispatches
+    // messages while its worker runs) and progress goes to the progress window.
+    virtual void BurnDVDFolder(QWidget* window, int writer, const std::string& folder, const std::string& label) = 0;
+    virtual void EraseDisc(QWidget* window, int writer) = 0;
+    // Asks the user and, on Yes, cancels the running burn or erase (the progress window's Cancel).
+    virtual void RequestStopBurn() = 0;
+};

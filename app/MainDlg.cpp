@@ -4,9 +4,9 @@
 
 #include "AuthorLog.h"
 #include "Folders.h"
+#include "LinkIni.h"
 #include "MainDlgJobHost.h"
 #include "PictureButton.h"
-#include "ProfileIni.h"
 #include "ProgressDlg.h"
 #include "PromptService.h"
 #include "XListCtrl.h"
@@ -242,17 +242,10 @@ bool FileExists(const std::string& path) {
 } // namespace
 
 void CQuilvoVidrevoDlg::OnBtnHome() {
-    const std::string path = m_strCompanionFolder + "link.ini";
-    if (!FileExists(path)) {
-        qx::Prompts().Information(this, "Could not find file " + path + "!");
-        return;
+    std::string url;
+    if (GetLinkFromIniFile(m_strCompanionFolder + "link.ini", kLinkHomePage, url, this) == 0) {
+        m_parts.openUrl(url);
     }
-    const std::string url = qx::GetPrivateProfileString("Link", "Home page", "", path);
-    if (url.empty()) {
-        qx::Prompts().Information(this, "File " + path + " is incorrect!");
-        return;
-    }
-    m_parts.openUrl(url);
 }
 
 void CQuilvoVidrevoDlg::OnBtnHelp() {

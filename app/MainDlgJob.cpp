@@ -101,6 +101,11 @@ void CQuilvoVidrevoDlg::OnBtnStartconvert() {
         m_strTempFolder += '/';
         m_editTempFolder->setText(QString::fromStdString(m_strTempFolder));
     }
+    // A relative folder would depend on where the program was started from: it is not made.
+    if (m_strTempFolder.front() != '/') {
+        qx::Prompts().Information(this, m_strTempFolder + " is not a valid folder!");
+        return end();
+    }
     const qx::Status made = qx::MakeFolderPath(m_strTempFolder);
     if (!made.ok()) {
         AuthorLog(3, "Cannot make the temp folder: %s", made.error().c_str());

@@ -230,6 +230,11 @@ TEST_F(MainWindow, StartChecksRefuseBadFolders) {
     Find<QLineEdit>("editTempFolder")->setText(QString::fromStdString(file));
     Click("btnStart");
     EXPECT_EQ(prompts.CountText(file + "/ is not a valid folder!"), 1u);
+
+    Find<QLineEdit>("editTempFolder")->setText("relative/folder");
+    Click("btnStart");
+    EXPECT_EQ(prompts.CountText("relative/folder/ is not a valid folder!"), 1u);
+    EXPECT_FALSE(Exists("relative"));
     EXPECT_FALSE(dlg->JobRunning());
     EXPECT_EQ(Status(0), "Ready");
 }

@@ -122,7 +122,9 @@ int RunCliJob(const CliOptions& options, std::FILE* out) {
             qx::SetPrompts(nullptr);
             return 1;
         }
-        const std::string workFolder = job.workFolder.empty() ? dlg.TempFolder() : job.workFolder;
+        const std::string workFolder =
+            job.workFolder.empty() ? dlg.TempFolder()
+                                   : QFileInfo(QString::fromStdString(job.workFolder)).absoluteFilePath().toStdString();
         ApplyOptions(dlg, job, workFolder);
 
         // Progress lines: every status the progress window shows, once per change.

@@ -169,7 +169,7 @@ ConvertWait FakeEncoder::WaitConvert(int timeoutMs) {
     const auto it = movies.find(fs::path(m_current.strPath).filename().string());
     const FakeMovie movie = it == movies.end() ? FakeMovie() : it->second;
     ++m_passes;
-    if (movie.holdUntilStopped && !m_stopRequested && m_passes < 400) {
+    if (movie.holdUntilStopped && !m_stopRequested && m_passes < movie.holdPasses) {
         return ConvertWait::None;
     }
     if (m_passes < 3) {

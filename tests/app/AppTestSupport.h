@@ -53,7 +53,8 @@ struct FakeMovie {
     float sizeKB = 1024;
     size_t outputBytes = 20000; // written at completion
     bool crashWhileConverting = false;
-    bool holdUntilStopped = false; // completes only after a stop request (bounded)
+    bool holdUntilStopped = false; // completes only after a stop request, or after holdPasses waits
+    int holdPasses = 400;
 };
 
 class FakeEncoder : public EncoderLink {

@@ -9,7 +9,7 @@ bool Parse(std::vector<std::string> args, CliOptions* options, std::string* erro
     return ParseCliOptions(args, options, error);
 }
 
-}  // namespace
+} // namespace
 
 TEST(CliOptions, DefaultsAndEveryOption) {
     CliOptions o;

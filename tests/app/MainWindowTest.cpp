@@ -327,6 +327,7 @@ TEST_F(MainWindow, StopDuringTheSecondMovieEndsTheJobAfterIt) {
         fake.encoder->movies[name] = FakeMovie{};
     }
     fake.encoder->movies["b.rm"].holdUntilStopped = true;
+    fake.encoder->movies["b.rm"].holdPasses = 12000; // a minute: the stop must end it
     fake.encoder->onConvert = [this](int index, const CSourceInfo&) {
         if (index == 1) {
             QMetaObject::invokeMethod(
@@ -592,7 +593,7 @@ TEST_F(MainWindow, TheFolderBrowserFillsTheBoxAndSavesEvenWhenCancelled) {
     EXPECT_EQ(qx::GetPrivateProfileString("TMPFLD", "temp folder", "", settingsFile), chosen);
 
     Click("radioPal");
-    Click("btnSelectFolder");  // cancelled: the four output keys are still written
+    Click("btnSelectFolder"); // cancelled: the four output keys are still written
     EXPECT_EQ(qx::GetPrivateProfileString("TVMODE", "TV Mode", "", settingsFile), "PAL");
     EXPECT_EQ(dlg->TempFolder(), chosen);
 }

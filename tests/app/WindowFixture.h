@@ -62,7 +62,7 @@ protected:
     bool RunJob() {
         QSignalSpy spy(dlg.get(), &CQuilvoVidrevoDlg::jobFinished);
         Click("btnStart");
-        return spy.count() > 0 || spy.wait(30000);
+        return spy.count() > 0 || spy.wait(180000);
     }
     CXListCtrl* List() { return Find<CXListCtrl>("listSources"); }
     std::string Status(int row) { return List()->GetItemText(row, 2); }

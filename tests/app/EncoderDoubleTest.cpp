@@ -170,3 +170,28 @@ TEST_F(DoubleJob, SizeAndFreeSpaceQuestions) {
     EXPECT_EQ(asked, 1u);
     EXPECT_FALSE(dlg->JobRunning());
 }
+
+TEST_F(DoubleJob, WithoutTheLogProgramTheJobStillRuns) {
+    fake.parts.log.reset();
+    fake.log = nullptr;
+    fake.parts.logProgram = "/nonexistent/QXLog";
+    Create();
+    EXPECT_EQ(prompts.CountText("Error on Create QX Log App,\nPlease reinstalled this software, or contact Support."),
+              1u);
+    AddMovies({"a.rm"});
+    ASSERT_TRUE(RunJob());
+    EXPECT_EQ(prompts.CountText("Error on Create QX Log App,\nPlease reinstalled this software, or contact Support."),
+              1u);
+    EXPECT_EQ(prompts.CountText("Mission accomplished!"), 1u);
+}
+
+TEST_F(DoubleJob, AMissingEncoderProgramStopsTheInitialisation) {
+    fake.parts.encoderProgram = "/nonexistent/EncoderProxy";
+    dlg = std::make_unique<CQuilvoVidrevoDlg>(std::move(fake.parts));
+    EXPECT_FALSE(dlg->OnInitDialog());
+    EXPECT_EQ(
+        prompts.CountText("Error on Create Encoder Proxy,\nPlease reinstalled this software, or contact Support."), 1u);
+    Click("btnAddFiles");
+    EXPECT_EQ(prompts.CountText("EncoderProxy setup error!\nPlease reinstalled this software, or contact Support."),
+              1u);
+}

@@ -606,3 +606,18 @@ TEST_F(MainWindow, TheScreenSaverIsHeldOffWhileTheWindowLives) {
     EXPECT_FALSE(dlg->isVisible());
     dlg.reset();
 }
+
+TEST_F(MainWindow, AMoviePathTooLongForTheEncoderIsRefusedWhole) {
+    std::string folder = movies;
+    while (folder.size() < 250) {
+        folder += "deeper-folder/";
+    }
+    fs::create_directories(folder);
+    fake.encoder->movies["long.rm"] = FakeMovie{};
+    Create();
+    AddMovies({"long.rm"}, folder);
+    EXPECT_TRUE(dlg->Sources().empty());
+    EXPECT_EQ(fake.log->Count("1 Add File:" + folder + "long.rm Failed the path is too long\n"), 1u);
+    ASSERT_EQ(prompts.DialogTexts().size(), 1u);
+    EXPECT_EQ(prompts.DialogTexts()[0], "Can not support file:\n" + folder + "long.rm");
+}

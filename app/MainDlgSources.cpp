@@ -190,7 +190,8 @@ void CQuilvoVidrevoDlg::SetRowStatus(int row, const std::string& status) {
 void CQuilvoVidrevoDlg::OnBtnDelete() {
     const int count = m_listSources->GetItemCount();
     const int s = m_listSources->GetSelectedItem();
-    if (count == 0 || s < 0) {
+    // The list stays as it is while a job converts it or movies are being added.
+    if (count == 0 || s < 0 || m_bJobRunning || m_bAddingFiles) {
         return;
     }
     m_listSources->DeleteItem(s);
@@ -216,7 +217,7 @@ void CQuilvoVidrevoDlg::OnBtnUp() {
     const int n = m_listSources->GetItemCount();
     const int s = m_listSources->GetSelectedItem();
     AuthorLog(3, "ItemCount=%d,curSel=%d, in OnBtnUp", n, s);
-    if (s == -1 || n == 1 || s == 0) {
+    if (s == -1 || n == 1 || s == 0 || m_bJobRunning || m_bAddingFiles) {
         return;
     }
     std::swap(m_arrSources.at(s - 1), m_arrSources.at(s));
@@ -235,7 +236,7 @@ void CQuilvoVidrevoDlg::OnBtnDown() {
     const int n = m_listSources->GetItemCount();
     const int s = m_listSources->GetSelectedItem();
     AuthorLog(3, "ItemCount=%d,curSel=%d, in OnBtnDown", n, s);
-    if (s == -1 || n == 1 || s + 1 == n) {
+    if (s == -1 || n == 1 || s + 1 == n || m_bJobRunning || m_bAddingFiles) {
         return;
     }
     std::swap(m_arrSources.at(s), m_arrSources.at(s + 1));

@@ -390,6 +390,7 @@ TEST_F(MainWindow, ASecondStartDuringAJobIsIgnored) {
             dlg.get(),
             [this, &startsDuringJob] {
                 dlg->OnBtnStartconvert();
+                dlg->OnBtnDelete();  // the list cannot change under the job either
                 ++startsDuringJob;
             },
             Qt::QueuedConnection);
@@ -399,6 +400,7 @@ TEST_F(MainWindow, ASecondStartDuringAJobIsIgnored) {
     ASSERT_TRUE(RunJob());
     QTest::qWait(50);
     EXPECT_GE(startsDuringJob, 1);
+    EXPECT_EQ(List()->GetItemCount(), 2);
     EXPECT_EQ(fake.encoder->ConvertedSources().size(), 2u);
     EXPECT_EQ(fake.authoring->runs, 1);
 }

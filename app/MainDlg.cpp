@@ -51,13 +51,15 @@ CQuilvoVidrevoDlg::CQuilvoVidrevoDlg(AppParts parts, QWidget* parent) : QDialog(
 CQuilvoVidrevoDlg::~CQuilvoVidrevoDlg() {
     // Worker threads reach this window only through blocking calls; none may be left waiting.
     m_bStopConvert = true;
+    if (m_bJobRunning) {
+        m_parts.encoder->SendStop();
+    }
+    // A worker may be blocked on a call onto this thread: keep serving it until it has returned.
+    while (m_nWorkersRunning > 0) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
     for (std::thread* t : {&m_addThread, &m_convertThread}) {
-        while (t->joinable()) {
-            // The thread may be blocked on a call onto this thread: keep serving it until it ends.
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-            if (m_bJobRunning || m_bAddingFiles) {
-                continue;
-            }
+        if (t->joinable()) {
             t->join();
         }
     }

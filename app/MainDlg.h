@@ -186,6 +186,7 @@ private:
     bool m_bAuthorFailed = false;
     int m_nJobsFinished = 0;
     bool m_bLastJobAccomplished = false;
+    std::atomic<int> m_nWorkersRunning{0}; // worker threads that have not returned yet
     std::thread m_convertThread;
     std::thread m_addThread;
     std::unique_ptr<class MainDlgJobHost> m_jobHost;

@@ -166,7 +166,11 @@ void CQuilvoVidrevoDlg::OnBtnStartconvert() {
     if (m_convertThread.joinable()) {
         m_convertThread.join();
     }
-    m_convertThread = std::thread([this] { ConvertThread(*m_jobHost); });
+    ++m_nWorkersRunning;
+    m_convertThread = std::thread([this] {
+        ConvertThread(*m_jobHost);
+        --m_nWorkersRunning;
+    });
     end();
 }
 

@@ -34,7 +34,11 @@ void CQuilvoVidrevoDlg::OnBtnAddFiles() {
         m_addThread.join();
     }
     m_bAddingFiles = true;
-    m_addThread = std::thread([this] { AddFilesThread(); });
+    ++m_nWorkersRunning;
+    m_addThread = std::thread([this] {
+        AddFilesThread();
+        --m_nWorkersRunning;
+    });
 }
 
 bool CQuilvoVidrevoDlg::WaitForAddFiles(int timeoutMs) {

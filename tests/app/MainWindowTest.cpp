@@ -390,7 +390,7 @@ TEST_F(MainWindow, ASecondStartDuringAJobIsIgnored) {
             dlg.get(),
             [this, &startsDuringJob] {
                 dlg->OnBtnStartconvert();
-                dlg->OnBtnDelete();  // the list cannot change under the job either
+                dlg->OnBtnDelete(); // the list cannot change under the job either
                 ++startsDuringJob;
             },
             Qt::QueuedConnection);
@@ -622,4 +622,23 @@ TEST_F(MainWindow, AMoviePathTooLongForTheEncoderIsRefusedWhole) {
     EXPECT_EQ(fake.log->Count("1 Add File:" + folder + "long.rm Failed the path is too long\n"), 1u);
     ASSERT_EQ(prompts.DialogTexts().size(), 1u);
     EXPECT_EQ(prompts.DialogTexts()[0], "Can not support file:\n" + folder + "long.rm");
+}
+
+TEST_F(MainWindow, DestroyingTheWindowDuringAJobStopsItCleanly) {
+    for (const char* name : {"a.rm", "b.rm"}) {
+        fake.encoder->movies[name] = FakeMovie{};
+        fake.encoder->movies[name].holdUntilStopped = true;
+        fake.encoder->movies[name].holdPasses = 12000;
+    }
+    std::atomic<int> requests{0};
+    fake.encoder->onConvert = [&requests](int, const CSourceInfo&) { ++requests; };
+    Create();
+    AddMovies({"a.rm", "b.rm"});
+    Click("btnStart");
+    ASSERT_TRUE(dlg->JobRunning());
+    QTest::qWait(50);
+    dlg.reset(); // must neither hang nor leave a thread behind
+    EXPECT_EQ(requests, 1);
+    EXPECT_FALSE(Exists(work + "a.vob"));
+    EXPECT_FALSE(Exists(work + "DVD Movie/VIDEO_TS/VIDEO_TS.IFO")); // nothing was authored
 }

@@ -24,6 +24,9 @@ test: build
 	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 900
 
 # The same tests under AddressSanitizer and UndefinedBehaviorSanitizer.
+# Leak reports of system libraries are suppressed; the options reach every program the tests start.
+test-asan: export LSAN_OPTIONS = suppressions=$(CURDIR)/tests/lsan.supp:print_suppressions=0
+test-asan: export UBSAN_OPTIONS = print_stacktrace=1:halt_on_error=1
 test-asan:
 	@$(MAKE) test BUILD=build-asan BUILD_TYPE=Debug CMAKE_FLAGS="-DSANITIZE=ON"
 

@@ -50,6 +50,7 @@ CQuilvoVidrevoDlg::CQuilvoVidrevoDlg(AppParts parts, QWidget* parent) : QDialog(
 
 CQuilvoVidrevoDlg::~CQuilvoVidrevoDlg() {
     // Worker threads reach this window only through blocking calls; none may be left waiting.
+    m_bDestroying = true;
     m_bStopConvert = true;
     if (m_bJobRunning) {
         m_parts.encoder->SendStop();

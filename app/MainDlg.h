@@ -183,6 +183,7 @@ private:
     bool m_bJobRunning = false;
     std::atomic<bool> m_bAddingFiles{false};
     bool m_bInitialised = false;
+    bool m_bDestroying = false;
     bool m_bAuthorFailed = false;
     int m_nJobsFinished = 0;
     bool m_bLastJobAccomplished = false;

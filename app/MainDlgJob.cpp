@@ -321,6 +321,10 @@ void CQuilvoVidrevoDlg::FinishJob() {
     EnableJobControls(true);
     m_bStopConvert = false;
     m_parts.encoder->Kill();
+    if (m_bDestroying) {
+        m_bJobRunning = false;  // the window is closing: no encoder for a next job
+        return;
+    }
     if (StartEncoderProxy() && !m_parts.encoder->HasWindow()) {
         qx::Prompts().Information(this, kEncoderCreateError);
     }

@@ -2,6 +2,7 @@
 // on two generated RealMedia movies; the result is judged by libdvdread and libdvdnav.
 #include "DvdReaderCheck.h"
 #include "Folders.h"
+#include "InstanceLock.h"
 #include "ProfileIni.h"
 #include "QuilvoVidrevoApp.h"
 #include "WindowFixture.h"
@@ -120,4 +121,14 @@ TEST_F(RealJob, TheConsoleFrontEndFailsOnRefusedMovies) {
     EXPECT_EQ(cli.exitCode(), 1);
     EXPECT_NE(out.find("Information: Can not support file:\n" + movies + "garbage.rm"), std::string::npos) << out;
     EXPECT_NE(out.find("No movie was added."), std::string::npos) << out;
+}
+
+TEST_F(RealJob, TheConsoleFrontEndDoesNotRunBesideTheWindowProgram) {
+    qx::InstanceLock window;
+    ASSERT_EQ(window.Acquire("QXMOVIEDISC"), qx::InstanceLock::State::Acquired);
+    QProcess cli;
+    cli.start(QString(QX_BIN_DIR) + "/qxmoviedisc-cli", {"--work", QString::fromStdString(work), "x.rm"});
+    ASSERT_TRUE(cli.waitForFinished(60000));
+    EXPECT_EQ(cli.exitCode(), 1);
+    EXPECT_EQ(cli.readAllStandardOutput().toStdString(), "QX Movie Disc is already running; close it first.\n");
 }

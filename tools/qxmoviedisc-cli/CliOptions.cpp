@@ -79,8 +79,9 @@ std::string CliUsage() {
            "                       [--disc d5|d9] [--work DIR] [--yes] MOVIE...\n"
            "       qxmoviedisc-cli --demo [--work DIR] [options]\n"
            "Converts RealMedia movies into a DVD-Video folder (<work>/DVD Movie/VIDEO_TS).\n"
-           "Questions are answered No/Cancel unless --yes is given. Exit status 0 only when the\n"
-           "job ends with \"Mission accomplished!\".\n";
+           "Questions are answered No/Cancel unless --yes is given (--demo answers Yes: it replaces\n"
+           "its own earlier DVD folder). Exit status 0 only when the job ends with\n"
+           "\"Mission accomplished!\"; 2 for a bad command line.\n";
 }
 
 bool MakeDemoMovie(const std::string& path, std::string* error) {

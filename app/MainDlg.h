@@ -184,6 +184,7 @@ private:
     std::atomic<bool> m_bAddingFiles{false};
     bool m_bInitialised = false;
     bool m_bDestroying = false;
+    bool m_bStarting = false; // the start checks are running
     bool m_bAuthorFailed = false;
     int m_nJobsFinished = 0;
     bool m_bLastJobAccomplished = false;

@@ -75,10 +75,16 @@ bool CQuilvoVidrevoDlg::StartEncoderProxy() {
 }
 
 void CQuilvoVidrevoDlg::OnBtnStartconvert() {
-    // One job at a time: also between two movies, when no progress window holds the window.
-    if (m_bJobRunning || m_bAddingFiles) {
+    // One job at a time: also between two movies, when no progress window holds the window, and
+    // while a question of the start checks is open.
+    if (m_bJobRunning || m_bAddingFiles || m_bStarting) {
         return;
     }
+    m_bStarting = true;
+    struct StartingDone {
+        bool& flag;
+        ~StartingDone() { flag = false; }
+    } startingDone{m_bStarting};
     CProgressDlg::ResetMainShowState();
     m_bStopConvert = false;
     if (m_listSources->GetItemCount() == 0) {
@@ -106,16 +112,16 @@ void CQuilvoVidrevoDlg::OnBtnStartconvert() {
         qx::Prompts().Information(this, m_strTempFolder + " is not a valid folder!");
         return end();
     }
+    if (m_strTempFolder.size() > kMaxWorkFolderBytes) {
+        qx::Prompts().Information(this, "The temp folder path is too long (at most 259 bytes):\n" + m_strTempFolder);
+        return end();
+    }
     const qx::Status made = qx::MakeFolderPath(m_strTempFolder);
     if (!made.ok()) {
         AuthorLog(3, "Cannot make the temp folder: %s", made.error().c_str());
     }
     if (!IsFolder(m_strTempFolder)) {
         qx::Prompts().Information(this, m_strTempFolder + " is not a valid folder!");
-        return end();
-    }
-    if (m_strTempFolder.size() > kMaxWorkFolderBytes) {
-        qx::Prompts().Information(this, "The temp folder path is too long (at most 259 bytes):\n" + m_strTempFolder);
         return end();
     }
 
@@ -322,7 +328,7 @@ void CQuilvoVidrevoDlg::FinishJob() {
     m_bStopConvert = false;
     m_parts.encoder->Kill();
     if (m_bDestroying) {
-        m_bJobRunning = false;  // the window is closing: no encoder for a next job
+        m_bJobRunning = false; // the window is closing: no encoder for a next job
         return;
     }
     if (StartEncoderProxy() && !m_parts.encoder->HasWindow()) {

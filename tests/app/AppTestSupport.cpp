@@ -80,6 +80,9 @@ void SaveScreenshot(QWidget* widget, const std::string& name) {
 }
 
 qx::PromptAnswer TestPrompts::ShowBox(const qx::PromptBox& box) {
+    if (onBox) {
+        onBox(box);
+    }
     for (const auto& rule : m_rules) {
         if (box.text.find(rule.first) != std::string::npos) {
             qx::ScriptedPromptService::QueueAnswer(rule.second);

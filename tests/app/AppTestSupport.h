@@ -38,6 +38,8 @@ public:
     void Answer(const std::string& textPart, qx::PromptAnswer answer) { m_rules.push_back({textPart, answer}); }
     qx::PromptAnswer ShowBox(const qx::PromptBox& box) override;
     std::vector<std::string> DialogTexts() const;
+    // Runs while a box is up (before it is answered), like a user clicking around it.
+    std::function<void(const qx::PromptBox&)> onBox;
 
 private:
     std::vector<std::pair<std::string, qx::PromptAnswer>> m_rules;

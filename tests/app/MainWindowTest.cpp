@@ -642,3 +642,38 @@ TEST_F(MainWindow, DestroyingTheWindowDuringAJobStopsItCleanly) {
     EXPECT_FALSE(Exists(work + "a.vob"));
     EXPECT_FALSE(Exists(work + "DVD Movie/VIDEO_TS/VIDEO_TS.IFO")); // nothing was authored
 }
+
+TEST_F(MainWindow, StartPressedAgainDuringAStartQuestionIsIgnored) {
+    fake.encoder->movies["a.rm"] = FakeMovie{};
+    fs::create_directories(work + "DVD Movie/VIDEO_TS");
+    WriteFile(work + "DVD Movie/VIDEO_TS/VIDEO_TS.IFO", 10);
+    int nested = 0;
+    prompts.onBox = [this, &nested](const qx::PromptBox& box) {
+        if (box.text.find("Found vob or ifo files") != std::string::npos && nested++ == 0) {
+            dlg->OnBtnStartconvert();
+        }
+    };
+    prompts.Answer("Found vob or ifo files", qx::PromptAnswer::Ok);
+    Create();
+    AddMovies({"a.rm"});
+    ASSERT_TRUE(RunJob());
+    prompts.onBox = nullptr;
+    EXPECT_EQ(nested, 1);
+    EXPECT_EQ(fake.encoder->ConvertedSources().size(), 1u);
+    EXPECT_EQ(fake.authoring->runs, 1);
+}
+
+TEST_F(MainWindow, AWorkingFolderTooLongForTheEncoderIsRefusedBeforeItIsMade) {
+    fake.encoder->movies["a.rm"] = FakeMovie{};
+    Create();
+    AddMovies({"a.rm"});
+    std::string folder = work;
+    while (folder.size() <= 259) {
+        folder += "long-folder-name/";
+    }
+    Find<QLineEdit>("editTempFolder")->setText(QString::fromStdString(folder));
+    Click("btnStart");
+    EXPECT_EQ(prompts.CountText("The temp folder path is too long (at most 259 bytes):\n" + folder), 1u);
+    EXPECT_FALSE(Exists(folder));
+    EXPECT_FALSE(dlg->JobRunning());
+}

@@ -30,6 +30,8 @@ constexpr int kMenuAdmapSector = 0x0DC;
 constexpr int kMenuAttributes = 0x100;
 constexpr int kFirstPlayPgc = 0x400;
 constexpr int kPgcCommandTable = 0xEC;
+constexpr uint32_t kMaxTitles = 99;    // per title set
+constexpr uint32_t kMaxChapters = 999; // per title
 // The first-play PGC must end inside the header sector.
 constexpr int kMaxFirstPlayCommands = (DVD_SECTOR - kFirstPlayPgc - kPgcCommandTable - 8) / 8;
 
@@ -101,9 +103,10 @@ AuthorTitleSetSummary AuthorReadTitleSet(const std::string& path) {
     const uint8_t* header = sectors;
     const uint8_t* chapters = sectors + DVD_SECTOR;
     uint32_t titles = got == sizeof sectors ? IfoGet16(chapters) : 0;
-    // The title offsets must lie inside the chapter table's first sector.
+    // A title set holds at most 99 titles (their offsets then lie inside the chapter table's first
+    // sector), a title at most 999 chapters: the table of contents has no room for more.
     if (got != sizeof sectors || std::memcmp(header, "DVDVIDEO-VTS", 12) != 0 || titles == 0 ||
-        8 + 4 * titles > DVD_SECTOR)
+        titles > kMaxTitles)
         AuthorFatal("ERR:  %s is not a title set information file\n", path.c_str());
 
     AuthorTitleSetSummary summary;
@@ -115,7 +118,7 @@ AuthorTitleSetSummary AuthorReadTitleSet(const std::string& path) {
     for (uint32_t t = 0; t < titles; ++t) {
         uint32_t offset = IfoGet32(chapters + 8 + 4 * t);
         uint32_t following = t + 1 < titles ? IfoGet32(chapters + 8 + 4 * (t + 1)) : end + 1;
-        if (following < offset)
+        if (following < offset || (following - offset) / 4 > kMaxChapters)
             AuthorFatal("ERR:  %s is not a title set information file\n", path.c_str());
         summary.chapters.push_back(static_cast<int>((following - offset) / 4));
     }

@@ -19,7 +19,8 @@ struct AuthorTitleSetSummary {
 };
 
 // Reads the information file at `path`: "ERR:  cannot open %s: %s\n" when it cannot be opened,
-// "ERR:  %s is not a title set information file\n" when it is too short or its tables do not fit.
+// "ERR:  %s is not a title set information file\n" when it is too short, its tables do not fit, or it
+// claims more than 99 titles or a title with more than 999 chapters.
 AuthorTitleSetSummary AuthorReadTitleSet(const std::string& path);
 
 // Builds the table of contents in `outputFolder`/VIDEO_TS from title sets 1..numTitleSets. A supplied

@@ -256,6 +256,39 @@ TEST_F(TocOnDisk, MissingOrBrokenTitleSetFilesAreFatal) {
     EXPECT_FALSE(FileExists(video + "/VIDEO_TS.IFO"));
 }
 
+TEST_F(TocOnDisk, TitleCountsBeyondWhatTheTableOfContentsHoldsAreRefused) {
+    writeTitleSet(1);
+    const std::string path = video + "/VTS_01_0.IFO";
+    const Bytes good = ReadWholeFile(path);
+    ASSERT_EQ(Be16(good, 2048), 1u);
+    AuthorMenuList menus;
+    // Title count and chapter-table end of the title set's VTS_PTT_SRPT changed; the error text or "".
+    auto tocWith = [&](uint32_t titles, uint32_t tableEnd) {
+        Bytes ifo = good;
+        ifo[2048] = static_cast<uint8_t>(titles >> 8);
+        ifo[2049] = static_cast<uint8_t>(titles);
+        for (int i = 0; i < 4; ++i)
+            ifo[2048 + 4 + i] = static_cast<uint8_t>(tableEnd >> (24 - 8 * i));
+        std::ofstream(path, std::ios::binary | std::ios::trunc)
+            .write(reinterpret_cast<const char*>(ifo.data()), static_cast<std::streamsize>(ifo.size()));
+        LogRecorder log;
+        try {
+            CreateToc(nullptr, menus, temp.path(), 1);
+        } catch (const AuthorFatalError& e) {
+            return std::string(e.what());
+        }
+        return std::string();
+    };
+    const std::string refused = path + " is not a title set information file";
+    // The only title's chapters run from its offset (12) to the table's end + 1: 999 fit, 1000 do not
+    // (the count would otherwise be cut to 16 bits in the title search table).
+    EXPECT_EQ(tocWith(1, 12 + 4 * 999 - 1), "");
+    EXPECT_EQ(Be16(ReadWholeFile(video + "/VIDEO_TS.IFO"), 2048 + 8 + 2), 999u);
+    EXPECT_EQ(tocWith(1, 12 + 4 * 1000 - 1), refused);
+    EXPECT_EQ(tocWith(1, 0x000C0000), refused);
+    EXPECT_EQ(tocWith(100, 12 + 4 * 1 - 1), refused) << "a title set holds at most 99 titles";
+}
+
 TEST_F(TocOnDisk, InformationFileThatCannotBeWrittenIsReportedLikeOtherFileErrors) {
     writeTitleSet(1);
     AuthorMenuList menus;

@@ -21,8 +21,8 @@ struct Target {
 };
 
 const Target kTargets[] = {
-    {"ini", QxFuzzIni},           {"window_wire", QxFuzzWindowWire},     {"scan", QxFuzzScan},
-    {"ifo", QxFuzzIfo},           {"encoder_reply", QxFuzzEncoderReply}, {"log_record", QxFuzzLogRecord},
+    {"ini", QxFuzzIni}, {"window_wire", QxFuzzWindowWire},     {"scan", QxFuzzScan},
+    {"ifo", QxFuzzIfo}, {"encoder_reply", QxFuzzEncoderReply}, {"log_record", QxFuzzLogRecord},
 };
 
 std::string g_input; // the input being replayed, for the failure text

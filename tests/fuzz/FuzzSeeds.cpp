@@ -43,8 +43,9 @@ Bytes Text(uint8_t first, const std::string& text) {
 }
 
 void IniSeeds() {
-    Seed("ini", "settings", Text(0x01, "[Settings]\nWorkFolder=/home/user/QXMovieDisc/\nTVMode=1\nAspect=0\n"
-                                       "; comment\n\n[Burn]\nSpeed=8\nDevice=\"/dev/sr0\"\n"));
+    Seed("ini", "settings",
+         Text(0x01, "[Settings]\nWorkFolder=/home/user/QXMovieDisc/\nTVMode=1\nAspect=0\n"
+                    "; comment\n\n[Burn]\nSpeed=8\nDevice=\"/dev/sr0\"\n"));
     Seed("ini", "crlf_no_last_ending", Text(0xC3, "[Settings]\r\nKeep = ' spaced '\r\n\r\n[Other]\r\nA=1"));
     Seed("ini", "odd_lines",
          Text(0x82, "garbage line\n[unclosed\n[Dup]\nk=1\nK=2\n#hash\n=novalue\n[dup]\nk=3\n\n\n[Last]\n"));
@@ -111,9 +112,7 @@ std::vector<Bytes> TwoVobus() {
 std::vector<Bytes> MenuSectors() {
     using namespace qxtest;
     const uint32_t base = 90000;
-    return {PaddingSector(base - 10),
-            NavPack(base),
-            PesSector(base + 100, 0xE0, Gop(2, 4, 1), base + 9000),
+    return {PaddingSector(base - 10), NavPack(base), PesSector(base + 100, 0xE0, Gop(2, 4, 1), base + 9000),
             PesSector(base + 200, 0xBD, PrivatePayload(0xA0, 1, 1, Bytes(16, 0)), base + 9000),
             PesSector(base + 300, 0xBD, Bytes{0x20, 0, 8, 0, 4, 0xFF, 0xFF, 0}, base + 9000)};
 }

@@ -105,8 +105,7 @@ AuthorTitleSetSummary AuthorReadTitleSet(const std::string& path) {
     uint32_t titles = got == sizeof sectors ? IfoGet16(chapters) : 0;
     // A title set holds at most 99 titles (their offsets then lie inside the chapter table's first
     // sector), a title at most 999 chapters: the table of contents has no room for more.
-    if (got != sizeof sectors || std::memcmp(header, "DVDVIDEO-VTS", 12) != 0 || titles == 0 ||
-        titles > kMaxTitles)
+    if (got != sizeof sectors || std::memcmp(header, "DVDVIDEO-VTS", 12) != 0 || titles == 0 || titles > kMaxTitles)
         AuthorFatal("ERR:  %s is not a title set information file\n", path.c_str());
 
     AuthorTitleSetSummary summary;

@@ -131,11 +131,24 @@ Bytes FfmpegHead(int sectors) {
     return all;
 }
 
+// Audio on several channels, with a gap in the MPEG audio and a VOBU without video.
+std::vector<Bytes> AudioChannels() {
+    using namespace qxtest;
+    const uint32_t base = 450000;
+    return {NavPack(base),
+            PesSector(base + 100, 0xE0, Gop(3, 3, 1), base + 18000),
+            PesSector(base + 200, 0xC0, Concat({MpegAudioFrame(11), MpegAudioFrame(11)}), base + 18000),
+            PesSector(base + 300, 0xC0, MpegAudioFrame(11), base + 18000 + 9000),
+            PesSector(base + 400, 0xBD, PrivatePayload(0x81, 1, 1, Ac3Frame(1, 6, 7, 1, 0, true)), base + 18000),
+            NavPack(base + 3600)};
+}
+
 void ScanSeeds() {
     Seed("scan", "titles_two_vobus", ScanInput({0x23, 0x05, 0, 1, 0}, TwoVobus()));
     Seed("scan", "titles_three_cells_two_pgcs", ScanInput({0x0C, 0x16, 0, 1, 2, 0, 3}, TwoVobus()));
     Seed("scan", "title_menu", ScanInput({0x09, 0x00}, MenuSectors()));
     Seed("scan", "manager_menu", ScanInput({0x0A, 0x00}, MenuSectors()));
+    Seed("scan", "audio_channels", ScanInput({0x03, 0x00}, AudioChannels()));
     Bytes head = FfmpegHead(5);
     Bytes ff = {0x13, 0x01, 0, 0, 0, 0, 0, 0};
     ff.insert(ff.end(), head.begin(), head.end());

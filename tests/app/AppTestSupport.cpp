@@ -109,6 +109,9 @@ bool FakeEncoder::Start(std::string* error) {
     }
     m_running = true;
     ++m_starts;
+    if (startsOut) {
+        ++*startsOut;
+    }
     return true;
 }
 

@@ -64,6 +64,7 @@ public:
     std::map<std::string, FakeMovie> movies;
     bool startFails = false;
     bool noWindow = false;
+    std::atomic<int>* startsOut = nullptr; // also counts starts here (outlives the encoder)
     // Runs on the conversion thread when a conversion request arrives (row index by order).
     std::function<void(int requestIndex, const CSourceInfo&)> onConvert;
 
@@ -101,7 +102,13 @@ class FakeLog : public LogLink {
 public:
     bool Start() override { return started = true; }
     void Log(int level, const std::string& text) override;
-    void End() override { ended = true; }
+    void End() override {
+        ended = true;
+        if (endedOut) {
+            *endedOut = true;
+        }
+    }
+    std::atomic<bool>* endedOut = nullptr;  // also told here (outlives the log)
     std::vector<std::string> Lines() const; // "<level> <text>"
     size_t Count(const std::string& part) const;
     bool started = false;

@@ -537,8 +537,9 @@ TEST_F(MainWindow, ShutdownReplacesTheFinalMessage) {
 }
 
 TEST_F(MainWindow, ClosingSavesTheOutputSettingsAndEndsTheLog) {
+    std::atomic<bool> ended{false};
+    fake.log->endedOut = &ended;
     Create();
-    FakeLog* log = fake.log;
     Click("radioPal");
     Find<QComboBox>("comboAspect")->setCurrentIndex(0);
     Click("chkKeepAspect");
@@ -547,8 +548,9 @@ TEST_F(MainWindow, ClosingSavesTheOutputSettingsAndEndsTheLog) {
     EXPECT_EQ(qx::GetPrivateProfileString("ASP", "ASPECT", "", settingsFile), "0");
     EXPECT_EQ(qx::GetPrivateProfileString("ASP", "KEEP ASPECT", "", settingsFile), "0");
     EXPECT_EQ(qx::GetPrivateProfileString("TMPFLD", "temp folder", "", settingsFile), work);
+    EXPECT_FALSE(ended);
     dlg.reset();
-    EXPECT_TRUE(log->ended);
+    EXPECT_TRUE(ended);
 }
 
 TEST_F(MainWindow, HomeAndHelpNameMissingFiles) {
@@ -578,9 +580,10 @@ TEST(Application, ASecondInstanceEndsSilently) {
     TestPrompts prompts;
     qx::SetPrompts(&prompts);
     FakeParts fake = MakeFakeParts(FreshFolder("companion2"));
-    FakeEncoder* encoder = fake.encoder;
+    std::atomic<int> starts{0};
+    fake.encoder->startsOut = &starts;
     EXPECT_EQ(CQuilvoVidrevoApp().InitInstance(std::move(fake.parts)), 0);
-    EXPECT_EQ(encoder->starts(), 0); // no window was made
+    EXPECT_EQ(starts, 0); // no window was made
     EXPECT_TRUE(prompts.Records().empty());
     qx::SetPrompts(nullptr);
 }

@@ -91,6 +91,7 @@ bool CQuilvoVidrevoDlg::OnInitDialog() {
     resize(sizeHint());
     layout()->activate(); // the columns are sized from the list's final width
     SetupListColumns();
+    SetButtonPictures();
     EnablePreviewControls(true);
 
     g_pProgressDlg = nullptr;
@@ -161,6 +162,29 @@ LRESULT CQuilvoVidrevoDlg::WindowProc(unsigned message, WPARAM wParam, LPARAM lP
         return 0;
     default:
         return 0;
+    }
+}
+
+void CQuilvoVidrevoDlg::SetButtonPictures() {
+    const std::pair<CPictureButton*, QStyle::StandardPixmap> pictures[] = {
+        {m_btnAddFiles, QStyle::SP_FileDialogNewFolder},
+        {m_btnDelete, QStyle::SP_TrashIcon},
+        {m_btnMoveUp, QStyle::SP_ArrowUp},
+        {m_btnMoveDown, QStyle::SP_ArrowDown},
+        {m_btnStart, QStyle::SP_DialogApplyButton},
+        {m_btnSelectFolder, QStyle::SP_DirOpenIcon},
+        {m_btnReloadWriters, QStyle::SP_BrowserReload},
+        {m_btnWriterInfo, QStyle::SP_DriveDVDIcon},
+        {m_btnBurnFolder, QStyle::SP_DriveDVDIcon},
+        {m_btnPlay, QStyle::SP_MediaPlay},
+        {m_btnPause, QStyle::SP_MediaPause},
+        {m_btnStopPreview, QStyle::SP_MediaStop},
+        {m_btnAbout, QStyle::SP_MessageBoxInformation},
+        {m_btnHelp, QStyle::SP_DialogHelpButton},
+        {m_btnHome, QStyle::SP_DirHomeIcon},
+    };
+    for (const auto& picture : pictures) {
+        picture.first->SetPicture(style()->standardIcon(picture.second));
     }
 }
 

@@ -108,6 +108,7 @@ private:
     // Construction of the controls (MainDlgLayout.cpp).
     void CreateControls();
     void SetupListColumns();
+    void SetButtonPictures();
     LRESULT WindowProc(unsigned message, WPARAM wParam, LPARAM lParam);
 
     // Control groups.

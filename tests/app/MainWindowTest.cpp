@@ -2,6 +2,7 @@
 #include "AppTestSupport.h"
 #include "InstanceLock.h"
 #include "MainDlg.h"
+#include "PictureButton.h"
 #include "ProfileIni.h"
 #include "ProgressDlg.h"
 #include "QuilvoVidrevoApp.h"
@@ -33,6 +34,9 @@ TEST_F(MainWindow, StartsWithTheTemplateControlsAndDefaultSettings) {
     EXPECT_EQ(Find<QPushButton>("btnStart")->text(), "Start now");
     EXPECT_EQ(Find<QPushButton>("btnAddFiles")->text(), "Add Video files");
     EXPECT_EQ(Find<QPushButton>("btnAddFiles")->toolTip(), "Add Video files");
+    for (const char* name : {"btnAddFiles", "btnDelete", "btnMoveUp", "btnMoveDown", "btnStart", "btnHelp"}) {
+        EXPECT_TRUE(Find<CPictureButton>(name)->HasPicture()) << name;
+    }
     EXPECT_EQ(Find<QCheckBox>("chkKeepAspect")->text(), "Keep Original Asepct Rate");
     EXPECT_EQ(Find<QRadioButton>("radioPal")->text(), "PAL(Europe, Africa, Australia, South America, China)");
     EXPECT_EQ(Find<QPushButton>("btnDiscType")->text(), "DVD-D5");

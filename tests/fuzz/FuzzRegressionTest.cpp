@@ -25,6 +25,11 @@ const Target kTargets[] = {
     {"ifo", QxFuzzIfo}, {"encoder_reply", QxFuzzEncoderReply}, {"log_record", QxFuzzLogRecord},
 };
 
+// Names the parameter in gtest's messages.
+void PrintTo(const Target& target, std::ostream* os) {
+    *os << target.name;
+}
+
 std::string g_input; // the input being replayed, for the failure text
 
 std::vector<fs::path> InputsIn(const fs::path& folder) {

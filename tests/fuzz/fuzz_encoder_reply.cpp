@@ -34,6 +34,10 @@ struct Channel {
         qxfuzz::ScratchFolder(); // private runtime folder for the events
         qx::Status events = channel.CreateEvents();
         QX_FUZZ_CHECK(events.ok());
+        // The channel keeps its handles; the names go at once, so no way of ending leaves them behind.
+        for (const char* name : {qx::kEncoderInitEvent, qx::kEncoderProbeDoneEvent, qx::kEncoderConvertDoneEvent,
+                                 qx::kEncoderErrorEvent})
+            qx::NamedEvent::Remove(name);
     }
     static qx::EncoderChannelOptions Options() {
         qx::EncoderChannelOptions o;
@@ -52,7 +56,8 @@ struct Channel {
 int QxFuzzEncoderReply(const uint8_t* data, size_t size) {
     if (size < 4)
         return 0;
-    static Channel* c = new Channel; // lives as long as the program (libFuzzer never returns)
+    static Channel channel;
+    Channel* c = &channel;
     std::memcpy(&c->host.elapsedMs, data, 4);
     qx::CopyDataMessage msg;
     msg.data.assign(data + 4, data + size);

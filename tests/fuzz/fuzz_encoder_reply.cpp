@@ -35,8 +35,8 @@ struct Channel {
         qx::Status events = channel.CreateEvents();
         QX_FUZZ_CHECK(events.ok());
         // The channel keeps its handles; the names go at once, so no way of ending leaves them behind.
-        for (const char* name : {qx::kEncoderInitEvent, qx::kEncoderProbeDoneEvent, qx::kEncoderConvertDoneEvent,
-                                 qx::kEncoderErrorEvent})
+        for (const char* name :
+             {qx::kEncoderInitEvent, qx::kEncoderProbeDoneEvent, qx::kEncoderConvertDoneEvent, qx::kEncoderErrorEvent})
             qx::NamedEvent::Remove(name);
     }
     static qx::EncoderChannelOptions Options() {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "BurnCore.h"
+#include "EncoderRecord.h"
 #include "SystemServices.h"
 #include "SourceInfo.h"
 
@@ -16,19 +17,7 @@
 class QWidget;
 
 // The probe answer of the encoder program, as the source list uses it.
-struct ProbeAnswer {
-    bool supported = false;
-    std::string path;
-    float sizeKB = 0;
-    double duration = 0;
-    float startTime = 0;
-    float frameRate = 0;
-    int32_t width = 0;
-    int32_t height = 0;
-    float aspect = 0;
-    int32_t probeA = 0;
-    float probeB = 0;
-};
+using ProbeAnswer = qx::EncoderProbeAnswer;
 
 enum class ProbeOutcome { Answered, Crashed };
 enum class ConvertWait { None, Complete, Crashed };

@@ -61,17 +61,7 @@ public:
         if (m_channel->WaitProbeAnswer(&got) == qx::EncoderProbeWait::Crashed) {
             return ProbeOutcome::Crashed;
         }
-        answer->supported = got.supported;
-        answer->path = got.path;
-        answer->sizeKB = got.sizeKb;
-        answer->duration = got.duration;
-        answer->startTime = got.startTime;
-        answer->frameRate = got.frameRate;
-        answer->width = got.width;
-        answer->height = got.height;
-        answer->aspect = got.aspect;
-        answer->probeA = got.probeA;
-        answer->probeB = got.probeB;
+        *answer = got;
         return ProbeOutcome::Answered;
     }
     void SendConvert(const CSourceInfo& source, const ConvertJob& job) override {

@@ -130,7 +130,7 @@ int CQuilvoVidrevoDlg::AddSourceFile(const std::string& path) {
     info.fAspect = answer.aspect;
     info.nProbeA = answer.probeA;
     info.fProbeB = answer.probeB;
-    info.fSizeKB = answer.sizeKB;
+    info.fSizeKB = answer.sizeKb;
 
     auto record = std::make_unique<RowRecord>();
     if (!PackRowRecord(MakeRowTexts(info), record.get())) {

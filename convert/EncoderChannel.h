@@ -70,20 +70,6 @@ struct EncoderJob {
     bool splitOutput = true; // m_bSplitOutput
 };
 
-// The probe answer as the source list takes it.
-struct EncoderProbeAnswer {
-    bool supported = false;
-    std::string path;
-    float sizeKb = 0;
-    double duration = 0;
-    float startTime = 0;
-    float frameRate = 0;
-    int32_t width = 0;
-    int32_t height = 0;
-    float aspect = 0;
-    int32_t probeA = 0;
-    float probeB = 0;
-};
 // Reads an ENC_PROBE_RESULT; a cleared "supported" byte (or an unterminated path) means not supported.
 EncoderProbeAnswer ReadProbeAnswer(const EncoderRecord& record);
 

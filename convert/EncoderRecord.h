@@ -173,4 +173,19 @@ inline const char* AspectText(bool wide) {
     return wide ? "16:9" : "4:3";
 }
 
+// The probe answer as the source list takes it.
+struct EncoderProbeAnswer {
+    bool supported = false;
+    std::string path;
+    float sizeKb = 0;
+    double duration = 0;
+    float startTime = 0;
+    float frameRate = 0;
+    int32_t width = 0;
+    int32_t height = 0;
+    float aspect = 0;
+    int32_t probeA = 0;
+    float probeB = 0;
+};
+
 } // namespace qx

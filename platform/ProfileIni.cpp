@@ -117,7 +117,8 @@ std::vector<Line> Parse(const std::string& bytes) {
 Status ReadFile(const std::string& file, std::string& bytes, bool& missing) {
     missing = false;
     bytes.clear();
-    int fd = open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking, so that a FIFO at the path is refused below instead of waiting for a writer.
+    int fd = open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         if (errno == ENOENT) {
             missing = true;

@@ -127,7 +127,7 @@ void FakeEncoder::SendProbe(const std::string& path, const std::string&) {
     m_answer.width = movie.width;
     m_answer.height = movie.height;
     m_answer.frameRate = movie.frameRate;
-    m_answer.sizeKB = movie.sizeKB;
+    m_answer.sizeKb = movie.sizeKB;
     m_answer.aspect = static_cast<float>(movie.width) / static_cast<float>(movie.height ? movie.height : 1);
     m_probePending = true;
     m_cv.notify_all();

@@ -192,6 +192,13 @@ TEST_F(ProfileIni, ReplacesThroughLinksKeepsModeAndRefusesUnreadableFiles) {
     EXPECT_NE(error.find("not a regular file"), std::string::npos) << error;
     EXPECT_FALSE(WritePrivateProfileString("S", "k", "v", dirAsFile).ok());
 
+    // A FIFO without a writer would block a plain open for ever; it is refused at once.
+    std::string fifo = env.root() + "/config/fifo.ini";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    error.clear();
+    EXPECT_EQ(GetPrivateProfileString("S", "k", "d", fifo, nullptr, &error), "d");
+    EXPECT_NE(error.find("not a regular file"), std::string::npos) << error;
+
     test::WriteFile(env.root() + "/plain", "x");
     Status s = WritePrivateProfileString("S", "k", "v", env.root() + "/plain/settings.ini");
     ASSERT_FALSE(s.ok());

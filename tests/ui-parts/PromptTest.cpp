@@ -6,7 +6,9 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QDir>
 #include <QFileDialog>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QTest>
 #include <QTimer>
@@ -277,19 +279,31 @@ TEST(QtPrompts, ABoxStaysAnswerableWhenItsOwnerIsDisabledBeforeOrWhileItIsUp) {
 }
 
 namespace {
-// Chooses `names` in the first file dialog that appears; remembers its type list.
-void ChooseInFileDialog(const QString& folder, const QStringList& names, QStringList* filters) {
+// Chooses `names` in the first file dialog that appears; remembers its type list. The names are
+// typed into the dialog's name field, as a user would; selectFile() instead depends on the folder
+// listing the dialog loads in the background. A dialog that did not take the choice is tried again.
+void ChooseInFileDialog(const QString& folder, const QStringList& names, QStringList* filters, int tries = 200) {
     QTimer::singleShot(20, qApp, [=] {
         auto* dlg = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-        if (!dlg)
-            return ChooseInFileDialog(folder, names, filters);
+        if (!dlg) {
+            if (tries > 0)
+                ChooseInFileDialog(folder, names, filters, tries - 1);
+            return;
+        }
         *filters = dlg->nameFilters();
         dlg->setDirectory(folder);
         QStringList quoted;
         for (const QString& n : names)
             quoted << QLatin1Char('"') + n + QLatin1Char('"');
-        dlg->selectFile(quoted.join(QLatin1Char(' ')));
+        if (auto* edit = dlg->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
+            edit->setText(quoted.join(QLatin1Char(' ')));
+        else
+            dlg->selectFile(quoted.join(QLatin1Char(' ')));
         static_cast<QDialog*>(dlg)->accept(); // QFileDialog::accept, through the public slot
+        if (dlg->isVisible() && tries > 0)
+            ChooseInFileDialog(folder, names, filters, tries - 1);
+        else if (dlg->isVisible())
+            dlg->reject(); // never leave the test hanging in the dialog
     });
 }
 } // namespace

@@ -28,16 +28,6 @@ constexpr int kAdmapSector = 0x0E4;
 constexpr int kMenuAttributes = 0x100;
 constexpr int kTitleAttributes = 0x200;
 
-IfoWorkBuffer& sharedWorkBuffer() {
-    thread_local IfoWorkBuffer work;
-    return work;
-}
-
-void appendPadded(std::vector<uint8_t>& file, const std::vector<uint8_t>& table) {
-    file.insert(file.end(), table.begin(), table.end());
-    file.resize(file.size() + (DVD_SECTOR - file.size() % DVD_SECTOR) % DVD_SECTOR, 0);
-}
-
 // The play cell (index into `cells`) and VOBU that play `time` ticks into the PGC.
 void vobuAtPgcTime(const std::vector<AuthorPlayCell>& cells, long long time, size_t& cellIndex, int& vobu) {
     long long before = 0;
@@ -140,21 +130,16 @@ std::vector<uint8_t> IfoTitleSetFile(const AuthorMenuList& menus, const PgcGroup
     std::vector<uint8_t> admap = IfoVobuAddressMap(titles);
 
     // Sector of each table, in file order.
-    uint32_t next = 1;
-    auto place = [&next](const std::vector<uint8_t>& table) {
-        uint32_t at = table.empty() ? 0 : next;
-        next += IfoTableSectors(table);
-        return at;
-    };
-    uint32_t pttAt = place(ptt);
-    uint32_t pgcitAt = place(pgcit);
-    uint32_t menuPgciUtAt = place(menuPgciUt);
-    uint32_t tmapAt = place(tmap);
-    uint32_t menuCadtAt = place(menuCadt);
-    uint32_t menuAdmapAt = place(menuAdmap);
-    uint32_t cadtAt = place(cadt);
-    uint32_t admapAt = place(admap);
-    const uint32_t ifoSectors = next;
+    IfoSectorPlacer placer;
+    uint32_t pttAt = placer.Place(ptt);
+    uint32_t pgcitAt = placer.Place(pgcit);
+    uint32_t menuPgciUtAt = placer.Place(menuPgciUt);
+    uint32_t tmapAt = placer.Place(tmap);
+    uint32_t menuCadtAt = placer.Place(menuCadt);
+    uint32_t menuAdmapAt = placer.Place(menuAdmap);
+    uint32_t cadtAt = placer.Place(cadt);
+    uint32_t admapAt = placer.Place(admap);
+    const uint32_t ifoSectors = placer.next();
     const uint32_t menuSectors = menuGroup ? static_cast<uint32_t>(AuthorGroupSectors(*menuGroup)) : 0;
     const uint32_t titleSectors = static_cast<uint32_t>(AuthorGroupSectors(titles));
 
@@ -180,7 +165,7 @@ std::vector<uint8_t> IfoTitleSetFile(const AuthorMenuList& menus, const PgcGroup
     AuthorWriteAttributeBlock(h + kTitleAttributes, titles.attributes);
 
     for (const std::vector<uint8_t>* table : {&ptt, &pgcit, &menuPgciUt, &tmap, &menuCadt, &menuAdmap, &cadt, &admap})
-        appendPadded(file, *table);
+        IfoAppendPadded(file, *table);
     return file;
 }
 
@@ -251,7 +236,7 @@ int CreateTitleSet(AuthorMenuList& menus, PgcGroup& titles, const std::string& o
     }
 
     AuthorLog(AUTHOR_LOG_WARN, "\n");
-    std::vector<uint8_t> ifo = IfoTitleSetFile(menus, menuGroup, titles, sharedWorkBuffer());
+    std::vector<uint8_t> ifo = IfoTitleSetFile(menus, menuGroup, titles, IfoSharedWorkBuffer());
     AuthorWriteWholeFile(files, baseName + "_0.IFO", ifo);
     AuthorWriteWholeFile(files, baseName + "_0.BUP", ifo);
 

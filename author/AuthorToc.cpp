@@ -35,16 +35,6 @@ constexpr uint32_t kMaxChapters = 999; // per title
 // The first-play PGC must end inside the header sector.
 constexpr int kMaxFirstPlayCommands = (DVD_SECTOR - kFirstPlayPgc - kPgcCommandTable - 8) / 8;
 
-IfoWorkBuffer& sharedWorkBuffer() {
-    thread_local IfoWorkBuffer work;
-    return work;
-}
-
-void appendPadded(std::vector<uint8_t>& file, const std::vector<uint8_t>& table) {
-    file.insert(file.end(), table.begin(), table.end());
-    file.resize(file.size() + (DVD_SECTOR - file.size() % DVD_SECTOR) % DVD_SECTOR, 0);
-}
-
 std::vector<uint8_t> titleSearchTable(const std::vector<AuthorTitleSetSummary>& sets, uint32_t firstSetSector) {
     IfoTable table;
     size_t titles = 0;
@@ -130,7 +120,7 @@ std::vector<uint8_t> IfoVideoManagerFile(const std::vector<AuthorCommand>& first
     if (firstPlayCommands.size() > static_cast<size_t>(kMaxFirstPlayCommands))
         AuthorFatal("ERR:  FPC has too many commands (%d, %d allowed)\n", static_cast<int>(firstPlayCommands.size()),
                     kMaxFirstPlayCommands);
-    std::vector<uint8_t> menuPgciUt = menuGroup ? IfoMenuTable(sharedWorkBuffer(), menus) : std::vector<uint8_t>();
+    std::vector<uint8_t> menuPgciUt = menuGroup ? IfoMenuTable(IfoSharedWorkBuffer(), menus) : std::vector<uint8_t>();
     std::vector<uint8_t> menuCadt = menuGroup ? IfoCellAddressTable(*menuGroup) : std::vector<uint8_t>();
     std::vector<uint8_t> menuAdmap = menuGroup ? IfoVobuAddressMap(*menuGroup) : std::vector<uint8_t>();
     // Title search pointers count sectors from the start of the video manager, so their size comes first.
@@ -146,17 +136,12 @@ std::vector<uint8_t> IfoVideoManagerFile(const std::vector<AuthorCommand>& first
     const uint32_t menuSectors = menuGroup ? static_cast<uint32_t>(AuthorGroupSectors(*menuGroup)) : 0;
     std::vector<uint8_t> search = titleSearchTable(titleSets, 2 * ifoSectors + menuSectors);
 
-    uint32_t next = 1;
-    auto place = [&next](const std::vector<uint8_t>& table) {
-        uint32_t at = table.empty() ? 0 : next;
-        next += IfoSectors(table.size());
-        return at;
-    };
-    uint32_t searchAt = place(search);
-    uint32_t menuPgciUtAt = place(menuPgciUt);
-    uint32_t attributesAt = place(attributes);
-    uint32_t menuCadtAt = place(menuCadt);
-    uint32_t menuAdmapAt = place(menuAdmap);
+    IfoSectorPlacer placer;
+    uint32_t searchAt = placer.Place(search);
+    uint32_t menuPgciUtAt = placer.Place(menuPgciUt);
+    uint32_t attributesAt = placer.Place(attributes);
+    uint32_t menuCadtAt = placer.Place(menuCadt);
+    uint32_t menuAdmapAt = placer.Place(menuAdmap);
 
     std::vector<uint8_t> file(DVD_SECTOR, 0);
     uint8_t* h = file.data();
@@ -192,7 +177,7 @@ std::vector<uint8_t> IfoVideoManagerFile(const std::vector<AuthorCommand>& first
         std::memcpy(commands + 8 + 8 * i, firstPlayCommands[i].data(), 8);
 
     for (const std::vector<uint8_t>* table : {&search, &menuPgciUt, &attributes, &menuCadt, &menuAdmap})
-        appendPadded(file, *table);
+        IfoAppendPadded(file, *table);
     return file;
 }
 

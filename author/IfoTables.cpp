@@ -109,3 +109,13 @@ PgcGroup* IfoMenuGroup(const AuthorMenuList& menus) {
     }
     return found;
 }
+
+IfoWorkBuffer& IfoSharedWorkBuffer() {
+    thread_local IfoWorkBuffer work;
+    return work;
+}
+
+void IfoAppendPadded(std::vector<uint8_t>& file, const std::vector<uint8_t>& table) {
+    file.insert(file.end(), table.begin(), table.end());
+    file.resize(file.size() + (DVD_SECTOR - file.size() % DVD_SECTOR) % DVD_SECTOR, 0);
+}

@@ -45,6 +45,27 @@ std::vector<uint8_t> IfoCellAddressTable(const PgcGroup& group);
 std::vector<uint8_t> IfoVobuAddressMap(const PgcGroup& group);
 
 // Sectors `bytes` bytes occupy once padded.
+// The work buffer the information-file writers of one thread share.
+IfoWorkBuffer& IfoSharedWorkBuffer();
+
+// Appends a table to a file image, padded with zeros to a whole sector.
+void IfoAppendPadded(std::vector<uint8_t>& file, const std::vector<uint8_t>& table);
+
+// Hands out the start sector of each table in file order, after the header sector; an absent
+// (empty) table gets sector 0 and takes no room.
+class IfoSectorPlacer {
+public:
+    uint32_t Place(const std::vector<uint8_t>& table) {
+        uint32_t at = table.empty() ? 0 : m_next;
+        m_next += IfoSectors(table.size());
+        return at;
+    }
+    uint32_t next() const { return m_next; }
+
+private:
+    uint32_t m_next = 1;
+};
+
 inline uint32_t IfoTableSectors(const std::vector<uint8_t>& bytes) {
     return IfoSectors(bytes.size());
 }

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "EncoderRecord.h"
+
 namespace qx::enc {
 
 enum class TvStandard { Pal, Ntsc };
@@ -14,18 +16,7 @@ enum class TvStandard { Pal, Ntsc };
 //    the conversion then chooses the streams itself.
 //  - probeB is the movie's duration in seconds; the conversion uses it for its progress fraction
 //    and as the length of the silent track when the movie has no sound.
-struct ProbeAnswer {
-    bool supported = false;
-    std::string path;
-    float sizeKb = 0;
-    double duration = 0;
-    float startTime = 0;
-    float frameRate = 0;
-    int width = 0;
-    int height = 0;
-    float aspect = 0;
-    int32_t probeA = 0;
-    float probeB = 0;
+struct ProbeAnswer : qx::EncoderProbeAnswer {
     std::string reason; // why the movie is not supported; empty when it is
 };
 

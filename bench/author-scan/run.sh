@@ -16,14 +16,7 @@ bench="$build/bin/author_scan_bench"
 [ -x "$bench" ] || { echo "build author_scan_bench first: cmake --build $build --target author_scan_bench" >&2; exit 2; }
 mkdir -p "$work/out"
 src="$work/big.mpg"
-if [ ! -s "$src" ]; then
-    ffmpeg -nostdin -v error -y -f lavfi -i testsrc2=size=720x576:rate=25 -f lavfi -i sine=frequency=440 \
-        -t 60 -target pal-dvd -b:v 8000k -aspect 16:9 "$work/piece.mpg"
-    i=0; : > "$work/list.txt"
-    while [ $i -lt 20 ]; do echo "file 'piece.mpg'" >> "$work/list.txt"; i=$((i + 1)); done
-    ffmpeg -nostdin -v error -y -f concat -safe 0 -i "$work/list.txt" -c copy -f dvd "$src"
-    rm -f "$work/piece.mpg" "$work/list.txt"
-fi
+"$(dirname "$0")/../make-stream.sh" "$src"
 echo "source: $(du -m "$src" | cut -f1) MB"
 cat "$src" > /dev/null # warm the page cache for every contender alike
 

@@ -45,8 +45,10 @@ public:
     bool InitBurnCore() override { return true; }
     void ListWriters(QWidget*, const std::function<void(std::vector<std::string>)>& deliver) override { deliver({}); }
     int GetWriterInfo(int, DVDDeviceInfo*) override { return 0; }
-    void BurnDVDFolder(QWidget*, int, const std::string&, const std::string&) override {}
-    void EraseDisc(QWidget*, int) override {}
+    BurnOutcome BurnDVDFolder(QWidget*, int, const std::string&, const std::string&) override {
+        return BurnOutcome::Refused;
+    }
+    BurnOutcome EraseDisc(QWidget*, int) override { return BurnOutcome::Refused; }
     void RequestStopBurn() override {}
 };
 

@@ -9,6 +9,16 @@
 
 class QWidget;
 
+// How a burn or an erase ended. Only Done may be reported to the user as success.
+enum class BurnOutcome {
+    Done,      // the folder is on the disc (session closed) or the disc was blanked
+    Refused,   // a check stopped it before anything was written (size, blank state, no writer)
+    Failed,    // the engine or the writer failed
+    Cancelled, // the user stopped it
+};
+
+const char* BurnOutcomeName(BurnOutcome outcome); // "done", "refused", "failed", "cancelled"
+
 // A writer and its inserted disc, as a burn core describes them (filled by GetWriterInfo; the caller
 // constructs it with empty texts and cleared flags).
 struct DVDDeviceInfo {
@@ -42,8 +52,9 @@ public:
     virtual int GetWriterInfo(int writer, DVDDeviceInfo* info) = 0;
     // Return when the work is over; the windows stay responsive meanwhile (the engine dispatches
     // messages while its worker runs) and progress goes to the progress window.
-    virtual void BurnDVDFolder(QWidget* window, int writer, const std::string& folder, const std::string& label) = 0;
-    virtual void EraseDisc(QWidget* window, int writer) = 0;
+    virtual BurnOutcome BurnDVDFolder(QWidget* window, int writer, const std::string& folder,
+                                      const std::string& label) = 0;
+    virtual BurnOutcome EraseDisc(QWidget* window, int writer) = 0;
     // Asks the user and, on Yes, cancels the running burn or erase (the progress window's Cancel).
     virtual void RequestStopBurn() = 0;
 };

@@ -141,10 +141,11 @@ public:
         deliver(writers);
     }
     int GetWriterInfo(int writer, DVDDeviceInfo* out) override;
-    void BurnDVDFolder(QWidget*, int, const std::string& folder, const std::string&) override {
+    BurnOutcome BurnDVDFolder(QWidget*, int, const std::string& folder, const std::string&) override {
         burned.push_back(folder);
+        return BurnOutcome::Done;
     }
-    void EraseDisc(QWidget*, int) override {}
+    BurnOutcome EraseDisc(QWidget*, int) override { return BurnOutcome::Done; }
     void RequestStopBurn() override {}
 };
 

@@ -1,0 +1,150 @@
+#include "DvdVideoImage.h"
+
+#include "ImageImpl.h"
+#include "VideoTsFolder.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace qx::discimage {
+
+DvdVideoImage::Impl::~Impl() {
+    if (fd >= 0)
+        close(fd);
+}
+
+DvdVideoImage::DvdVideoImage(std::unique_ptr<Impl> impl) : m_impl(std::move(impl)) {}
+DvdVideoImage::~DvdVideoImage() = default;
+
+std::unique_ptr<DvdVideoImage> DvdVideoImage::Create(const std::string& videoTsFolder,
+                                                     const ImageDescriptor& descriptor, std::string* error,
+                                                     std::vector<std::string>* warnings) {
+    std::vector<ImageFile> files;
+    std::vector<std::string> leftOff;
+    if (!ListVideoTsFolder(videoTsFolder, &files, &leftOff, error) || !CheckVideoTsLayout(files, error))
+        return nullptr;
+    std::unique_ptr<DvdVideoImage> image = FromFiles(std::move(files), descriptor, error);
+    if (image && warnings)
+        warnings->insert(warnings->end(), leftOff.begin(), leftOff.end());
+    return image;
+}
+
+std::unique_ptr<DvdVideoImage> DvdVideoImage::FromFiles(std::vector<ImageFile> files, const ImageDescriptor& descriptor,
+                                                        std::string* error) {
+    auto impl = std::make_unique<Impl>();
+    if (!PlanImage(std::move(files), descriptor, impl.get(), error))
+        return nullptr;
+    return std::unique_ptr<DvdVideoImage>(new DvdVideoImage(std::move(impl)));
+}
+
+std::uint64_t DvdVideoImage::SizeInBytes() const {
+    return m_impl->totalSectors * kSectorSize;
+}
+
+std::uint64_t DvdVideoImage::SizeInSectors() const {
+    return m_impl->totalSectors;
+}
+
+const std::vector<ImageFile>& DvdVideoImage::Files() const {
+    return m_impl->files;
+}
+
+std::uint64_t DvdVideoImage::FileSector(std::size_t index) const {
+    return m_impl->fileSector.at(index);
+}
+
+namespace {
+
+// The file's identity and size as planned; a file replaced, grown or shrunk since is an error.
+bool sameAsPlanned(int fd, const ImageFile& file, std::string* error) {
+    struct stat info;
+    if (fstat(fd, &info) != 0) {
+        *error = "Cannot read " + file.path + ": " + std::strerror(errno);
+        return false;
+    }
+    if (static_cast<std::uint64_t>(info.st_dev) != file.device ||
+        static_cast<std::uint64_t>(info.st_ino) != file.inode) {
+        *error = file.path + " was replaced by another file while the disc was being made";
+        return false;
+    }
+    if (static_cast<std::uint64_t>(info.st_size) != file.size) {
+        *error = file.path + " changed size while the disc was being made (" + std::to_string(file.size) +
+                 " bytes, now " + std::to_string(static_cast<std::uint64_t>(info.st_size)) + ")";
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+bool DvdVideoImage::ReadSectors(std::uint64_t first, std::uint32_t count, std::uint8_t* buffer, std::string* error) {
+    Impl& m = *m_impl;
+    if (first > m.totalSectors || count > m.totalSectors - first) {
+        *error = "Sectors " + std::to_string(first) + " to " + std::to_string(first + count) +
+                 " lie past the end of the image (" + std::to_string(m.totalSectors) + " sectors)";
+        return false;
+    }
+    while (count > 0) {
+        std::uint8_t* out = buffer;
+        if (first < m.dataStart) {
+            std::uint64_t n = std::min<std::uint64_t>(count, m.dataStart - first);
+            std::memcpy(out, m.head.data() + first * kSectorSize, n * kSectorSize);
+            first += n, count -= static_cast<std::uint32_t>(n), buffer += n * kSectorSize;
+            continue;
+        }
+        if (first == m.totalSectors - 1) {
+            std::memcpy(out, m.anchor.data(), kSectorSize);
+            first += 1, count -= 1, buffer += kSectorSize;
+            continue;
+        }
+        // The file holding `first`: the last one starting at or before it that is not empty.
+        auto it = std::upper_bound(m.fileSector.begin(), m.fileSector.end(), first);
+        std::size_t index = static_cast<std::size_t>(it - m.fileSector.begin()) - 1;
+        const ImageFile& file = m.files[index];
+        std::uint64_t fileSectors = (file.size + kSectorSize - 1) / kSectorSize;
+        std::uint64_t offset = (first - m.fileSector[index]) * kSectorSize;
+        std::uint64_t n = std::min<std::uint64_t>(count, fileSectors - (first - m.fileSector[index]));
+        if (m.fd < 0 || m.openIndex != index) {
+            if (m.fd >= 0)
+                close(m.fd);
+            m.fd = open(file.path.c_str(), O_RDONLY | O_CLOEXEC);
+            m.openIndex = index;
+            if (m.fd < 0) {
+                *error = errno == ENOENT ? file.path + " vanished while the disc was being made"
+                                         : "Cannot read " + file.path + ": " + std::strerror(errno);
+                return false;
+            }
+            if (!sameAsPlanned(m.fd, file, error))
+                return false;
+        }
+        std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(n * kSectorSize, file.size - offset));
+        std::size_t got = 0;
+        while (got < want) {
+            ssize_t r = pread(m.fd, out + got, want - got, static_cast<off_t>(offset + got));
+            if (r < 0 && errno == EINTR)
+                continue;
+            if (r < 0) {
+                *error = "Cannot read " + file.path + ": " + std::strerror(errno);
+                return false;
+            }
+            if (r == 0) {
+                *error = file.path + " became shorter while the disc was being made";
+                return false;
+            }
+            got += static_cast<std::size_t>(r);
+        }
+        std::memset(out + want, 0, n * kSectorSize - want);
+        // At the file's end, make sure it still is the size it was planned with.
+        if (offset + want == file.size && !sameAsPlanned(m.fd, file, error))
+            return false;
+        first += n, count -= static_cast<std::uint32_t>(n), buffer += n * kSectorSize;
+    }
+    return true;
+}
+
+} // namespace qx::discimage

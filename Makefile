@@ -3,8 +3,9 @@ BUILD ?= build
 BUILD_TYPE ?= RelWithDebInfo
 CMAKE_FLAGS ?=
 JOBS ?= $(shell nproc)
+PREFIX ?= /usr/local
 
-.PHONY: all bootstrap configure build run test test-asan clean
+.PHONY: all bootstrap configure build run test test-asan install package clean
 
 all: build
 
@@ -29,6 +30,15 @@ test-asan: export LSAN_OPTIONS = suppressions=$(CURDIR)/tests/lsan.supp:print_su
 test-asan: export UBSAN_OPTIONS = print_stacktrace=1:halt_on_error=1
 test-asan:
 	@$(MAKE) test BUILD=build-asan BUILD_TYPE=Debug CMAKE_FLAGS="-DSANITIZE=ON"
+
+# Installs into $(PREFIX) (programs in $(PREFIX)/lib/qxmoviedisc, links in $(PREFIX)/bin);
+# DESTDIR=/some/stage puts the tree below a staging folder instead.
+install: build
+	@cmake --install $(BUILD) --prefix $(PREFIX)
+
+# The Debian package, written into $(BUILD).
+package: build
+	@cd $(BUILD) && cpack -G DEB
 
 clean:
 	rm -rf $(BUILD) build-asan

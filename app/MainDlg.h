@@ -11,6 +11,7 @@
 #include <atomic>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -49,6 +50,9 @@ public:
 
     // Operations of the window (button handlers).
     void OnBtnAddFiles();
+    // Adds files named outside the window (command line, a desktop's "Open with") exactly as if they
+    // had been chosen in the open-file dialog of "Add Video files".
+    void AddGivenFiles(std::vector<std::string> paths);
     void OnBtnDelete();
     void OnBtnUp();
     void OnBtnDown();
@@ -124,7 +128,8 @@ private:
     std::string SettingsFile() const;
 
     // Source list (MainDlgSources.cpp).
-    void AddFilesThread();
+    void StartAddFiles(std::optional<std::vector<std::string>> given);
+    void AddFilesThread(const std::optional<std::vector<std::string>>& given);
     int AddSourceFile(const std::string& path);
     void ShowUnsupported(const std::string& path);
     void OnAddSourceRow(RowRecord* record);

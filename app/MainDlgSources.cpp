@@ -22,6 +22,17 @@ constexpr size_t kMaxSourcePathBytes = 259;
 } // namespace
 
 void CQuilvoVidrevoDlg::OnBtnAddFiles() {
+    StartAddFiles(std::nullopt);
+}
+
+void CQuilvoVidrevoDlg::AddGivenFiles(std::vector<std::string> paths) {
+    if (!paths.empty()) {
+        StartAddFiles(std::move(paths));
+    }
+}
+
+// `given` empty: the open-file dialog chooses the files.
+void CQuilvoVidrevoDlg::StartAddFiles(std::optional<std::vector<std::string>> given) {
     if (!m_parts.encoder->HasWindow()) {
         qx::Prompts().Information(this,
                                   "EncoderProxy setup error!\nPlease reinstalled this software, or contact Support.");
@@ -35,8 +46,8 @@ void CQuilvoVidrevoDlg::OnBtnAddFiles() {
     }
     m_bAddingFiles = true;
     ++m_nWorkersRunning;
-    m_addThread = std::thread([this] {
-        AddFilesThread();
+    m_addThread = std::thread([this, given = std::move(given)] {
+        AddFilesThread(given);
         --m_nWorkersRunning;
     });
 }
@@ -56,19 +67,24 @@ bool CQuilvoVidrevoDlg::WaitForAddFiles(int timeoutMs) {
     return true;
 }
 
-void CQuilvoVidrevoDlg::AddFilesThread() {
-    // The dialog itself belongs to the window's thread; this thread waits for the choice.
+void CQuilvoVidrevoDlg::AddFilesThread(const std::optional<std::vector<std::string>>& given) {
     qx::OpenFilesResult chosen;
-    QMetaObject::invokeMethod(
-        this,
-        [this, &chosen] {
-            qx::OpenFilesRequest request;
-            request.filter = kOpenFilter;
-            request.nameCapacity = 1000;
-            request.owner = this;
-            chosen = qx::Prompts().OpenFiles(request);
-        },
-        Qt::BlockingQueuedConnection);
+    if (given) {
+        chosen.status = qx::OpenFilesStatus::Chosen;
+        chosen.files = *given;
+    } else {
+        // The dialog itself belongs to the window's thread; this thread waits for the choice.
+        QMetaObject::invokeMethod(
+            this,
+            [this, &chosen] {
+                qx::OpenFilesRequest request;
+                request.filter = kOpenFilter;
+                request.nameCapacity = 1000;
+                request.owner = this;
+                chosen = qx::Prompts().OpenFiles(request);
+            },
+            Qt::BlockingQueuedConnection);
+    }
     if (chosen.status == qx::OpenFilesStatus::Chosen) {
         SendMessage(WM_SHOW_LOADING);
         for (const std::string& path : chosen.files) {

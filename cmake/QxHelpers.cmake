@@ -1,3 +1,6 @@
+# Install rules every folder may use (qx_install_program, qx_install_companions, qx_install_manual).
+include(${CMAKE_CURRENT_LIST_DIR}/QxInstall.cmake)
+
 # qx_add_gtest(NAME SOURCES... LIBS ... [LABELS ...] [TIMEOUT s])
 # Builds one GoogleTest program and registers every test in it with ctest.
 include(GoogleTest)

@@ -3,6 +3,7 @@
 #include "AppArguments.h"
 #include "InstanceLock.h"
 #include "MainDlg.h"
+#include "OpenRequests.h"
 
 #include <QApplication>
 #include <QDir>
@@ -14,6 +15,8 @@
 namespace {
 // The name of the installed desktop entry, without ".desktop".
 constexpr const char* kDesktopFileId = "org.example.qxmoviedisc.QXMovieDisc";
+// How long a second start waits for the open window to take its movies.
+constexpr int kHandOverTimeoutMs = 5000;
 } // namespace
 
 int CQuilvoVidrevoApp::InitInstance(AppParts parts, std::vector<std::string> files) {
@@ -21,7 +24,14 @@ int CQuilvoVidrevoApp::InitInstance(AppParts parts, std::vector<std::string> fil
     std::string error;
     switch (lock.Acquire("QXMOVIEDISC", &error)) {
     case qx::InstanceLock::State::HeldElsewhere:
-        return 0; // a second start ends silently
+        // A second start ends silently; movies it was given go to the open window.
+        if (!files.empty()) {
+            const qx::Status handed = HandOverOpenRequest(files, kHandOverTimeoutMs);
+            if (!handed.ok()) {
+                std::fprintf(stderr, "QXMovieDisc: QX Movie Disc is already running; %s\n", handed.error().c_str());
+            }
+        }
+        return 0;
     case qx::InstanceLock::State::Failed:
         std::fprintf(stderr, "QXMovieDisc: cannot take the single-instance lock: %s\n", error.c_str());
         return 1;
@@ -30,13 +40,28 @@ int CQuilvoVidrevoApp::InitInstance(AppParts parts, std::vector<std::string> fil
     }
     auto dlg = std::make_unique<CQuilvoVidrevoDlg>(std::move(parts));
     dlg->OnInitDialog();
-    if (!files.empty()) {
-        // Added from inside the window's event loop: the probe answers arrive through it.
-        QTimer::singleShot(0, dlg.get(), [window = dlg.get(), files = std::move(files)]() mutable {
-            window->AddGivenFiles(std::move(files));
-        });
-    }
+    // The movies of this start, then those a later start hands over, join the list once the
+    // window's event loop runs (the probe answers arrive through it), each set when the window is
+    // free for it.
+    CQuilvoVidrevoDlg* window = dlg.get();
+    auto requests = std::make_unique<OpenRequestWatcher>([window](const std::vector<std::string>& given) {
+        if (window->AddingFiles() || window->JobRunning()) {
+            return false;
+        }
+        window->AddGivenFiles(given);
+        window->raise();
+        window->activateWindow();
+        return true;
+    });
+    QTimer::singleShot(0, window, [watcher = requests.get(), files = std::move(files)]() mutable {
+        watcher->Offer(std::move(files));
+        const qx::Status watching = watcher->Start();
+        if (!watching.ok()) {
+            std::fprintf(stderr, "QXMovieDisc: movies opened later cannot be added: %s\n", watching.error().c_str());
+        }
+    });
     dlg->exec();
+    requests.reset();
     dlg.reset();
     return 0;
 }

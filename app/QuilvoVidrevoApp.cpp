@@ -17,6 +17,16 @@ namespace {
 constexpr const char* kDesktopFileId = "org.example.qxmoviedisc.QXMovieDisc";
 // How long a second start waits for the open window to take its movies.
 constexpr int kHandOverTimeoutMs = 5000;
+
+// Prints the usage or the version when the command line asks for it; true when it did.
+bool AnswerHelpOrVersion(const AppArguments& args) {
+    if (!args.help && !args.version) {
+        return false;
+    }
+    std::fputs(args.help ? AppUsage().c_str() : AppVersionText().c_str(), stdout);
+    return true;
+}
+
 } // namespace
 
 int CQuilvoVidrevoApp::InitInstance(AppParts parts, std::vector<std::string> files) {
@@ -72,8 +82,7 @@ int RunQuilvoVidrevoApp(int argc, char** argv) {
     AppArguments early;
     std::string error;
     if (ParseAppArguments(std::vector<std::string>(argv + 1, argv + argc), "/", &early, &error) &&
-        (early.help || early.version)) {
-        std::fputs(early.help ? AppUsage().c_str() : AppVersionText().c_str(), stdout);
+        AnswerHelpOrVersion(early)) {
         return 0;
     }
     QApplication app(argc, argv);
@@ -92,6 +101,9 @@ int RunQuilvoVidrevoApp(int argc, char** argv) {
     if (!ParseAppArguments(args, QDir::currentPath().toStdString(), &parsed, &error)) {
         std::fprintf(stderr, "QXMovieDisc: %s\n%s", error.c_str(), AppUsage().c_str());
         return 2;
+    }
+    if (AnswerHelpOrVersion(parsed)) { // asked for behind Qt's own options
+        return 0;
     }
     return CQuilvoVidrevoApp().InitInstance({}, std::move(parsed.files));
 }

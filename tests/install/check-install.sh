@@ -70,6 +70,10 @@ export HOME=$stage/home XDG_CONFIG_HOME=$stage/config XDG_STATE_HOME=$stage/stat
 mkdir -p "$HOME" "$XDG_CONFIG_HOME" "$XDG_STATE_HOME" && mkdir -m 0700 "$XDG_RUNTIME_DIR"
 cd "$stage"
 [ "$("$root/bin/QXMovieDisc" --version)" = "QX Movie Disc 0.1" ] || fail "QXMovieDisc --version"
+QT_QPA_PLATFORM=offscreen "$root/bin/QXMovieDisc" -platform offscreen --help | grep -q '^usage: QXMovieDisc' ||
+  fail "QXMovieDisc --help behind a Qt option"
+status=0 && QT_QPA_PLATFORM=offscreen "$root/bin/QXMovieDisc" --burn-now 2>"$stage/bad.err" || status=$?
+[ "$status" = 2 ] && grep -q 'unknown option --burn-now' "$stage/bad.err" || fail "QXMovieDisc took an unknown option ($status)"
 "$root/bin/qxmoviedisc-cli" --demo --work "$stage/work" >"$stage/demo.log" 2>&1 || { cat "$stage/demo.log"; fail "demo job"; }
 grep -q "Mission accomplished!" "$stage/demo.log" || { cat "$stage/demo.log"; fail "demo job did not finish"; }
 [ -s "$stage/work/DVD Movie/VIDEO_TS/VIDEO_TS.IFO" ] && [ -s "$stage/work/DVD Movie/VIDEO_TS/VTS_01_1.VOB" ] ||

@@ -152,7 +152,8 @@ LRESULT CQuilvoVidrevoDlg::WindowProc(unsigned message, WPARAM wParam, LPARAM lP
         return 0;
     case WM_PROGRESS_TEXT: {
         std::unique_ptr<std::string> text(reinterpret_cast<std::string*>(wParam));
-        return OnProgressText(text ? *text : std::string(), static_cast<int>(lParam));
+        ReportProgress(static_cast<int>(lParam), text ? *text : std::string());
+        return 0;
     }
     case WM_STOP_BURN:
         RequestStopBurn();

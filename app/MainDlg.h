@@ -3,6 +3,7 @@
 #pragma once
 
 #include "AppParts.h"
+#include "BurnDialogParts.h"
 #include "Messages.h"
 #include "SourceInfo.h"
 
@@ -64,6 +65,8 @@ public:
     void OnBtnAbout();
     void ListWriters();
     void StopConvert();
+    void OnBtnWriterInfo();
+    void OnBtnBurnFolder();
 
     // State for tests and the console front-end.
     const std::vector<CSourceInfo>& Sources() const { return m_arrSources; }
@@ -79,6 +82,8 @@ public:
     int JobsFinished() const { return m_nJobsFinished; }
     // True when the last job ended with "Mission accomplished!".
     bool LastJobAccomplished() const { return m_bLastJobAccomplished; }
+    // How the last job's burn ended (Refused when the job did not burn).
+    BurnOutcome LastBurnOutcome() const { return m_lastBurnOutcome; }
     // Waits (pumping events) until the running add-files thread has finished; bounded.
     bool WaitForAddFiles(int timeoutMs);
     EncoderLink& Encoder() { return *m_parts.encoder; }
@@ -167,7 +172,8 @@ private:
     BurnCore* SelectedCore();
     void OnWriterList(std::vector<std::string>* list);
     int CheckWriterReady(int target, int requiredMB);
-    void BurnToDVDDisc();
+    BurnOutcome BurnToDVDDisc();
+    BurnDialogParts DialogParts();
     void RequestStopBurn();
 
     AppParts m_parts;
@@ -194,6 +200,7 @@ private:
     bool m_bAuthorFailed = false;
     int m_nJobsFinished = 0;
     bool m_bLastJobAccomplished = false;
+    BurnOutcome m_lastBurnOutcome = BurnOutcome::Refused;
     std::atomic<int> m_nWorkersRunning{0}; // worker threads that have not returned yet
     std::thread m_convertThread;
     std::thread m_addThread;

@@ -1,7 +1,11 @@
-// The burn side of the main window: the engine and writer combos, the writer check before a job
-// and the burn job after authoring. The engines themselves sit behind BurnCore.
+// The burn side of the main window: the engine and writer combos, the writer check before a job,
+// the burn job after authoring, and the buttons that open the writer-information and
+// burn-DVD-folder dialogs. The engines themselves sit behind BurnCore.
 #include "MainDlg.h"
 
+#include "BurnDVDMovieDlg.h"
+#include "BurnJob.h"
+#include "DialogDVDInfo.h"
 #include "ProgressDlg.h"
 #include "PromptService.h"
 #include "Settings.h"
@@ -9,34 +13,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 
-#include <dirent.h>
-#include <sys/stat.h>
-
 #include <cstdio>
-
-namespace {
-
-constexpr const char* kNoWriter = "No DVD Writer detected! Cannot burn DVD Disk!";
-
-// Size of a DVD folder in MB: every file directly inside, each rounded down to whole MB.
-double DvdFolderSizeMB(const std::string& folder) {
-    double total = 0;
-    DIR* dir = opendir(folder.c_str());
-    if (!dir) {
-        return 0;
-    }
-    while (dirent* entry = readdir(dir)) {
-        struct stat st;
-        const std::string path = folder + entry->d_name;
-        if (stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
-            total += static_cast<double>(st.st_size / 1024 / 1024);
-        }
-    }
-    closedir(dir);
-    return total;
-}
-
-} // namespace
 
 void CQuilvoVidrevoDlg::FillBurnCores() {
     m_comboBurnEngine->clear();
@@ -61,6 +38,15 @@ BurnCore* CQuilvoVidrevoDlg::SelectedCore() {
     default:
         return nullptr;
     }
+}
+
+BurnDialogParts CQuilvoVidrevoDlg::DialogParts() {
+    BurnDialogParts parts;
+    parts.buildIn = m_parts.buildInCore.get();
+    parts.nero = m_comboBurnEngine->count() > 1 ? m_parts.neroCore.get() : nullptr;
+    parts.log = [this](int level, const std::string& text) { LogToApp(level, text); };
+    parts.openHelp = [this] { OnBtnHelp(); };
+    return parts;
 }
 
 void CQuilvoVidrevoDlg::ListWriters() {
@@ -93,72 +79,27 @@ void CQuilvoVidrevoDlg::OnWriterList(std::vector<std::string>* raw) {
 }
 
 int CQuilvoVidrevoDlg::CheckWriterReady(int target, int requiredMB) {
-    BurnCore* core = SelectedCore();
-    if (!core) {
-        qx::Prompts().Information(this, kNoWriter);
-        return 0;
-    }
-    DVDDeviceInfo info;
-    const int found = core->GetWriterInfo(m_comboWriters->currentIndex(), &info);
-    LogToApp(0, "PreduceDialog Check Writer ready resault:" + std::to_string(found ? 1 : 0) + "\n");
-    if (!found) {
-        qx::Prompts().Information(this, kNoWriter);
-        return 0;
-    }
-    char line[1024];
-    std::snprintf(line, sizeof line,
-                  "PreduceDialog Check Writer ready \n        DeviceInfo: typename: %s, ReadSpeed:%s, WriteSpeed:%s, \n"
-                  "        support:%d%d%d%d%d%d\n        DiscInfo: type:%s, totleSpace:%s, m_bD9:%d, \n"
-                  "        DiscIsInserted:%d, CanSupport:%d, CanErase:%d, isEmpty:%d\n",
-                  info.typename_.c_str(), info.ReadSpeed.c_str(), info.WriteSpeed.c_str(), info.support[0],
-                  info.support[1], info.support[2], info.support[3], info.support[4], info.support[5],
-                  info.type.c_str(), info.totleSpace.c_str(), info.m_bD9, info.DiscIsInserted, info.CanSupport,
-                  info.CanErase, info.isEmpty);
-    LogToApp(0, line);
-    if (!info.DiscIsInserted) {
-        qx::Prompts().Information(this, "No inserted disk! Please insert writable DVD!");
-        return 0;
-    }
-    if (!info.CanSupport) {
-        qx::Prompts().Information(this, "The inserted disk is invalid! Please inserted writable DVD!");
-        return 0;
-    }
-    if (!info.isEmpty) {
-        if (!info.CanErase) {
-            qx::Prompts().Information(this, "The inserted media is writable disk, but it is not blank, and is not "
-                                            "erasable!\nPlease Inserted blank writable DVD Disk!");
-            return 0;
-        }
-        if (!qx::Prompts().AskYesNo(this, "The inserted media is rewritable disk, and is not blank! \nThe disk would "
-                                          "be erased first, and all data will lost. Do you want to Continue?")) {
-            return 0;
-        }
-    }
-    if (target == 1 && !info.m_bD9) {
-        qx::Prompts().Information(this,
-                                  "Now We need a DVD9 type writable DVD Disk.\nThe inserted disk is not DVD9 type!");
-        return 0;
-    }
-    if (info.totalSpaceMB >= requiredMB) {
-        return 1;
-    }
-    char text[256];
-    std::snprintf(text, sizeof text, "Inserted dvd disk volume:%dM is lower then video dvd file volume:%dM.\n",
-                  info.totalSpaceMB, requiredMB);
-    qx::Prompts().Information(this, std::string(text) + " So cannot burn. Please remove some file in dvd.");
-    LogToApp(0, text);
-    return 0;
+    WriterCheck check;
+    check.core = SelectedCore();
+    check.writer = m_comboWriters->currentIndex();
+    check.target = target;
+    check.requiredMB = requiredMB;
+    check.logPrefix = "PreduceDialog Check Writer ready";
+    check.owner = this;
+    check.log = [this](int level, const std::string& text) { LogToApp(level, text); };
+    return ::CheckWriterReady(check);
 }
 
-void CQuilvoVidrevoDlg::BurnToDVDDisc() {
+BurnOutcome CQuilvoVidrevoDlg::BurnToDVDDisc() {
     OpenProgressDlg("Burning Disc...", CProgressDlg::ModeBurn, this)->SetStopHandler([this](int message) {
+        // Asked after the progress window's own handler has returned.
         QMetaObject::invokeMethod(
             this, [this, message] { SendMessage(message); }, Qt::QueuedConnection);
     });
-    const std::string folder = g_strWorkFolder + "DVD Movie/VIDEO_TS/";
-    struct stat st;
+    BurnOutcome outcome = BurnOutcome::Refused;
+    std::string folder = g_strWorkFolder + "DVD Movie/";
     char line[256];
-    if (stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+    if (!CheckDvdFolder(&folder)) {
         LogToApp(0, "Check DVD Folder '" + folder + "' failed\n");
         qx::Prompts().Information(this, "Folder is Invalid! Please select valid Folder");
     } else {
@@ -167,12 +108,12 @@ void CQuilvoVidrevoDlg::BurnToDVDDisc() {
         if (size < 1) {
             qx::Prompts().Information(this, "Selected DVD File System is too small! Please check it and try again.");
             LogToApp(0, "Selected DVD File System is too small!\n");
-        } else if (size > 4250 && m_nDiscType == 0) {
+        } else if (size > kDvd5LimitMB && m_nDiscType == 0) {
             std::snprintf(line, sizeof line, "Target is DVD_5 DVD Folder space:%f is over DVD_5 burn quit\n", size);
             LogToApp(0, line);
             qx::Prompts().Information(this,
                                       "DVD file size is over DVD5_SIZE! \nPlease Set target to DVD_9 and burn again.");
-        } else if (size > 8100) {
+        } else if (size > kDvd9LimitMB) {
             std::snprintf(line, sizeof line, "DVD Folder space:%f is over DVD_9 burn quit\n", size);
             LogToApp(0, line);
             qx::Prompts().Information(this, "DVD file size is over DVD9_SIZE! It can not be burned.");
@@ -180,15 +121,33 @@ void CQuilvoVidrevoDlg::BurnToDVDDisc() {
             std::snprintf(line, sizeof line, "Target is %d, DVD Folder space:%f, burn core:%d writer:%d\n", m_nDiscType,
                           size, m_comboBurnEngine->currentIndex(), m_comboWriters->currentIndex());
             LogToApp(0, line);
-            core->BurnDVDFolder(this, m_comboWriters->currentIndex(), folder, m_strDiscLabel);
+            const int writer = m_comboWriters->currentIndex();
+            outcome = RunWithProgressTimer(
+                core, [this](const ProgressLine& progress) { ReportProgress(progress.percent, progress.text); },
+                [&] { return core->BurnDVDFolder(this, writer, folder, m_strDiscLabel); });
         }
     }
     LogToApp(0, "Burn Complete!\n");
     DestroyProgressDlg();
+    return outcome;
 }
 
 void CQuilvoVidrevoDlg::RequestStopBurn() {
     if (BurnCore* core = SelectedCore()) {
         core->RequestStopBurn();
     }
+}
+
+void CQuilvoVidrevoDlg::OnBtnWriterInfo() {
+    CDialogDVDInfo info(m_comboBurnEngine->currentIndex(), m_comboWriters->currentIndex(), DialogParts(), this);
+    info.exec();
+}
+
+void CQuilvoVidrevoDlg::OnBtnBurnFolder() {
+    {
+        CBurnDVDMovieDlg burn(m_comboBurnEngine->currentIndex(), DialogParts(), this);
+        burn.exec();
+    }
+    // The dialog may have listed another engine's writers: the window's list is rebuilt.
+    ListWriters();
 }

@@ -3,6 +3,7 @@
 #include "MainDlg.h"
 
 #include "AuthorLog.h"
+#include "BurnJob.h"
 #include "DvdLeftovers.h"
 #include "Folders.h"
 #include "MainDlgJobHost.h"
@@ -281,15 +282,17 @@ void CQuilvoVidrevoDlg::DeleteConvertedFiles() {
 
 void CQuilvoVidrevoDlg::OnAllConverted() {
     bool accomplished = false;
+    m_lastBurnOutcome = BurnOutcome::Refused;
     if (m_bStopConvert) {
         DeleteConvertedFiles();
     } else {
         LogToApp(0, "Begin DVD Author\n");
         AuthorDVDVideo();
-        if (m_chkBurn->isChecked() && !m_bAuthorFailed) {
+        const bool burn = m_chkBurn->isChecked();
+        if (burn && !m_bAuthorFailed) {
             AuthorLog(3, "Enter BurnToDVDDisc in OnBtnStartconvert");
             LogToApp(0, "Begin Burn DVD\n");
-            BurnToDVDDisc();
+            m_lastBurnOutcome = BurnToDVDDisc();
         }
         DeleteConvertedFiles();
         if (isMinimized()) {
@@ -302,19 +305,24 @@ void CQuilvoVidrevoDlg::OnAllConverted() {
         if (m_bAuthorFailed) {
             // The engine's error was shown; the DVD folder is not a product and nothing is burned.
             LogToApp(1, "DVD Author Failed\n");
-        } else if (m_chkShutdown->isChecked()) {
-            if (m_chkDeleteTmp->isChecked() && m_chkBurn->isChecked()) {
-                CleanTemporaryFiles();
-            }
-            LogToApp(0, "Shut down compter after Complete All Work\n");
-            ShutdownComputer();
+        } else if (burn && m_lastBurnOutcome != BurnOutcome::Done) {
+            // Nothing usable reached the disc: the DVD folder stays for another try and the
+            // computer stays on so that the user learns about it.
+            LogToApp(1, std::string("Burn DVD ") + BurnOutcomeName(m_lastBurnOutcome) + "\n");
+            qx::Prompts().Information(this, BurnOutcomeMessage(m_lastBurnOutcome) + "\nThe DVD folder is kept in " +
+                                                g_strWorkFolder + "DVD Movie/VIDEO_TS/");
         } else {
-            if (m_chkDeleteTmp->isChecked() && m_chkBurn->isChecked()) {
+            if (m_chkDeleteTmp->isChecked() && burn) {
                 CleanTemporaryFiles();
             }
-            LogToApp(0, "Complete All Work\n");
-            qx::Prompts().Information(this, "Mission accomplished!");
-            accomplished = true;
+            if (m_chkShutdown->isChecked()) {
+                LogToApp(0, "Shut down compter after Complete All Work\n");
+                ShutdownComputer();
+            } else {
+                LogToApp(0, "Complete All Work\n");
+                qx::Prompts().Information(this, "Mission accomplished!");
+                accomplished = true;
+            }
         }
     }
     FinishJob();

@@ -192,6 +192,8 @@ void CQuilvoVidrevoDlg::CreateControls() {
     connect(m_btnSelectFolder, &QPushButton::clicked, this, [this] { OnBtnSelectFolder(); });
     connect(m_comboBurnEngine, QOverload<int>::of(&QComboBox::activated), this, [this](int) { ListWriters(); });
     connect(m_btnReloadWriters, &QPushButton::clicked, this, [this] { ListWriters(); });
+    connect(m_btnWriterInfo, &QPushButton::clicked, this, [this] { OnBtnWriterInfo(); });
+    connect(m_btnBurnFolder, &QPushButton::clicked, this, [this] { OnBtnBurnFolder(); });
     connect(m_chkBurn, &QCheckBox::clicked, this, [this] { OnBurnBoxClicked(); });
     connect(m_chkDeleteTmp, &QCheckBox::clicked, this, [this] { OnDeleteTmpClicked(); });
     connect(m_chkShutdown, &QCheckBox::clicked, this, [this] { OnShutdownClicked(); });

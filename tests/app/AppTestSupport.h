@@ -138,12 +138,17 @@ public:
     std::vector<std::string> burned; // folders
     bool InitBurnCore() override { return available; }
     void ListWriters(QWidget*, const std::function<void(std::vector<std::string>)>& deliver) override {
+        ++listings;
         deliver(writers);
     }
     int GetWriterInfo(int writer, DVDDeviceInfo* out) override;
-    BurnOutcome BurnDVDFolder(QWidget*, int, const std::string& folder, const std::string&) override {
+    BurnOutcome burnResult = BurnOutcome::Done;
+    std::vector<std::string> labels;
+    int listings = 0;
+    BurnOutcome BurnDVDFolder(QWidget*, int, const std::string& folder, const std::string& label) override {
         burned.push_back(folder);
-        return BurnOutcome::Done;
+        labels.push_back(label);
+        return burnResult;
     }
     BurnOutcome EraseDisc(QWidget*, int) override { return BurnOutcome::Done; }
     void RequestStopBurn() override {}

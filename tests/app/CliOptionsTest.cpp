@@ -34,6 +34,14 @@ TEST(CliOptions, DefaultsAndEveryOption) {
     EXPECT_EQ(all.workFolder, "/w");
     EXPECT_TRUE(all.assumeYes);
     EXPECT_EQ(all.movies.size(), 2u);
+    EXPECT_EQ(all.writer, -1);
+
+    CliOptions burn;
+    // 32 characters of any script fit the label box.
+    const std::string label = "Ferien \u00e9t\u00e9 " + std::string(21, 'x');
+    ASSERT_TRUE(Parse({"--writer", "1", "--label", label, "a.rm"}, &burn, &error)) << error;
+    EXPECT_EQ(burn.writer, 1);
+    EXPECT_EQ(burn.label, label);
 }
 
 TEST(CliOptions, BadInputIsRefusedWithAReason) {
@@ -45,6 +53,11 @@ TEST(CliOptions, BadInputIsRefusedWithAReason) {
         {{"--work", "", "a.rm"}, "--work needs a folder"},
         {{"--frobnicate", "a.rm"}, "unknown option --frobnicate"},
         {{"--yes"}, "no movie given"},
+        {{"--writer", "x", "a.rm"}, "--writer takes a writer number (0, 1, ...), not 'x'"},
+        {{"--writer", "-1", "a.rm"}, "--writer takes a writer number (0, 1, ...), not '-1'"},
+        {{"--writer", "1a", "a.rm"}, "--writer takes a writer number (0, 1, ...), not '1a'"},
+        {{"--writer", "0", "--label", std::string(33, 'L'), "a.rm"}, "--label takes at most 32 characters"},
+        {{"--label", "HOLIDAY", "a.rm"}, "--label needs --writer"},
     };
     for (const auto& c : cases) {
         CliOptions o;

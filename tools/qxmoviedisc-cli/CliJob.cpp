@@ -58,12 +58,37 @@ void ApplyOptions(CQuilvoVidrevoDlg& dlg, const CliOptions& options, const std::
         dlg.ToggleDiscType();
     }
     Control<QLineEdit>(dlg, "editTempFolder")->setText(QString::fromStdString(workFolder));
-    // The console front-end does not burn.
-    QCheckBox* burn = Control<QCheckBox>(dlg, "chkBurn");
-    if (burn->isChecked()) {
-        burn->setChecked(false);
-    }
     Control<QCheckBox>(dlg, "chkShutdown")->setChecked(false);
+}
+
+// Ticks "Burn to DVD disc" and chooses the writer (--writer N), or unticks it. False, with the
+// reason printed, when writer N is not in the list.
+bool ApplyBurnOptions(CQuilvoVidrevoDlg& dlg, const CliOptions& options, std::FILE* out) {
+    QCheckBox* burn = Control<QCheckBox>(dlg, "chkBurn");
+    // Only the clicks the user would make: the box's own handler keeps the settings in step.
+    if (options.writer < 0) {
+        if (burn->isChecked()) {
+            burn->click();
+        }
+        return true;
+    }
+    QComboBox* writers = Control<QComboBox>(dlg, "comboWriters");
+    if (options.writer >= writers->count() || !burn->isEnabled()) {
+        std::fprintf(out, "There is no writer %d (%d writers; --list-writers shows them).\n", options.writer,
+                     writers->count());
+        return false;
+    }
+    writers->setCurrentIndex(options.writer);
+    if (!burn->isChecked()) {
+        burn->click();
+    }
+    // Temporary files: the DVD folder is kept; the console front-end never deletes it.
+    QCheckBox* deleteTmp = Control<QCheckBox>(dlg, "chkDeleteTmp");
+    if (deleteTmp->isChecked()) {
+        deleteTmp->click();
+    }
+    Control<QLineEdit>(dlg, "editDiscLabel")->setText(QString::fromStdString(options.label));
+    return true;
 }
 
 } // namespace
@@ -126,6 +151,10 @@ int RunCliJob(const CliOptions& options, std::FILE* out) {
             job.workFolder.empty() ? dlg.TempFolder()
                                    : QFileInfo(QString::fromStdString(job.workFolder)).absoluteFilePath().toStdString();
         ApplyOptions(dlg, job, workFolder);
+        if (!ApplyBurnOptions(dlg, job, out)) {
+            qx::SetPrompts(nullptr);
+            return 1;
+        }
 
         // Progress lines: every status the progress window shows, once per change.
         std::string lastProgress;
@@ -151,6 +180,9 @@ int RunCliJob(const CliOptions& options, std::FILE* out) {
                 loop.exec();
                 std::fprintf(out, "DVD folder: %sDVD Movie/VIDEO_TS\n",
                              qx::WithTrailingSlash(dlg.TempFolder()).c_str());
+                if (job.writer >= 0) {
+                    std::fprintf(out, "Burn: %s\n", BurnOutcomeName(dlg.LastBurnOutcome()));
+                }
                 status = dlg.LastJobAccomplished() ? 0 : 1;
             } else {
                 std::fprintf(out, "The job did not start.\n");

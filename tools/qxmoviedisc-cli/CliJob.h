@@ -14,6 +14,8 @@ struct CliOptions {
     std::string workFolder; // --work DIR (default: the last one the console front-end used)
     bool assumeYes = false; // --yes: answer Yes/OK to every question
     bool demo = false;      // --demo: make a short sample movie and convert it
+    int writer = -1;        // --writer N: burn the DVD folder with writer N (as the writer combo counts)
+    std::string label;      // --label TEXT: the disc label (at most 32 characters)
     bool help = false;
     std::vector<std::string> movies;
 };
@@ -27,7 +29,8 @@ std::string CliUsage();
 // Makes the 5-second sample movie with the ffmpeg program. False with the reason.
 bool MakeDemoMovie(const std::string& path, std::string* error);
 
-// Runs the job; returns the exit status (0 only after "Mission accomplished!"). Needs a
+// Runs the job; returns the exit status (0 only after "Mission accomplished!", which a job that
+// burns reaches only when the burn succeeded). Needs a
 // QApplication. Everything the user would see goes to `out`.
 int RunCliJob(const CliOptions& options, std::FILE* out);
 

@@ -1,6 +1,9 @@
 #include "CliJob.h"
 
+#include <cstdlib>
+
 #include <QProcess>
+#include <QString>
 #include <QStringList>
 
 bool ParseCliOptions(const std::vector<std::string>& args, CliOptions* options, std::string* error) {
@@ -50,6 +53,26 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions* options, 
                 *error = "--work needs a folder";
                 return false;
             }
+        } else if (arg == "--writer") {
+            if (!value(&v)) {
+                return false;
+            }
+            char* end = nullptr;
+            const long n = std::strtol(v.c_str(), &end, 10);
+            if (v.empty() || *end != '\0' || n < 0 || n > 999) {
+                *error = "--writer takes a writer number (0, 1, ...), not '" + v + "'";
+                return false;
+            }
+            options->writer = static_cast<int>(n);
+        } else if (arg == "--label") {
+            if (!value(&options->label)) {
+                return false;
+            }
+            // The label box holds 32 characters: a longer label is refused, never cut.
+            if (QString::fromStdString(options->label).size() > 32) {
+                *error = "--label takes at most 32 characters";
+                return false;
+            }
         } else if (arg == "--keep-aspect") {
             options->keepAspect = true;
         } else if (arg == "--no-keep-aspect") {
@@ -67,6 +90,10 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions* options, 
             options->movies.push_back(arg);
         }
     }
+    if (!options->label.empty() && options->writer < 0) {
+        *error = "--label needs --writer";
+        return false;
+    }
     if (!options->help && !options->demo && options->movies.empty()) {
         *error = "no movie given";
         return false;
@@ -76,12 +103,15 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions* options, 
 
 std::string CliUsage() {
     return "usage: qxmoviedisc-cli [--tv pal|ntsc] [--aspect 4:3|16:9] [--keep-aspect|--no-keep-aspect]\n"
-           "                       [--disc d5|d9] [--work DIR] [--yes] MOVIE...\n"
+           "                       [--disc d5|d9] [--work DIR] [--yes] [--writer N [--label TEXT]] MOVIE...\n"
            "       qxmoviedisc-cli --demo [--work DIR] [options]\n"
            "Converts RealMedia movies into a DVD-Video folder (<work>/DVD Movie/VIDEO_TS).\n"
            "Questions are answered No/Cancel unless --yes is given (--demo answers Yes: it replaces\n"
            "its own earlier DVD folder). Exit status 0 only when the job ends with\n"
-           "\"Mission accomplished!\"; 2 for a bad command line.\n";
+           "\"Mission accomplished!\"; 2 for a bad command line.\n"
+           "--writer N burns the DVD folder at the end of the job with writer N (0 is the first); a\n"
+           "job whose burn is refused, fails or is cancelled exits 1 and keeps its DVD folder.\n"
+           "A virtual writer (writers.ini in the configuration folder) writes an image file.\n";
 }
 
 bool MakeDemoMovie(const std::string& path, std::string* error) {

@@ -1,0 +1,114 @@
+// The main window's burn path against a stand-in engine: what a job says and keeps after each burn
+// outcome, and the two burn dialogs opened from the window.
+#include "AppTestSupport.h"
+#include "ProgressDlg.h"
+#include "WindowFixture.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class MainWindowBurn : public WindowTest {
+protected:
+    void ReadyWriter() {
+        fake.encoder->movies["a.rm"] = FakeMovie{};
+        fake.buildIn->writers = {"V1 Virtual DVD-R"};
+        fake.buildIn->info.DiscIsInserted = fake.buildIn->info.CanSupport = fake.buildIn->info.isEmpty = true;
+        fake.buildIn->info.totalSpaceMB = 4400;
+    }
+    // Runs `inside` on the next modal dialog that appears, then closes it.
+    void OnNextModal(std::function<void(QWidget*)> inside) {
+        QTimer::singleShot(20, qApp, [this, inside] {
+            QWidget* modal = QApplication::activeModalWidget();
+            if (!modal) {
+                return OnNextModal(inside);
+            }
+            inside(modal);
+            modal->close();
+        });
+    }
+};
+
+TEST_F(MainWindowBurn, ABurnThatDidNotSucceedKeepsTheFolderAndNeverShutsDown) {
+    for (BurnOutcome outcome : {BurnOutcome::Failed, BurnOutcome::Cancelled, BurnOutcome::Refused}) {
+        SetUp();
+        prompts.Clear();
+        ReadyWriter();
+        fake.buildIn->burnResult = outcome;
+        Create();
+        Click("chkShutdown");
+        ASSERT_TRUE(Find<QCheckBox>("chkDeleteTmp")->isChecked());
+        Find<QLineEdit>("editDiscLabel")->setText("TRIP");
+        AddMovies({"a.rm"});
+        ASSERT_TRUE(RunJob());
+        ASSERT_EQ(fake.buildIn->burned.size(), 1u);
+        EXPECT_EQ(fake.buildIn->labels[0], "TRIP");
+        EXPECT_EQ(dlg->LastBurnOutcome(), outcome);
+        EXPECT_FALSE(dlg->LastJobAccomplished());
+        EXPECT_EQ(prompts.CountText("Mission accomplished!"), 0u);
+        EXPECT_EQ(fake.power->shutdowns, 0) << BurnOutcomeName(outcome);
+        EXPECT_TRUE(Exists(work + "DVD Movie/VIDEO_TS/VIDEO_TS.IFO")) << BurnOutcomeName(outcome);
+        bool told = false;
+        for (const std::string& text : prompts.BoxTexts()) {
+            told |= text.find("The DVD folder is kept in " + work + "DVD Movie/VIDEO_TS/") != std::string::npos;
+        }
+        EXPECT_TRUE(told);
+        EXPECT_EQ(fake.log->Count(std::string("1 Burn DVD ") + BurnOutcomeName(outcome) + "\n"), 1u);
+        EXPECT_EQ(fake.log->Count("0 Burn Complete!\n"), 1u);
+        EXPECT_FALSE(Exists(work + "a.vob"));
+        EXPECT_EQ(g_pProgressDlg, nullptr);
+        EXPECT_TRUE(Find<QPushButton>("btnStart")->isEnabled());
+        TearDown();
+    }
+}
+
+TEST_F(MainWindowBurn, ADoneBurnWithShutdownCleansUpAndShutsDown) {
+    ReadyWriter();
+    Create();
+    Click("chkShutdown");
+    AddMovies({"a.rm"});
+    ASSERT_TRUE(RunJob());
+    EXPECT_EQ(dlg->LastBurnOutcome(), BurnOutcome::Done);
+    EXPECT_EQ(fake.power->shutdowns, 1);
+    EXPECT_FALSE(Exists(work + "DVD Movie/VIDEO_TS/VIDEO_TS.IFO"));
+    EXPECT_EQ(prompts.CountText("Mission accomplished!"), 0u);
+}
+
+TEST_F(MainWindowBurn, TheWriterButtonsOpenTheDialogsWithTheWindowsSelections) {
+    fake.buildIn->writers = {"V1 Virtual DVD-R", "V2 Virtual DVD+RW"};
+    fake.buildIn->info.typename_ = "V2 Virtual DVD+RW QXMD";
+    Create();
+    Find<QComboBox>("comboWriters")->setCurrentIndex(1);
+    std::string title, type;
+    OnNextModal([&](QWidget* modal) {
+        title = modal->windowTitle().toStdString();
+        type = modal->findChild<QLabel*>("lblDeviceType")->text().toStdString();
+    });
+    Click("btnWriterInfo");
+    EXPECT_EQ(title, "DVD Driver Info");
+    EXPECT_EQ(type, "V2 Virtual DVD+RW QXMD");
+    EXPECT_EQ(fake.log->Count("0 DVD Device Info Dialog Begin to Get Device info burn core:0, writer:1\n"), 1u);
+
+    // The burn-folder dialog starts at the first writer; afterwards the window lists its writers
+    // again (a writer that appeared meanwhile shows up).
+    int dialogWriter = -1;
+    const int listingsBefore = fake.buildIn->listings;
+    OnNextModal([&](QWidget* modal) {
+        dialogWriter = modal->findChild<QComboBox*>("comboWriters")->currentIndex();
+        fake.buildIn->writers.push_back("V3 Virtual DVD+R DL");
+    });
+    Click("btnBurnFolder");
+    EXPECT_EQ(dialogWriter, 0);
+    EXPECT_EQ(fake.buildIn->listings, listingsBefore + 2);
+    EXPECT_EQ(Find<QComboBox>("comboWriters")->count(), 3);
+    EXPECT_EQ(Find<QComboBox>("comboWriters")->currentIndex(), 1);
+}
+
+} // namespace

@@ -91,10 +91,15 @@ int CQuilvoVidrevoDlg::CheckWriterReady(int target, int requiredMB) {
 }
 
 BurnOutcome CQuilvoVidrevoDlg::BurnToDVDDisc() {
-    OpenProgressDlg("Burning Disc...", CProgressDlg::ModeBurn, this)->SetStopHandler([this](int message) {
+    CProgressDlg* progress = OpenProgressDlg("Burning Disc...", CProgressDlg::ModeBurn, this);
+    progress->SetStopHandler([this](int message) {
         // Asked after the progress window's own handler has returned.
         QMetaObject::invokeMethod(
             this, [this, message] { SendMessage(message); }, Qt::QueuedConnection);
+    });
+    // The engine's timer sets the window directly; the status lines are told on like the others.
+    connect(progress, &CProgressDlg::progressSet, this, [this, progress](const QString& text, int percent) {
+        emit progressChanged(progress->windowTitle(), text, percent);
     });
     BurnOutcome outcome = BurnOutcome::Refused;
     std::string folder = g_strWorkFolder + "DVD Movie/";
@@ -121,10 +126,7 @@ BurnOutcome CQuilvoVidrevoDlg::BurnToDVDDisc() {
             std::snprintf(line, sizeof line, "Target is %d, DVD Folder space:%f, burn core:%d writer:%d\n", m_nDiscType,
                           size, m_comboBurnEngine->currentIndex(), m_comboWriters->currentIndex());
             LogToApp(0, line);
-            const int writer = m_comboWriters->currentIndex();
-            outcome = RunWithProgressTimer(
-                core, [this](const ProgressLine& progress) { ReportProgress(progress.percent, progress.text); },
-                [&] { return core->BurnDVDFolder(this, writer, folder, m_strDiscLabel); });
+            outcome = core->BurnDVDFolder(this, m_comboWriters->currentIndex(), folder, m_strDiscLabel);
         }
     }
     LogToApp(0, "Burn Complete!\n");

@@ -3,8 +3,6 @@
 // "Burn Engine:" combo (0 "Build-in", 1 "Nero") and calls that engine.
 #pragma once
 
-#include "ProgressText.h"
-
 #include <functional>
 #include <string>
 #include <vector>
@@ -59,8 +57,4 @@ public:
     virtual BurnOutcome EraseDisc(QWidget* window, int writer) = 0;
     // Asks the user and, on Yes, cancels the running burn or erase (the progress window's Cancel).
     virtual void RequestStopBurn() = 0;
-    // The status line of the running burn or erase, asked every 500 ms on the user-interface thread
-    // while BurnDVDFolder or EraseDisc runs (the built-in engine answers with BuiltInProgressLine of
-    // its BuiltInProgressState). Nothing while idle.
-    virtual std::optional<ProgressLine> CurrentProgressLine() { return std::nullopt; }
 };

@@ -182,12 +182,3 @@ std::string EraseOutcomeMessage(BurnOutcome outcome) {
     }
     return "Erasing the disc failed! See the log for details.";
 }
-
-BurnOutcome RunWithProgressTimer(BurnCore* core, const std::function<void(const ProgressLine&)>& deliver,
-                                 const std::function<BurnOutcome()>& work) {
-    CProgressTimer timer;
-    timer.Start([core] { return core->CurrentProgressLine(); }, deliver);
-    const BurnOutcome outcome = work();
-    timer.Stop();
-    return outcome;
-}

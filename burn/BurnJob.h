@@ -1,6 +1,6 @@
 // What the windows that burn share: the writer-ready check before a burn, the DVD folder check and
-// measure, the folder's disc type, the words for a burn's outcome, and running an engine call with
-// the 500 ms progress timer.
+// measure, the folder's disc type and the words for a burn's outcome. (The engine runs the 500 ms
+// progress timer itself, during BurnDVDFolder and EraseDisc.)
 #pragma once
 
 #include "BurnCore.h"
@@ -46,9 +46,3 @@ FolderDisc DiscForFolder(double sizeMB);
 // What a window tells the user after a burn or an erase that did not end in Done.
 std::string BurnOutcomeMessage(BurnOutcome outcome);
 std::string EraseOutcomeMessage(BurnOutcome outcome);
-
-// Runs `work` (an engine's BurnDVDFolder or EraseDisc) while a 500 ms timer hands the engine's
-// status lines to `deliver` (the owner's status-update handler); the engine's wait loop keeps the
-// timer ticking.
-BurnOutcome RunWithProgressTimer(BurnCore* core, const std::function<void(const ProgressLine&)>& deliver,
-                                 const std::function<BurnOutcome()>& work);

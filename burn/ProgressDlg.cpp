@@ -114,6 +114,7 @@ void CProgressDlg::SetProgress(int percent, const std::string& text) {
     else
         m_pBar->setValue(percent > m_pBar->maximum() ? m_pBar->maximum() : percent);
     m_pText->setText(QString::fromStdString(text));
+    emit progressSet(m_pText->text(), percent);
 }
 
 std::string CProgressDlg::StatusText() const {

@@ -67,6 +67,8 @@ public:
 
 signals:
     void stopRequested(int message);
+    // Every SetProgress, for owners that pass the status on (the console front-end prints it).
+    void progressSet(const QString& text, int percent);
 
 public slots:
     // Cancel button, close box and Escape.

@@ -1,6 +1,5 @@
 #include "ProgressText.h"
 
-#include <chrono>
 #include <cinttypes>
 #include <cstdio>
 
@@ -52,16 +51,6 @@ std::optional<ProgressLine> BuiltInProgressLine(int phase, int64_t elapsedMs, in
         return line;
     }
     return std::nullopt;
-}
-
-int64_t ProgressClockMs() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
-
-std::optional<ProgressLine> BuiltInProgressLine(const BuiltInProgressState& state, int64_t nowMs) {
-    return BuiltInProgressLine(state.phase.load(), nowMs - state.startMs.load(), state.percent.load(),
-                               state.eraseSeconds.load());
 }
 
 std::optional<ProgressLine> SecondEngineProgressLine(SecondEngineProgress& s, int64_t elapsedMs) {

@@ -5,7 +5,6 @@
 #include <QObject>
 #include <QTimer>
 
-#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -21,19 +20,6 @@ struct ProgressLine {
 
 // Built-in engine. phase: 0 idle, 1 erasing, 2 writing. Nothing while idle, nor while writing at 0 %.
 std::optional<ProgressLine> BuiltInProgressLine(int phase, int64_t elapsedMs, int percent, int eraseSeconds);
-
-// Milliseconds of a steady clock: the start times of the progress phases.
-int64_t ProgressClockMs();
-
-// The built-in engine's shared progress variables: written by its burn, erase and pacing threads,
-// read by the progress timer on the user-interface thread.
-struct BuiltInProgressState {
-    std::atomic<int> phase{0};       // 0 idle, 1 erasing, 2 writing
-    std::atomic<int64_t> startMs{0}; // ProgressClockMs() when the phase began
-    std::atomic<int> percent{0};     // the device's progress percentage
-    std::atomic<int> eraseSeconds{0};
-};
-std::optional<ProgressLine> BuiltInProgressLine(const BuiltInProgressState& state, int64_t nowMs);
 
 // Second engine's progress variables; the tick updates lastShown and current as the engine expects.
 struct SecondEngineProgress {

@@ -276,9 +276,7 @@ BurnOutcome CBurnDVDMovieDlg::OnBtnBurn() {
             this, [this] { OnStopBurn(); }, Qt::QueuedConnection);
     });
     m_bBurning = true;
-    const BurnOutcome outcome = RunWithProgressTimer(
-        core, [](const ProgressLine& progress) { OnProgressText(progress.text, progress.percent); },
-        [&] { return core->BurnDVDFolder(this, writer, folder, label); });
+    const BurnOutcome outcome = core->BurnDVDFolder(this, writer, folder, label);
     m_bBurning = false;
     DestroyProgressDlg();
     m_parts.Log("Burn DVD Movie Dialog Burnning Complete!\n");

@@ -155,9 +155,7 @@ BurnOutcome CDialogDVDInfo::OnBtnErase() {
     // An erase runs to its end: this dialog does not pass the progress window's stop request on.
     OpenProgressDlg("Erase Disc...", CProgressDlg::ModeBurn, this);
     m_bErasing = true;
-    const BurnOutcome outcome = RunWithProgressTimer(
-        core, [](const ProgressLine& progress) { OnProgressText(progress.text, progress.percent); },
-        [&] { return core->EraseDisc(this, m_nWriterIndex); });
+    const BurnOutcome outcome = core->EraseDisc(this, m_nWriterIndex);
     m_bErasing = false;
     DestroyProgressDlg();
     if (outcome == BurnOutcome::Done) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "AppParts.h"
+#include "ProgressDlg.h"
 #include "PromptService.h"
 
 #include <atomic>
@@ -145,9 +146,13 @@ public:
     BurnOutcome burnResult = BurnOutcome::Done;
     std::vector<std::string> labels;
     int listings = 0;
+    std::string progressLine; // handed to the progress window once during a burn, as the engine's timer does
     BurnOutcome BurnDVDFolder(QWidget*, int, const std::string& folder, const std::string& label) override {
         burned.push_back(folder);
         labels.push_back(label);
+        if (!progressLine.empty()) {
+            OnProgressText(progressLine, 42);
+        }
         return burnResult;
     }
     BurnOutcome EraseDisc(QWidget*, int) override { return BurnOutcome::Done; }

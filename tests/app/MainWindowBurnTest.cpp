@@ -71,7 +71,9 @@ TEST_F(MainWindowBurn, ABurnThatDidNotSucceedKeepsTheFolderAndNeverShutsDown) {
 
 TEST_F(MainWindowBurn, ADoneBurnWithShutdownCleansUpAndShutsDown) {
     ReadyWriter();
+    fake.buildIn->progressLine = "Writing Data; Total time:00:00:10; Elapsed Time:00:00:04; Finished 42.00%;";
     Create();
+    QSignalSpy progress(dlg.get(), &CQuilvoVidrevoDlg::progressChanged);
     Click("chkShutdown");
     AddMovies({"a.rm"});
     ASSERT_TRUE(RunJob());
@@ -79,6 +81,13 @@ TEST_F(MainWindowBurn, ADoneBurnWithShutdownCleansUpAndShutsDown) {
     EXPECT_EQ(fake.power->shutdowns, 1);
     EXPECT_FALSE(Exists(work + "DVD Movie/VIDEO_TS/VIDEO_TS.IFO"));
     EXPECT_EQ(prompts.CountText("Mission accomplished!"), 0u);
+    // The engine's status line reached the window's listeners (the console front-end prints them).
+    bool told = false;
+    for (const QList<QVariant>& args : progress) {
+        told |= args[0].toString() == "Burning Disc..." && args[1].toString() == fake.buildIn->progressLine.c_str() &&
+                args[2].toInt() == 42;
+    }
+    EXPECT_TRUE(told);
 }
 
 TEST_F(MainWindowBurn, TheWriterButtonsOpenTheDialogsWithTheWindowsSelections) {

@@ -6,6 +6,7 @@
 #include "DialogDVDInfo.h"
 #include "LoadingDlg.h"
 #include "ProgressDlg.h"
+#include "ProgressText.h"
 #include "PromptService.h"
 #include "UiSupport.h"
 
@@ -42,7 +43,6 @@ public:
     int erases = 0, stops = 0, infoAsks = 0;
     int progressPhase = 2;
     std::function<void()> whileRunning; // once, inside the burn's event loop
-    BuiltInProgressState state;
 
     bool InitBurnCore() override { return true; }
     void ListWriters(QWidget*, const std::function<void(std::vector<std::string>)>& deliver) override {
@@ -55,13 +55,17 @@ public:
         *out = info;
         return 1;
     }
+    // Like the engine: a 500 ms timer on the calling thread hands status lines to the progress
+    // window while the work runs and the wait loop dispatches events.
     BurnOutcome Run() {
-        state.phase = progressPhase;
-        state.startMs = ProgressClockMs();
         QElapsedTimer t;
         t.start();
+        int percent = 0;
+        CProgressTimer timer;
+        timer.Start([&] { return BuiltInProgressLine(progressPhase, t.elapsed(), percent, 7); },
+                    [](const ProgressLine& line) { OnProgressText(line.text, line.percent); });
         while (t.elapsed() < runMs) {
-            state.percent = static_cast<int>(1 + t.elapsed() * 99 / (runMs ? runMs : 1));
+            percent = static_cast<int>(1 + t.elapsed() * 99 / runMs);
             QApplication::processEvents(QEventLoop::AllEvents, 20);
             if (whileRunning) {
                 auto f = std::move(whileRunning);
@@ -70,7 +74,6 @@ public:
             }
             QThread::msleep(10);
         }
-        state.phase = 0;
         return result;
     }
     BurnOutcome BurnDVDFolder(QWidget*, int, const std::string& folder, const std::string& label) override {
@@ -83,7 +86,6 @@ public:
         return Run();
     }
     void RequestStopBurn() override { ++stops; }
-    std::optional<ProgressLine> CurrentProgressLine() override { return BuiltInProgressLine(state, ProgressClockMs()); }
 };
 
 DVDDeviceInfo BlankDvdR(int totalMB = 4482) {

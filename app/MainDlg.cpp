@@ -49,6 +49,8 @@ CQuilvoVidrevoDlg::CQuilvoVidrevoDlg(AppParts parts, QWidget* parent) : QDialog(
 }
 
 CQuilvoVidrevoDlg::~CQuilvoVidrevoDlg() {
+    // The player goes first: it paints into this window's screen.
+    ReleasePreview();
     // Worker threads reach this window only through blocking calls; none may be left waiting.
     m_bDestroying = true;
     m_bStopConvert = true;
@@ -92,6 +94,7 @@ bool CQuilvoVidrevoDlg::OnInitDialog() {
     layout()->activate(); // the columns are sized from the list's final width
     SetupListColumns();
     SetButtonPictures();
+    DrawPreviewScreenBackground();
     EnablePreviewControls(true);
 
     g_pProgressDlg = nullptr;

@@ -5,6 +5,7 @@
 #include "AppParts.h"
 #include "BurnDialogParts.h"
 #include "Messages.h"
+#include "PreviewPlayer.h"
 #include "SourceInfo.h"
 
 #include <QDialog>
@@ -29,9 +30,23 @@ class QRadioButton;
 class QSlider;
 class QWidget;
 class CLoadingDlg;
+class CPreviewScreen;
+class QTimer;
 
 // The working folder of the current job, with trailing '/'.
 extern std::string g_strWorkFolder;
+
+// The preview's state across the notifications of one slider drag: armed until the first one,
+// which saves the player's state (0 stopped, 1 paused, 2 running) for the end of the drag.
+extern bool g_bSeekArmed;
+extern int g_fsBeforeSeek;
+
+// The preview's position text ("Position:hh:mm:ss") of a position in 100-ns units.
+std::string PreviewPositionText(int64_t rt);
+// Slider position (percent, truncated) of a position; 0 when the duration is unknown (0).
+int PreviewSliderPercent(int64_t rt, int64_t duration);
+// Position a slider percentage stands for.
+int64_t PreviewSeekTarget(int64_t duration, int percent);
 
 // Milliseconds of the process clock.
 int64_t ProcessClockMs();
@@ -67,6 +82,19 @@ public:
     void StopConvert();
     void OnBtnWriterInfo();
     void OnBtnBurnFolder();
+
+    // Preview of the selected movie (MainDlgPreview.cpp).
+    void OnBtnPlayPreview();
+    void OnBtnPausePreview();
+    void OnBtnStopPreview();
+    // A slider notification: kTrackThumb while dragging, kTrackEnd when the drag or step ends.
+    static constexpr int kTrackLine = 0, kTrackPage = 2, kTrackThumb = 5, kTrackEnd = 8;
+    void HandleTrackbar(int code);
+    void ReleasePreview();
+    int PreviewStatus() const { return m_PreviewStatus; }
+    int PreviewItem() const { return m_nPreviewItem; }
+    int64_t PreviewDuration() const { return m_rtDuration; }
+    qx::PreviewPlayer* PreviewPlayer() const { return m_pPlayer.get(); }
 
     // State for tests and the console front-end.
     const std::vector<CSourceInfo>& Sources() const { return m_arrSources; }
@@ -207,9 +235,31 @@ private:
     std::unique_ptr<class MainDlgJobHost> m_jobHost;
     CLoadingDlg* m_pLoadingDlg = nullptr;
 
-    // Preview state used by the list operations.
+    // Preview (MainDlgPreview.cpp).
+    void ConnectPreviewControls();
+    void PreparePreview();
+    bool isPlayBackAble(const std::string& path);
+    void StartPreview();
+    void StopPreview();
+    void PausePreview();
+    void UpdatePosition(int64_t rt);
+    void ReadMediaPosition();
+    void OnGraphNotify();
+    void DrawPreviewScreenBackground();
+    void TakeStillPicture();
+    void ShowPlayButtonAs(bool pause);
+    void SetPlayerState(int state);
+    void SetSliderQuietly(int pos);
+
+    std::unique_ptr<qx::PreviewPlayer> m_pPlayer; // the movie being previewed; null when none
+    std::string m_strPreviewFile;
     int m_PreviewStatus = 0; // 0 stopped, 1 paused, 2 playing
     int m_nPreviewItem = -1;
+    int64_t m_rtDuration = 0; // 100-ns units
+    bool m_bCanSeek = false;
+    bool m_bHasVideo = false;
+    int m_nPlayerState = 0; // what the player does underneath: 0 stopped, 1 paused, 2 running
+    QTimer* m_pPreviewTimer = nullptr;
 
     // Controls.
     CXListCtrl* m_listSources = nullptr;
@@ -242,7 +292,7 @@ private:
     CPictureButton* m_btnStopPreview = nullptr;
     QSlider* m_sliderPosition = nullptr;
     QLabel* m_lblPosition = nullptr;
-    QLabel* m_previewScreen = nullptr;
+    CPreviewScreen* m_previewScreen = nullptr;
     CPictureButton* m_btnAbout = nullptr;
     CPictureButton* m_btnHelp = nullptr;
     CPictureButton* m_btnHome = nullptr;

@@ -137,8 +137,8 @@ void CQuilvoVidrevoDlg::OnBtnStartconvert() {
             return end();
         }
     }
-    // Stop the preview (nothing plays in this build) and keep the choices.
-    m_PreviewStatus = 0;
+    // Stop the preview and keep the choices.
+    OnBtnStopPreview();
     SaveOutputSettings();
 
     if (!FindOrDeleteLeftovers(true)) {

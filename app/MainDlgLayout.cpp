@@ -2,6 +2,7 @@
 #include "MainDlg.h"
 
 #include "PictureButton.h"
+#include "PreviewScreen.h"
 #include "XListCtrl.h"
 
 #include <QCheckBox>
@@ -111,10 +112,9 @@ void CQuilvoVidrevoDlg::CreateControls() {
     grid->addWidget(m_btnBurnFolder, 10, 0, 1, 3);
 
     // Preview area.
-    m_previewScreen = MakeLabel(this, "previewScreen", "");
+    m_previewScreen = new CPreviewScreen(this);
+    m_previewScreen->setObjectName("previewScreen");
     m_previewScreen->setMinimumSize(240, 180);
-    m_previewScreen->setAutoFillBackground(true);
-    m_previewScreen->setStyleSheet("background-color: black;");
     m_btnPlay = MakeButton(this, "btnPlay", "Play");
     m_btnPause = MakeButton(this, "btnPause", "Pause");
     m_btnStopPreview = MakeButton(this, "btnStopPreview", "Stop");
@@ -200,6 +200,7 @@ void CQuilvoVidrevoDlg::CreateControls() {
     connect(m_btnAbout, &QPushButton::clicked, this, [this] { OnBtnAbout(); });
     connect(m_btnHelp, &QPushButton::clicked, this, [this] { OnBtnHelp(); });
     connect(m_btnHome, &QPushButton::clicked, this, [this] { OnBtnHome(); });
+    ConnectPreviewControls();
 }
 
 void CQuilvoVidrevoDlg::SetupListColumns() {

@@ -219,13 +219,11 @@ void CQuilvoVidrevoDlg::OnBtnDelete() {
     UpdateUsedSpace();
     --m_nRowCount;
     if (count == 1) {
-        m_PreviewStatus = 0;
-        m_nPreviewItem = -1;
+        ReleasePreview();
     }
     if (m_PreviewStatus == 1 || m_PreviewStatus == 2) {
         if (s == m_nPreviewItem) {
-            m_PreviewStatus = 0;
-            m_nPreviewItem = -1;
+            ReleasePreview();
         } else if (s < m_nPreviewItem) {
             --m_nPreviewItem;
         }

@@ -142,6 +142,7 @@ TEST_F(Preview, PlayAdvancesPauseHoldsWithAStillAndStopRewinds) {
     const QColor centre = frame.pixelColor(frame.width() / 2, frame.height() / 2);
     EXPECT_GT(centre.red() + centre.green() + centre.blue(), 60);
     SaveScreenshot(dlg.get(), "main_window_preview_playing");
+    EXPECT_TRUE(prompts.BoxTexts().empty()) << "no box, also where no sound device exists";
 
     Click("btnPlay"); // the pause toggle
     EXPECT_EQ(dlg->PreviewStatus(), 1);
@@ -236,6 +237,27 @@ TEST_F(Preview, UnplayableFileOpensTheDecoderDialog) {
     ASSERT_EQ(prompts.DialogTexts().size(), 1u);
     EXPECT_EQ(prompts.DialogTexts()[0].rfind(CDownloadDecoderDlg::kNoDecoderText, 0), 0u);
     EXPECT_EQ(PlayTip(), "Play");
+}
+
+TEST_F(Preview, SoundOnlyMoviePlaysWithoutPictureOrSlider) {
+    const std::string sound = movies + "sound.rm";
+    const std::string cmd = "timeout 120 ffmpeg -nostdin -v error -y -f lavfi -i sine=frequency=440:sample_rate=44100 "
+                            "-t 2 -c:a ac3 -b:a 64k '" +
+                            sound + "'";
+    ASSERT_EQ(std::system(cmd.c_str()), 0);
+    fake.encoder->movies["sound.rm"] = FakeMovie{};
+    prompts.QueueFiles({sound});
+    Click("btnAddFiles");
+    ASSERT_TRUE(dlg->WaitForAddFiles(10000));
+    List()->SelectItem(0);
+    Click("btnPlay");
+    ASSERT_EQ(prompts.BoxTexts(), std::vector<std::string>{"This is an audio-only or MIDI file!"});
+    EXPECT_EQ(dlg->PreviewStatus(), 2);
+    EXPECT_FALSE(Slider()->isEnabled());
+    EXPECT_EQ(PositionText(), "Can't be seeked!");
+    ASSERT_TRUE(WaitUntil([&] { return Position() > kSecond / 5; }, 10000)) << "the sound plays";
+    EXPECT_FALSE(Screen()->ShowingVideo());
+    EXPECT_EQ(Screen()->ScreenImage().size(), QSize(240, 180)) << "the background stays";
 }
 
 TEST_F(Preview, ListEditsFollowThePreviewedMovie) {

@@ -2,56 +2,27 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 #include "DvdWriter.h"
+#include "EncodeThread.h"
 #include "FfmpegUtil.h"
+#include "FilterChain.h"
+#include "QuantiserLook.h"
 
 extern "C" {
 #include <libavfilter/buffersink.h>
 #include <libavfilter/buffersrc.h>
 #include <libavutil/channel_layout.h>
-#include <libavutil/imgutils.h>
 }
 
 namespace qx::enc {
 namespace {
 
-// A filter graph from one buffer source to one buffer sink.
-struct Chain {
-    GraphPtr graph;
-    AVFilterContext* src = nullptr;
-    AVFilterContext* sink = nullptr;
-    bool ended = false;
-};
-
-bool BuildChain(Chain* chain, const char* srcName, const std::string& srcArgs, const char* sinkName,
-                const std::string& filters, std::string* error) {
-    chain->graph.reset(avfilter_graph_alloc());
-    AVFilterGraph* g = chain->graph.get();
-    g->nb_threads = 0; // as many as the machine has, as a plain encode does
-    int rc =
-        avfilter_graph_create_filter(&chain->src, avfilter_get_by_name(srcName), "in", srcArgs.c_str(), nullptr, g);
-    if (rc >= 0)
-        rc = avfilter_graph_create_filter(&chain->sink, avfilter_get_by_name(sinkName), "out", nullptr, nullptr, g);
-    AVFilterInOut* outputs = avfilter_inout_alloc();
-    AVFilterInOut* inputs = avfilter_inout_alloc();
-    if (rc >= 0) {
-        outputs->name = av_strdup("in");
-        outputs->filter_ctx = chain->src;
-        inputs->name = av_strdup("out");
-        inputs->filter_ctx = chain->sink;
-        rc = avfilter_graph_parse_ptr(g, filters.c_str(), &inputs, &outputs, nullptr);
-    }
-    avfilter_inout_free(&inputs);
-    avfilter_inout_free(&outputs);
-    if (rc >= 0)
-        rc = avfilter_graph_config(g, nullptr);
-    if (rc < 0) {
-        *error = "cannot set up the filters \"" + filters + "\": " + AvError(rc);
-        return false;
-    }
-    return true;
-}
+// Pictures decoded ahead of the encoder: enough to ride out a slow picture on either side,
+// little memory (a PAL picture is 608 KiB).
+constexpr size_t kEncodeQueuePictures = 8;
 
 class MovieConverter {
 public:
@@ -67,6 +38,9 @@ private:
     bool Decode(AVCodecContext* dec, Chain* chain, const AVPacket* pkt, bool video, std::string* error);
     bool Push(Chain* chain, AVFrame* frame, bool video, std::string* error);
     bool Pull(Chain* chain, bool video, std::string* error);
+    bool Encode(AVFrame* frame, bool video, std::string* error);
+    double PostedSeconds() const;
+    Quantiser ChooseMovieQuantiser() const;
     void Report();
 
     ConvertRequest req_;
@@ -83,7 +57,10 @@ private:
     int64_t nextVideoPts_ = AV_NOPTS_VALUE;
     int64_t videoEndPts_ = AV_NOPTS_VALUE; // end of the latest picture, in the stream's time base
     int64_t pictures_ = 0;
+    int64_t postedPictureEnd_ = 0; // end of the latest picture handed to the encoder, in frames
     int lastPermilleReported_ = -1;
+    // Last member: it ends (finishing its jobs) before the writer and frames its jobs use.
+    EncodeThread encoder_{kEncodeQueuePictures};
 };
 
 bool MovieConverter::OpenInput(std::string* error) {
@@ -122,33 +99,7 @@ bool MovieConverter::OpenInput(std::string* error) {
 }
 
 bool MovieConverter::SetUpVideo(std::string* error) {
-    const int lines = FrameLines(req_.tv);
-    const AVCodecParameters* par = fmt_->streams[video_]->codecpar;
-    int w = req_.pictureWidth, h = req_.pictureHeight;
-    if (w == 0 && h == 0) {
-        // The movie's own size, centred; one larger than the frame is brought inside it.
-        w = std::min(par->width, 720);
-        h = std::min(par->height, lines);
-    }
-    if (w < 1 || h < 1) {
-        *error = "the movie's picture has no size";
-        return false;
-    }
-    AVRational tb = fmt_->streams[video_]->time_base;
-    AVRational sar = par->sample_aspect_ratio.num > 0 ? par->sample_aspect_ratio : AVRational{1, 1};
-    char args[256];
-    std::snprintf(args, sizeof args, "video_size=%dx%d:pix_fmt=%d:time_base=%d/%d:pixel_aspect=%d/%d", par->width,
-                  par->height, par->format < 0 ? AV_PIX_FMT_YUV420P : par->format, tb.num, tb.den, sar.num, sar.den);
-    AVRational rate = DvdFrameRate(req_.tv);
-    AVRational outSar;
-    av_reduce(&outSar.num, &outSar.den, static_cast<int64_t>(req_.wide ? 16 : 4) * lines,
-              static_cast<int64_t>(req_.wide ? 9 : 3) * 720, 1 << 16);
-    char filters[512];
-    std::snprintf(filters, sizeof filters,
-                  "fps=fps=%d/%d:start_time=0,scale=w=%d:h=%d:flags=bicubic,format=yuv420p,"
-                  "pad=w=720:h=%d:x=%d:y=%d:color=black,setsar=%d/%d",
-                  rate.num, rate.den, w, h, lines, (720 - w) / 2, (lines - h) / 2, outSar.num, outSar.den);
-    return BuildChain(&vchain_, "buffer", args, "buffersink", filters, error);
+    return BuildPictureChain(&vchain_, fmt_.get(), video_, req_, true, error);
 }
 
 bool MovieConverter::SetUpAudio(std::string* error) {
@@ -202,23 +153,40 @@ bool MovieConverter::Pull(Chain* chain, bool video, std::string* error) {
             *error = "cannot filter the movie: " + AvError(rc);
             return false;
         }
-        bool ok;
-        if (video) {
-            AVRational tb = av_buffersink_get_time_base(chain->sink);
-            filtered_->pts = av_rescale_q(filtered_->pts, tb, av_inv_q(writer_.FrameRate()));
-            ok = writer_.WritePicture(filtered_.get(), error);
-            ++pictures_;
-            // Without sound the silent track keeps pace with the picture, so the muxer interleaves.
-            if (ok && audio_ < 0)
-                ok = writer_.PadSound(writer_.PictureSeconds(), error);
-            Report();
-        } else {
-            ok = writer_.WriteSound(filtered_.get(), error);
-        }
+        bool ok = Encode(filtered_.get(), video, error);
         av_frame_unref(filtered_.get());
         if (!ok)
             return false;
     }
+}
+
+// Hands a filtered picture or piece of sound to the encoding thread, in stream order.
+bool MovieConverter::Encode(AVFrame* frame, bool video, std::string* error) {
+    std::shared_ptr<AVFrame> copy(av_frame_clone(frame), [](AVFrame* f) { av_frame_free(&f); });
+    if (!copy) {
+        *error = "out of memory";
+        return false;
+    }
+    if (!video)
+        return encoder_.Post([this, copy](std::string* e) { return writer_.WriteSound(copy.get(), e); }, error);
+    AVRational tb = av_buffersink_get_time_base(vchain_.sink);
+    copy->pts = av_rescale_q(copy->pts, tb, av_inv_q(writer_.FrameRate()));
+    postedPictureEnd_ = std::max(postedPictureEnd_, copy->pts + 1);
+    ++pictures_;
+    bool silent = audio_ < 0;
+    bool ok = encoder_.Post(
+        [this, copy, silent](std::string* e) {
+            // Without sound the silent track keeps pace with the picture, so the muxer interleaves.
+            return writer_.WritePicture(copy.get(), e) && (!silent || writer_.PadSound(writer_.PictureSeconds(), e));
+        },
+        error);
+    Report();
+    return ok;
+}
+
+// How much picture has been handed to the encoder (the writer's own count lags behind it).
+double MovieConverter::PostedSeconds() const {
+    return postedPictureEnd_ / av_q2d(writer_.FrameRate());
 }
 
 bool MovieConverter::Decode(AVCodecContext* dec, Chain* chain, const AVPacket* pkt, bool video, std::string* error) {
@@ -260,6 +228,20 @@ bool MovieConverter::Decode(AVCodecContext* dec, Chain* chain, const AVPacket* p
     }
 }
 
+Quantiser MovieConverter::ChooseMovieQuantiser() const {
+    if (const char* forced = std::getenv("QX_ENCODER_QUANTISER")) {
+        if (std::strcmp(forced, "linear") == 0)
+            return Quantiser::Linear;
+        if (std::strcmp(forced, "non-linear") == 0)
+            return Quantiser::NonLinear;
+    }
+    QuantiserLook look = LookAtMovie(req_, video_, duration_);
+    if (std::getenv("QX_ENCODER_DEBUG_RATE"))
+        std::fprintf(stderr, "quantiser: %s, %d pictures looked at, %.0f bit/s at the coarsest linear step\n",
+                     look.quantiser == Quantiser::Linear ? "linear" : "non-linear", look.pictures, look.linearDemand);
+    return look.quantiser;
+}
+
 void MovieConverter::Report() {
     if (!progress_)
         return;
@@ -268,7 +250,7 @@ void MovieConverter::Report() {
         progress_(0.0);
         return;
     }
-    double f = std::min(1.0, std::max(0.0, writer_.PictureSeconds() / duration_));
+    double f = std::min(1.0, std::max(0.0, PostedSeconds() / duration_));
     int permille = static_cast<int>(f * 1000);
     if (permille != lastPermilleReported_) {
         lastPermilleReported_ = permille;
@@ -298,6 +280,7 @@ ConvertResult MovieConverter::Run(OutputFileOpener opener) {
     ws.partFiles = req_.partFiles;
     ws.partLimit = req_.partLimit;
     ws.opener = std::move(opener);
+    ws.quantiser = ChooseMovieQuantiser();
     bool ok = SetUpVideo(&error) && SetUpAudio(&error) && writer_.Open(ws, &error);
     PacketPtr pkt(av_packet_alloc());
     while (ok) {
@@ -322,6 +305,12 @@ ConvertResult MovieConverter::Run(OutputFileOpener opener) {
         ok = Decode(vdec_.get(), &vchain_, nullptr, true, &error) && Push(&vchain_, nullptr, true, &error);
     if (ok && audio_ >= 0)
         ok = Decode(adec_.get(), &achain_, nullptr, false, &error) && Push(&achain_, nullptr, false, &error);
+    // Everything posted is encoded before the stream is ended or thrown away.
+    std::string encodeError;
+    if (!encoder_.Wait(&encodeError) && ok) {
+        ok = false;
+        error = encodeError;
+    }
     if (ok && pictures_ == 0) {
         ok = false;
         error = "no picture of the movie could be decoded";

@@ -25,6 +25,15 @@ constexpr int kAudioFrameSamples = 1536;
 // kTargetBytesPerSecond.
 int64_t ChooseVideoBitrate();
 
+enum class Quantiser { Linear, NonLinear };
+
+// The picture encoder's fixed settings: frame, aspect, GOP, quantiser, threads, colours. The rate
+// is the caller's.
+void SetPictureEncoder(AVCodecContext* v, TvStandard tv, bool wide, Quantiser quantiser);
+
+// Slice threads of the picture encoder: the machine's cores (at most 8, where the gain ends).
+int EncoderThreads();
+
 // 25 (PAL) or 30000/1001 (NTSC) pictures per second.
 AVRational DvdFrameRate(TvStandard tv);
 
@@ -35,6 +44,7 @@ struct DvdWriterSettings {
     bool partFiles = false;
     uint64_t partLimit = kDefaultPartLimit;
     OutputFileOpener opener = OpenPosixOutputFile;
+    Quantiser quantiser = Quantiser::NonLinear;
 };
 
 class DvdWriter {

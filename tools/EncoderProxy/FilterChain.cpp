@@ -1,0 +1,75 @@
+#include "FilterChain.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "DvdWriter.h"
+
+extern "C" {
+#include <libavutil/mathematics.h>
+}
+
+namespace qx::enc {
+
+bool BuildChain(Chain* chain, const char* srcName, const std::string& srcArgs, const char* sinkName,
+                const std::string& filters, std::string* error) {
+    chain->graph.reset(avfilter_graph_alloc());
+    AVFilterGraph* g = chain->graph.get();
+    g->nb_threads = 0; // as many as the machine has, as a plain encode does
+    int rc =
+        avfilter_graph_create_filter(&chain->src, avfilter_get_by_name(srcName), "in", srcArgs.c_str(), nullptr, g);
+    if (rc >= 0)
+        rc = avfilter_graph_create_filter(&chain->sink, avfilter_get_by_name(sinkName), "out", nullptr, nullptr, g);
+    AVFilterInOut* outputs = avfilter_inout_alloc();
+    AVFilterInOut* inputs = avfilter_inout_alloc();
+    if (rc >= 0) {
+        outputs->name = av_strdup("in");
+        outputs->filter_ctx = chain->src;
+        inputs->name = av_strdup("out");
+        inputs->filter_ctx = chain->sink;
+        rc = avfilter_graph_parse_ptr(g, filters.c_str(), &inputs, &outputs, nullptr);
+    }
+    avfilter_inout_free(&inputs);
+    avfilter_inout_free(&outputs);
+    if (rc >= 0)
+        rc = avfilter_graph_config(g, nullptr);
+    if (rc < 0) {
+        *error = "cannot set up the filters \"" + filters + "\": " + AvError(rc);
+        return false;
+    }
+    return true;
+}
+
+bool BuildPictureChain(Chain* chain, AVFormatContext* fmt, int video, const ConvertRequest& req, bool fromStart,
+                       std::string* error) {
+    const int lines = FrameLines(req.tv);
+    const AVCodecParameters* par = fmt->streams[video]->codecpar;
+    int w = req.pictureWidth, h = req.pictureHeight;
+    if (w == 0 && h == 0) {
+        // The movie's own size, centred; one larger than the frame is brought inside it.
+        w = std::min(par->width, 720);
+        h = std::min(par->height, lines);
+    }
+    if (w < 1 || h < 1) {
+        *error = "the movie's picture has no size";
+        return false;
+    }
+    AVRational tb = fmt->streams[video]->time_base;
+    AVRational sar = par->sample_aspect_ratio.num > 0 ? par->sample_aspect_ratio : AVRational{1, 1};
+    char args[256];
+    std::snprintf(args, sizeof args, "video_size=%dx%d:pix_fmt=%d:time_base=%d/%d:pixel_aspect=%d/%d", par->width,
+                  par->height, par->format < 0 ? AV_PIX_FMT_YUV420P : par->format, tb.num, tb.den, sar.num, sar.den);
+    AVRational rate = DvdFrameRate(req.tv);
+    AVRational outSar;
+    av_reduce(&outSar.num, &outSar.den, static_cast<int64_t>(req.wide ? 16 : 4) * lines,
+              static_cast<int64_t>(req.wide ? 9 : 3) * 720, 1 << 16);
+    char filters[512];
+    std::snprintf(filters, sizeof filters,
+                  "fps=fps=%d/%d%s,scale=w=%d:h=%d:flags=bicubic,format=yuv420p,"
+                  "pad=w=720:h=%d:x=%d:y=%d:color=black,setsar=%d/%d",
+                  rate.num, rate.den, fromStart ? ":start_time=0" : "", w, h, lines, (720 - w) / 2, (lines - h) / 2,
+                  outSar.num, outSar.den);
+    return BuildChain(chain, "buffer", args, "buffersink", filters, error);
+}
+
+} // namespace qx::enc

@@ -2,6 +2,7 @@
 // libavformat/libavcodec and checked byte by byte for their packs.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 
@@ -10,6 +11,7 @@
 #include "EncoderTestSupport.h"
 #include "PartFileOutput.h"
 #include "Probe.h"
+#include "QuantiserLook.h"
 
 using namespace qx::enc;
 using namespace qxtest;
@@ -30,6 +32,24 @@ ConvertRequest Request(const std::string& in, const std::string& out, TvStandard
 std::string Out(const std::string& name) {
     return TempFolder() + name;
 }
+
+// Cellular noise: too busy for the linear quantiser to hold its share.
+std::string CellsMovie() {
+    return Fixture("cells.rm", "-f lavfi -i cellauto=size=320x240:rate=25:rule=110:random_fill_ratio=0.5:scroll=1,"
+                               "format=yuv420p -t 8 -c:v rv20 -b:v 400k -qmin 3 -g 50");
+}
+
+// Sets or clears the quantiser the encoder is made to take, for one scope.
+class ForcedQuantiser {
+public:
+    explicit ForcedQuantiser(const char* name) {
+        if (name)
+            setenv("QX_ENCODER_QUANTISER", name, 1);
+        else
+            unsetenv("QX_ENCODER_QUANTISER");
+    }
+    ~ForcedQuantiser() { unsetenv("QX_ENCODER_QUANTISER"); }
+};
 
 } // namespace
 
@@ -198,6 +218,81 @@ TEST(Convert, SizeFollowsTheBudgetRateForBusyAndForStillMovies) {
         // 399 KB a second; short movies carry the start-up of the rate control, so a wider band.
         EXPECT_NEAR(perSecond / kTargetBytesPerSecond, 1.0, 0.12) << movie;
     }
+}
+
+TEST(Convert, GopsAreClosedVobusWithinTheDvdRatesWithEitherQuantiser) {
+    struct Case {
+        const char* quantiser;
+        std::string movie;
+        TvStandard tv;
+    } cases[] = {{"linear", Rv20Ac3Movie(), TvStandard::Pal},
+                 {"linear", Rv20Ac3Movie(), TvStandard::Ntsc},
+                 {"non-linear", CellsMovie(), TvStandard::Pal},
+                 {nullptr, CellsMovie(), TvStandard::Ntsc}};
+    for (const Case& c : cases) {
+        ForcedQuantiser forced(c.quantiser);
+        std::string out = Out("gops.vob");
+        ASSERT_TRUE(ConvertMovie(Request(c.movie, out, c.tv, false), nullptr, nullptr).ok);
+        std::string what = std::string(c.quantiser ? c.quantiser : "chosen") + " " + c.movie;
+        const double fps = c.tv == TvStandard::Pal ? 25.0 : 30000.0 / 1001.0;
+        std::vector<GopFacts> gops = ReadGops(out);
+        ASSERT_GE(gops.size(), 2u) << what;
+        size_t pictures = 0;
+        for (size_t i = 0; i < gops.size(); ++i) {
+            const GopFacts& g = gops[i];
+            SCOPED_TRACE(what + ", GOP " + std::to_string(i) + " " + g.types);
+            EXPECT_TRUE(g.afterNavPack) << "every GOP opens a VOBU";
+            EXPECT_TRUE(g.closed);
+            ASSERT_FALSE(g.types.empty());
+            EXPECT_EQ(g.types[0], 'I');
+            double seconds = g.types.size() / fps;
+            EXPECT_LE(seconds, 1.0);
+            if (i + 1 < gops.size()) {
+                EXPECT_GE(seconds, 0.4);
+            }
+            // Pictures of a GOP show each of its times once: none lost or doubled in reordering.
+            std::vector<int> shown = g.temporalReferences;
+            std::sort(shown.begin(), shown.end());
+            for (size_t k = 0; k < shown.size(); ++k)
+                EXPECT_EQ(shown[k], static_cast<int>(k));
+            pictures += g.types.size();
+        }
+        EXPECT_EQ(static_cast<int>(pictures), ReadStreamFacts(out).pictures) << what;
+        EXPECT_EQ(CheckVideoBuffer(gops, fps, 9800000, 1835008), "") << what;
+    }
+}
+
+TEST(Convert, BusyMovieKeepsItsShareOnlyWithTheQuantiserChosenForIt) {
+    ConvertRequest r = Request(CellsMovie(), Out("cells.vob"), TvStandard::Pal, false);
+    QuantiserLook look = LookAtMovie(r, 0, 8.0);
+    EXPECT_EQ(look.quantiser, Quantiser::NonLinear) << look.linearDemand;
+    EXPECT_GE(look.pictures, 30) << "two GOPs for a short movie";
+    ConvertResult chosen = ConvertMovie(r, nullptr, nullptr);
+    ASSERT_TRUE(chosen.ok) << chosen.error;
+    EXPECT_NEAR(chosen.bytes / chosen.seconds / kTargetBytesPerSecond, 1.0, 0.05);
+    // The linear quantiser cannot reach steps coarse enough for this movie.
+    ForcedQuantiser forced("linear");
+    ConvertResult linear = ConvertMovie(r, nullptr, nullptr);
+    ASSERT_TRUE(linear.ok) << linear.error;
+    EXPECT_GT(linear.bytes / linear.seconds / kTargetBytesPerSecond, 1.08);
+}
+
+TEST(Convert, CalmMoviesGetTheLinearQuantiserAndUnreadableOnesTheSafeOne) {
+    std::string still = Fixture("still.rm", "-f lavfi -i color=black:size=320x240:rate=25 -t 8 -c:v rv20");
+    for (const std::string& movie : {still, Rv20Ac3Movie()}) {
+        ConvertRequest r = Request(movie, Out("look.vob"), TvStandard::Ntsc, true);
+        QuantiserLook look = LookAtMovie(r, 0, movie == still ? 8.0 : 0.0);
+        EXPECT_EQ(look.quantiser, Quantiser::Linear) << movie;
+        EXPECT_GE(look.pictures, 18) << movie;
+        EXPECT_GT(look.linearDemand, 0) << movie;
+    }
+    for (int stream : {-1, 1, 7}) {
+        QuantiserLook look = LookAtMovie(Request(Rv20Ac3Movie(), Out("look.vob"), TvStandard::Pal, false), stream, 4.0);
+        EXPECT_EQ(look.quantiser, Quantiser::NonLinear) << stream;
+        EXPECT_EQ(look.pictures, 0) << stream;
+    }
+    QuantiserLook none = LookAtMovie(Request(Out("missing.rm"), Out("look.vob"), TvStandard::Pal, false), 0, 4.0);
+    EXPECT_EQ(none.quantiser, Quantiser::NonLinear);
 }
 
 TEST(Convert, PictureIsScaledToTheRequestAndCentredOnBlack) {

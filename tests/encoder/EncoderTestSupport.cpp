@@ -204,6 +204,74 @@ std::string CheckPacks(const std::string& path, int* navPacks) {
     return "";
 }
 
+std::vector<GopFacts> ReadGops(const std::string& path) {
+    std::string d = ReadFile(path);
+    auto u8 = [&](const std::string& b, size_t i) { return static_cast<unsigned>(static_cast<uint8_t>(b[i])); };
+    std::string es;
+    std::vector<size_t> navAt; // elementary stream offsets at which a nav pack was met
+    for (size_t at = 0; at + 2048 <= d.size(); at += 2048) {
+        if (u8(d, at + 14) == 0 && u8(d, at + 15) == 0 && u8(d, at + 16) == 1 && u8(d, at + 17) == 0xBB)
+            navAt.push_back(es.size());
+        size_t i = at + 14 + (u8(d, at + 13) & 7);
+        while (i + 6 <= at + 2048 && u8(d, i) == 0 && u8(d, i + 1) == 0 && u8(d, i + 2) == 1) {
+            unsigned id = u8(d, i + 3);
+            size_t len = (u8(d, i + 4) << 8) | u8(d, i + 5);
+            if (id == 0xE0 && i + 9 <= at + 2048) {
+                size_t header = 9 + u8(d, i + 8);
+                if (i + 6 + len <= at + 2048 && header <= 6 + len)
+                    es.append(d, i + header, 6 + len - header);
+            }
+            i += 6 + len;
+        }
+    }
+    std::vector<GopFacts> gops;
+    std::vector<std::pair<size_t, size_t>> begins; // (GOP, where the picture's bytes begin)
+    size_t nav = 0, gopStart = 0, sequence = std::string::npos;
+    for (size_t i = 0; i + 8 < es.size(); ++i) {
+        if (u8(es, i) != 0 || u8(es, i + 1) != 0 || u8(es, i + 2) != 1)
+            continue;
+        unsigned code = u8(es, i + 3);
+        if (code == 0xB3) {
+            sequence = i;
+        } else if (code == 0xB8) {
+            GopFacts g;
+            g.closed = (u8(es, i + 7) & 0x40) != 0;
+            gopStart = sequence != std::string::npos ? sequence : i;
+            while (nav < navAt.size() && navAt[nav] < gopStart)
+                ++nav;
+            g.afterNavPack = nav < navAt.size() && navAt[nav] == gopStart;
+            gops.push_back(g);
+            sequence = std::string::npos;
+        } else if (code == 0x00 && !gops.empty()) {
+            GopFacts& g = gops.back();
+            begins.emplace_back(gops.size() - 1, g.types.empty() ? gopStart : i);
+            g.temporalReferences.push_back(static_cast<int>((u8(es, i + 4) << 2) | (u8(es, i + 5) >> 6)));
+            g.types += " IPB"[std::min(3u, (u8(es, i + 5) >> 3) & 7)];
+        }
+    }
+    for (size_t k = 0; k < begins.size(); ++k) {
+        size_t end = k + 1 < begins.size() ? begins[k + 1].second : es.size();
+        gops[begins[k].first].pictureBytes.push_back(static_cast<int64_t>(end - begins[k].second));
+    }
+    return gops;
+}
+
+std::string CheckVideoBuffer(const std::vector<GopFacts>& gops, double frameRate, double peakBitsPerSecond,
+                             double bufferBits) {
+    double fullness = bufferBits * 3 / 4;
+    int n = 0;
+    for (const GopFacts& g : gops) {
+        for (int64_t bytes : g.pictureBytes) {
+            if (8.0 * bytes > fullness)
+                return "picture " + std::to_string(n) + " of " + std::to_string(bytes) + " bytes finds " +
+                       std::to_string(static_cast<int64_t>(fullness / 8)) + " in the buffer";
+            fullness = std::min(bufferBits, fullness - 8.0 * bytes + peakBitsPerSecond / frameRate);
+            ++n;
+        }
+    }
+    return "";
+}
+
 std::vector<uint8_t> DecodeLuma(const std::string& path, int n, int* width, int* height) {
     std::vector<uint8_t> luma;
     AVFormatContext* fmt = nullptr;

@@ -40,6 +40,23 @@ StreamFacts ReadStreamFacts(const std::string& path);
 // "" when sound, else what is wrong. *navPacks counts them.
 std::string CheckPacks(const std::string& path, int* navPacks);
 
+// The picture stream's GOPs, read from the bytes: the video PES payloads joined in pack order and
+// scanned for sequence, GOP and picture start codes.
+struct GopFacts {
+    bool afterNavPack = false; // the GOP's sequence header opens the first video payload after a nav pack
+    bool closed = false;
+    std::string types;                   // picture coding types in stream order, "IPPB..."
+    std::vector<int> temporalReferences; // in stream order
+    std::vector<int64_t> pictureBytes; // from one picture start code to the next (headers before a picture count to it)
+};
+std::vector<GopFacts> ReadGops(const std::string& path);
+
+// "" when the pictures pass through a decoder's buffer of `bufferBits` filled at `peakBitsPerSecond`
+// from 3/4 full (the encoder's start) without running dry, else the first picture that would not
+// arrive in time.
+std::string CheckVideoBuffer(const std::vector<GopFacts>& gops, double frameRate, double peakBitsPerSecond,
+                             double bufferBits);
+
 // The luma plane of the n-th decoded picture (width x height bytes).
 std::vector<uint8_t> DecodeLuma(const std::string& path, int n, int* width, int* height);
 

@@ -42,6 +42,10 @@ TEST(CliOptions, DefaultsAndEveryOption) {
     ASSERT_TRUE(Parse({"--writer", "1", "--label", label, "a.rm"}, &burn, &error)) << error;
     EXPECT_EQ(burn.writer, 1);
     EXPECT_EQ(burn.label, label);
+    CliOptions image;
+    ASSERT_TRUE(Parse({"--iso", "disc.iso", "--label", label, "a.rm"}, &image, &error)) << error;
+    EXPECT_EQ(image.isoFile, "disc.iso");
+    EXPECT_EQ(image.label, label);
 }
 
 TEST(CliOptions, BadInputIsRefusedWithAReason) {
@@ -57,7 +61,8 @@ TEST(CliOptions, BadInputIsRefusedWithAReason) {
         {{"--writer", "-1", "a.rm"}, "--writer takes a writer number (0, 1, ...), not '-1'"},
         {{"--writer", "1a", "a.rm"}, "--writer takes a writer number (0, 1, ...), not '1a'"},
         {{"--writer", "0", "--label", std::string(33, 'L'), "a.rm"}, "--label takes at most 32 characters"},
-        {{"--label", "HOLIDAY", "a.rm"}, "--label needs --writer"},
+        {{"--label", "HOLIDAY", "a.rm"}, "--label needs --writer or --iso"},
+        {{"--iso", "", "a.rm"}, "--iso needs a file name"},
     };
     for (const auto& c : cases) {
         CliOptions o;

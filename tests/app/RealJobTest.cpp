@@ -99,7 +99,9 @@ TEST_F(RealJob, TwoMoviesBecomeTwoChainedTitles) {
 
 TEST_F(RealJob, TheConsoleFrontEndRunsTheDemo) {
     QProcess cli;
-    QStringList args = {"--demo", "--work", QString::fromStdString(work), "--tv", "pal"};
+    const std::string iso = work + "demo.iso";
+    QStringList args = {"--demo",    "--work", QString::fromStdString(work), "--tv", "pal", "--label",
+                        "Demo Disc", "--iso",  QString::fromStdString(iso)};
     cli.setProcessChannelMode(QProcess::SeparateChannels);
     cli.start(QString(QX_BIN_DIR) + "/qxmoviedisc-cli", args);
     ASSERT_TRUE(cli.waitForFinished(240000));
@@ -109,6 +111,12 @@ TEST_F(RealJob, TheConsoleFrontEndRunsTheDemo) {
     EXPECT_NE(out.find("progress: DVD authoring: "), std::string::npos) << out;
     EXPECT_NE(out.find("QX Movie Disc: Mission accomplished!"), std::string::npos) << out;
     EXPECT_TRUE(ReadDvdFolder(work + "DVD Movie").opened);
+    // The disc image of that folder, labelled as asked.
+    EXPECT_NE(out.find("qxmoviedisc-cli: wrote " + iso), std::string::npos) << out;
+    DvdReadReport image = ReadDvdFolder(iso);
+    EXPECT_TRUE(image.opened);
+    EXPECT_EQ(image.titles.size(), 1u);
+    EXPECT_EQ(ReadFile(iso).substr(16 * 2048 + 40, 10), "DEMO_DISC ");
 }
 
 TEST_F(RealJob, TheConsoleFrontEndFailsOnRefusedMovies) {

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <sstream>
 
 #include <fcntl.h>
@@ -58,6 +59,24 @@ std::string AuthorFolder(const std::string& outputFolder, const std::vector<int>
     }
     EXPECT_TRUE(author.CreateDVD()) << author.LastError();
     return outputFolder + "/VIDEO_TS";
+}
+
+void InflateTitleVobs(const std::string& video, int vobs) {
+    ASSERT_FALSE(fs::exists(video + "/VTS_01_2.VOB"));
+    for (int k = 1; k <= vobs; ++k) {
+        std::string vob = video + "/VTS_01_" + std::to_string(k) + ".VOB";
+        if (k > 1)
+            std::ofstream(vob).close();
+        fs::resize_file(vob, kFullVobSectors * 2048);
+    }
+    const std::uint64_t ifoSectors = fs::file_size(video + "/VTS_01_0.IFO") / 2048;
+    const std::uint32_t last = static_cast<std::uint32_t>(2 * ifoSectors + vobs * kFullVobSectors - 1);
+    for (const char* name : {"/VTS_01_0.IFO", "/VTS_01_0.BUP"}) {
+        std::fstream f(video + name, std::ios::in | std::ios::out | std::ios::binary);
+        char bytes[4] = {char(last >> 24), char(last >> 16), char(last >> 8), char(last)};
+        f.seekp(0x0C);
+        f.write(bytes, 4);
+    }
 }
 
 void CopyFolder(const std::string& from, const std::string& to) {

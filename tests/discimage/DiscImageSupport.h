@@ -18,6 +18,11 @@ qx::discimage::ImageDescriptor TestDescriptor(const std::string& label = "Test M
 std::string AuthorFolder(const std::string& outputFolder, const std::vector<int>& titlesPerSet, int seconds,
                          int vobSectorLimit = 0);
 
+// Makes the single title of an authored one-set folder fill `vobs` title VOBs of 1 GiB less 16
+// sectors each (sparse: the real VOB's bytes, then holes) and mends the set's last sector to match.
+constexpr std::uint64_t kFullVobSectors = 524272;
+void InflateTitleVobs(const std::string& videoTsFolder, int vobs);
+
 // Copies every file of `from` into the new folder `to`.
 void CopyFolder(const std::string& from, const std::string& to);
 

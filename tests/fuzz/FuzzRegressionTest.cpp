@@ -21,8 +21,9 @@ struct Target {
 };
 
 const Target kTargets[] = {
-    {"ini", QxFuzzIni}, {"window_wire", QxFuzzWindowWire},     {"scan", QxFuzzScan},
-    {"ifo", QxFuzzIfo}, {"encoder_reply", QxFuzzEncoderReply}, {"log_record", QxFuzzLogRecord},
+    {"ini", QxFuzzIni},         {"window_wire", QxFuzzWindowWire},     {"scan", QxFuzzScan},
+    {"ifo", QxFuzzIfo},         {"encoder_reply", QxFuzzEncoderReply}, {"log_record", QxFuzzLogRecord},
+    {"videots", QxFuzzVideoTs},
 };
 
 // Names the parameter in gtest's messages.

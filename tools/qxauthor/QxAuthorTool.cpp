@@ -1,7 +1,9 @@
 #include "QxAuthorTool.h"
 
 #include "AplAuthor.h"
+#include "DiscText.h"
 #include "DvdLeftovers.h"
+#include "ImageTool.h"
 #include "StreamDuration.h"
 
 #include <cerrno>
@@ -10,6 +12,7 @@
 #include <iostream>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -44,11 +47,14 @@ std::string tailFile(const std::string& stream, bool partFiles) {
 } // namespace
 
 std::string QxAuthorUsage() {
-    return "usage: qxauthor -o OUTDIR [--chapter-seconds N] [--parts] [--replace] STREAM...\n"
+    return "usage: qxauthor -o OUTDIR [--chapter-seconds N] [--parts] [--replace] [--iso FILE [--label TEXT]]\n"
+           "                STREAM...\n"
            "  Authors OUTDIR/VIDEO_TS (and an empty OUTDIR/AUDIO_TS) from MPEG-2 program streams:\n"
            "  one title per stream in the given order, a chapter every N seconds (default 300, 0 = none),\n"
            "  each title followed by the next. --parts continues a stream in STREAM.part1 and STREAM.part2;\n"
-           "  --replace deletes DVD files left in OUTDIR/VIDEO_TS instead of refusing to start.\n";
+           "  --replace deletes DVD files left in OUTDIR/VIDEO_TS instead of refusing to start.\n"
+           "  --iso FILE also writes the folder's disc image (ISO 9660 + UDF) to FILE, labelled TEXT (at most\n"
+           "  32 characters; default: the name of OUTDIR); FILE is replaced only by a complete image.\n";
 }
 
 bool ParseQxAuthorArgs(const std::vector<std::string>& argv, QxAuthorArgs& args, std::string& error) {
@@ -81,6 +87,17 @@ bool ParseQxAuthorArgs(const std::vector<std::string>& argv, QxAuthorArgs& args,
             }
         } else if (arg == "--parts") {
             args.partFiles = true;
+        } else if (arg == "--iso") {
+            if (!value(args.isoFile))
+                return false;
+            if (args.isoFile.empty()) {
+                error = "--iso needs a file name";
+                return false;
+            }
+        } else if (arg == "--label") {
+            if (!value(args.label))
+                return false;
+            args.labelGiven = true;
         } else if (arg == "--replace") {
             args.replace = true;
         } else if (arg == "-h" || arg == "--help") {
@@ -99,10 +116,22 @@ bool ParseQxAuthorArgs(const std::vector<std::string>& argv, QxAuthorArgs& args,
         error = "no streams given";
         return false;
     }
+    std::u32string characters;
+    if (args.labelGiven && (!qx::discimage::DecodeUtf8(args.label, &characters) ||
+                            characters.size() > qx::discimage::kMaxLabelCharacters)) {
+        error = "the label must be UTF-8 text of at most 32 characters";
+        return false;
+    }
     return true;
 }
 
 int RunQxAuthor(const QxAuthorArgs& args, std::ostream& err) {
+    // An image target that can never be written is refused before the long part.
+    struct stat target;
+    if (!args.isoFile.empty() && lstat(args.isoFile.c_str(), &target) == 0 && !S_ISREG(target.st_mode)) {
+        err << "qxauthor: " << args.isoFile << " exists and is not a regular file; it is left alone\n";
+        return QXAUTHOR_FAILED;
+    }
     // Durations first: a stream that cannot be measured stops the run before anything is written.
     std::vector<int> durations;
     for (const std::string& stream : args.streams) {
@@ -147,6 +176,11 @@ int RunQxAuthor(const QxAuthorArgs& args, std::ostream& err) {
     if (!author.CreateDVD()) {
         err << "qxauthor: " << author.LastError() << "\n";
         return QXAUTHOR_FAILED;
+    }
+    if (!args.isoFile.empty()) {
+        std::string label = args.labelGiven ? args.label : qx::discimage::DefaultLabel(videoFolder);
+        return qx::discimage::WriteFolderImageFile("qxauthor", videoFolder, args.isoFile, label, err,
+                                                   &err == &std::cerr && isatty(2));
     }
     return QXAUTHOR_OK;
 }

@@ -11,6 +11,9 @@ struct QxAuthorArgs {
     int chapterSeconds = 300;
     bool partFiles = false;
     bool replace = false; // delete DVD files left in OUTDIR/VIDEO_TS instead of refusing
+    std::string isoFile;  // --iso FILE: also write the disc image of the folder
+    std::string label;    // --label TEXT: its label (default: the name of OUTDIR)
+    bool labelGiven = false;
     bool help = false;
     std::vector<std::string> streams;
 };
@@ -19,6 +22,7 @@ struct QxAuthorArgs {
 constexpr int QXAUTHOR_OK = 0;
 constexpr int QXAUTHOR_FAILED = 1; // the engine reported an "ERR:" line, or a stream/folder problem
 constexpr int QXAUTHOR_USAGE = 2;
+// The disc image stopped by signal N: 128 + N.
 
 std::string QxAuthorUsage();
 

@@ -1,6 +1,7 @@
 #include "CliJob.h"
 
 #include "Folders.h"
+#include "ImageTool.h"
 #include "InstanceLock.h"
 #include "MainDlg.h"
 #include "ProgressDlg.h"
@@ -19,6 +20,9 @@
 
 #include <cstdlib>
 #include <mutex>
+#include <sstream>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -59,6 +63,18 @@ void ApplyOptions(CQuilvoVidrevoDlg& dlg, const CliOptions& options, const std::
     }
     Control<QLineEdit>(dlg, "editTempFolder")->setText(QString::fromStdString(workFolder));
     Control<QCheckBox>(dlg, "chkShutdown")->setChecked(false);
+    Control<QLineEdit>(dlg, "editDiscLabel")->setText(QString::fromStdString(options.label));
+}
+
+// The disc image of the folder the job made, with the window's label; messages go to `out`.
+int WriteJobImage(CQuilvoVidrevoDlg& dlg, const std::string& isoFile, std::FILE* out) {
+    const std::string folder = qx::WithTrailingSlash(dlg.TempFolder()) + "DVD Movie/VIDEO_TS";
+    const std::string label = Control<QLineEdit>(dlg, "editDiscLabel")->text().toStdString();
+    std::ostringstream messages;
+    const int status = qx::discimage::WriteFolderImageFile("qxmoviedisc-cli", folder, isoFile, label, messages, false);
+    std::fputs(messages.str().c_str(), out);
+    std::fflush(out);
+    return status;
 }
 
 // Ticks "Burn to DVD disc" and chooses the writer (--writer N), or unticks it. False, with the
@@ -107,6 +123,12 @@ int RunCliJob(const CliOptions& options, std::FILE* out) {
     }
 
     CliOptions job = options;
+    // An image target that can never be written is refused before the long part.
+    struct stat target;
+    if (!job.isoFile.empty() && lstat(job.isoFile.c_str(), &target) == 0 && !S_ISREG(target.st_mode)) {
+        std::fprintf(out, "%s exists and is not a regular file; it is left alone\n", job.isoFile.c_str());
+        return 1;
+    }
     if (job.demo) {
         if (job.workFolder.empty()) {
             job.workFolder = QDir::tempPath().toStdString() + "/qxmoviedisc-demo-" + std::to_string(getuid());
@@ -184,6 +206,9 @@ int RunCliJob(const CliOptions& options, std::FILE* out) {
                     std::fprintf(out, "Burn: %s\n", BurnOutcomeName(dlg.LastBurnOutcome()));
                 }
                 status = dlg.LastJobAccomplished() ? 0 : 1;
+                if (status == 0 && !job.isoFile.empty()) {
+                    status = WriteJobImage(dlg, job.isoFile, out);
+                }
             } else {
                 std::fprintf(out, "The job did not start.\n");
             }

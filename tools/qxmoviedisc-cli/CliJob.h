@@ -17,6 +17,7 @@ struct CliOptions {
     int writer = -1;        // --writer N: burn the DVD folder with writer N (as the writer combo counts)
     std::string label;      // --label TEXT: the disc label (at most 32 characters)
     bool help = false;
+    std::string isoFile; // --iso FILE: also write the disc image of the DVD folder the job made
     std::vector<std::string> movies;
 };
 

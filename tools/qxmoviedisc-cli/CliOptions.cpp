@@ -64,6 +64,14 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions* options, 
                 return false;
             }
             options->writer = static_cast<int>(n);
+        } else if (arg == "--iso") {
+            if (!value(&options->isoFile)) {
+                return false;
+            }
+            if (options->isoFile.empty()) {
+                *error = "--iso needs a file name";
+                return false;
+            }
         } else if (arg == "--label") {
             if (!value(&options->label)) {
                 return false;
@@ -90,8 +98,8 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions* options, 
             options->movies.push_back(arg);
         }
     }
-    if (!options->label.empty() && options->writer < 0) {
-        *error = "--label needs --writer";
+    if (!options->label.empty() && options->writer < 0 && options->isoFile.empty()) {
+        *error = "--label needs --writer or --iso";
         return false;
     }
     if (!options->help && !options->demo && options->movies.empty()) {
@@ -103,15 +111,20 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions* options, 
 
 std::string CliUsage() {
     return "usage: qxmoviedisc-cli [--tv pal|ntsc] [--aspect 4:3|16:9] [--keep-aspect|--no-keep-aspect]\n"
-           "                       [--disc d5|d9] [--work DIR] [--yes] [--writer N [--label TEXT]] MOVIE...\n"
+           "                       [--disc d5|d9] [--work DIR] [--yes] [--writer N] [--label TEXT] [--iso FILE]\n"
+           "                       MOVIE...\n"
            "       qxmoviedisc-cli --demo [--work DIR] [options]\n"
            "Converts RealMedia movies into a DVD-Video folder (<work>/DVD Movie/VIDEO_TS).\n"
+           "--iso FILE then writes the folder's disc image (ISO 9660 + UDF) labelled TEXT to FILE; FILE\n"
+           "is replaced only by a complete image.\n"
            "Questions are answered No/Cancel unless --yes is given (--demo answers Yes: it replaces\n"
            "its own earlier DVD folder). Exit status 0 only when the job ends with\n"
-           "\"Mission accomplished!\"; 2 for a bad command line.\n"
+           "\"Mission accomplished!\" (and, with --iso, a complete image); 2 for a bad command line;\n"
+           "128+N when signal N stopped the image.\n"
            "--writer N burns the DVD folder at the end of the job with writer N (0 is the first); a\n"
            "job whose burn is refused, fails or is cancelled exits 1 and keeps its DVD folder.\n"
-           "A virtual writer (writers.ini in the configuration folder) writes an image file.\n";
+           "A virtual writer (writers.ini in the configuration folder) writes an image file.\n"
+           "--label TEXT names the disc (burned or imaged), at most 32 characters.\n";
 }
 
 bool MakeDemoMovie(const std::string& path, std::string* error) {

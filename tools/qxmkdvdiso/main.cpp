@@ -1,0 +1,5 @@
+#include "MkDvdIso.h"
+
+int main(int argc, char** argv) {
+    return MkDvdIsoMain(argc, argv);
+}

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <vector>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -80,6 +81,49 @@ bool sameAsPlanned(int fd, const ImageFile& file, std::string* error) {
     return true;
 }
 
+// Makes file `index` the open one, checked against its plan.
+bool openFile(DvdVideoImage::Impl& m, std::size_t index, std::string* error) {
+    if (m.fd >= 0 && m.openIndex == index)
+        return true;
+    const ImageFile& file = m.files[index];
+    if (m.fd >= 0)
+        close(m.fd);
+    m.fd = open(file.path.c_str(), O_RDONLY | O_CLOEXEC);
+    m.openIndex = index;
+    if (m.fd < 0) {
+        *error = errno == ENOENT ? file.path + " vanished while the disc was being made"
+                                 : "Cannot read " + file.path + ": " + std::strerror(errno);
+        return false;
+    }
+    if (!sameAsPlanned(m.fd, file, error)) {
+        close(m.fd);
+        m.fd = -1;
+        return false;
+    }
+    return true;
+}
+
+// The file holding data sector `sector` (not an empty one) and how many of its sectors follow.
+std::size_t fileAt(const DvdVideoImage::Impl& m, std::uint64_t sector) {
+    auto it = std::upper_bound(m.fileSector.begin(), m.fileSector.end(), sector);
+    return static_cast<std::size_t>(it - m.fileSector.begin()) - 1;
+}
+
+bool writeAll(int fd, const std::uint8_t* data, std::size_t size, const std::string& name, std::string* error) {
+    while (size > 0) {
+        ssize_t n = write(fd, data, size);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            *error = "Cannot write " + name + ": " + std::strerror(n < 0 ? errno : ENOSPC);
+            return false;
+        }
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
 } // namespace
 
 bool DvdVideoImage::ReadSectors(std::uint64_t first, std::uint32_t count, std::uint8_t* buffer, std::string* error) {
@@ -103,25 +147,13 @@ bool DvdVideoImage::ReadSectors(std::uint64_t first, std::uint32_t count, std::u
             continue;
         }
         // The file holding `first`: the last one starting at or before it that is not empty.
-        auto it = std::upper_bound(m.fileSector.begin(), m.fileSector.end(), first);
-        std::size_t index = static_cast<std::size_t>(it - m.fileSector.begin()) - 1;
+        std::size_t index = fileAt(m, first);
         const ImageFile& file = m.files[index];
         std::uint64_t fileSectors = (file.size + kSectorSize - 1) / kSectorSize;
         std::uint64_t offset = (first - m.fileSector[index]) * kSectorSize;
         std::uint64_t n = std::min<std::uint64_t>(count, fileSectors - (first - m.fileSector[index]));
-        if (m.fd < 0 || m.openIndex != index) {
-            if (m.fd >= 0)
-                close(m.fd);
-            m.fd = open(file.path.c_str(), O_RDONLY | O_CLOEXEC);
-            m.openIndex = index;
-            if (m.fd < 0) {
-                *error = errno == ENOENT ? file.path + " vanished while the disc was being made"
-                                         : "Cannot read " + file.path + ": " + std::strerror(errno);
-                return false;
-            }
-            if (!sameAsPlanned(m.fd, file, error))
-                return false;
-        }
+        if (!openFile(m, index, error))
+            return false;
         std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(n * kSectorSize, file.size - offset));
         std::size_t got = 0;
         while (got < want) {
@@ -143,6 +175,81 @@ bool DvdVideoImage::ReadSectors(std::uint64_t first, std::uint32_t count, std::u
         if (offset + want == file.size && !sameAsPlanned(m.fd, file, error))
             return false;
         first += n, count -= static_cast<std::uint32_t>(n), buffer += n * kSectorSize;
+    }
+    return true;
+}
+
+bool DvdVideoImage::WriteSectorsTo(int fd, const std::string& outputName, std::uint64_t first, std::uint64_t count,
+                                   std::string* error) {
+    Impl& m = *m_impl;
+    if (first > m.totalSectors || count > m.totalSectors - first) {
+        *error = "Sectors past the end of the image";
+        return false;
+    }
+    constexpr std::uint32_t kBufferSectors = 64;
+    std::vector<std::uint8_t> buffer;
+    // Sectors the image makes itself (and anything the kernel cannot copy) go through a buffer.
+    auto buffered = [&](std::uint64_t from, std::uint64_t n) {
+        buffer.resize(std::size_t(kBufferSectors) * kSectorSize);
+        while (n > 0) {
+            std::uint32_t step = static_cast<std::uint32_t>(std::min<std::uint64_t>(n, kBufferSectors));
+            if (!ReadSectors(from, step, buffer.data(), error) ||
+                !writeAll(fd, buffer.data(), std::size_t(step) * kSectorSize, outputName, error))
+                return false;
+            from += step, n -= step;
+        }
+        return true;
+    };
+    while (count > 0) {
+        if (first < m.dataStart || first == m.totalSectors - 1) {
+            std::uint64_t n = first < m.dataStart ? std::min<std::uint64_t>(count, m.dataStart - first) : 1;
+            if (!buffered(first, n))
+                return false;
+            first += n, count -= n;
+            continue;
+        }
+        std::size_t index = fileAt(m, first);
+        const ImageFile& file = m.files[index];
+        const std::uint64_t inFile = first - m.fileSector[index];
+        const std::uint64_t n = std::min<std::uint64_t>(count, (file.size + kSectorSize - 1) / kSectorSize - inFile);
+        const std::uint64_t offset = inFile * kSectorSize;
+        const std::uint64_t want = std::min<std::uint64_t>(n * kSectorSize, file.size - offset);
+        if (!openFile(m, index, error))
+            return false;
+        loff_t from = static_cast<loff_t>(offset);
+        std::uint64_t copied = 0;
+        while (copied < want) {
+            ssize_t r = copy_file_range(m.fd, &from, fd, nullptr, want - copied, 0);
+            if (r < 0 && errno == EINTR)
+                continue;
+            if (r <= 0)
+                break;
+            copied += static_cast<std::uint64_t>(r);
+        }
+        if (copied < want) {
+            // Not copyable here (another file system, a pipe) or a failure: the buffered path
+            // finishes the run and names what failed, reading or writing.
+            if (copied % kSectorSize != 0) {
+                std::uint64_t whole = copied / kSectorSize * kSectorSize;
+                if (lseek(fd, -static_cast<off_t>(copied - whole), SEEK_CUR) < 0) {
+                    *error = "Cannot write " + outputName + ": " + std::strerror(errno);
+                    return false;
+                }
+                copied = whole;
+            }
+            std::uint64_t done = copied / kSectorSize;
+            if (!buffered(first + done, n - done))
+                return false;
+        } else {
+            if (n * kSectorSize > want) {
+                std::vector<std::uint8_t> zeros(static_cast<std::size_t>(n * kSectorSize - want), 0);
+                if (!writeAll(fd, zeros.data(), zeros.size(), outputName, error))
+                    return false;
+            }
+            if (offset + want == file.size && !sameAsPlanned(m.fd, file, error))
+                return false;
+        }
+        first += n, count -= n;
     }
     return true;
 }

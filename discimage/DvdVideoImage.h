@@ -57,6 +57,12 @@ public:
     // One caller at a time.
     bool ReadSectors(std::uint64_t first, std::uint32_t count, std::uint8_t* buffer, std::string* error);
 
+    // Writes sectors first … first + count − 1 to the file descriptor `fd` (at its position), moving the
+    // folder files' bytes inside the kernel where it can instead of through a buffer. The same checks
+    // and errors as ReadSectors; a failed write names `outputName`.
+    bool WriteSectorsTo(int fd, const std::string& outputName, std::uint64_t first, std::uint64_t count,
+                        std::string* error);
+
     // The files of the VIDEO_TS directory in disc order, and the sector each one starts at.
     const std::vector<ImageFile>& Files() const;
     std::uint64_t FileSector(std::size_t index) const;

@@ -14,30 +14,8 @@
 namespace qx::discimage {
 namespace {
 
-constexpr std::uint32_t kChunkSectors = 512; // 1 MiB per read and write
-
-class FileSink : public ImageSink {
-public:
-    FileSink(int fd, std::string path) : m_fd(fd), m_path(std::move(path)) {}
-    bool Write(const std::uint8_t* data, std::size_t size, std::string* error) override {
-        while (size > 0) {
-            ssize_t n = write(m_fd, data, size);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0) {
-                *error = "Cannot write " + m_path + ": " + std::strerror(n < 0 ? errno : ENOSPC);
-                return false;
-            }
-            data += n;
-            size -= static_cast<std::size_t>(n);
-        }
-        return true;
-    }
-
-private:
-    int m_fd;
-    std::string m_path;
-};
+constexpr std::uint32_t kChunkSectors = 512;      // 1 MiB per read and write into a sink
+constexpr std::uint32_t kFileChunkSectors = 8192; // 16 MiB between cancel checks when writing a file
 
 // The process's file-creation mask, read without changing it (umask() would change it for every thread).
 mode_t currentUmask() {
@@ -106,8 +84,20 @@ bool WriteImageFile(DvdVideoImage& image, const std::string& path, const WriteOp
     temp = name.data();
     // The new file gets the mode a newly created file would get (mkostemp makes it private).
     mode_t mask = currentUmask();
-    FileSink sink(fd, path);
-    bool ok = WriteImage(image, sink, options, error);
+    bool ok = true;
+    const std::uint64_t total = image.SizeInSectors();
+    for (std::uint64_t sector = 0; ok && sector < total;) {
+        if (options.cancel && options.cancel->load()) {
+            *error = "interrupted";
+            ok = false;
+            break;
+        }
+        std::uint64_t count = std::min<std::uint64_t>(kFileChunkSectors, total - sector);
+        ok = image.WriteSectorsTo(fd, path, sector, count, error);
+        sector += count;
+        if (ok && options.progress)
+            options.progress(sector * kSectorSize, total * kSectorSize);
+    }
     if (ok && fchmod(fd, 0666 & ~mask) != 0) {
         *error = "Cannot set the permissions of " + path + ": " + std::strerror(errno);
         ok = false;

@@ -30,6 +30,7 @@ for n in 1 2 3 4; do ln -f "$src" "$work/title$n.mpg"; done
     2> "$work/author.log" || { echo "qxauthor failed:" >&2; tail -5 "$work/author.log" >&2; exit 1; }
 echo "folder: $(du -m "$work/dvd/VIDEO_TS" | cut -f1) MB in $(ls "$work/dvd/VIDEO_TS" | wc -l) files"
 cat "$work"/dvd/VIDEO_TS/* > /dev/null
+sync # the authored folder reaches the disk before the first timed run, not during it
 
 now() { date +%s.%N; }
 median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }

@@ -67,7 +67,7 @@ Bytes fileBytes(const std::string& path) {
     return ReadWholeFile(path);
 }
 
-TEST_P(ReadBack, LibdvdreadSeesTheSameTitlesAndIdenticalFiles) {
+TEST_P(ReadBack, LibdvdreadAndLibdvdnavSeeTheSameTitlesAndIdenticalFiles) {
     DvdReadReport fromFolder = ReadDvdFolder(m_root);
     DvdReadReport fromImage = ReadDvdFolder(m_iso);
     ASSERT_TRUE(fromImage.opened);
@@ -79,6 +79,12 @@ TEST_P(ReadBack, LibdvdreadSeesTheSameTitlesAndIdenticalFiles) {
         EXPECT_EQ(fromImage.titles[t].cells, fromFolder.titles[t].cells);
         EXPECT_DOUBLE_EQ(fromImage.titles[t].seconds, fromFolder.titles[t].seconds);
     }
+
+    // libdvdnav plays the image from first-play to the end as it plays the folder.
+    DvdPlayReport played = PlayDvdFolder(m_iso, 100000);
+    EXPECT_TRUE(played.reachedStop);
+    EXPECT_EQ(played.titleOrder, PlayDvdFolder(m_root, 100000).titleOrder);
+    EXPECT_GT(played.blocks, 0);
 
     dvd_reader_t* dvd = DVDOpen(m_iso.c_str());
     ASSERT_NE(dvd, nullptr);

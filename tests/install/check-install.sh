@@ -18,10 +18,10 @@ echo "Installed tree:"
 (cd "$stage" && find . -mindepth 1 \( -type f -o -type l \) | sort)
 
 # Every program lies in the program's folder; the ones a user starts are relative links in bin/.
-for p in QXMovieDisc EncoderProxy QXLog qxauthor qxmoviedisc-cli; do
+for p in QXMovieDisc EncoderProxy QXLog qxauthor qxmoviedisc-cli qxmkdvdiso; do
   [ -f "$prog/$p" ] && [ -x "$prog/$p" ] || fail "$p missing from lib/qxmoviedisc"
 done
-commands=(QXMovieDisc qxmoviedisc-cli qxauthor)
+commands=(QXMovieDisc qxmoviedisc-cli qxauthor qxmkdvdiso)
 [ "$(ls "$root/bin" | sort | tr '\n' ' ')" = "$(printf '%s\n' "${commands[@]}" | sort | tr '\n' ' ')" ] ||
   fail "bin/ holds $(ls "$root/bin" | tr '\n' ' ')"
 for p in "${commands[@]}"; do
@@ -82,4 +82,6 @@ grep -q "Mission accomplished!" "$stage/demo.log" || { cat "$stage/demo.log"; fa
 for f in VIDEO_TS.IFO VIDEO_TS.BUP VTS_01_0.IFO VTS_01_1.VOB; do
   [ -s "$stage/authored/VIDEO_TS/$f" ] || fail "qxauthor wrote no $f"
 done
-echo "installed programs ran: demo job and qxauthor"
+"$root/bin/qxmkdvdiso" -o "$stage/authored.iso" "$stage/authored" >"$stage/iso.log" 2>&1 || { cat "$stage/iso.log"; fail "qxmkdvdiso"; }
+isoinfo -l -i "$stage/authored.iso" | grep -q "VTS_01_1.VOB;1" || fail "qxmkdvdiso wrote no readable image"
+echo "installed programs ran: demo job, qxauthor and qxmkdvdiso"

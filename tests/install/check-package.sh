@@ -36,17 +36,19 @@ while IFS= read -r p; do
   case "$p" in */test_*|*fuzz*|*bench*|*/qx_encoder_double) fail "$p is a test or benchmark program" ;; esac
 done <<<"$paths"
 for p in ./usr/lib/qxmoviedisc/QXMovieDisc ./usr/lib/qxmoviedisc/EncoderProxy ./usr/lib/qxmoviedisc/QXLog \
-         ./usr/lib/qxmoviedisc/qxauthor ./usr/lib/qxmoviedisc/qxmoviedisc-cli ./usr/lib/qxmoviedisc/link.ini \
+         ./usr/lib/qxmoviedisc/qxauthor ./usr/lib/qxmoviedisc/qxmoviedisc-cli ./usr/lib/qxmoviedisc/qxmkdvdiso \
+         ./usr/lib/qxmoviedisc/link.ini \
          ./usr/lib/qxmoviedisc/help/overview.html ./usr/lib/qxmoviedisc/default.vob \
          ./usr/share/applications/org.example.qxmoviedisc.QXMovieDisc.desktop \
          ./usr/share/metainfo/org.example.qxmoviedisc.QXMovieDisc.metainfo.xml \
          ./usr/share/icons/hicolor/scalable/apps/org.example.qxmoviedisc.QXMovieDisc.svg \
          ./usr/share/icons/hicolor/48x48/apps/org.example.qxmoviedisc.QXMovieDisc.png \
          ./usr/share/icons/hicolor/256x256/apps/org.example.qxmoviedisc.QXMovieDisc.png \
-         ./usr/share/man/man1/qxauthor.1.gz ./usr/share/man/man1/qxmoviedisc-cli.1.gz; do
+         ./usr/share/man/man1/qxauthor.1.gz ./usr/share/man/man1/qxmoviedisc-cli.1.gz \
+         ./usr/share/man/man1/qxmkdvdiso.1.gz; do
   grep -qxF "$p" <<<"$paths" || fail "$p is not in the package"
 done
-for p in QXMovieDisc qxmoviedisc-cli qxauthor; do
+for p in QXMovieDisc qxmoviedisc-cli qxauthor qxmkdvdiso; do
   grep -qxF "./usr/bin/$p -> ../lib/qxmoviedisc/$p" "$out/contents" || fail "/usr/bin/$p is not a link to the program"
 done
 # Stripped programs: no build paths or debugging sections shipped.

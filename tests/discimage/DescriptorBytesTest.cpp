@@ -5,15 +5,18 @@
 #include "DiscText.h"
 #include "FixtureSupport.h"
 #include "ImageBytes.h"
+#include "UdfReadSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 
 #include <sys/stat.h>
 
+namespace fs = std::filesystem;
 using namespace qx::discimage;
 
 namespace {
@@ -185,6 +188,37 @@ TEST_F(Structures, ReadsPastTheEndAreRefused) {
     EXPECT_FALSE(m_image->ReadSectors(m_image->SizeInSectors() - 1, 2, buffer.data(), &error));
     EXPECT_NE(error.find("past the end"), std::string::npos);
     EXPECT_FALSE(m_image->ReadSectors(UINT64_MAX, 1, buffer.data(), &error));
+}
+
+TEST(Extents, AFileOfExactlyOneGibibyteTakesTwoContiguousExtents) {
+    TempFolder temp;
+    std::vector<ImageFile> files = stubFiles(temp.path(), kSmallDisc);
+    fs::resize_file(files[3].path, uint64_t(1) << 30); // sparse
+    files[3].size = uint64_t(1) << 30;
+    std::string error;
+    auto image = DvdVideoImage::FromFiles(files, TestDescriptor(), &error);
+    ASSERT_TRUE(image) << error;
+    Bytes head(image->FileSector(0) * kSectorSize);
+    ASSERT_TRUE(image->ReadSectors(0, static_cast<uint32_t>(image->FileSector(0)), head.data(), &error));
+    int found = 0;
+    for (size_t at = 0; at < head.size(); at += kSectorSize) {
+        if (le16(head, at) != 261 || GetLe32(head.data() + at + 56) != (1u << 30))
+            continue;
+        ++found;
+        ASSERT_EQ(le32(head, at + 172), 16u) << "two short allocation descriptors";
+        EXPECT_EQ(le32(head, at + 176), 0x3FFFF800u);
+        EXPECT_EQ(le32(head, at + 184), 0x800u);
+        EXPECT_EQ(le32(head, at + 180) + kPartition, image->FileSector(3));
+        EXPECT_EQ(le32(head, at + 188), le32(head, at + 180) + 0x3FFFF800u / kSectorSize);
+    }
+    EXPECT_EQ(found, 1);
+    UdfImage udf(*image);
+    for (const UdfEntry& e : udf.Tree(false)) {
+        if (e.path == "/VIDEO_TS/VTS_01_1.VOB") {
+            EXPECT_EQ(e.size, uint64_t(1) << 30);
+            EXPECT_EQ(e.sector, image->FileSector(3));
+        }
+    }
 }
 
 TEST(Label, IsoRuleUpperCasesAndReplacesOneUnderscorePerCharacter) {

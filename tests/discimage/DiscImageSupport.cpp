@@ -79,6 +79,14 @@ void InflateTitleVobs(const std::string& video, int vobs) {
     }
 }
 
+std::vector<std::string> FolderNames(const std::string& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
 void CopyFolder(const std::string& from, const std::string& to) {
     fs::create_directories(to);
     for (const auto& entry : fs::directory_iterator(from))

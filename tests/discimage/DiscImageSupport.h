@@ -23,6 +23,9 @@ std::string AuthorFolder(const std::string& outputFolder, const std::vector<int>
 constexpr std::uint64_t kFullVobSectors = 524272;
 void InflateTitleVobs(const std::string& videoTsFolder, int vobs);
 
+// The names in a folder, sorted.
+std::vector<std::string> FolderNames(const std::string& folder);
+
 // Copies every file of `from` into the new folder `to`.
 void CopyFolder(const std::string& from, const std::string& to);
 

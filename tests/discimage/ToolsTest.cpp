@@ -34,13 +34,7 @@ protected:
     static std::string film() { return s_temp->path() + "/My Film"; }
 
     // Names in the output folder: the image and nothing else (no temporary file left).
-    std::vector<std::string> outputNames() const {
-        std::vector<std::string> names;
-        for (const auto& entry : fs::directory_iterator(m_out.path()))
-            names.push_back(entry.path().filename().string());
-        std::sort(names.begin(), names.end());
-        return names;
-    }
+    std::vector<std::string> outputNames() const { return FolderNames(m_out.path()); }
     ProgramResult mkdvdiso(const std::vector<std::string>& args, const std::string& shellPrefix = "") {
         std::string command = kEpoch + " " + shellPrefix + " exec '" + kMkDvdIso + "'";
         for (const std::string& a : args)

@@ -46,13 +46,7 @@ protected:
         m_image = DvdVideoImage::Create(s_video, TestDescriptor(), &error);
         ASSERT_TRUE(m_image) << error;
     }
-    std::vector<std::string> names() const {
-        std::vector<std::string> found;
-        for (const auto& entry : fs::directory_iterator(m_out.path()))
-            found.push_back(entry.path().filename().string());
-        std::sort(found.begin(), found.end());
-        return found;
-    }
+    std::vector<std::string> names() const { return FolderNames(m_out.path()); }
 
     static std::unique_ptr<TempFolder> s_temp;
     static std::string s_video;

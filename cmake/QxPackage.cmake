@@ -12,7 +12,8 @@ string(CONCAT CPACK_PACKAGE_DESCRIPTION
     "writes a VIDEO_TS folder with one title per movie and a chapter every five\n"
     "minutes, and burns it to a DVD. It also burns existing DVD folders, shows a\n"
     "writer's details and erases rewritable discs. qxmoviedisc-cli makes the same\n"
-    "folders without a window; qxauthor authors a folder from DVD program streams.")
+    "folders without a window; qxauthor authors a folder from DVD program streams,\n"
+    "and qxmkdvdiso writes the disc image (.iso) of a folder.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

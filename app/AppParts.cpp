@@ -3,6 +3,7 @@
 
 #include "AuthorLog.h"
 #include "LogChannel.h"
+#include "NeroCore.h"
 #include "SystemServices.h"
 
 #include <QDesktopServices>
@@ -52,12 +53,6 @@ public:
     void RequestStopBurn() override {}
 };
 
-// An engine whose library is not installed: never offered.
-class UnavailableCore : public NoWriterCore {
-public:
-    bool InitBurnCore() override { return false; }
-};
-
 class LoginManagerPower : public PowerLink {
 public:
     void Shutdown() override {
@@ -87,7 +82,9 @@ void CompleteAppParts(AppParts& parts) {
         parts.buildInCore = std::make_unique<NoWriterCore>();
     }
     if (!parts.neroCore) {
-        parts.neroCore = std::make_unique<UnavailableCore>();
+        // Offered only when the registry names a library folder whose library is recent enough.
+        LogLink* log = parts.log.get();
+        parts.neroCore = std::make_unique<CNeroCore>([log](const std::string& line) { log->Log(0, line); });
     }
     if (!parts.power) {
         parts.power = std::make_unique<LoginManagerPower>();

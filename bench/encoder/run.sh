@@ -21,11 +21,11 @@ trap 'rm -rf "$work"' EXIT
 movies=(
   "smooth 320x240 testsrc2=size=320x240:rate=25 400k"
   "fractal 320x240 mandelbrot=size=320x240:rate=25 400k"
-  "cells 320x240 cellauto=size=320x240:rate=25:rule=110:random_fill_ratio=0.5:scroll=1,format=yuv420p 400k"
+  "cells 320x240 cellauto=size=320x240:rate=25:rule=110:random_fill_ratio=0.5:random_seed=1:scroll=1,format=yuv420p 400k"
   "camera 320x240 testsrc2=size=320x240:rate=25,noise=alls=20:allf=t 400k"
   "smooth 640x480 testsrc2=size=640x480:rate=25 1200k"
   "fractal 640x480 mandelbrot=size=640x480:rate=25 1200k"
-  "cells 640x480 cellauto=size=640x480:rate=25:rule=110:random_fill_ratio=0.5:scroll=1,format=yuv420p,lutyuv=y=val/3+80 1200k"
+  "cells 640x480 cellauto=size=640x480:rate=25:rule=110:random_fill_ratio=0.5:random_seed=1:scroll=1,format=yuv420p,lutyuv=y=val/3+80 1200k"
   "camera 640x480 testsrc2=size=640x480:rate=25,noise=alls=20:allf=t 1200k"
   "camera 1280x720 testsrc2=size=1280x720:rate=25,noise=alls=20:allf=t 2500k"
 )
@@ -70,9 +70,15 @@ for m in "${movies[@]}"; do
   size=$(stat -c %s "$work/ours.vob")
   # ffmpeg's picture rate for our total size: what is left after the sound and the packing.
   vrate=$(awk -v s="$size" -v d="$d" 'BEGIN {printf "%d", s * 8 / d * 0.965 - 192000}')
-  read -r fw fc < <(measure ffmpeg -nostdin -y -i "$src" -target pal-dvd -aspect 4:3 -b:v "$vrate" -b:a 192k \
-    "$work/ffmpeg.vob")
+  ff() { measure ffmpeg -nostdin -y -i "$src" -target pal-dvd -aspect 4:3 -b:v "$1" -b:a 192k "$work/ffmpeg.vob"; }
+  read -r fw fc < <(ff "$vrate")
   ffsize=$(stat -c %s "$work/ffmpeg.vob")
+  # One correction where ffmpeg missed our size by more than 0.3 %; the figures are the second run's.
+  if awk -v a="$ffsize" -v b="$size" 'BEGIN {exit !(a / b > 1.003 || a / b < 0.997)}'; then
+    vrate=$(awk -v v="$vrate" -v a="$ffsize" -v b="$size" -v d="$d" 'BEGIN {printf "%d", v + (b - a) * 8 / d * 0.965}')
+    read -r fw fc < <(ff "$vrate")
+    ffsize=$(stat -c %s "$work/ffmpeg.vob")
+  fi
   QX_ENCODER_QUANTISER=non-linear "$encoder" --convert "$src" "$work/before.vob" --tv pal --aspect 4:3 \
     --picture 720x576 >/dev/null 2>&1
   read -r os op < <(quality "$work/ours.vob" "$src")

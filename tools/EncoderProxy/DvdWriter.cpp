@@ -1,6 +1,7 @@
 #include "DvdWriter.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -107,8 +108,10 @@ struct DvdWriter::Impl {
     FifoPtr fifo;
     FramePtr audioFrame;
     PacketPtr pkt;
-    int64_t audioPts = 0;   // samples handed to the sound encoder
-    int64_t pictures = 0;   // pictures handed to the picture encoder (end of the last one)
+    int64_t audioPts = 0; // samples handed to the sound encoder
+    // Pictures handed to the picture encoder (end of the last one); atomic because the decoding
+    // side may ask how far the encoder is while it encodes on its own thread.
+    std::atomic<int64_t> pictures{0};
     int64_t videoBytes = 0; // picture stream bytes out of the encoder
     int64_t audioBytes = 0;
     int64_t videoPacketEnd = 0; // end of the last picture out of the encoder, in frames
@@ -140,7 +143,7 @@ AVRational DvdWriter::FrameRate() const {
 }
 
 double DvdWriter::PictureSeconds() const {
-    return impl_->pictures / av_q2d(FrameRate());
+    return static_cast<double>(impl_->pictures.load()) / av_q2d(FrameRate());
 }
 
 uint64_t DvdWriter::BytesWritten() const {
@@ -279,7 +282,7 @@ bool DvdWriter::WritePicture(AVFrame* picture, std::string* error) {
     picture->sample_aspect_ratio = m.venc->sample_aspect_ratio;
     if (!EncodeAndMux(m.venc.get(), m.vst, picture, error))
         return false;
-    m.pictures = std::max(m.pictures, picture->pts + 1);
+    m.pictures = std::max(m.pictures.load(), picture->pts + 1);
     KeepPace();
     return true;
 }

@@ -2,6 +2,7 @@
 #include "AppParts.h"
 
 #include "AuthorLog.h"
+#include "BuildInCore.h"
 #include "LogChannel.h"
 #include "NeroCore.h"
 #include "SystemServices.h"
@@ -40,7 +41,7 @@ private:
     std::unique_ptr<CLogChannel> m_channel;
 };
 
-// The built-in engine until a real one is wired in: it is available but finds no writer.
+// An engine that finds no writer.
 class NoWriterCore : public BurnCore {
 public:
     bool InitBurnCore() override { return true; }
@@ -79,7 +80,19 @@ void CompleteAppParts(AppParts& parts) {
         parts.authoring = CreateAuthoringLink();
     }
     if (!parts.buildInCore) {
-        parts.buildInCore = std::make_unique<NoWriterCore>();
+        // Engine messages (traces and status texts) reach the diagnostic print: errors always, the rest
+        // at the verbosity QXAUTHOR_VERBOSITY asks for. The engine's log lines go to the log program.
+        static const bool hooked = [] {
+            for (int channel : {0, 1}) {
+                AddEngineMessageHook(channel, [](int severity, const std::string& text) {
+                    AuthorLog(severity >= 3 ? AUTHOR_LOG_WARN : AUTHOR_LOG_DEBUG, "%s", text.c_str());
+                });
+            }
+            return true;
+        }();
+        (void)hooked;
+        LogLink* log = parts.log.get();
+        parts.buildInCore = std::make_unique<CBuildInCore>([log](const std::string& line) { log->Log(0, line); });
     }
     if (!parts.neroCore) {
         // Offered only when the registry names a library folder whose library is recent enough.

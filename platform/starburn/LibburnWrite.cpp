@@ -168,7 +168,8 @@ CallResult WriteTrack(const std::string& address, const WriteJob& job, ActiveDri
                     writing = true;
                     event(CN_WAIT_CACHE_FULL_END);
                 }
-                const int64_t done = std::min<int64_t>(std::max(0, p.sector), sectors) * 2048;
+                // The last sector is reported only by the session's close: 100 % means closed.
+                const int64_t done = std::min<int64_t>(std::max(0, p.sector), std::max<int64_t>(0, sectors - 1)) * 2048;
                 if (done != lastDone) {
                     lastDone = done;
                     int64_t total = bytes, now = done;
@@ -193,12 +194,8 @@ CallResult WriteTrack(const std::string& address, const WriteJob& job, ActiveDri
             result = CallResult::Fail(EN_WRITE_FAILURE, data.error);
         } else if (!well || data.next < data.sectors) {
             result = CallResult::Fail(EN_WRITE_FAILURE, libburnError.empty() ? "the drive did not write the track" : libburnError);
-        } else {
-            if (!writing) {
-                event(CN_WAIT_CACHE_FULL_END);
-            }
-            int64_t total = bytes, now = bytes;
-            event(CN_CDVD_WRITE_PROGRESS, &total, &now);
+        } else if (!writing) {
+            event(CN_WAIT_CACHE_FULL_END);
         }
     }
     burn_write_opts_free(opts);

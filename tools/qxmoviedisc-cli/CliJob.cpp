@@ -47,6 +47,14 @@ private:
     std::mutex m_mutex;
 };
 
+} // namespace
+
+std::unique_ptr<LogLink> MakeConsoleLog(std::FILE* out) {
+    return std::make_unique<ConsoleLog>(out);
+}
+
+namespace {
+
 template <class T> T* Control(CQuilvoVidrevoDlg& dlg, const char* name) {
     return dlg.findChild<T*>(name);
 }
@@ -160,7 +168,7 @@ int RunCliJob(const CliOptions& options, std::FILE* out) {
     qx::SetPrompts(&prompts);
 
     AppParts parts;
-    parts.log = std::make_unique<ConsoleLog>(out);
+    parts.log = MakeConsoleLog(out);
     parts.settingsFile = qx::ConfigFolder() + "settings-cli.ini";
     int status = 1;
     {
@@ -235,5 +243,5 @@ int CliMain(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName("QX Movie Disc");
     QApplication::setQuitOnLastWindowClosed(false);
-    return RunCliJob(options, stdout);
+    return options.WriterOperation() ? RunCliWriterOperation(options, stdout) : RunCliJob(options, stdout);
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -19,7 +20,22 @@ struct CliOptions {
     bool help = false;
     std::string isoFile; // --iso FILE: also write the disc image of the DVD folder the job made
     std::vector<std::string> movies;
+
+    // Writer operations (one per run), through the burn engine the windows use.
+    bool listWriters = false;    // --list-writers
+    int writerInfo = -1;         // --writer-info N
+    std::string burnFolder;      // --burn-folder DIR (with --writer N and maybe --label)
+    int erase = -1;              // --erase N
+    int engine = -1;             // --engine 0|1 (-1: as the window selects)
+    bool WriterOperation() const { return listWriters || writerInfo >= 0 || !burnFolder.empty() || erase >= 0; }
 };
+
+class LogLink;
+// Log lines printed to `out` as "log: ..." instead of going to the log program.
+std::unique_ptr<LogLink> MakeConsoleLog(std::FILE* out);
+
+// Runs the writer operation of the options; exit status 0 only when it succeeded.
+int RunCliWriterOperation(const CliOptions& options, std::FILE* out);
 
 // Parses the command line (without the program name). False with a reason in `error`.
 bool ParseCliOptions(const std::vector<std::string>& args, CliOptions* options, std::string* error);

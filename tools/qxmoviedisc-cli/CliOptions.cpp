@@ -6,6 +6,18 @@
 #include <QString>
 #include <QStringList>
 
+namespace {
+
+// A non-negative decimal number, or -1.
+int WriterNumber(const std::string& text) {
+    if (text.empty() || text.size() > 6 || text.find_first_not_of("0123456789") != std::string::npos) {
+        return -1;
+    }
+    return std::stoi(text);
+}
+
+} // namespace
+
 bool ParseCliOptions(const std::vector<std::string>& args, CliOptions* options, std::string* error) {
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
@@ -53,17 +65,30 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions* options, 
                 *error = "--work needs a folder";
                 return false;
             }
-        } else if (arg == "--writer") {
+        } else if (arg == "--list-writers") {
+            options->listWriters = true;
+        } else if (arg == "--writer-info" || arg == "--writer" || arg == "--erase" || arg == "--engine") {
             if (!value(&v)) {
                 return false;
             }
-            char* end = nullptr;
-            const long n = std::strtol(v.c_str(), &end, 10);
-            if (v.empty() || *end != '\0' || n < 0 || n > 999) {
-                *error = "--writer takes a writer number (0, 1, ...), not '" + v + "'";
+            const int n = WriterNumber(v);
+            if (n < 0 || (arg == "--engine" && n > 1)) {
+                *error = arg + (arg == "--engine" ? " takes 0 or 1" : " takes a writer number (0, 1, ...)") +
+                         ", not '" + v + "'";
                 return false;
             }
-            options->writer = static_cast<int>(n);
+            (arg == "--writer-info" ? options->writerInfo
+             : arg == "--writer"    ? options->writer
+             : arg == "--erase"     ? options->erase
+                                    : options->engine) = n;
+        } else if (arg == "--burn-folder") {
+            if (!value(&options->burnFolder)) {
+                return false;
+            }
+            if (options->burnFolder.empty()) {
+                *error = "--burn-folder needs a folder";
+                return false;
+            }
         } else if (arg == "--iso") {
             if (!value(&options->isoFile)) {
                 return false;
@@ -102,6 +127,31 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions* options, 
         *error = "--label needs --writer or --iso";
         return false;
     }
+    const int operations = (options->listWriters ? 1 : 0) + (options->writerInfo >= 0 ? 1 : 0) +
+                           (options->burnFolder.empty() ? 0 : 1) + (options->erase >= 0 ? 1 : 0);
+    if (operations > 1) {
+        *error = "give only one of --list-writers, --writer-info, --burn-folder, --erase";
+        return false;
+    }
+    if (operations == 1 && (options->demo || !options->movies.empty())) {
+        *error = "a writer operation takes no movies";
+        return false;
+    }
+    if (!options->burnFolder.empty() && options->writer < 0) {
+        *error = "--burn-folder needs --writer N";
+        return false;
+    }
+    if (operations == 1 && !options->isoFile.empty()) {
+        *error = "--iso goes with a job";
+        return false;
+    }
+    if (operations == 1 && options->burnFolder.empty() && options->writer >= 0) {
+        *error = "--writer goes with a job or --burn-folder";
+        return false;
+    }
+    if (operations == 1) {
+        return true;
+    }
     if (!options->help && !options->demo && options->movies.empty()) {
         *error = "no movie given";
         return false;
@@ -114,6 +164,8 @@ std::string CliUsage() {
            "                       [--disc d5|d9] [--work DIR] [--yes] [--writer N] [--label TEXT] [--iso FILE]\n"
            "                       MOVIE...\n"
            "       qxmoviedisc-cli --demo [--work DIR] [options]\n"
+           "       qxmoviedisc-cli [--engine 0|1] --list-writers | --writer-info N | --erase N\n"
+           "       qxmoviedisc-cli [--engine 0|1] --burn-folder DIR --writer N [--label TEXT] [--yes]\n"
            "Converts RealMedia movies into a DVD-Video folder (<work>/DVD Movie/VIDEO_TS).\n"
            "--iso FILE then writes the folder's disc image (ISO 9660 + UDF) labelled TEXT to FILE; FILE\n"
            "is replaced only by a complete image.\n"
@@ -124,7 +176,10 @@ std::string CliUsage() {
            "--writer N burns the DVD folder at the end of the job with writer N (0 is the first); a\n"
            "job whose burn is refused, fails or is cancelled exits 1 and keeps its DVD folder.\n"
            "A virtual writer (writers.ini in the configuration folder) writes an image file.\n"
-           "--label TEXT names the disc (burned or imaged), at most 32 characters.\n";
+           "--label TEXT names the disc (burned or imaged), at most 32 characters.\n"
+           "Writer operations print one line per writer (INDEX: TEXT), a writer's description\n"
+           "(field=value), or the burn's or erase's outcome; exit status 0 only when the operation\n"
+           "succeeded. Engine 0 is \"Build-in\", 1 \"Nero\" (default: as the window selects).\n";
 }
 
 bool MakeDemoMovie(const std::string& path, std::string* error) {

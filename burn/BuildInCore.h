@@ -1,0 +1,66 @@
+// The "Build-in" burn core: the device list rebuilt by discovery, the writer list and description,
+// and the burn and erase threads with their wait loop, progress timer and stop request.
+#pragma once
+
+#include "BurnCore.h"
+#include "Device.h"
+#include "ProgressText.h"
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+class CBuildInCore : public BurnCore {
+public:
+    // `log` receives the engine's diagnostic-log lines.
+    explicit CBuildInCore(EngineLogSink log);
+    ~CBuildInCore() override;
+
+    bool InitBurnCore() override;
+    void ListWriters(QWidget* window, const std::function<void(std::vector<std::string>)>& deliver) override;
+    int GetWriterInfo(int writer, DVDDeviceInfo* info) override;
+    BurnOutcome BurnDVDFolder(QWidget* window, int writer, const std::string& folder, const std::string& label) override;
+    BurnOutcome EraseDisc(QWidget* window, int writer) override;
+    void RequestStopBurn() override;
+
+    // Run before each writer listing (the other engine drops its cached drive list).
+    std::function<void()> onListWriters;
+    // Sees every progress line the timer hands to the progress window.
+    std::function<void(const ProgressLine&)> onProgressLine;
+
+    // State, for the progress timer and tests.
+    int BurnPhase() const { return m_nBurnPhase; }
+    bool StopRequested() const { return m_bStopRequested; }
+    bool Busy() const { return m_bBusy; }
+    int DeviceCount() const { return static_cast<int>(m_devices.size()); }
+    CDevice* Device(int index) const;
+
+private:
+    enum class Filter { Listing, Description };
+    bool RebuildDeviceList();
+    bool FindASPIDevices();
+    static void FindDeviceCallback(long event, void* context, void* param1, void* param2);
+    void Log(const std::string& line) const;
+    int64_t NowMs() const;
+    // Runs `work` on the worker thread and waits, dispatching this thread's events, with the progress timer on.
+    BurnOutcome RunWorker(QWidget* window, int writer, const std::function<BurnOutcome()>& work);
+    BurnOutcome BurnThread(QWidget* window, const std::string& folder, const std::string& label);
+    BurnOutcome EraseThread();
+    std::optional<ProgressLine> ProgressLineNow() const;
+
+    EngineLogSink m_log;
+    bool m_bStarted = false;
+    std::vector<std::unique_ptr<CDevice>> m_devices;
+    int m_nCurrentDevice = -1;
+    std::atomic<int> m_nBurnPhase{0};
+    std::atomic<bool> m_bStopRequested{false};
+    std::atomic<int64_t> m_nStartMs{0};
+    std::atomic<bool> m_bBusy{false};
+    QWidget* m_pWindow = nullptr;
+};
+
+// Size of a DVD folder in MB: every file directly inside, each rounded down to whole MB.
+double DvdFolderSizeMB(const std::string& folder);

@@ -1,0 +1,121 @@
+// One writer of the built-in engine: its address, identity and capabilities, the inserted disc's
+// type and sizes, its write speeds, and the progress of a running burn or erase. The queries run
+// on the user-interface thread; Erase and BurnDVDVideo on the engine's worker thread.
+#pragma once
+
+#include "DeviceTables.h"
+#include "StarBurn.h"
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+struct DVDDeviceInfo;
+
+// Engine messages: channel 0 traces, channel 1 user status texts; severity 0 information,
+// 2 warning, 3 error. Each message goes to every hook registered for its channel.
+using EngineMessageHook = std::function<void(int severity, const std::string& text)>;
+int AddEngineMessageHook(int channel, EngineMessageHook hook); // returns an id for removal
+void RemoveEngineMessageHook(int id);
+void EngineMessage(int channel, int severity, const char* format, ...) __attribute__((format(printf, 3, 4)));
+
+// Where the engine's diagnostic-log lines go (the log program's level 0).
+using EngineLogSink = std::function<void(const std::string& line)>;
+
+// How a burn or an erase on a device ended.
+enum class DeviceResult { Done, Refused, Failed, Cancelled };
+
+// The DVD-Video volume to burn.
+struct DvdVideoDescriptor {
+    std::string label;
+    std::string publisher = "DE Veza";
+    std::string preparer = "DE Veza";
+};
+
+class CDevice {
+public:
+    enum State { Idle = 0, Writing = 1, Erasing = 2, CancelRequested = 5 };
+
+    CDevice(const SCSI_DEVICE_ADDRESS& address, EngineLogSink log);
+    ~CDevice();
+    CDevice(const CDevice&) = delete;
+    CDevice& operator=(const CDevice&) = delete;
+
+    // Queries.
+    bool CdvdBurnerGrabberCreate(STARBURN_CALLBACK callback, unsigned long flags);
+    bool TestUnitReady();
+    bool RefreshDeviceLetter();
+    bool RefreshDeviceInfo();
+    bool GetTrackInfo(int track);
+    bool RefreshMediaSize();
+    bool RefreshFreeSize();
+    bool RefreshDiscType();
+    void RefreshVolumeLabel();
+    bool IsDiscBlank();
+    bool GetWriteSpeeds();
+    bool GetReadSpeeds(std::vector<SpeedEntry>* list);
+    // The writer description of a listed writer.
+    void Describe(DVDDeviceInfo* info);
+
+    // Burning and erasing (worker thread), and the stop request (user-interface thread).
+    bool Erase();
+    DeviceResult BurnDVDVideo(const DvdVideoDescriptor& descriptor, const std::string& folder);
+    void DVDVideoBurnCallback(long event, void* param1, void* param2);
+    void Cancel();
+
+    // The capacity check's refusal (message box and log line), shared with the burn thread.
+    std::function<void(const std::string& box, const std::string& log)> onRefusal;
+
+    int ProgressPercent() const;
+    void SetProgressPercent(int percent);
+    int EraseSeconds() const { return m_nEraseSeconds; }
+    int DeviceState() const { return m_nDeviceState; }
+
+    const SCSI_DEVICE_ADDRESS& Address() const { return m_address; }
+    const std::string& Letter() const { return m_strLetter; }
+    const std::string& Vendor() const { return m_strVendor; }
+    const std::string& Product() const { return m_strProduct; }
+    const std::string& Revision() const { return m_strRevision; }
+    unsigned long CacheBytes() const { return m_dwCacheBytes; }
+    const DvdWriteFlags& WriteFlags() const { return m_writes; }
+    int DiscType() const { return m_nDiscType; }
+    double UsedBytes() const { return m_dUsedBytes; }
+    double FreeBytes() const { return m_dFreeBytes; }
+    const std::string& VolumeLabel() const { return m_strVolumeLabel; }
+    const std::vector<SpeedEntry>& WriteSpeeds() const { return m_writeSpeeds; }
+
+private:
+    void Log(const std::string& line) const;
+    void TraceFailure(const char* format);
+    void DestroyHandle();
+
+    bool m_bInfoRefreshed = false;
+    SCSI_DEVICE_ADDRESS m_address;
+    std::string m_strDeviceName;
+    int m_nAccessMode = 0;
+    CDVD_BURNER_GRABBER m_hBurner = nullptr;
+    mutable std::mutex m_handleLock; // the handle, as Cancel reaches it from the other thread
+    STARBURN_SUPPORTED_MEDIA_FORMATS m_basic{};
+    STARBURN_SUPPORTED_MEDIA_FORMATS_EX m_extended{};
+    STARBURN_ADVANCED_SUPPORTED_MEDIA_FORMATS m_advanced{};
+    DvdWriteFlags m_writes;
+    std::string m_strVendor, m_strProduct, m_strRevision, m_strLetter;
+    unsigned long m_dwCacheBytes = 0;
+    int m_nDiscType = 0;
+    double m_dUsedBytes = 0;
+    double m_dFreeBytes = 0;
+    std::string m_strVolumeLabel;
+    mutable std::mutex m_progressLock;
+    int m_nProgressPercent = 0;
+    std::atomic<int> m_nEraseSeconds{0};
+    std::atomic<int> m_nDeviceState{Idle};
+    long m_lResult = 0;
+    unsigned long m_dwStatus = 0;
+    char m_szText[1024] = {};
+    std::vector<SpeedEntry> m_writeSpeeds;
+    STARBURN_TRACK_INFORMATION m_track{};
+    EngineLogSink m_log;
+};

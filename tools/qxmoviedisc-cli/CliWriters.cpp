@@ -1,0 +1,122 @@
+// The writer operations of the console front-end: list, describe, burn a DVD folder, erase — the
+// same engine operations the windows call, with the progress lines and message boxes printed.
+#include "CliJob.h"
+
+#include "AppParts.h"
+#include "BuildInCore.h"
+#include "InstanceLock.h"
+#include "ProgressDlg.h"
+#include "PromptService.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cctype>
+
+namespace {
+
+// The VIDEO_TS folder of `folder`: itself when its last component is VIDEO_TS (any case),
+// otherwise its VIDEO_TS subfolder, which must exist. Empty when there is none.
+std::string VideoTsFolder(std::string folder) {
+    while (folder.size() > 1 && folder.back() == '/') {
+        folder.pop_back();
+    }
+    std::string last = folder.substr(folder.rfind('/') + 1);
+    std::transform(last.begin(), last.end(), last.begin(), [](unsigned char c) { return std::tolower(c); });
+    const std::string candidate = last == "video_ts" ? folder + "/" : folder + "/VIDEO_TS/";
+    struct stat st;
+    return stat(candidate.c_str(), &st) == 0 && S_ISDIR(st.st_mode) ? candidate : std::string();
+}
+
+void PrintInfo(const DVDDeviceInfo& info, std::FILE* out) {
+    std::fprintf(out, "typename=%s\nReadSpeed=%s\nWriteSpeed=%s\ntype=%s\ntotleSpace=%s\nusedSpace=%s\n",
+                 info.typename_.c_str(), info.ReadSpeed.c_str(), info.WriteSpeed.c_str(), info.type.c_str(),
+                 info.totleSpace.c_str(), info.usedSpace.c_str());
+    std::fprintf(out, "m_bD9=%d\nDiscIsInserted=%d\nCanSupport=%d\nCanErase=%d\nisEmpty=%d\n", info.m_bD9,
+                 info.DiscIsInserted, info.CanSupport, info.CanErase, info.isEmpty);
+}
+
+} // namespace
+
+int RunCliWriterOperation(const CliOptions& options, std::FILE* out) {
+    qx::InstanceLock lock;
+    std::string error;
+    const qx::InstanceLock::State state = lock.Acquire("QXMOVIEDISC", &error);
+    if (state == qx::InstanceLock::State::HeldElsewhere) {
+        std::fprintf(out, "QX Movie Disc is already running; close it first.\n");
+        return 1;
+    }
+    if (state == qx::InstanceLock::State::Failed) {
+        std::fprintf(out, "Cannot take the single-instance lock: %s\n", error.c_str());
+        return 1;
+    }
+    qx::ConsolePromptService prompts(out);
+    prompts.SetAssumeYes(options.assumeYes);
+    qx::SetPrompts(&prompts);
+
+    AppParts parts;
+    parts.log = MakeConsoleLog(out);
+    CompleteAppParts(parts);
+    // The cores as the main window offers them: "Build-in" always, "Nero" when it starts.
+    if (!parts.buildInCore->InitBurnCore()) {
+        qx::Prompts().Information(nullptr, "Init Build-in Burn Engine Failed!");
+    }
+    const bool neroAvailable = parts.neroCore->InitBurnCore();
+    const int engine = options.engine >= 0 ? options.engine : (neroAvailable ? 1 : 0);
+    BurnCore* core = engine == 0 ? parts.buildInCore.get() : parts.neroCore.get();
+    int status = 1;
+    if (engine == 1 && !neroAvailable) {
+        std::fprintf(out, "The \"Nero\" burn engine is not available.\n");
+    } else {
+        if (auto* buildIn = dynamic_cast<CBuildInCore*>(core)) {
+            std::string last;
+            buildIn->onProgressLine = [&](const ProgressLine& line) {
+                if (line.text != last) {
+                    last = line.text;
+                    std::fprintf(out, "progress: %s\n", line.text.c_str());
+                    std::fflush(out);
+                }
+            };
+        }
+        // Writer indexes count in the list as the writer combo shows it.
+        std::vector<std::string> writers;
+        core->ListWriters(nullptr, [&](std::vector<std::string> list) { writers = std::move(list); });
+        if (options.listWriters) {
+            for (size_t i = 0; i < writers.size(); ++i) {
+                std::fprintf(out, "%zu: %s\n", i, writers[i].c_str());
+            }
+            status = 0;
+        } else if (options.writerInfo >= 0) {
+            DVDDeviceInfo info;
+            if (core->GetWriterInfo(options.writerInfo, &info)) {
+                PrintInfo(info, out);
+                status = 0;
+            } else {
+                qx::Prompts().Information(nullptr, "No DVD Writer detected! Cannot burn DVD Disk!");
+            }
+        } else if (options.writer >= static_cast<int>(writers.size()) ||
+                   options.erase >= static_cast<int>(writers.size())) {
+            qx::Prompts().Information(nullptr, "No DVD Writer detected! Cannot burn DVD Disk!");
+        } else {
+            BurnOutcome outcome = BurnOutcome::Refused;
+            if (options.erase >= 0) {
+                OpenProgressDlg("Erase Disc...", CProgressDlg::ModeBurn, nullptr);
+                outcome = core->EraseDisc(nullptr, options.erase);
+            } else {
+                const std::string folder = VideoTsFolder(options.burnFolder);
+                if (folder.empty()) {
+                    qx::Prompts().Information(nullptr, "Folder is Invalid! Please select valid Folder");
+                } else {
+                    OpenProgressDlg("Burning Disc...", CProgressDlg::ModeBurn, nullptr);
+                    outcome = core->BurnDVDFolder(nullptr, options.writer, folder, options.label);
+                }
+            }
+            DestroyProgressDlg();
+            std::fprintf(out, "outcome: %s\n", BurnOutcomeName(outcome));
+            status = outcome == BurnOutcome::Done ? 0 : 1;
+        }
+    }
+    parts = AppParts();
+    qx::SetPrompts(nullptr);
+    return status;
+}

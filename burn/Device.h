@@ -25,6 +25,10 @@ void EngineMessage(int channel, int severity, const char* format, ...) __attribu
 // Where the engine's diagnostic-log lines go (the log program's level 0).
 using EngineLogSink = std::function<void(const std::string& line)>;
 
+// Seconds an erase is expected to take: the used size plus 700 MB at the current write speed (KB/s);
+// a drive that reports speed 0 is counted at 1x DVD.
+int EraseEstimateSeconds(double usedBytes, unsigned long currentWriteSpeed);
+
 // How a burn or an erase on a device ended.
 enum class DeviceResult { Done, Refused, Failed, Cancelled };
 

@@ -59,6 +59,12 @@ struct ImageGuard {
 
 } // namespace
 
+int EraseEstimateSeconds(double usedBytes, unsigned long currentWriteSpeed) {
+    // 716800 KB = 700 MB on top of the used size; speed 0 would divide by zero.
+    const unsigned long speed = currentWriteSpeed ? currentWriteSpeed : 1385;
+    return static_cast<int>((static_cast<uint64_t>(usedBytes / 1024) + 716800) / speed);
+}
+
 bool CDevice::Erase() {
     EngineMessage(1, 0, "Srarted.");
     if (!m_hBurner && !CdvdBurnerGrabberCreate(QueryCallback, 1)) {
@@ -87,10 +93,7 @@ bool CDevice::Erase() {
                                              &curWrite, &maxWrite) != EN_SUCCESS) {
         return false;
     }
-    // The used size plus 700 MB, at the current write speed; a drive that reports speed 0 is
-    // counted at 1x DVD (1385 KB/s) instead of dividing by zero.
-    const unsigned long speed = curWrite ? curWrite : 1385;
-    m_nEraseSeconds = static_cast<int>((static_cast<uint64_t>(m_dUsedBytes / 1024) + 716800) / speed);
+    m_nEraseSeconds = EraseEstimateSeconds(m_dUsedBytes, curWrite);
     {
         ErasePacer pacer(this, m_nEraseSeconds);
         m_lResult = StarBurn_CdvdBurnerGrabber_Blank(m_hBurner, m_szText, sizeof m_szText, &m_dwStatus, true);

@@ -82,3 +82,32 @@ TEST(CliOptions, DemoAndHelpNeedNoMovie) {
     EXPECT_TRUE(help.help);
     EXPECT_NE(CliUsage().find("--keep-aspect|--no-keep-aspect"), std::string::npos);
 }
+
+TEST(CliOptions, WriterOperationsTakeOneOperationAndNoMovies) {
+    CliOptions list;
+    std::string error;
+    ASSERT_TRUE(Parse({"--list-writers", "--engine", "0"}, &list, &error)) << error;
+    EXPECT_TRUE(list.listWriters && list.WriterOperation());
+    EXPECT_EQ(list.engine, 0);
+    CliOptions burn;
+    ASSERT_TRUE(Parse({"--burn-folder", "/d/VIDEO_TS", "--writer", "2", "--label", "MY DISC", "--yes"}, &burn, &error))
+        << error;
+    EXPECT_EQ(burn.burnFolder, "/d/VIDEO_TS");
+    EXPECT_EQ(burn.writer, 2);
+    EXPECT_EQ(burn.label, "MY DISC");
+    CliOptions erase;
+    ASSERT_TRUE(Parse({"--erase", "0"}, &erase, &error));
+    EXPECT_EQ(erase.erase, 0);
+    EXPECT_FALSE(CliOptions{}.WriterOperation());
+
+    const std::vector<std::vector<std::string>> bad = {
+        {"--list-writers", "--erase", "1"}, {"--writer-info", "x"},     {"--writer-info", "-1"},
+        {"--engine", "2"},                  {"--burn-folder", "/d"},    {"--erase", "0", "a.rm"},
+        {"--label", "L", "a.rm"},           {"--writer-info"},          {"--erase", "99999999"}};
+    for (const auto& args : bad) {
+        CliOptions o;
+        std::string why;
+        EXPECT_FALSE(Parse(args, &o, &why)) << args[0];
+        EXPECT_FALSE(why.empty());
+    }
+}

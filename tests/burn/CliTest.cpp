@@ -1,0 +1,75 @@
+// The console front-end's writer operations, run as a program over virtual writers.
+#include "BurnSupport.h"
+
+#include <QProcess>
+#include <QProcessEnvironment>
+
+#include <gtest/gtest.h>
+
+using namespace burntest;
+
+namespace {
+
+struct CliRun {
+    int status = -1;
+    std::string out;
+};
+
+CliRun Cli(const QStringList& args) {
+    QProcess p;
+    p.setProcessChannelMode(QProcess::SeparateChannels);
+    p.start(QStringLiteral(QX_BIN_DIR "/qxmoviedisc-cli"), args);
+    CliRun r;
+    if (p.waitForFinished(60000)) {
+        r.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    } else {
+        p.kill();
+        p.waitForFinished(5000);
+    }
+    r.out = p.readAllStandardOutput().toStdString();
+    return r;
+}
+
+} // namespace
+
+TEST(CliWriters, ListsDescribesAndErasesVirtualWriters) {
+    EnsureApp();
+    const std::string dir = FreshFolder("cli");
+    VirtualWriter r;
+    r.image = dir + "r.iso";
+    VirtualWriter rw;
+    rw.name = "Virtual DVD+RW";
+    rw.media = "9";
+    rw.state = "written";
+    rw.image = dir + "rw.iso";
+    {
+        FILE* f = fopen(rw.image.c_str(), "wb");
+        fputs("data", f);
+        fclose(f);
+    }
+    WriteWriters({r, rw});
+
+    const CliRun list = Cli({"--list-writers"});
+    EXPECT_EQ(list.status, 0) << list.out;
+    EXPECT_NE(list.out.find("\n0: V1 Virtual DVD-R\n1: V2 Virtual DVD+RW\n"), std::string::npos) << list.out;
+
+    const CliRun info = Cli({"--engine", "0", "--writer-info", "1"});
+    EXPECT_EQ(info.status, 0) << info.out;
+    for (const char* line : {"typename=V2 Virtual DVD+RW Virtual 1.0\n", "type=DVD+RW\n", "WriteSpeed=16.0x\n",
+                             "totleSpace=4482.6 M\n", "m_bD9=0\n", "DiscIsInserted=1\n", "CanSupport=1\n",
+                             "CanErase=1\n", "isEmpty=0\n"}) {
+        EXPECT_NE(info.out.find(line), std::string::npos) << line << info.out;
+    }
+    const CliRun missing = Cli({"--writer-info", "5"});
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_NE(missing.out.find("No DVD Writer detected! Cannot burn DVD Disk!"), std::string::npos) << missing.out;
+
+    const CliRun erase = Cli({"--erase", "1"});
+    EXPECT_EQ(erase.status, 0) << erase.out;
+    EXPECT_NE(erase.out.find("outcome: done"), std::string::npos) << erase.out;
+    EXPECT_EQ(ReadFile(rw.image), "");
+    const CliRun again = Cli({"--erase", "1"});
+    EXPECT_EQ(again.status, 1);
+    EXPECT_NE(again.out.find("outcome: refused"), std::string::npos) << again.out;
+    EXPECT_EQ(Cli({"--engine", "1", "--list-writers"}).status, 1); // no second engine here
+}

@@ -22,7 +22,8 @@ public:
     bool InitBurnCore() override;
     void ListWriters(QWidget* window, const std::function<void(std::vector<std::string>)>& deliver) override;
     int GetWriterInfo(int writer, DVDDeviceInfo* info) override;
-    BurnOutcome BurnDVDFolder(QWidget* window, int writer, const std::string& folder, const std::string& label) override;
+    BurnOutcome BurnDVDFolder(QWidget* window, int writer, const std::string& folder,
+                              const std::string& label) override;
     BurnOutcome EraseDisc(QWidget* window, int writer) override;
     void RequestStopBurn() override;
 

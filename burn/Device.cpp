@@ -91,8 +91,9 @@ void CDevice::SetProgressPercent(int percent) {
 bool CDevice::CdvdBurnerGrabberCreate(STARBURN_CALLBACK callback, unsigned long flags) {
     m_dwStatus = 31;
     CDVD_BURNER_GRABBER handle = nullptr;
-    m_lResult = StarBurn_CdvdBurnerGrabber_Create(&handle, m_szText, sizeof m_szText, &m_dwStatus, callback, this,
-                                                  m_address.port, m_address.bus, m_address.target, m_address.lun, flags);
+    m_lResult =
+        StarBurn_CdvdBurnerGrabber_Create(&handle, m_szText, sizeof m_szText, &m_dwStatus, callback, this,
+                                          m_address.port, m_address.bus, m_address.target, m_address.lun, flags);
     if (m_lResult != EN_SUCCESS) {
         TraceFailure("\n\nCDevice::CdvdBurnerGrabberCreate: StarBurn_CdvdBurnerGrabber_Create() failed, exception %ld, "
                      "status %ld, text '%s'\n");
@@ -114,11 +115,12 @@ bool CDevice::TestUnitReady() {
 
 bool CDevice::RefreshDeviceLetter() {
     char name[1024] = {};
-    m_lResult = StarBurn_GetDeviceNameByDeviceAddress(m_address.port, m_address.bus, m_address.target, m_address.lun,
-                                                      name);
+    m_lResult =
+        StarBurn_GetDeviceNameByDeviceAddress(m_address.port, m_address.bus, m_address.target, m_address.lun, name);
     if (m_lResult != EN_SUCCESS) {
-        EngineMessage(0, 3, "\n\nCDevice::RefreshDeviceLetter: StarBurn_GetDeviceNameByDeviceAddress() failed, exception %d \n",
-                      static_cast<int>(m_lResult));
+        EngineMessage(
+            0, 3, "\n\nCDevice::RefreshDeviceLetter: StarBurn_GetDeviceNameByDeviceAddress() failed, exception %d \n",
+            static_cast<int>(m_lResult));
         return false;
     }
     m_strDeviceName = name;
@@ -139,7 +141,8 @@ bool CDevice::RefreshDeviceInfo() {
     m_strRevision = revision;
     EngineMessage(0, 0, "OK!\nCDevice::RefreshDeviceInfo()): Found CD/DVD device '%s' '%s' '%s'\n", vendor, product,
                   revision);
-    EngineMessage(0, 0, "CDevice::RefreshDeviceInfo(): With %ld UCHAR(s) of cache\n", static_cast<long>(m_dwCacheBytes));
+    EngineMessage(0, 0, "CDevice::RefreshDeviceInfo(): With %ld UCHAR(s) of cache\n",
+                  static_cast<long>(m_dwCacheBytes));
     m_bInfoRefreshed = true;
     RefreshDeviceLetter();
     StarBurn_CdvdBurnerGrabber_GetSupportedMediaFormats(m_hBurner, m_szText, sizeof m_szText, &m_dwStatus, &m_basic);
@@ -158,8 +161,8 @@ bool CDevice::GetTrackInfo(int track) {
     if (!m_hBurner) {
         return false;
     }
-    m_lResult = StarBurn_CdvdBurnerGrabber_GetTrackInformation(m_hBurner, m_szText, sizeof m_szText, &m_dwStatus,
-                                                               track, &m_track);
+    m_lResult = StarBurn_CdvdBurnerGrabber_GetTrackInformation(m_hBurner, m_szText, sizeof m_szText, &m_dwStatus, track,
+                                                               &m_track);
     if (m_lResult != EN_SUCCESS) {
         TraceFailure("\n\nCDevice::GetTrackInfo: StarBurn_CdvdBurnerGrabber_GetTrackInformation() failed, exception "
                      "%ld, status %ld, text '%s'\n");
@@ -218,12 +221,14 @@ bool CDevice::RefreshMediaSize() {
         TraceFailure("\n\nRefreshMediaSize(): StarBurn_CdvdBurnerGrabber_GetTOCInformation() failed, exception %ld, "
                      "status %ld, text '%s'\n");
     } else {
-        EngineMessage(0, 0, "\nRefreshMediaSize(): TOC IsValid %s, IsDVD %s, NumberOfSessions: %ld, NumberOfTracks: %ld\n",
-                      YesNo(toc.isValid), YesNo(toc.isDVD), static_cast<long>(toc.sessions), static_cast<long>(toc.tracks));
+        EngineMessage(
+            0, 0, "\nRefreshMediaSize(): TOC IsValid %s, IsDVD %s, NumberOfSessions: %ld, NumberOfTracks: %ld\n",
+            YesNo(toc.isValid), YesNo(toc.isDVD), static_cast<long>(toc.sessions), static_cast<long>(toc.tracks));
     }
     const bool haveTrack = GetTrackInfo(255);
     if (haveTrack) {
-        EngineMessage(0, 0, "\nRefreshMediaSize(): Track blank: %s, NWA valid: %s, free LBs %ld, NWA %ld, track number %ld\n",
+        EngineMessage(0, 0,
+                      "\nRefreshMediaSize(): Track blank: %s, NWA valid: %s, free LBs %ld, NWA %ld, track number %ld\n",
                       YesNo(m_track.blank), YesNo(m_track.nwaValid), static_cast<long>(m_track.freeLBs),
                       static_cast<long>(m_track.nwa), static_cast<long>(m_track.trackNumber));
     }

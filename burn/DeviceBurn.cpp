@@ -194,7 +194,8 @@ DeviceResult CDevice::BurnDVDVideo(const DvdVideoDescriptor& descriptor, const s
         std::snprintf(log, sizeof log,
                       "Starburn Inserted dvd disk volume:%dM is lower then video dvd file volume:%dM. Quit burn\n",
                       discMB, imageMB);
-        std::snprintf(line, sizeof line, "CDevice::BurnDVDVideo(): the image needs %" PRIu64 " sectors, the disc has %" PRIu64 " free\n",
+        std::snprintf(line, sizeof line,
+                      "CDevice::BurnDVDVideo(): the image needs %" PRIu64 " sectors, the disc has %" PRIu64 " free\n",
                       sectors, freeSectors);
         Log(line);
         if (onRefusal) {
@@ -216,16 +217,18 @@ DeviceResult CDevice::BurnDVDVideo(const DvdVideoDescriptor& descriptor, const s
         return DeviceResult::Failed;
     }
     EngineMessage(1, 0, "Getting BUP successfully!");
-    std::snprintf(line, sizeof line, "CDevice::BurnDVDVideo(): BUP (Buffer Underrun Protection) Enabled: %s, Supported: %s\n",
+    std::snprintf(line, sizeof line,
+                  "CDevice::BurnDVDVideo(): BUP (Buffer Underrun Protection) Enabled: %s, Supported: %s\n",
                   YesNo(bupEnabled), YesNo(bupSupported));
     Log(line);
     EngineMessage(1, 0, "Enabling BUP (Buffer Underrun Protection)...");
     m_lResult = StarBurn_CdvdBurnerGrabber_SetBUP(m_hBurner, m_szText, sizeof m_szText, &m_dwStatus, true);
     if (m_lResult != EN_SUCCESS) {
-        EngineMessage(0, 2,
-                      "Failed!\nCDevice::BurnDVDVideo(): WARNING! StarBurn_CdvdBurnerGrabber_SetBUP() failed, exception "
-                      "%ld, status %ld, text '%s'\n",
-                      m_lResult, static_cast<long>(m_dwStatus), m_szText);
+        EngineMessage(
+            0, 2,
+            "Failed!\nCDevice::BurnDVDVideo(): WARNING! StarBurn_CdvdBurnerGrabber_SetBUP() failed, exception "
+            "%ld, status %ld, text '%s'\n",
+            m_lResult, static_cast<long>(m_dwStatus), m_szText);
         EngineMessage(1, 0, "Enabling BUP failed!");
         std::snprintf(line, sizeof line,
                       "CDevice::BurnDVDVideo(): WARNING! StarBurn_CdvdBurnerGrabber_SetBUP() failed, exception %ld, "
@@ -314,7 +317,8 @@ void CDevice::DVDVideoBurnCallback(long event, void* param1, void* param2) {
         EngineMessage(0, 0, "CDevice::DVDVideoBurnCallback(): TARGET_FILE_ANALYZE_BEGIN\n");
         break;
     case CN_TARGET_FILE_ANALYZE_END:
-        EngineMessage(0, 0, "CDevice::DVDVideoBurnCallback(): Target file size in UCHARs %" PRId64 ", LBs %" PRId64 "\n",
+        EngineMessage(0, 0,
+                      "CDevice::DVDVideoBurnCallback(): Target file size in UCHARs %" PRId64 ", LBs %" PRId64 "\n",
                       i64(param1), i64(param2));
         EngineMessage(0, 0, "CDevice::DVDVideoBurnCallback(): TARGET_FILE_ANALYZE_END\n");
         break;

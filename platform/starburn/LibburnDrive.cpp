@@ -82,7 +82,10 @@ bool IsOverwritable(int profile) {
 uint32_t FileSystemSectors(burn_drive* d) {
     char buf[2048];
     off_t count = 0;
-    if (burn_read_data(d, 16 * 2048, buf, 2048, &count, 2) > 0 && std::memcmp(buf, "\x01" "CD001", 6) == 0) {
+    if (burn_read_data(d, 16 * 2048, buf, 2048, &count, 2) > 0 && std::memcmp(buf,
+                                                                              "\x01"
+                                                                              "CD001",
+                                                                              6) == 0) {
         const auto* b = reinterpret_cast<const unsigned char*>(buf);
         const uint32_t size = b[80] | (b[81] << 8) | (b[82] << 16) | (static_cast<uint32_t>(b[83]) << 24);
         return size ? size : 1;
@@ -248,7 +251,8 @@ public:
                 if (active->CancelRequested()) {
                     result = CallResult::Fail(EN_CANCELLED, "cancelled");
                 } else if (burn_random_access_write(d, at, zeros.data(), static_cast<off_t>(zeros.size()), 1) <= 0) {
-                    result = CallResult::Fail(EN_BLANK_FAILURE, "overwriting the file system failed: " + LastLibburnError());
+                    result =
+                        CallResult::Fail(EN_BLANK_FAILURE, "overwriting the file system failed: " + LastLibburnError());
                 }
             }
         } else if (!burn_disc_erasable(d)) {

@@ -193,7 +193,8 @@ CallResult WriteTrack(const std::string& address, const WriteJob& job, ActiveDri
         } else if (!data.error.empty()) {
             result = CallResult::Fail(EN_WRITE_FAILURE, data.error);
         } else if (!well || data.next < data.sectors) {
-            result = CallResult::Fail(EN_WRITE_FAILURE, libburnError.empty() ? "the drive did not write the track" : libburnError);
+            result = CallResult::Fail(EN_WRITE_FAILURE,
+                                      libburnError.empty() ? "the drive did not write the track" : libburnError);
         } else if (!writing) {
             event(CN_WAIT_CACHE_FULL_END);
         }

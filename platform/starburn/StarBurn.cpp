@@ -251,14 +251,15 @@ long StarBurn_CdvdBurnerGrabber_TestUnitReady(CDVD_BURNER_GRABBER h, char* text,
         return Report(why, text, textSize, status);
     }
     if (!m->ready) {
-        return Report(CallResult::Fail(EN_NOT_READY, m->discType == 14 ? "no disc in the drive" : "the unit is not ready"),
-                      text, textSize, status);
+        return Report(
+            CallResult::Fail(EN_NOT_READY, m->discType == 14 ? "no disc in the drive" : "the unit is not ready"), text,
+            textSize, status);
     }
     return Report({}, text, textSize, status);
 }
 
-long StarBurn_CdvdBurnerGrabber_GetDeviceInformation(CDVD_BURNER_GRABBER h, char* vendor, char* product,
-                                                     char* revision, unsigned long* cacheBytes) {
+long StarBurn_CdvdBurnerGrabber_GetDeviceInformation(CDVD_BURNER_GRABBER h, char* vendor, char* product, char* revision,
+                                                     unsigned long* cacheBytes) {
     const DriveIdentity& id = Identity(h);
     std::snprintf(vendor, 1024, "%s", id.vendor.c_str());
     std::snprintf(product, 1024, "%s", id.product.c_str());
@@ -331,7 +332,8 @@ long StarBurn_CdvdBurnerGrabber_GetDiscInformation(CDVD_BURNER_GRABBER h, char* 
         return Report(why, text, textSize, status);
     }
     if (!m->ready) {
-        return Report(CallResult::Fail(EN_NOT_READY, "no disc information: the unit is not ready"), text, textSize, status);
+        return Report(CallResult::Fail(EN_NOT_READY, "no disc information: the unit is not ready"), text, textSize,
+                      status);
     }
     info->discStatus = m->discStatus;
     info->erasable = m->erasable;
@@ -341,20 +343,23 @@ long StarBurn_CdvdBurnerGrabber_GetDiscInformation(CDVD_BURNER_GRABBER h, char* 
 }
 
 long StarBurn_CdvdBurnerGrabber_GetTrackInformation(CDVD_BURNER_GRABBER h, char* text, unsigned long textSize,
-                                                    unsigned long* status, int track, STARBURN_TRACK_INFORMATION* info) {
+                                                    unsigned long* status, int track,
+                                                    STARBURN_TRACK_INFORMATION* info) {
     CallResult why;
     const MediaSnapshot* m = Media(h, &why);
     if (!m) {
         return Report(why, text, textSize, status);
     }
     if (!m->ready) {
-        return Report(CallResult::Fail(EN_NOT_READY, "no track information: the unit is not ready"), text, textSize, status);
+        return Report(CallResult::Fail(EN_NOT_READY, "no track information: the unit is not ready"), text, textSize,
+                      status);
     }
     *info = {};
     info->trackNumber = track;
     if (track == 255) {
         if (m->discStatus == 2 && m->freeSectors == 0) {
-            return Report(CallResult::Fail(EN_NOT_SUPPORTED, "the disc is closed: no writable track"), text, textSize, status);
+            return Report(CallResult::Fail(EN_NOT_SUPPORTED, "the disc is closed: no writable track"), text, textSize,
+                          status);
         }
         info->blank = true;
         info->nwaValid = m->nwaValid;
@@ -365,7 +370,8 @@ long StarBurn_CdvdBurnerGrabber_GetTrackInformation(CDVD_BURNER_GRABBER h, char*
     }
     const int recorded = static_cast<int>(m->tocStarts.size()) - 1;
     if (track < 1 || track > recorded) {
-        return Report(CallResult::Fail(EN_INVALID_PARAMETER, "no track " + std::to_string(track)), text, textSize, status);
+        return Report(CallResult::Fail(EN_INVALID_PARAMETER, "no track " + std::to_string(track)), text, textSize,
+                      status);
     }
     info->startLBA = m->tocStarts[track - 1];
     return Report({}, text, textSize, status);
@@ -434,8 +440,8 @@ long StarBurn_CdvdBurnerGrabber_ProbeSupportedWriteModes(CDVD_BURNER_GRABBER h, 
     return Report({}, text, textSize, status);
 }
 
-long StarBurn_CdvdBurnerGrabber_GetBUP(CDVD_BURNER_GRABBER h, char* text, unsigned long textSize,
-                                       unsigned long* status, bool* enabled, bool* supported) {
+long StarBurn_CdvdBurnerGrabber_GetBUP(CDVD_BURNER_GRABBER h, char* text, unsigned long textSize, unsigned long* status,
+                                       bool* enabled, bool* supported) {
     CallResult why;
     const MediaSnapshot* m = Media(h, &why);
     if (!m) {
@@ -446,15 +452,16 @@ long StarBurn_CdvdBurnerGrabber_GetBUP(CDVD_BURNER_GRABBER h, char* text, unsign
     return Report({}, text, textSize, status);
 }
 
-long StarBurn_CdvdBurnerGrabber_SetBUP(CDVD_BURNER_GRABBER h, char* text, unsigned long textSize,
-                                       unsigned long* status, bool enable) {
+long StarBurn_CdvdBurnerGrabber_SetBUP(CDVD_BURNER_GRABBER h, char* text, unsigned long textSize, unsigned long* status,
+                                       bool enable) {
     CallResult why;
     const MediaSnapshot* m = Media(h, &why);
     if (!m) {
         return Report(why, text, textSize, status);
     }
     if (enable && !m->bupSupported) {
-        return Report(CallResult::Fail(EN_NOT_SUPPORTED, "the drive has no underrun protection"), text, textSize, status);
+        return Report(CallResult::Fail(EN_NOT_SUPPORTED, "the drive has no underrun protection"), text, textSize,
+                      status);
     }
     h->bupEnabled = enable;
     return Report({}, text, textSize, status);
@@ -513,8 +520,8 @@ long StarBurn_CdvdBurnerGrabber_Eject(CDVD_BURNER_GRABBER h, char* text, unsigne
     return Report(r, text, textSize, status);
 }
 
-long StarBurn_CdvdBurnerGrabber_Blank(CDVD_BURNER_GRABBER h, char* text, unsigned long textSize,
-                                      unsigned long* status, bool fast) {
+long StarBurn_CdvdBurnerGrabber_Blank(CDVD_BURNER_GRABBER h, char* text, unsigned long textSize, unsigned long* status,
+                                      bool fast) {
     BusyScope busy;
     const CallResult r = h->drive->Blank(fast, &h->active);
     h->active.ResetCancel();

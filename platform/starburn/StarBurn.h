@@ -22,15 +22,15 @@ enum StarBurnException : long {
     EN_GENERIC_FAILURE = 1,
     EN_INVALID_PARAMETER = 2,
     EN_NOT_INITIALIZED = 3,
-    EN_BUSY = 4,            // discovery while a write or blank runs, or a drive in use elsewhere
-    EN_NO_DEVICE = 5,       // no writer at this address (since the last discovery)
-    EN_NOT_READY = 6,       // no disc, or the drive does not answer
-    EN_NOT_SUPPORTED = 7,   // the disc or drive cannot do this
-    EN_NO_SPACE = 8,        // the track does not fit on the disc
-    EN_WRITE_FAILURE = 9,   // writing failed (drive, disc or source)
-    EN_BLANK_FAILURE = 10,  // blanking failed
-    EN_CANCELLED = 11,      // Cancel was called
-    EN_IMAGE_FAILURE = 12,  // the DVD-Video image could not be made or read
+    EN_BUSY = 4,           // discovery while a write or blank runs, or a drive in use elsewhere
+    EN_NO_DEVICE = 5,      // no writer at this address (since the last discovery)
+    EN_NOT_READY = 6,      // no disc, or the drive does not answer
+    EN_NOT_SUPPORTED = 7,  // the disc or drive cannot do this
+    EN_NO_SPACE = 8,       // the track does not fit on the disc
+    EN_WRITE_FAILURE = 9,  // writing failed (drive, disc or source)
+    EN_BLANK_FAILURE = 10, // blanking failed
+    EN_CANCELLED = 11,     // Cancel was called
+    EN_IMAGE_FAILURE = 12, // the DVD-Video image could not be made or read
 };
 
 // Burn callback events.
@@ -41,7 +41,7 @@ enum StarBurnEvent : long {
     CN_WAIT_CACHE_FULL_END = 7,
     CN_SYNCHRONIZE_CACHE_BEGIN = 8,
     CN_SYNCHRONIZE_CACHE_END = 9,
-    CN_DEVICE_FOUND = 10, // discovery; param1: SCSI_DEVICE_ADDRESS
+    CN_DEVICE_FOUND = 10,        // discovery; param1: SCSI_DEVICE_ADDRESS
     CN_CDVD_WRITE_PROGRESS = 12, // param1: int64 total bytes, param2: int64 bytes written
     CN_DVDPLUSRW_FORMAT_BEGIN = 21,
     CN_DVDPLUSRW_FORMAT_END = 22,
@@ -78,8 +78,7 @@ public:
 // Basic formats: read CD-ROM, read/write CD-R, read/write CD-RW, read DVD-ROM, read/write DVD-R,
 // read/write DVD-RAM.
 struct STARBURN_SUPPORTED_MEDIA_FORMATS {
-    bool readCdRom, readCdR, writeCdR, readCdRw, writeCdRw, readDvdRom, readDvdR, writeDvdR, readDvdRam,
-        writeDvdRam;
+    bool readCdRom, readCdR, writeCdR, readCdRw, writeCdRw, readDvdRom, readDvdR, writeDvdR, readDvdRam, writeDvdRam;
 };
 // Extended formats: read/write DVD+RW, read/write DVD+R, read/write DVD+R DL.
 struct STARBURN_SUPPORTED_MEDIA_FORMATS_EX {
@@ -88,8 +87,8 @@ struct STARBURN_SUPPORTED_MEDIA_FORMATS_EX {
 // Write flags per DVD kind; `size` is set by the caller to the record's size.
 struct STARBURN_ADVANCED_SUPPORTED_MEDIA_FORMATS {
     uint32_t size = sizeof(STARBURN_ADVANCED_SUPPORTED_MEDIA_FORMATS);
-    bool writeDvdR = false, writeDvdRw = false, writeDvdRDl = false, writeDvdPlusR = false,
-         writeDvdPlusRw = false, writeDvdPlusRDl = false, writeDvdRam = false, writeBdR = false, writeBdRe = false;
+    bool writeDvdR = false, writeDvdRw = false, writeDvdRDl = false, writeDvdPlusR = false, writeDvdPlusRw = false,
+         writeDvdPlusRDl = false, writeDvdRam = false, writeBdR = false, writeBdRe = false;
 };
 
 struct STARBURN_DISC_INFORMATION {
@@ -103,8 +102,8 @@ struct STARBURN_TRACK_INFORMATION {
     int trackNumber = 0;
     bool blank = false;
     bool nwaValid = false;
-    uint32_t nwa = 0;      // next writable address
-    uint32_t freeLBs = 0;  // writable sectors left
+    uint32_t nwa = 0;     // next writable address
+    uint32_t freeLBs = 0; // writable sectors left
     uint32_t startLBA = 0;
 };
 
@@ -129,8 +128,8 @@ long StarBurn_FindDevice(int deviceType, int flags, STARBURN_CALLBACK callback, 
 long StarBurn_GetDeviceNameByDeviceAddress(uint8_t port, uint8_t bus, uint8_t target, uint8_t lun, char* name);
 
 long StarBurn_CdvdBurnerGrabber_Create(CDVD_BURNER_GRABBER* handle, char* text, unsigned long textSize,
-                                       unsigned long* status, STARBURN_CALLBACK callback, void* context,
-                                       uint8_t port, uint8_t bus, uint8_t target, uint8_t lun, unsigned long flags);
+                                       unsigned long* status, STARBURN_CALLBACK callback, void* context, uint8_t port,
+                                       uint8_t bus, uint8_t target, uint8_t lun, unsigned long flags);
 void StarBurn_Destroy(CDVD_BURNER_GRABBER* handle);
 
 long StarBurn_CdvdBurnerGrabber_TestUnitReady(CDVD_BURNER_GRABBER handle, char* text, unsigned long textSize,
@@ -138,8 +137,8 @@ long StarBurn_CdvdBurnerGrabber_TestUnitReady(CDVD_BURNER_GRABBER handle, char* 
 // Vendor, product, revision: 1024 bytes each.
 long StarBurn_CdvdBurnerGrabber_GetDeviceInformation(CDVD_BURNER_GRABBER handle, char* vendor, char* product,
                                                      char* revision, unsigned long* cacheBytes);
-long StarBurn_CdvdBurnerGrabber_GetSupportedMediaFormats(CDVD_BURNER_GRABBER handle, char* text,
-                                                         unsigned long textSize, unsigned long* status,
+long StarBurn_CdvdBurnerGrabber_GetSupportedMediaFormats(CDVD_BURNER_GRABBER handle, char* text, unsigned long textSize,
+                                                         unsigned long* status,
                                                          STARBURN_SUPPORTED_MEDIA_FORMATS* formats);
 long StarBurn_CdvdBurnerGrabber_GetSupportedMediaFormatsExEx(CDVD_BURNER_GRABBER handle, char* text,
                                                              unsigned long textSize, unsigned long* status,
@@ -153,8 +152,7 @@ long StarBurn_CdvdBurnerGrabber_GetDiscInformation(CDVD_BURNER_GRABBER handle, c
                                                    unsigned long* status, STARBURN_DISC_INFORMATION* info);
 // Track 255 is the invisible (next writable) track.
 long StarBurn_CdvdBurnerGrabber_GetTrackInformation(CDVD_BURNER_GRABBER handle, char* text, unsigned long textSize,
-                                                    unsigned long* status, int track,
-                                                    STARBURN_TRACK_INFORMATION* info);
+                                                    unsigned long* status, int track, STARBURN_TRACK_INFORMATION* info);
 void StarBurn_SetFastReadTOC(bool fast);
 long StarBurn_CdvdBurnerGrabber_GetTOCInformation(CDVD_BURNER_GRABBER handle, char* text, unsigned long textSize,
                                                   unsigned long* status, STARBURN_TOC_INFORMATION* toc);
@@ -164,10 +162,9 @@ long StarBurn_CdvdBurnerGrabber_SetSpeeds(CDVD_BURNER_GRABBER handle, char* text
 long StarBurn_CdvdBurnerGrabber_GetSpeeds(CDVD_BURNER_GRABBER handle, char* text, unsigned long textSize,
                                           unsigned long* status, unsigned long* currentRead, unsigned long* maxRead,
                                           unsigned long* currentWrite, unsigned long* maxWrite);
-long StarBurn_CdvdBurnerGrabber_ProbeSupportedWriteModes(CDVD_BURNER_GRABBER handle, char* text,
-                                                         unsigned long textSize, unsigned long* status,
-                                                         bool* trackAtOnce, bool* sessionAtOnce, bool* discAtOncePQ,
-                                                         bool* discAtOnceRawPW);
+long StarBurn_CdvdBurnerGrabber_ProbeSupportedWriteModes(CDVD_BURNER_GRABBER handle, char* text, unsigned long textSize,
+                                                         unsigned long* status, bool* trackAtOnce, bool* sessionAtOnce,
+                                                         bool* discAtOncePQ, bool* discAtOnceRawPW);
 long StarBurn_CdvdBurnerGrabber_GetBUP(CDVD_BURNER_GRABBER handle, char* text, unsigned long textSize,
                                        unsigned long* status, bool* enabled, bool* supported);
 long StarBurn_CdvdBurnerGrabber_SetBUP(CDVD_BURNER_GRABBER handle, char* text, unsigned long textSize,

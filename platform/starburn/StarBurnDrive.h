@@ -50,8 +50,8 @@ struct WriteJob {
     bool simulate = false;
     bool underrunProtection = true;
     int cacheSeconds = 5;
-    unsigned long throttle = 0;   // KB/s a virtual writer pretends to write at (0: as fast as it goes)
-    int failAtPercent = -1;       // virtual writers: the data stops there
+    unsigned long throttle = 0; // KB/s a virtual writer pretends to write at (0: as fast as it goes)
+    int failAtPercent = -1;     // virtual writers: the data stops there
     std::function<void(long event, void* p1, void* p2)> event;
 };
 
@@ -59,7 +59,9 @@ struct CallResult {
     long code = EN_SUCCESS;
     unsigned long status = 0;
     std::string text;
-    static CallResult Fail(long code, std::string text, unsigned long status = 0) { return {code, status, std::move(text)}; }
+    static CallResult Fail(long code, std::string text, unsigned long status = 0) {
+        return {code, status, std::move(text)};
+    }
 };
 
 // A grabbed libburn drive that Cancel may reach from another thread.

@@ -59,7 +59,8 @@ bool IsOverwritable(int type) {
 
 class VirtualDrive : public Drive {
 public:
-    VirtualDrive(VirtualWriterConfig config, std::string file) : m_config(std::move(config)), m_strFile(std::move(file)) {}
+    VirtualDrive(VirtualWriterConfig config, std::string file)
+        : m_config(std::move(config)), m_strFile(std::move(file)) {}
     std::string Name() const override { return "V" + std::to_string(m_config.number); }
 
     DriveIdentity Identity() override {
@@ -100,7 +101,8 @@ public:
             return {};
         }
         struct stat st;
-        const uint64_t used = stat(m_config.image.c_str(), &st) == 0 ? (static_cast<uint64_t>(st.st_size) + 2047) / 2048 : 0;
+        const uint64_t used =
+            stat(m_config.image.c_str(), &st) == 0 ? (static_cast<uint64_t>(st.st_size) + 2047) / 2048 : 0;
         const uint32_t usedSectors = static_cast<uint32_t>(std::min<uint64_t>(used, m_config.capacity));
         m->discStatus = 2;
         m->sessions = 1;
@@ -128,7 +130,8 @@ public:
         const int fd = mkstemp(temp.data());
         if (fd < 0) {
             const int err = errno;
-            return CallResult::Fail(EN_WRITE_FAILURE, "cannot make a file beside " + m_config.image + ": " + std::strerror(err),
+            return CallResult::Fail(EN_WRITE_FAILURE,
+                                    "cannot make a file beside " + m_config.image + ": " + std::strerror(err),
                                     static_cast<unsigned long>(err));
         }
         close(fd);
@@ -140,7 +143,8 @@ public:
         CallResult result = WriteTrack("stdio:" + temp, virtualJob, active);
         if (result.code == EN_SUCCESS && rename(temp.c_str(), m_config.image.c_str()) != 0) {
             const int err = errno;
-            result = CallResult::Fail(EN_WRITE_FAILURE, "cannot rename the image to " + m_config.image + ": " + std::strerror(err),
+            result = CallResult::Fail(EN_WRITE_FAILURE,
+                                      "cannot rename the image to " + m_config.image + ": " + std::strerror(err),
                                       static_cast<unsigned long>(err));
         }
         if (result.code != EN_SUCCESS) {
@@ -150,7 +154,8 @@ public:
         m_config.written = true;
         const Status saved = WritePrivateProfileString(m_config.section, "state", "written", m_strFile);
         if (!saved.ok()) {
-            return CallResult::Fail(EN_WRITE_FAILURE, "the image is written, but its state was not saved: " + saved.error());
+            return CallResult::Fail(EN_WRITE_FAILURE,
+                                    "the image is written, but its state was not saved: " + saved.error());
         }
         return {};
     }
@@ -188,7 +193,8 @@ public:
         m_config.written = false;
         const Status saved = WritePrivateProfileString(m_config.section, "state", "blank", m_strFile);
         if (!saved.ok()) {
-            return CallResult::Fail(EN_BLANK_FAILURE, "the image is emptied, but its state was not saved: " + saved.error());
+            return CallResult::Fail(EN_BLANK_FAILURE,
+                                    "the image is emptied, but its state was not saved: " + saved.error());
         }
         return {};
     }
@@ -214,9 +220,7 @@ std::vector<VirtualWriterConfig> ReadVirtualWriters(const std::string& file) {
         w.number = static_cast<int>(i) + 1;
         w.section = sections[i];
         std::vector<std::string> problems;
-        auto value = [&](const char* key) {
-            return WithoutRemark(GetPrivateProfileString(w.section, key, "", file));
-        };
+        auto value = [&](const char* key) { return WithoutRemark(GetPrivateProfileString(w.section, key, "", file)); };
         w.name = value("name");
         if (w.name.empty()) {
             w.name = "Virtual DVD writer";
@@ -248,7 +252,8 @@ std::vector<VirtualWriterConfig> ReadVirtualWriters(const std::string& file) {
         } else if (!state.empty() && state != "blank") {
             problems.push_back("state must be blank or written");
         }
-        std::stringstream speeds(value("speeds").empty() ? std::string("1385,2770,5540,11080,16620,22160") : value("speeds"));
+        std::stringstream speeds(value("speeds").empty() ? std::string("1385,2770,5540,11080,16620,22160")
+                                                         : value("speeds"));
         for (std::string item; std::getline(speeds, item, ',');) {
             item.erase(0, item.find_first_not_of(" \t"));
             item.erase(item.find_last_not_of(" \t") + 1);

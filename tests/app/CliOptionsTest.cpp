@@ -100,10 +100,15 @@ TEST(CliOptions, WriterOperationsTakeOneOperationAndNoMovies) {
     EXPECT_EQ(erase.erase, 0);
     EXPECT_FALSE(CliOptions{}.WriterOperation());
 
-    const std::vector<std::vector<std::string>> bad = {
-        {"--list-writers", "--erase", "1"}, {"--writer-info", "x"},     {"--writer-info", "-1"},
-        {"--engine", "2"},                  {"--burn-folder", "/d"},    {"--erase", "0", "a.rm"},
-        {"--label", "L", "a.rm"},           {"--writer-info"},          {"--erase", "99999999"}};
+    const std::vector<std::vector<std::string>> bad = {{"--list-writers", "--erase", "1"},
+                                                       {"--writer-info", "x"},
+                                                       {"--writer-info", "-1"},
+                                                       {"--engine", "2"},
+                                                       {"--burn-folder", "/d"},
+                                                       {"--erase", "0", "a.rm"},
+                                                       {"--label", "L", "a.rm"},
+                                                       {"--writer-info"},
+                                                       {"--erase", "99999999"}};
     for (const auto& args : bad) {
         CliOptions o;
         std::string why;

@@ -65,9 +65,9 @@ class EngineMessages {
 public:
     EngineMessages();
     ~EngineMessages();
-    Lines status;             // channel 1
-    Lines trace;              // channel 0
-    Lines errorStatus;        // channel 1, severity 3
+    Lines status;      // channel 1
+    Lines trace;       // channel 0
+    Lines errorStatus; // channel 1, severity 3
 
 private:
     int m_ids[2];

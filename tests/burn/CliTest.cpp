@@ -55,9 +55,9 @@ TEST(CliWriters, ListsDescribesAndErasesVirtualWriters) {
 
     const CliRun info = Cli({"--engine", "0", "--writer-info", "1"});
     EXPECT_EQ(info.status, 0) << info.out;
-    for (const char* line : {"typename=V2 Virtual DVD+RW Virtual 1.0\n", "type=DVD+RW\n", "WriteSpeed=16.0x\n",
-                             "totleSpace=4482.6 M\n", "m_bD9=0\n", "DiscIsInserted=1\n", "CanSupport=1\n",
-                             "CanErase=1\n", "isEmpty=0\n"}) {
+    for (const char* line :
+         {"typename=V2 Virtual DVD+RW Virtual 1.0\n", "type=DVD+RW\n", "WriteSpeed=16.0x\n", "totleSpace=4482.6 M\n",
+          "m_bD9=0\n", "DiscIsInserted=1\n", "CanSupport=1\n", "CanErase=1\n", "isEmpty=0\n"}) {
         EXPECT_NE(info.out.find(line), std::string::npos) << line << info.out;
     }
     const CliRun missing = Cli({"--writer-info", "5"});

@@ -155,8 +155,8 @@ TEST_F(BuildInCoreTest, EraseBlanksAWrittenRewritableDiscAndLeavesOthersAlone) {
     EngineMessages messages;
     EXPECT_EQ(m_core->EraseDisc(nullptr, 0), BurnOutcome::Done);
     EXPECT_EQ(ReadFile(rw.image), "");
-    EXPECT_TRUE(messages.status.InOrder({"Srarted.", "Testing unit ready...", "Unit ready.", "Erasing...",
-                                         "Erasing Complete"}));
+    EXPECT_TRUE(messages.status.InOrder(
+        {"Srarted.", "Testing unit ready...", "Unit ready.", "Erasing...", "Erasing Complete"}));
     EXPECT_EQ(m_core->Device(0)->EraseSeconds(), static_cast<int>((4 + 716800) / 5540));
     EXPECT_EQ(m_core->BurnPhase(), 0);
     // Now blank: a second erase leaves it alone.
@@ -185,8 +185,8 @@ TEST_F(BuildInCoreTest, BurnThreadRefusesTooSmallAndTooLargeFolders) {
     m_prompts.Clear();
     EXPECT_EQ(m_core->BurnDVDFolder(nullptr, 0, Folder({1048576, 1048576}), "LABEL"), BurnOutcome::Refused);
     EXPECT_EQ(m_prompts.BoxTexts(), (std::vector<std::string>{"Inserted dvd disk volume:0M is lower then video dvd "
-                                                               "file volume:2M.\n So cannot burn. Please remove some "
-                                                               "file in dvd."}));
+                                                              "file volume:2M.\n So cannot burn. Please remove some "
+                                                              "file in dvd."}));
     EXPECT_TRUE(m_log.Has("Starburn Inserted dvd disk volume:0M is lower then video dvd file volume:2M. Quit burn\n"));
     EXPECT_FALSE(FileExists(tiny.image));
 }
@@ -197,9 +197,9 @@ TEST_F(BuildInCoreTest, AFolderWithoutDvdVideoFailsAtTheFileSystemAndWritesNothi
     ASSERT_EQ(List().size(), 1u);
     EngineMessages messages;
     EXPECT_EQ(m_core->BurnDVDFolder(nullptr, 0, Folder({1048576}), "LABEL"), BurnOutcome::Failed);
-    EXPECT_TRUE(m_log.InOrder({"StarBurn check dvd disk volume and dvd file volume ok!\n",
-                               "StarBurn Begin Write Data Progress!\n", "Started\n",
-                               "Creating DVD-Video file system failed!\n", "StarBurn Complete Write Data Progress:0!\n"}));
+    EXPECT_TRUE(m_log.InOrder(
+        {"StarBurn check dvd disk volume and dvd file volume ok!\n", "StarBurn Begin Write Data Progress!\n",
+         "Started\n", "Creating DVD-Video file system failed!\n", "StarBurn Complete Write Data Progress:0!\n"}));
     EXPECT_TRUE(messages.errorStatus.Has("Creating DVD-Video file system failed!"));
     EXPECT_FALSE(FileExists(dir + "disc.iso"));
     EXPECT_TRUE(FilesStartingWith(dir, "disc.iso").empty());

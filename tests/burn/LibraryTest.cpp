@@ -147,7 +147,8 @@ TEST_F(StarBurnLibrary, VirtualDiscsReportKindStateSizesAndSpeeds) {
     EXPECT_EQ(StarBurn_CdvdBurnerGrabber_TestUnitReady(m_handle, m_text, sizeof m_text, &m_status), EN_SUCCESS);
     EXPECT_EQ(StarBurn_CdvdBurnerGrabber_GetInsertedDiscType(m_handle), 5);
     STARBURN_DISC_INFORMATION disc;
-    ASSERT_EQ(StarBurn_CdvdBurnerGrabber_GetDiscInformation(m_handle, m_text, sizeof m_text, &m_status, &disc), EN_SUCCESS);
+    ASSERT_EQ(StarBurn_CdvdBurnerGrabber_GetDiscInformation(m_handle, m_text, sizeof m_text, &m_status, &disc),
+              EN_SUCCESS);
     EXPECT_EQ(disc.discStatus, 0);
     STARBURN_TRACK_INFORMATION track;
     ASSERT_EQ(StarBurn_CdvdBurnerGrabber_GetTrackInformation(m_handle, m_text, sizeof m_text, &m_status, 255, &track),
@@ -156,7 +157,8 @@ TEST_F(StarBurnLibrary, VirtualDiscsReportKindStateSizesAndSpeeds) {
     EXPECT_EQ(track.nwa, 0u);
     EXPECT_EQ(track.freeLBs, 1000u);
     unsigned long cr, mr, cw, mw;
-    ASSERT_EQ(StarBurn_CdvdBurnerGrabber_SetSpeeds(m_handle, m_text, sizeof m_text, &m_status, 65535, 4155), EN_SUCCESS);
+    ASSERT_EQ(StarBurn_CdvdBurnerGrabber_SetSpeeds(m_handle, m_text, sizeof m_text, &m_status, 65535, 4155),
+              EN_SUCCESS);
     ASSERT_EQ(StarBurn_CdvdBurnerGrabber_GetSpeeds(m_handle, m_text, sizeof m_text, &m_status, &cr, &mr, &cw, &mw),
               EN_SUCCESS);
     EXPECT_EQ(mw, 5540u);
@@ -164,10 +166,12 @@ TEST_F(StarBurnLibrary, VirtualDiscsReportKindStateSizesAndSpeeds) {
 
     ASSERT_TRUE(Open(2));
     EXPECT_EQ(StarBurn_CdvdBurnerGrabber_GetInsertedDiscType(m_handle), 9);
-    ASSERT_EQ(StarBurn_CdvdBurnerGrabber_GetDiscInformation(m_handle, m_text, sizeof m_text, &m_status, &disc), EN_SUCCESS);
+    ASSERT_EQ(StarBurn_CdvdBurnerGrabber_GetDiscInformation(m_handle, m_text, sizeof m_text, &m_status, &disc),
+              EN_SUCCESS);
     EXPECT_EQ(disc.discStatus, 2);
     STARBURN_TOC_INFORMATION toc;
-    ASSERT_EQ(StarBurn_CdvdBurnerGrabber_GetTOCInformation(m_handle, m_text, sizeof m_text, &m_status, &toc), EN_SUCCESS);
+    ASSERT_EQ(StarBurn_CdvdBurnerGrabber_GetTOCInformation(m_handle, m_text, sizeof m_text, &m_status, &toc),
+              EN_SUCCESS);
     ASSERT_EQ(toc.tracks, 2);
     EXPECT_EQ(toc.startLBA[1], 300u); // the lead-out ends the recorded area
     ASSERT_EQ(StarBurn_CdvdBurnerGrabber_GetTrackInformation(m_handle, m_text, sizeof m_text, &m_status, 255, &track),
@@ -209,7 +213,8 @@ TEST_F(StarBurnLibrary, AWriteGoesThroughLibburnAndReplacesTheImageOnlyWhenDone)
     // The disc is written now: a write-once disc takes no second track.
     ASSERT_TRUE(Open(1));
     STARBURN_DISC_INFORMATION disc;
-    ASSERT_EQ(StarBurn_CdvdBurnerGrabber_GetDiscInformation(m_handle, m_text, sizeof m_text, &m_status, &disc), EN_SUCCESS);
+    ASSERT_EQ(StarBurn_CdvdBurnerGrabber_GetDiscInformation(m_handle, m_text, sizeof m_text, &m_status, &disc),
+              EN_SUCCESS);
     EXPECT_EQ(disc.discStatus, 2);
     EXPECT_EQ(Write(&tree), EN_NOT_SUPPORTED);
 }
@@ -300,7 +305,8 @@ TEST_F(StarBurnLibrary, BlankEmptiesARewritableImageAndInjectedFailuresKeepIt) {
     EXPECT_EQ(ReadFile(rw.image), "");
     ASSERT_TRUE(Open(1)); // the state went to writers.ini: a new look sees a blank disc
     STARBURN_DISC_INFORMATION disc;
-    ASSERT_EQ(StarBurn_CdvdBurnerGrabber_GetDiscInformation(m_handle, m_text, sizeof m_text, &m_status, &disc), EN_SUCCESS);
+    ASSERT_EQ(StarBurn_CdvdBurnerGrabber_GetDiscInformation(m_handle, m_text, sizeof m_text, &m_status, &disc),
+              EN_SUCCESS);
     EXPECT_EQ(disc.discStatus, 0);
 
     ASSERT_TRUE(Open(2));

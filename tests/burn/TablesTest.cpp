@@ -6,10 +6,9 @@
 #include <gtest/gtest.h>
 
 TEST(BurnTables, DiscTypeNamesCoverEveryCodeAndUnknownBeyond) {
-    const char* expected[] = {"Unknown", "CDROM",    "CD-R",     "CD-RW",    "DVD-ROM",   "DVD-R",
-                              "DVD-RAM", "DVD-RW",   "DVD-RW",   "DVD+RW",   "CDROM",     "CD-R",
-                              "CD-RW",   "DVD+R",    "No Media", "DVD+R DL", "DVD-R DL",  "BD-ROM",
-                              "BD-R",    "BD-RE",    "HD-DVD ROM", "HD-DVD R", "HD-DVD RW"};
+    const char* expected[] = {"Unknown",  "CDROM",  "CD-R",  "CD-RW", "DVD-ROM",    "DVD-R",    "DVD-RAM",  "DVD-RW",
+                              "DVD-RW",   "DVD+RW", "CDROM", "CD-R",  "CD-RW",      "DVD+R",    "No Media", "DVD+R DL",
+                              "DVD-R DL", "BD-ROM", "BD-R",  "BD-RE", "HD-DVD ROM", "HD-DVD R", "HD-DVD RW"};
     for (int code = 0; code <= 22; ++code) {
         EXPECT_STREQ(DiscTypeName(code), expected[code]) << code;
     }

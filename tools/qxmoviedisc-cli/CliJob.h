@@ -22,11 +22,11 @@ struct CliOptions {
     std::vector<std::string> movies;
 
     // Writer operations (one per run), through the burn engine the windows use.
-    bool listWriters = false;    // --list-writers
-    int writerInfo = -1;         // --writer-info N
-    std::string burnFolder;      // --burn-folder DIR (with --writer N and maybe --label)
-    int erase = -1;              // --erase N
-    int engine = -1;             // --engine 0|1 (-1: as the window selects)
+    bool listWriters = false; // --list-writers
+    int writerInfo = -1;      // --writer-info N
+    std::string burnFolder;   // --burn-folder DIR (with --writer N and maybe --label)
+    int erase = -1;           // --erase N
+    int engine = -1;          // --engine 0|1 (-1: as the window selects)
     bool WriterOperation() const { return listWriters || writerInfo >= 0 || !burnFolder.empty() || erase >= 0; }
 };
 

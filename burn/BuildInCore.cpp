@@ -232,6 +232,10 @@ BurnOutcome CBuildInCore::BurnThread(QWidget* window, const std::string& folder,
         Log(log);
     };
     d.onRefusal = refuse;
+    struct ClearRefusal {
+        CDevice& device;
+        ~ClearRefusal() { device.onRefusal = nullptr; }
+    } clearRefusal{d};
     if (IsErasableKind(d.DiscType()) && !d.IsDiscBlank()) {
         Log("StarBurn Begin Erase Progress!\n");
         m_nStartMs = NowMs();

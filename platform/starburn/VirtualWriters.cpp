@@ -79,6 +79,7 @@ public:
     }
 
     CallResult Snapshot(MediaSnapshot* m) override {
+        Reload();
         *m = MediaSnapshot{};
         m->discType = m_config.media;
         m->ready = m_config.media != 14 && m_config.fail != VirtualWriterConfig::Fail::NotReady;
@@ -113,6 +114,7 @@ public:
     }
 
     CallResult Write(const WriteJob& job, ActiveDrive* active) override {
+        Reload();
         if (m_config.media == 14 || m_config.fail == VirtualWriterConfig::Fail::NotReady) {
             return CallResult::Fail(EN_NOT_READY, "the unit is not ready");
         }
@@ -168,6 +170,7 @@ public:
     }
 
     CallResult Blank(bool, ActiveDrive* active) override {
+        Reload();
         if (m_config.media == 14 || m_config.fail == VirtualWriterConfig::Fail::NotReady) {
             return CallResult::Fail(EN_NOT_READY, "the unit is not ready");
         }
@@ -202,6 +205,17 @@ public:
     CallResult Eject() override { return {}; }
 
 private:
+    // writers.ini is the disc's state: another handle of the same writer may have written or
+    // blanked it. A section that vanished or went bad keeps the last good values.
+    void Reload() {
+        for (VirtualWriterConfig& w : ReadVirtualWriters(m_strFile)) {
+            if (w.number == m_config.number && w.section == m_config.section && w.error.empty()) {
+                m_config = std::move(w);
+                return;
+            }
+        }
+    }
+
     VirtualWriterConfig m_config;
     std::string m_strFile;
 };

@@ -1,0 +1,233 @@
+// Whole burns through the built-in core onto virtual writers: a folder authored by the real engine
+// is streamed through the disc image and libburn into an image file that libdvdread and libudfread
+// (with the layout check) accept; erase first, failed blank, cancel, injected failures and the
+// exact-fit check.
+#include "BuildInCore.h"
+#include "BurnSupport.h"
+#include "DiscImageSupport.h"
+#include "DvdReaderCheck.h"
+#include "FixtureSupport.h"
+#include "PromptService.h"
+#include "UdfReadSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+
+using namespace burntest;
+
+namespace {
+
+class BurnEndToEnd : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        s_temp = std::make_unique<TempFolder>();
+        s_video = AuthorFolder(s_temp->path() + "/movie", {1}, 40) + "/";
+    }
+    static void TearDownTestSuite() { s_temp.reset(); }
+
+    void SetUp() override {
+        EnsureApp();
+        qx::SetPrompts(&m_prompts);
+        m_core = std::make_unique<CBuildInCore>([this](const std::string& line) { m_log.Add(line); });
+        ASSERT_TRUE(m_core->InitBurnCore());
+        m_dir = FreshFolder("e2e");
+    }
+    void TearDown() override {
+        m_core.reset();
+        qx::SetPrompts(nullptr);
+    }
+    VirtualWriter Writer(const std::string& media, const std::string& name = "disc.iso") {
+        VirtualWriter w;
+        w.media = media;
+        w.image = m_dir + name;
+        return w;
+    }
+    BurnOutcome Burn(const std::vector<VirtualWriter>& writers, int writer = 0) {
+        WriteWriters(writers);
+        std::vector<std::string> list;
+        m_core->ListWriters(nullptr, [&](std::vector<std::string> l) { list = std::move(l); });
+        EXPECT_EQ(list.size(), writers.size());
+        const BurnOutcome outcome = m_core->BurnDVDFolder(nullptr, writer, s_video, "QX TEST");
+        for (const std::string& line : m_log.All()) {
+            m_trail += line;
+        }
+        for (const std::string& box : m_prompts.BoxTexts()) {
+            m_trail += "box: " + box + "\n";
+        }
+        return outcome;
+    }
+    static void ExpectPlayableImage(const std::string& image) {
+        const DvdReadReport fromImage = ReadDvdFolder(image);
+        ASSERT_TRUE(fromImage.opened) << image;
+        const DvdReadReport fromFolder = ReadDvdFolder(s_temp->path() + "/movie");
+        EXPECT_EQ(fromImage.titleSets, fromFolder.titleSets);
+        EXPECT_EQ(fromImage.titles.size(), fromFolder.titles.size());
+        UdfImage udf(image);
+        ASSERT_TRUE(udf.ok());
+        EXPECT_EQ(udf.VolumeId(), "QX TEST");
+        EXPECT_TRUE(udf.LayoutFaults().empty());
+    }
+    static void WriteData(const std::string& path) {
+        std::ofstream(path, std::ios::binary) << std::string(1 << 20, 'o');
+    }
+
+    static std::unique_ptr<TempFolder> s_temp;
+    static std::string s_video;
+    qx::ScriptedPromptService m_prompts;
+    Lines m_log;
+    std::unique_ptr<CBuildInCore> m_core;
+    std::string m_dir;
+    std::string m_trail; // the log lines and boxes of the burns, shown when a test fails
+};
+std::unique_ptr<TempFolder> BurnEndToEnd::s_temp;
+std::string BurnEndToEnd::s_video;
+
+} // namespace
+
+TEST_F(BurnEndToEnd, ABurnedImageIsAcceptedByIndependentReadersWithEveryLineInOrder) {
+    EngineMessages messages;
+    const VirtualWriter w = Writer("5");
+    ASSERT_EQ(Burn({w}), BurnOutcome::Done) << m_trail;
+    ExpectPlayableImage(w.image);
+    EXPECT_TRUE(m_log.InOrder(
+        {"StarBurn check dvd disk volume and dvd file volume ok!\n", "StarBurn Begin Write Data Progress!\n",
+         "Started\n", "Testing unit ready...\n", "Unit is ready!\n", "Probing supported write modes...\n",
+         "CDevice::BurnDVDVideo(): Track-At-Once: Yes, Session-At-Once: Yes, Disc-At-Once PQ: "
+         "No, Disc-At-Once raw P-W: No\n",
+         "CDevice::BurnDVDVideo(): Burning " + std::to_string(ReadFile(w.image).size()) +
+             " UCHARs of DVD-Video image\n",
+         "CDevice::BurnDVDVideo(): BUP (Buffer Underrun Protection) Enabled: Yes, Supported: Yes\n",
+         "Enabling BUP successfully!\n", "Setting speed: 16.0x!\n", "Setting speed OK\n", "Start real wite data OK\n",
+         "Complete burnning\n", "StarBurn Complete Write Data Progress:1!\n"}));
+    EXPECT_TRUE(messages.status.InOrder(
+        {"Started", "Testing unit ready...", "Unit is ready!", "Probing supported write modes...",
+         "Track-At-Once is supported!", "Getting BUP (Buffer Underrun Protection) support...",
+         "Getting BUP successfully!", "Enabling BUP (Buffer Underrun Protection)...", "Enabling BUP successfully!",
+         "Sending OPC (Optimum Power Calibration)...", "Sending OPC successfully.", "Cache is Full.", "Burning...",
+         "Closing session...", "Closing session success!", "Burning Complete!"}));
+    EXPECT_TRUE(messages.errorStatus.All().empty());
+    EXPECT_TRUE(messages.trace.InOrder({"CDevice::DVDVideoBurnCallback(): TARGET_FILE_ANALYZE_BEGIN\n",
+                                        "CDevice::DVDVideoBurnCallback(): TARGET_FILE_ANALYZE_END\n",
+                                        "CDevice::DVDVideoBurnCallback(): WAIT_CACHE_FULL_BEGIN\n"}));
+    EXPECT_EQ(m_core->Device(0)->ProgressPercent(), 100);
+    EXPECT_TRUE(m_prompts.Records().empty());
+    // The disc now holds data: the description says so.
+    DVDDeviceInfo info;
+    ASSERT_EQ(m_core->GetWriterInfo(0, &info), 1);
+    EXPECT_FALSE(info.isEmpty);
+}
+
+TEST_F(BurnEndToEnd, ARewritableDiscHoldingDataIsErasedFirstAndAFailedBlankWritesNothing) {
+    VirtualWriter rw = Writer("8", "rw.iso");
+    rw.state = "written";
+    VirtualWriter failing = Writer("8", "failing.iso");
+    failing.state = "written";
+    failing.fail = "blank";
+    WriteData(rw.image);
+    WriteData(failing.image);
+    ASSERT_EQ(Burn({rw, failing}, 0), BurnOutcome::Done) << m_trail;
+    EXPECT_TRUE(m_log.InOrder({"StarBurn Begin Erase Progress!\n", "StarBurn Complete Erase Progress!\n",
+                               "StarBurn check dvd disk volume and dvd file volume ok!\n",
+                               "StarBurn Complete Write Data Progress:1!\n"}));
+    ExpectPlayableImage(rw.image);
+
+    ASSERT_EQ(Burn({rw, failing}, 1), BurnOutcome::Failed);
+    EXPECT_EQ(ReadFile(failing.image), std::string(1 << 20, 'o'));
+    const auto lines = m_log.All();
+    const size_t erases = std::count(lines.begin(), lines.end(), std::string("StarBurn Begin Erase Progress!\n"));
+    const size_t writes = std::count(lines.begin(), lines.end(), std::string("StarBurn Begin Write Data Progress!\n"));
+    EXPECT_EQ(erases, 2u);
+    EXPECT_EQ(writes, 1u); // only the first burn wrote
+    EXPECT_TRUE(FilesStartingWith(m_dir, "failing.iso.part-").empty());
+}
+
+TEST_F(BurnEndToEnd, CancelDuringTheWriteEndsCancelledWithoutCloseEjectOrImage) {
+    EngineMessages messages;
+    VirtualWriter slow = Writer("5");
+    slow.speeds = "1385";
+    bool asked = false;
+    bool listedDuringBurn = false;
+    std::vector<std::string> lines;
+    m_core->onProgressLine = [&](const ProgressLine& line) {
+        lines.push_back(line.text);
+        if (!asked && line.percent > 0) {
+            asked = true;
+            m_core->ListWriters(nullptr, [&](std::vector<std::string>) { listedDuringBurn = true; });
+            m_prompts.QueueAnswer(qx::PromptAnswer::Yes);
+            m_core->RequestStopBurn();
+            m_core->RequestStopBurn(); // confirmed already: no second question
+        }
+    };
+    ASSERT_EQ(Burn({slow}), BurnOutcome::Cancelled);
+    EXPECT_TRUE(asked);
+    EXPECT_FALSE(listedDuringBurn);
+    EXPECT_EQ(m_prompts.CountText("Do you really want to stop burning"), 1u);
+    EXPECT_TRUE(m_core->StopRequested());
+    EXPECT_FALSE(messages.status.Has("Closing session..."));
+    EXPECT_FALSE(messages.status.Has("Burning Complete!"));
+    EXPECT_TRUE(m_log.Has("StarBurn Complete Write Data Progress:1!\n"));
+    EXPECT_FALSE(m_log.Has("Complete burnning\n"));
+    EXPECT_FALSE(burntest::FileExists(slow.image));
+    EXPECT_TRUE(FilesStartingWith(m_dir, "disc.iso").empty());
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.front().rfind("Writing Data; Total time:", 0), 0u) << lines.front();
+}
+
+TEST_F(BurnEndToEnd, InjectedFailuresGiveTheirStatusAndLogLines) {
+    EngineMessages messages;
+    VirtualWriter failing = Writer("5");
+    failing.fail = "write:50";
+    ASSERT_EQ(Burn({failing}), BurnOutcome::Failed);
+    EXPECT_TRUE(messages.errorStatus.Has("Burning Error!"));
+    const auto lines = m_log.All();
+    const auto error = std::find_if(lines.begin(), lines.end(), [](const std::string& l) {
+        return l.rfind("Burning Error: StarBurn_CdvdBurnerGrabber_TrackAtOnceFromTree() failed, exception 9, status 0, "
+                       "text 'the data stopped at sector ",
+                       0) == 0;
+    });
+    EXPECT_NE(error, lines.end());
+    EXPECT_TRUE(m_log.Has("StarBurn Complete Write Data Progress:0!\n"));
+    EXPECT_LE(m_core->Device(0)->ProgressPercent(), 50);
+    EXPECT_FALSE(messages.status.Has("Closing session..."));
+    EXPECT_FALSE(burntest::FileExists(failing.image));
+    EXPECT_TRUE(FilesStartingWith(m_dir, "disc.iso").empty());
+
+    // A unit that is not ready: the erase stops at its test, the burn at the capacity check.
+    VirtualWriter notReady = Writer("8", "nr.iso");
+    notReady.state = "written";
+    notReady.fail = "notready";
+    WriteWriters({notReady});
+    m_core->ListWriters(nullptr, [](std::vector<std::string>) {});
+    EXPECT_EQ(m_core->EraseDisc(nullptr, 0), BurnOutcome::Failed);
+    EXPECT_TRUE(messages.errorStatus.Has("Unit is not ready!"));
+    VirtualWriter notReadyR = Writer("5", "nr5.iso");
+    notReadyR.fail = "notready";
+    m_prompts.Clear();
+    EXPECT_EQ(Burn({notReadyR}), BurnOutcome::Refused);
+    ASSERT_EQ(m_prompts.BoxTexts().size(), 1u);
+    EXPECT_EQ(m_prompts.BoxTexts()[0].rfind("Inserted dvd disk volume:0M is lower then video dvd file volume:", 0), 0u);
+}
+
+TEST_F(BurnEndToEnd, TheImageMustFitTheDiscToTheSector) {
+    std::string error;
+    auto image = qx::discimage::DvdVideoImage::Create(s_video, TestDescriptor("QX TEST"), &error);
+    ASSERT_TRUE(image) << error;
+    const uint64_t sectors = image->SizeInSectors();
+    VirtualWriter shortDisc = Writer("5", "short.iso");
+    shortDisc.capacity = std::to_string(sectors - 1);
+    ASSERT_EQ(Burn({shortDisc}), BurnOutcome::Refused);
+    ASSERT_EQ(m_prompts.BoxTexts().size(), 1u);
+    EXPECT_EQ(m_prompts.BoxTexts()[0].rfind("Inserted dvd disk volume:", 0), 0u);
+    EXPECT_TRUE(m_log.Has("CDevice::BurnDVDVideo(): the image needs " + std::to_string(sectors) +
+                          " sectors, the disc has " + std::to_string(sectors - 1) + " free\n"));
+    EXPECT_FALSE(burntest::FileExists(shortDisc.image));
+
+    VirtualWriter exact = Writer("5", "exact.iso");
+    exact.capacity = std::to_string(sectors);
+    m_prompts.Clear();
+    ASSERT_EQ(Burn({exact}), BurnOutcome::Done);
+    EXPECT_TRUE(m_prompts.BoxTexts().empty());
+    EXPECT_EQ(ReadFile(exact.image).size(), sectors * 2048);
+}

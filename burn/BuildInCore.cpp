@@ -1,13 +1,11 @@
 #include "BuildInCore.h"
 
+#include "BurnJob.h"
 #include "NamedEvent.h"
 #include "ProgressDlg.h"
 #include "PromptService.h"
 
 #include <QCoreApplication>
-
-#include <dirent.h>
-#include <sys/stat.h>
 
 #include <chrono>
 #include <cstdio>
@@ -23,24 +21,6 @@ qx::NamedEvent& EndEvent() {
 }
 
 } // namespace
-
-double DvdFolderSizeMB(const std::string& folder) {
-    double total = 0;
-    DIR* dir = opendir(folder.c_str());
-    if (!dir) {
-        return 0;
-    }
-    const std::string base = folder.empty() || folder.back() == '/' ? folder : folder + "/";
-    while (dirent* entry = readdir(dir)) {
-        struct stat st;
-        const std::string path = base + entry->d_name;
-        if (stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
-            total += static_cast<double>(st.st_size / 1024 / 1024);
-        }
-    }
-    closedir(dir);
-    return total;
-}
 
 CBuildInCore::CBuildInCore(EngineLogSink log) : m_log(std::move(log)) {}
 

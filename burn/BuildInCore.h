@@ -62,6 +62,3 @@ private:
     std::atomic<bool> m_bBusy{false};
     QWidget* m_pWindow = nullptr;
 };
-
-// Size of a DVD folder in MB: every file directly inside, each rounded down to whole MB.
-double DvdFolderSizeMB(const std::string& folder);

@@ -4,29 +4,12 @@
 
 #include "AppParts.h"
 #include "BuildInCore.h"
+#include "BurnJob.h"
 #include "InstanceLock.h"
 #include "ProgressDlg.h"
 #include "PromptService.h"
 
-#include <sys/stat.h>
-
-#include <algorithm>
-#include <cctype>
-
 namespace {
-
-// The VIDEO_TS folder of `folder`: itself when its last component is VIDEO_TS (any case),
-// otherwise its VIDEO_TS subfolder, which must exist. Empty when there is none.
-std::string VideoTsFolder(std::string folder) {
-    while (folder.size() > 1 && folder.back() == '/') {
-        folder.pop_back();
-    }
-    std::string last = folder.substr(folder.rfind('/') + 1);
-    std::transform(last.begin(), last.end(), last.begin(), [](unsigned char c) { return std::tolower(c); });
-    const std::string candidate = last == "video_ts" ? folder + "/" : folder + "/VIDEO_TS/";
-    struct stat st;
-    return stat(candidate.c_str(), &st) == 0 && S_ISDIR(st.st_mode) ? candidate : std::string();
-}
 
 void PrintInfo(const DVDDeviceInfo& info, std::FILE* out) {
     std::fprintf(out, "typename=%s\nReadSpeed=%s\nWriteSpeed=%s\ntype=%s\ntotleSpace=%s\nusedSpace=%s\n",
@@ -103,8 +86,8 @@ int RunCliWriterOperation(const CliOptions& options, std::FILE* out) {
                 OpenProgressDlg("Erase Disc...", CProgressDlg::ModeBurn, nullptr);
                 outcome = core->EraseDisc(nullptr, options.erase);
             } else {
-                const std::string folder = VideoTsFolder(options.burnFolder);
-                if (folder.empty()) {
+                std::string folder = options.burnFolder + (options.burnFolder.back() == '/' ? "" : "/");
+                if (!CheckDvdFolder(&folder)) {
                     qx::Prompts().Information(nullptr, "Folder is Invalid! Please select valid Folder");
                 } else {
                     OpenProgressDlg("Burning Disc...", CProgressDlg::ModeBurn, nullptr);

@@ -41,19 +41,6 @@ private:
     std::unique_ptr<CLogChannel> m_channel;
 };
 
-// An engine that finds no writer.
-class NoWriterCore : public BurnCore {
-public:
-    bool InitBurnCore() override { return true; }
-    void ListWriters(QWidget*, const std::function<void(std::vector<std::string>)>& deliver) override { deliver({}); }
-    int GetWriterInfo(int, DVDDeviceInfo*) override { return 0; }
-    BurnOutcome BurnDVDFolder(QWidget*, int, const std::string&, const std::string&) override {
-        return BurnOutcome::Refused;
-    }
-    BurnOutcome EraseDisc(QWidget*, int) override { return BurnOutcome::Refused; }
-    void RequestStopBurn() override {}
-};
-
 class LoginManagerPower : public PowerLink {
 public:
     void Shutdown() override {
@@ -98,6 +85,12 @@ void CompleteAppParts(AppParts& parts) {
         // Offered only when the registry names a library folder whose library is recent enough.
         LogLink* log = parts.log.get();
         parts.neroCore = std::make_unique<CNeroCore>([log](const std::string& line) { log->Log(0, line); });
+    }
+    // Listing with one engine drops the other engine's cached drive list.
+    auto* buildIn = dynamic_cast<CBuildInCore*>(parts.buildInCore.get());
+    auto* nero = dynamic_cast<CNeroCore*>(parts.neroCore.get());
+    if (buildIn && nero) {
+        buildIn->onListWriters = [nero] { nero->DropDriveList(); };
     }
     if (!parts.power) {
         parts.power = std::make_unique<LoginManagerPower>();

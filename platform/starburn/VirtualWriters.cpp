@@ -136,6 +136,10 @@ public:
                                     "cannot make a file beside " + m_config.image + ": " + std::strerror(err),
                                     static_cast<unsigned long>(err));
         }
+        // The image is an ordinary file of the user's: the permissions the umask gives, not mkstemp's 0600.
+        const mode_t mask = umask(0);
+        umask(mask);
+        fchmod(fd, 0666 & ~mask);
         close(fd);
         WriteJob virtualJob = job;
         virtualJob.throttle = job.speed ? job.speed : (m_config.speeds.empty() ? 0 : m_config.speeds.back());

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <sys/stat.h>
 
 #include <atomic>
 #include <chrono>
@@ -206,6 +207,11 @@ TEST_F(StarBurnLibrary, AWriteGoesThroughLibburnAndReplacesTheImageOnlyWhenDone)
     }
     EXPECT_TRUE(PatternTree::SectorMatches(reinterpret_cast<const uint8_t*>(image.data()) + 2999 * 2048, 2999));
     EXPECT_TRUE(FilesStartingWith(dir, "disc.iso.part-").empty());
+    struct stat st;
+    ASSERT_EQ(stat(w.image.c_str(), &st), 0);
+    const mode_t mask = umask(0);
+    umask(mask);
+    EXPECT_EQ(st.st_mode & 0777, 0666 & ~mask); // an ordinary file, not a private temporary one
     EXPECT_EQ(events.order.front(), CN_TARGET_FILE_ANALYZE_BEGIN);
     EXPECT_NE(std::find(events.order.begin(), events.order.end(), CN_WAIT_CACHE_FULL_END), events.order.end());
     EXPECT_EQ(events.total, 3000 * 2048);

@@ -1,0 +1,159 @@
+// Whole burns through the "Nero" core and its library (found through the test's own registry file)
+// onto the virtual writers of writers.ini: a folder authored by the real engine ends up as an image
+// that libdvdread and libudfread accept; erase first, a plain erase, stop during the write, and a
+// writer that fails.
+#include "BurnSupport.h"
+#include "DiscImageSupport.h"
+#include "DvdReaderCheck.h"
+#include "FixtureSupport.h"
+#include "NeroCore.h"
+#include "PromptService.h"
+#include "Registry.h"
+#include "UdfReadSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+using namespace burntest;
+
+namespace {
+
+class NeroEndToEnd : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        s_temp = std::make_unique<TempFolder>();
+        s_video = AuthorFolder(s_temp->path() + "/movie", {1}, 40) + "/";
+    }
+    static void TearDownTestSuite() { s_temp.reset(); }
+
+    void SetUp() override {
+        EnsureApp();
+        qx::SetPrompts(&m_prompts);
+        ASSERT_TRUE(qx::RegSetString(kNeroSharedKey, kNeroSharedValue, QX_NERO_LIBRARY_DIR).ok());
+        m_core = std::make_unique<CNeroCore>([this](const std::string& line) { m_log.Add(line); });
+        ASSERT_TRUE(m_core->InitBurnCore()) << m_core->Binding().BindError();
+        m_dir = FreshFolder("nero");
+    }
+    void TearDown() override {
+        m_core.reset();
+        qx::SetPrompts(nullptr);
+    }
+    VirtualWriter Writer(const std::string& media, const std::string& name) {
+        VirtualWriter w;
+        w.name = "Virtual " + name;
+        w.media = media;
+        w.image = m_dir + name + ".iso";
+        return w;
+    }
+    std::vector<std::string> List(const std::vector<VirtualWriter>& writers) {
+        WriteWriters(writers);
+        std::vector<std::string> list;
+        m_core->ListWriters(nullptr, [&](std::vector<std::string> l) { list = std::move(l); });
+        return list;
+    }
+    std::string Trail() const {
+        std::string trail;
+        for (const std::string& line : m_log.All()) {
+            trail += line;
+        }
+        return trail;
+    }
+    static void ExpectPlayableImage(const std::string& image) {
+        const DvdReadReport fromImage = ReadDvdFolder(image);
+        ASSERT_TRUE(fromImage.opened) << image;
+        const DvdReadReport fromFolder = ReadDvdFolder(s_temp->path() + "/movie");
+        EXPECT_EQ(fromImage.titleSets, fromFolder.titleSets);
+        EXPECT_EQ(fromImage.titles.size(), fromFolder.titles.size());
+        UdfImage udf(image);
+        ASSERT_TRUE(udf.ok());
+        EXPECT_EQ(udf.VolumeId(), "QX NERO");
+        EXPECT_TRUE(udf.LayoutFaults().empty());
+    }
+
+    static std::unique_ptr<TempFolder> s_temp;
+    static std::string s_video;
+    qx::ScriptedPromptService m_prompts;
+    Lines m_log;
+    std::unique_ptr<CNeroCore> m_core;
+    std::string m_dir;
+};
+std::unique_ptr<TempFolder> NeroEndToEnd::s_temp;
+std::string NeroEndToEnd::s_video;
+
+} // namespace
+
+TEST_F(NeroEndToEnd, WritersAreListedDescribedAndBurnedIntoAPlayableImage) {
+    const VirtualWriter r = Writer("5", "DVD-R");
+    VirtualWriter rom = Writer("4", "DVD-ROM");
+    ASSERT_EQ(List({r, rom}), std::vector<std::string>{"D: Virtual DVD-R"}) << Trail();
+    EXPECT_TRUE(m_log.Has("Nero Check One dvd device name:Virtual DVD-R added\n"));
+    DVDDeviceInfo info;
+    ASSERT_EQ(m_core->GetWriterInfo(0, &info), 1);
+    EXPECT_EQ(info.typename_, "D: Virtual DVD-R Image");
+    EXPECT_EQ(info.WriteSpeed, "16.0x");
+    EXPECT_EQ(info.type, "DVD-R");
+    EXPECT_TRUE(info.DiscIsInserted && info.CanSupport && info.isEmpty);
+    EXPECT_FALSE(info.CanErase);
+    EXPECT_EQ(info.totalSpaceMB, 4482);
+
+    ASSERT_EQ(m_core->BurnDVDFolder(nullptr, 0, s_video, "QX NERO"), BurnOutcome::Done) << Trail();
+    ExpectPlayableImage(r.image);
+    EXPECT_TRUE(m_log.InOrder(
+        {"Nero Begin to Real burn process.\n", "Nero try to Erase Disk.\n", "Nero begin to create Filesystem.\n",
+         "Nero Get device and begin to write data.\n", "Nero get max write speed is:22160.\n",
+         "Nero Get device valid and begin to write data\n", "Nero Compete to write data errcode:0\n"}));
+    EXPECT_TRUE(m_prompts.Records().empty());
+    DVDDeviceInfo written;
+    ASSERT_EQ(m_core->GetWriterInfo(0, &written), 1);
+    EXPECT_FALSE(written.isEmpty);
+}
+
+TEST_F(NeroEndToEnd, ARewritableDiscHoldingDataIsErasedBeforeTheBurnAndOnRequest) {
+    VirtualWriter rw = Writer("8", "DVD-RW");
+    rw.state = "written";
+    std::ofstream(rw.image, std::ios::binary) << std::string(1 << 20, 'o');
+    ASSERT_EQ(List({rw}).size(), 1u);
+    ASSERT_EQ(m_core->BurnDVDFolder(nullptr, 0, s_video, "QX NERO"), BurnOutcome::Done) << Trail();
+    EXPECT_TRUE(m_log.InOrder({"Nero try to Erase Disk.\n", "Nero begin to Erase Disk speedKBs:22160.\n",
+                               "Nero Complete to Erase Disk errCode:0\n", "Nero begin to create Filesystem.\n",
+                               "Nero Compete to write data errcode:0\n"}))
+        << Trail();
+    ExpectPlayableImage(rw.image);
+
+    EXPECT_EQ(m_core->EraseDisc(nullptr, 0), BurnOutcome::Done) << Trail();
+    DVDDeviceInfo info;
+    ASSERT_EQ(m_core->GetWriterInfo(0, &info), 1);
+    EXPECT_TRUE(info.isEmpty);
+    EXPECT_TRUE(info.CanErase);
+    EXPECT_EQ(m_core->EraseDisc(nullptr, 0), BurnOutcome::Refused); // blank now: nothing to erase
+}
+
+TEST_F(NeroEndToEnd, StopDuringTheWriteCancelsAndAFailingWriterFails) {
+    VirtualWriter slow = Writer("5", "slow");
+    slow.speeds = "1385";
+    VirtualWriter failing = Writer("5", "failing");
+    failing.fail = "write:50";
+    ASSERT_EQ(List({slow, failing}).size(), 2u);
+    bool asked = false;
+    m_core->onProgressLine = [&](const ProgressLine& line) {
+        if (!asked && line.percent > 0) {
+            asked = true;
+            m_prompts.QueueAnswer(qx::PromptAnswer::Yes);
+            m_core->RequestStopBurn();
+        }
+    };
+    EXPECT_EQ(m_core->BurnDVDFolder(nullptr, 0, s_video, "QX NERO"), BurnOutcome::Cancelled) << Trail();
+    EXPECT_TRUE(asked);
+    EXPECT_EQ(m_prompts.CountText("Do you really want to stop burning"), 1u);
+    EXPECT_FALSE(burntest::FileExists(slow.image));
+
+    m_core->onProgressLine = nullptr;
+    EXPECT_EQ(m_core->BurnDVDFolder(nullptr, 1, s_video, "QX NERO"), BurnOutcome::Failed) << Trail();
+    EXPECT_FALSE(burntest::FileExists(failing.image));
+    bool logged = false;
+    for (const std::string& line : m_log.All()) {
+        logged |= line.rfind("Nero display log contents:", 0) == 0 && line.find("write failed") != std::string::npos;
+    }
+    EXPECT_TRUE(logged) << Trail();
+}

@@ -1,10 +1,14 @@
 // The console front-end's writer operations, run as a program over virtual writers.
 #include "BurnSupport.h"
+#include "NeroBinding.h"
+#include "Registry.h"
 
 #include <QProcess>
 #include <QProcessEnvironment>
 
 #include <gtest/gtest.h>
+
+#include <cstdio>
 
 using namespace burntest;
 
@@ -72,4 +76,23 @@ TEST(CliWriters, ListsDescribesAndErasesVirtualWriters) {
     EXPECT_EQ(again.status, 1);
     EXPECT_NE(again.out.find("outcome: refused"), std::string::npos) << again.out;
     EXPECT_EQ(Cli({"--engine", "1", "--list-writers"}).status, 1); // no second engine here
+}
+
+TEST(CliWriters, SecondEngineIsUsedWhenItsLibraryIsRegisteredAndRefusedOtherwise) {
+    EnsureApp();
+    const std::string dir = FreshFolder("cli-nero");
+    VirtualWriter r;
+    r.image = dir + "r.iso";
+    WriteWriters({r});
+    const std::string registry = qx::RegistryFile();
+    std::remove(registry.c_str());
+    const CliRun refused = Cli({"--engine", "1", "--list-writers"});
+    EXPECT_EQ(refused.status, 1) << refused.out;
+    EXPECT_NE(refused.out.find("The \"Nero\" burn engine is not available.\n"), std::string::npos) << refused.out;
+
+    ASSERT_TRUE(qx::RegSetString(kNeroSharedKey, kNeroSharedValue, QX_NERO_LIBRARY_DIR).ok());
+    const CliRun list = Cli({"--list-writers"}); // the second engine is the default once offered
+    std::remove(registry.c_str());
+    EXPECT_EQ(list.status, 0) << list.out;
+    EXPECT_NE(list.out.find("\n0: D: Virtual DVD-R\n"), std::string::npos) << list.out;
 }

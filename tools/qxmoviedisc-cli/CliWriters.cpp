@@ -6,6 +6,7 @@
 #include "BuildInCore.h"
 #include "BurnJob.h"
 #include "InstanceLock.h"
+#include "NeroCore.h"
 #include "ProgressDlg.h"
 #include "PromptService.h"
 
@@ -51,15 +52,18 @@ int RunCliWriterOperation(const CliOptions& options, std::FILE* out) {
     if (engine == 1 && !neroAvailable) {
         std::fprintf(out, "The \"Nero\" burn engine is not available.\n");
     } else {
+        std::string last;
+        auto printProgress = [&](const ProgressLine& line) {
+            if (line.text != last) {
+                last = line.text;
+                std::fprintf(out, "progress: %s\n", line.text.c_str());
+                std::fflush(out);
+            }
+        };
         if (auto* buildIn = dynamic_cast<CBuildInCore*>(core)) {
-            std::string last;
-            buildIn->onProgressLine = [&](const ProgressLine& line) {
-                if (line.text != last) {
-                    last = line.text;
-                    std::fprintf(out, "progress: %s\n", line.text.c_str());
-                    std::fflush(out);
-                }
-            };
+            buildIn->onProgressLine = printProgress;
+        } else if (auto* nero = dynamic_cast<CNeroCore*>(core)) {
+            nero->onProgressLine = printProgress;
         }
         // Writer indexes count in the list as the writer combo shows it.
         std::vector<std::string> writers;

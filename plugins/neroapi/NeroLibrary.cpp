@@ -5,6 +5,7 @@
 #include "NeroLibrary.h"
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -107,7 +108,7 @@ bool Describe(const SCSI_DEVICE_ADDRESS& a, NeroDrive* d) {
 
     *d = NeroDrive{};
     std::snprintf(d->deviceName, sizeof d->deviceName, "%s", Trimmed(product).c_str());
-    std::memcpy(d->adapterName, a.port == kStarBurnVirtualPort ? "Image" : "SCSI", 6);
+    std::snprintf(d->adapterName, sizeof d->adapterName, "%s", a.port == kStarBurnVirtualPort ? "Image" : "SCSI");
     d->mediaMask = (w.writeDvdR || w.writeDvdRw || w.writeDvdRDl ? NERO_MEDIA_DVD_M : 0u) |
                    (w.writeDvdPlusR || w.writeDvdPlusRw || w.writeDvdPlusRDl ? NERO_MEDIA_DVD_P : 0u) |
                    (w.writeDvdRDl || w.writeDvdPlusRDl ? NERO_MEDIA_DVD_P_R9 : 0u) |

@@ -57,9 +57,14 @@ CQuilvoVidrevoDlg::~CQuilvoVidrevoDlg() {
     if (m_bJobRunning) {
         m_parts.encoder->SendStop();
     }
-    // A worker may be blocked on a call onto this thread: keep serving it until it has returned.
-    while (m_nWorkersRunning > 0) {
+    // A worker may be blocked on a call onto this thread: keep serving it until it has returned. The
+    // stop is repeated because the conversion thread may send its convert request after the first stop
+    // (the encoder would then convert the whole movie while this window waits).
+    for (int pass = 1; m_nWorkersRunning > 0; ++pass) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        if (m_bJobRunning && pass % 5 == 0) {
+            m_parts.encoder->SendStop();
+        }
     }
     for (std::thread* t : {&m_addThread, &m_convertThread}) {
         if (t->joinable()) {

@@ -144,6 +144,9 @@ ProbeOutcome FakeEncoder::WaitProbe(ProbeAnswer* answer) {
 }
 
 void FakeEncoder::SendConvert(const CSourceInfo& source, const ConvertJob& job) {
+    if (beforeConvert) {
+        beforeConvert();
+    }
     int index;
     {
         std::lock_guard<std::mutex> lock(m_mutex);

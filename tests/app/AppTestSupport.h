@@ -68,6 +68,8 @@ public:
     std::atomic<int>* startsOut = nullptr; // also counts starts here (outlives the encoder)
     // Runs on the conversion thread when a conversion request arrives (row index by order).
     std::function<void(int requestIndex, const CSourceInfo&)> onConvert;
+    // Runs on the conversion thread before a conversion request is taken (to delay it).
+    std::function<void()> beforeConvert;
 
     bool Start(std::string* error) override;
     void Kill() override { m_running = false; }

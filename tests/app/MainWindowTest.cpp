@@ -22,6 +22,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
 #include <filesystem>
 #include <fstream>
 
@@ -648,6 +651,24 @@ TEST_F(MainWindow, DestroyingTheWindowDuringAJobStopsItCleanly) {
     EXPECT_EQ(requests, 1);
     EXPECT_FALSE(Exists(work + "a.vob"));
     EXPECT_FALSE(Exists(work + "DVD Movie/VIDEO_TS/VIDEO_TS.IFO")); // nothing was authored
+}
+
+// The window goes away before the conversion thread has sent its first request: the request that
+// follows the first stop must be stopped too, or the window waits for a whole movie.
+TEST_F(MainWindow, DestroyingTheWindowBeforeTheFirstConvertRequestDoesNotWaitForTheMovie) {
+    fake.encoder->movies["a.rm"] = FakeMovie{};
+    fake.encoder->movies["a.rm"].holdUntilStopped = true;
+    fake.encoder->movies["a.rm"].holdPasses = 10000000; // far beyond the test's time-out
+    fake.encoder->beforeConvert = [] { std::this_thread::sleep_for(std::chrono::milliseconds(300)); };
+    std::atomic<int> requests{0};
+    fake.encoder->onConvert = [&requests](int, const CSourceInfo&) { ++requests; };
+    Create();
+    AddMovies({"a.rm"});
+    Click("btnStart");
+    ASSERT_TRUE(dlg->JobRunning());
+    dlg.reset(); // the encoder stand-in goes with the window
+    EXPECT_EQ(requests, 1);
+    EXPECT_FALSE(Exists(work + "DVD Movie/VIDEO_TS/VIDEO_TS.IFO"));
 }
 
 TEST_F(MainWindow, StartPressedAgainDuringAStartQuestionIsIgnored) {

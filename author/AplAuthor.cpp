@@ -1,6 +1,8 @@
 #include "AplAuthor.h"
 
 #include "AuthorError.h"
+#include "AuthorFolderLock.h"
+#include "AuthorLog.h"
 #include "AuthorRun.h"
 #include "AuthorTitleSet.h"
 #include "AuthorToc.h"
@@ -113,11 +115,15 @@ bool AplAuthor::AddTitle(const std::string& source, int chapterSeconds, int dura
         addCell(0, interval);
         double start = interval;
         double end = 2 * interval;
-        while (end < duration) {
+        // Players refuse a title of more than 99 chapters: the last one runs to the end.
+        while (end < duration && ref.cells.size() + 1 < static_cast<size_t>(kMaxChapters)) {
             addCell(start, end);
             start += interval;
             end += interval;
         }
+        if (end < duration)
+            AuthorLog(AUTHOR_LOG_WARN, "WARN: %s would have more than %d chapters; the last one runs to the end\n",
+                      source.c_str(), kMaxChapters);
         addCell(start, -1);
     }
     pgc->sources.push_back(std::move(ref));
@@ -136,11 +142,18 @@ bool AplAuthor::CreateDVD() {
     m_lastError.clear();
     if (m_outputFolder.empty())
         return fail("no output folder given");
+    AuthorFolderLock lock;
+    std::string lockError;
+    if (!m_folderLockHeld && !lock.Acquire(m_outputFolder, lockError))
+        return fail(lockError);
     AuthorRunOptions options;
     options.partFiles = m_partFiles;
     options.progress = m_progress;
-    options.files = m_files;
+    // A failed run removes the files it wrote, so they neither pass for a disc nor block the next run.
+    AuthorCreatedFiles created(m_files ? *m_files : AuthorDiskFiles());
+    options.files = &created;
     options.vobSectorLimit = m_vobSectorLimit;
+    std::string failure;
     try {
         for (int i = 0; i < m_numTitleSets; ++i) {
             // The table of contents lists title sets 1..n, so title set i + 1 must get that number; a leftover
@@ -163,11 +176,16 @@ bool AplAuthor::CreateDVD() {
             m_managerMenus = std::make_unique<AuthorMenuList>();
         CreateToc(nullptr, *m_managerMenus, m_outputFolder, m_numTitleSets, options);
     } catch (const AuthorFatalError& error) {
-        return fail(error.what());
+        failure = error.what();
     } catch (const std::bad_alloc&) {
-        return fail("out of memory");
+        failure = "out of memory";
     } catch (const std::exception& error) {
-        return fail(error.what());
+        failure = error.what();
     }
-    return true;
+    if (failure.empty())
+        return true;
+    const int removed = created.RemoveCreated();
+    if (removed > 0)
+        AuthorLog(AUTHOR_LOG_WARN, "INFO: removed the %d file(s) this run had written\n", removed);
+    return fail(failure);
 }

@@ -26,7 +26,8 @@ class AplAuthor {
 public:
     static constexpr int kMaxTitleSets = 20;
     static constexpr size_t kMaxOutputFolder = 255;
-    static constexpr int kMaxTitles = 99; // per title set: title numbers are 1..99
+    static constexpr int kMaxTitles = 99;   // per title set: title numbers are 1..99
+    static constexpr int kMaxChapters = 99; // per title: players and readers refuse more
 
     AplAuthor();
     ~AplAuthor();
@@ -59,6 +60,9 @@ public:
     void SetProgressHook(AuthorProgressHook hook) { m_progress = std::move(hook); }
     // Output files (tests inject failures); null = plain files.
     void SetFileOpener(AuthorFileOpener* files) { m_files = files; }
+    // CreateDVD locks the output folder for its run (see AuthorFolderLock) unless the caller
+    // already holds that lock.
+    void SetFolderLockHeld(bool held) { m_folderLockHeld = held; }
     // Sectors per title VOB file before the next one starts (tests lower it).
     void SetVobSectorLimit(int sectors) { m_vobSectorLimit = sectors; }
 
@@ -87,5 +91,6 @@ private:
     AuthorProgressHook m_progress;
     AuthorFileOpener* m_files = nullptr;
     int m_vobSectorLimit;
+    bool m_folderLockHeld = false;
     std::string m_lastError;
 };

@@ -16,7 +16,7 @@ void AuthorWriteWholeFile(AuthorFileOpener& files, const std::string& path, cons
         AuthorFatal("ERR:  Error opening %s: %s\n", path.c_str(), why.c_str());
     bool written = file->Write(bytes.data(), bytes.size()) == bytes.size();
     if (!file->Close() || !written)
-        AuthorFatal("ERR:  Error writing data\n");
+        AuthorWriteFailed(file.get(), path);
 }
 
 void AuthorMakeFolder(const std::string& path) {

@@ -351,7 +351,7 @@ void AuthorScanner::flush(int pending) {
     if (used_ > 0) {
         size_t size = static_cast<size_t>(used_) * AUTHOR_SECTOR;
         if (!out_ || out_->Write(buffer_.get(), size) != size)
-            AuthorFatal("ERR:  Error writing data\n");
+            AuthorWriteFailed(out_.get(), outName_);
         if (pending > 0)
             std::memmove(buffer_.get(), buffer_.get() + size, static_cast<size_t>(pending) * AUTHOR_SECTOR);
     }
@@ -362,9 +362,9 @@ void AuthorScanner::closeVob(int pending) {
     flush(pending);
     if (out_) {
         bool closed = out_->Close();
-        out_.reset();
         if (!closed)
-            AuthorFatal("ERR:  Error writing data\n");
+            AuthorWriteFailed(out_.get(), outName_);
+        out_.reset();
     }
     vobSectors_ = -1;
 }

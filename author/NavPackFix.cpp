@@ -255,7 +255,7 @@ void FixNavPacks(const std::string& baseName, const PgcGroup& group, int /*kind*
             const VobuInfo& vobu = source->vobus[i];
             if (!haveFile || vobu.vobNumber != openVob) {
                 if (file && !file->Close())
-                    AuthorFatal("ERR:  Error writing data\n");
+                    AuthorWriteFailed(file.get(), fileName);
                 fileName = AuthorVobFileName(baseName, vobu.vobNumber);
                 std::string why;
                 file = files.Open(fileName, AuthorOpenMode::Update, why);
@@ -268,7 +268,7 @@ void FixNavPacks(const std::string& baseName, const PgcGroup& group, int /*kind*
             // A pack that does not reach the disk would leave a stale navigation pack behind.
             if (!file->Seek(static_cast<long long>(vobu.vobSector) * DVD_SECTOR) ||
                 file->Write(pack, sizeof pack) != sizeof pack)
-                AuthorFatal("ERR:  Error writing data\n");
+                AuthorWriteFailed(file.get(), fileName);
             int percent = static_cast<int>(done * 100 / total);
             if (options.progress)
                 options.progress(1, percent);
@@ -279,7 +279,7 @@ void FixNavPacks(const std::string& baseName, const PgcGroup& group, int /*kind*
         }
     }
     if (file && !file->Close())
-        AuthorFatal("ERR:  Error writing data\n");
+        AuthorWriteFailed(file.get(), fileName);
     if (total > 0) {
         AuthorLog(AUTHOR_LOG_WARN, "STAT: fixed %d VOBUS                         ", static_cast<int>(total));
         AuthorLog(AUTHOR_LOG_WARN, "\n");

@@ -1,8 +1,10 @@
 // Named auto-reset events between processes of one user, on POSIX named semaphores (mode 0600).
-// The semaphore name is derived from the event name and a hash of the runtime folder, so programs
-// with different runtime folders (tests) never share an event.
-//  - Create: opens or creates the event and clears a stale signal left by an earlier (killed) run.
-//  - Open: opens an existing event only.
+// The semaphore name is derived from the event name and a random key kept in the private runtime
+// folder ("event-key", 0600): programs with different runtime folders (tests) never share an event,
+// and another user cannot guess a name to plant an event of its own under it.
+//  - Create: makes a fresh event; one of ours left by an earlier (killed) run is drained and
+//    replaced, one that belongs to another user is refused.
+//  - Open: opens an existing event of this user only.
 //  - Set: signals when not already signalled (one waiter wakes, the signal is consumed). Two Sets
 //    racing in the same instant may both post; the event then wakes twice.
 //  - Wait: bounded; 0 only tests (and consumes) the signal.

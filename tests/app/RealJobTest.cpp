@@ -11,6 +11,8 @@
 #include <QProcess>
 
 #include <filesystem>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -97,26 +99,55 @@ TEST_F(RealJob, TwoMoviesBecomeTwoChainedTitles) {
     EXPECT_NE(logText.find("Convert File:" + movies + "second.rm to VOB Successful"), std::string::npos);
 }
 
-TEST_F(RealJob, TheConsoleFrontEndRunsTheDemo) {
+// The demonstration works in a private folder of its own: a folder another user planted under a
+// guessable name (here a link to someone's DVD folder) is never used, and the demonstration's folder
+// never becomes the working folder the console front-end remembers.
+TEST_F(RealJob, TheConsoleFrontEndRunsTheDemoInAPrivateFolder) {
+    const std::string temp = FreshFolder("demo-tmp");
+    const std::string victim = FreshFolder("victim");
+    fs::create_directories(victim + "DVD Movie/VIDEO_TS");
+    WriteFile(victim + "DVD Movie/VIDEO_TS/VIDEO_TS.IFO", 10, 'v');
+    fs::create_directory_symlink(victim, temp + "qxmoviedisc-demo-" + std::to_string(getuid()));
+    const std::string cliSettings = qx::ConfigFolder() + "settings-cli.ini";
+    qx::WritePrivateProfileString("TMPFLD", "temp folder", work, cliSettings);
+
     QProcess cli;
     const std::string iso = work + "demo.iso";
-    QStringList args = {"--demo",    "--work", QString::fromStdString(work), "--tv", "pal", "--label",
-                        "Demo Disc", "--iso",  QString::fromStdString(iso)};
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("TMPDIR", QString::fromStdString(temp));
+    cli.setProcessEnvironment(env);
     cli.setProcessChannelMode(QProcess::SeparateChannels);
-    cli.start(QString(QX_BIN_DIR) + "/qxmoviedisc-cli", args);
+    cli.start(QString(QX_BIN_DIR) + "/qxmoviedisc-cli",
+              {"--demo", "--tv", "pal", "--label", "Demo Disc", "--iso", QString::fromStdString(iso)});
     ASSERT_TRUE(cli.waitForFinished(240000));
     const std::string out = cli.readAllStandardOutput().toStdString();
     EXPECT_EQ(cli.exitCode(), 0) << out << cli.readAllStandardError().toStdString();
-    EXPECT_NE(out.find("log: Begin convert file:" + work + "demo-source/demo.rm"), std::string::npos) << out;
+
+    const std::string marker = "DVD folder: ";
+    const size_t at = out.find(marker);
+    ASSERT_NE(at, std::string::npos) << out;
+    const std::string dvdFolder = out.substr(at + marker.size(), out.find('\n', at) - at - marker.size());
+    const std::string demo = dvdFolder.substr(0, dvdFolder.find("DVD Movie/VIDEO_TS"));
+    EXPECT_EQ(demo.rfind(temp + "qxmoviedisc-demo-", 0), 0u) << demo;
+    struct stat st {};
+    ASSERT_EQ(lstat(demo.c_str(), &st), 0) << demo;
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    EXPECT_EQ(st.st_uid, geteuid());
+    EXPECT_NE(out.find("log: Begin convert file:" + demo + "demo-source/demo.rm"), std::string::npos) << out;
     EXPECT_NE(out.find("progress: DVD authoring: "), std::string::npos) << out;
     EXPECT_NE(out.find("QX Movie Disc: Mission accomplished!"), std::string::npos) << out;
-    EXPECT_TRUE(ReadDvdFolder(work + "DVD Movie").opened);
+    EXPECT_TRUE(ReadDvdFolder(demo + "DVD Movie").opened);
     // The disc image of that folder, labelled as asked.
     EXPECT_NE(out.find("qxmoviedisc-cli: wrote " + iso), std::string::npos) << out;
     DvdReadReport image = ReadDvdFolder(iso);
     EXPECT_TRUE(image.opened);
     EXPECT_EQ(image.titles.size(), 1u);
     EXPECT_EQ(ReadFile(iso).substr(16 * 2048 + 40, 10), "DEMO_DISC ");
+
+    EXPECT_EQ(ReadFile(victim + "DVD Movie/VIDEO_TS/VIDEO_TS.IFO"), std::string(10, 'v'));
+    EXPECT_EQ(qx::GetPrivateProfileString("TMPFLD", "temp folder", "", cliSettings), work);
+    fs::remove_all(demo);
 }
 
 TEST_F(RealJob, TheConsoleFrontEndFailsOnRefusedMovies) {

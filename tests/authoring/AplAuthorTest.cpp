@@ -1,13 +1,16 @@
 // The engine object: titles cut into chapters, post-commands, limits, the progress contract, and
 // failures that come back as return values with the error text.
 #include "AplAuthor.h"
+#include "AuthorFolderLock.h"
 #include "AuthorLog.h"
+#include "DvdLeftovers.h"
 #include "FixtureSupport.h"
 #include "IfoProbeSupport.h"
 #include "MemoryFilesSupport.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 
 namespace {
@@ -53,6 +56,21 @@ TEST(AddTitle, CutsChaptersEveryIntervalWithTheLastRunningToTheEnd) {
     EXPECT_EQ(cutsOf(author, 2), (std::vector<Cut>{{0, kToEnd}}));
     EXPECT_EQ(cutsOf(author, 3), (std::vector<Cut>{{0, 300 * s}, {300 * s, kToEnd}}));
     EXPECT_EQ(cutsOf(author, 4), (std::vector<Cut>{{0, kToEnd}}));
+}
+
+TEST(AddTitle, NoTitleGetsMoreThan99Chapters) {
+    LogRecorder log;
+    AplAuthor author;
+    ASSERT_TRUE(author.BeginTitleSet());
+    ASSERT_TRUE(author.AddTitle("long.mpg", 1, 120, AUTHOR_POST_NEXT_TITLE, 2));
+    ASSERT_TRUE(author.AddTitle("exact.mpg", 1, 99, AUTHOR_POST_NONE));
+    const std::vector<Cut> cuts = cutsOf(author, 0);
+    ASSERT_EQ(cuts.size(), 99u);
+    EXPECT_EQ(cuts[97], (Cut{97 * 90000LL, 98 * 90000LL}));
+    EXPECT_EQ(cuts[98], (Cut{98 * 90000LL, kToEnd}));
+    EXPECT_TRUE(log.contains("WARN: long.mpg would have more than 99 chapters")) << log.all();
+    EXPECT_EQ(cutsOf(author, 1).size(), 99u);
+    EXPECT_FALSE(log.contains("exact.mpg")) << log.all();
 }
 
 TEST(AddTitle, PostCommandsJumpToTheNextTitleOrEndPlayback) {
@@ -190,7 +208,75 @@ TEST_F(CreateDvdFailures, DiskFullWhileWritingVobs) {
     author.SetFileOpener(&files);
     ASSERT_TRUE(author.AddTitle(FixtureStream(TvStandard::Pal, 40), 300, 40, AUTHOR_POST_NONE));
     EXPECT_FALSE(author.CreateDVD());
-    EXPECT_EQ(author.LastError(), "Error writing data");
+    EXPECT_EQ(author.LastError().rfind("Error writing data to " + temp.path() + "/DVD Movie/VIDEO_TS/VTS_01_1.VOB", 0),
+              0u)
+        << author.LastError();
+}
+
+// Real files on a disk that fills up: the run fails with the system's reason, removes the files it
+// wrote (and nothing else), so the next run is not blocked by them.
+class FillingDisk : public AuthorFileOpener {
+public:
+    long long room = 0;
+    std::unique_ptr<AuthorWriter> Open(const std::string& path, AuthorOpenMode mode, std::string& error) override {
+        std::unique_ptr<AuthorWriter> real = AuthorDiskFiles().Open(path, mode, error);
+        return real ? std::make_unique<Limited>(std::move(real), room) : nullptr;
+    }
+
+private:
+    struct Limited : AuthorWriter {
+        Limited(std::unique_ptr<AuthorWriter> r, long long& left) : real(std::move(r)), room(left) {}
+        size_t Write(const void* data, size_t size) override {
+            const size_t fits = static_cast<size_t>(std::max(0LL, std::min<long long>(room, size)));
+            const size_t done = real->Write(data, fits);
+            room -= static_cast<long long>(done);
+            return done;
+        }
+        bool Seek(long long offset) override { return real->Seek(offset); }
+        bool Close() override { return real->Close(); }
+        std::string Why() const override { return "No space left on device"; }
+        std::unique_ptr<AuthorWriter> real;
+        long long& room;
+    };
+};
+
+TEST_F(CreateDvdFailures, FailedRunRemovesWhatItWroteAndSaysWhy) {
+    const std::string video = temp.path() + "/DVD Movie/VIDEO_TS/";
+    std::string error;
+    ASSERT_TRUE(AuthorCreateFolderPath(video, error)) << error;
+    std::ofstream(video + "notes.txt") << "the user's";
+    FillingDisk disk;
+    disk.room = 300 * 2048;
+    author.SetFileOpener(&disk);
+    ASSERT_TRUE(author.AddTitle(FixtureStream(TvStandard::Pal, 40), 300, 40, AUTHOR_POST_NONE));
+    author.EndTitleSet();
+    EXPECT_FALSE(author.CreateDVD());
+    EXPECT_NE(author.LastError().find("No space left on device"), std::string::npos) << author.LastError();
+    EXPECT_FALSE(FileExists(video + "VTS_01_1.VOB"));
+    EXPECT_EQ(FindOrDeleteDvdFiles(video, true), 0) << "nothing left to block the next run";
+    EXPECT_TRUE(FileExists(video + "notes.txt"));
+
+    AplAuthor again;
+    ASSERT_TRUE(again.SetOutputFolder(temp.path() + "/DVD Movie"));
+    ASSERT_TRUE(again.BeginTitleSet());
+    ASSERT_TRUE(again.AddTitle(FixtureStream(TvStandard::Pal, 40), 300, 40, AUTHOR_POST_NONE));
+    again.EndTitleSet();
+    EXPECT_TRUE(again.CreateDVD()) << again.LastError();
+}
+
+TEST_F(CreateDvdFailures, AFolderAnotherRunWritesIsRefused) {
+    const std::string out = temp.path() + "/DVD Movie";
+    std::string error;
+    ASSERT_TRUE(AuthorCreateFolderPath(out, error)) << error;
+    AuthorFolderLock other;
+    ASSERT_TRUE(other.Acquire(out, error)) << error;
+    ASSERT_TRUE(author.AddTitle(FixtureStream(TvStandard::Pal, 40), 300, 40, AUTHOR_POST_NONE));
+    author.EndTitleSet();
+    EXPECT_FALSE(author.CreateDVD());
+    EXPECT_NE(author.LastError().find("another authoring run"), std::string::npos) << author.LastError();
+    EXPECT_FALSE(FileExists(out + "/VIDEO_TS/VTS_01_1.VOB"));
+    other.Release();
+    EXPECT_TRUE(author.CreateDVD()) << author.LastError();
 }
 
 TEST(CreateDvd, ProgressRunsThroughAllThreePhases) {

@@ -4,6 +4,8 @@
 #include "FixtureSupport.h"
 #include "IfoProbeSupport.h"
 
+#include "AuthorFolderLock.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -407,6 +409,40 @@ TEST(QxAuthorFaults, RefusesAFolderHoldingAnEarlierDiscUnlessAskedToReplaceIt) {
     DvdReadReport report = ReadDvdFolder(a.folder);
     ASSERT_EQ(report.titles.size(), 1u);
     EXPECT_EQ(report.titles[0].chapters, 2);
+}
+
+TEST(QxAuthorFaults, ReplaceNeverDeletesItsOwnInput) {
+    Authored a = authorStreams({FixtureStream(TvStandard::Pal, 40)});
+    ASSERT_EQ(a.run.exitStatus, 0) << a.run.output;
+    const Bytes input = ReadWholeFile(a.video + "VTS_01_1.VOB");
+    ProgramResult run = RunProgram({kQxAuthor, "-o", a.folder, "--replace", a.video + "VTS_01_1.VOB"});
+    EXPECT_EQ(run.exitStatus, 1) << run.output;
+    EXPECT_NE(run.output.find("--replace would delete"), std::string::npos) << run.output;
+    EXPECT_EQ(ReadWholeFile(a.video + "VTS_01_1.VOB"), input);
+}
+
+TEST(QxAuthorFaults, OneRunAtATimePerOutputFolder) {
+    TempFolder temp;
+    const std::string out = temp.path() + "/out";
+    std::string error;
+    ASSERT_TRUE(AuthorCreateFolderPath(out, error)) << error;
+    AuthorFolderLock other;
+    ASSERT_TRUE(other.Acquire(out, error)) << error;
+    ProgramResult run = RunProgram({kQxAuthor, "-o", out, FixtureStream(TvStandard::Pal, 40)});
+    EXPECT_EQ(run.exitStatus, 1) << run.output;
+    EXPECT_NE(run.output.find("another authoring run"), std::string::npos) << run.output;
+    EXPECT_FALSE(FileExists(out + "/VIDEO_TS/VTS_01_1.VOB"));
+}
+
+TEST(QxAuthorFaults, AGapInThePartFilesIsRefused) {
+    TempFolder temp;
+    const std::string stream = temp.path() + "/p.vob";
+    std::filesystem::copy_file(FixtureStream(TvStandard::Pal, 40), stream);
+    std::filesystem::copy_file(FixtureStream(TvStandard::Pal, 40), stream + ".part2");
+    ProgramResult run = RunProgram({kQxAuthor, "-o", temp.path() + "/out", "--parts", stream});
+    EXPECT_EQ(run.exitStatus, 1) << run.output;
+    EXPECT_NE(run.output.find("p.vob.part1 does not"), std::string::npos) << run.output;
+    EXPECT_FALSE(FileExists(temp.path() + "/out"));
 }
 
 TEST(QxAuthorFaults, NotAProgramStreamIsRefused) {

@@ -457,11 +457,55 @@ TEST(Convert, BadRequestsAreRefusedWithAReason) {
     EXPECT_NE(res.error.find("720x480"), std::string::npos) << res.error;
     // An earlier stream at the output is not left to pass for this movie's result.
     Shell("head -c 50000 /dev/zero > '" + out + "'; echo old > '" + out + ".part1'");
-    res = ConvertMovie(Request(TempFolder() + "nothing.rm", out, TvStandard::Pal, false), nullptr, nullptr);
+    ConvertRequest parts = Request(TempFolder() + "nothing.rm", out, TvStandard::Pal, false);
+    parts.partFiles = true;
+    res = ConvertMovie(parts, nullptr, nullptr);
     EXPECT_FALSE(res.ok);
     EXPECT_FALSE(res.error.empty());
     EXPECT_EQ(FileSize(out), -1);
     EXPECT_EQ(FileSize(out + ".part1"), -1);
+}
+
+// The output never destroys what it must not: the movie itself, a device, a folder, a FIFO, or
+// part files when none are asked for; the stream appears under its name only when complete.
+TEST(Convert, OutputThatIsNotOursIsRefusedAndLeftAlone) {
+    const std::string folder = Out("outputs/");
+    Shell("rm -rf '" + folder + "'; mkdir -p '" + folder + "empty.vob'; mkfifo '" + folder + "fifo.vob'");
+    const std::string movie = folder + "movie.rm";
+    Shell("cp '" + Rv20Ac3Movie() + "' '" + movie + "'");
+    const int64_t movieSize = FileSize(movie);
+    for (const std::string& out : {movie, folder + "empty.vob", folder + "fifo.vob"}) {
+        ConvertResult res = ConvertMovie(Request(movie, out, TvStandard::Pal, false), nullptr, nullptr);
+        EXPECT_FALSE(res.ok) << out;
+        EXPECT_NE(res.error.find(out), std::string::npos) << res.error;
+    }
+    EXPECT_EQ(FileSize(movie), movieSize);
+    EXPECT_EQ(Shell("test -d '" + folder + "empty.vob' && test -p '" + folder + "fifo.vob'"), 0);
+    // A hard link to the movie is the movie as well.
+    Shell("ln '" + movie + "' '" + folder + "same.vob'");
+    EXPECT_FALSE(ConvertMovie(Request(movie, folder + "same.vob", TvStandard::Pal, false), nullptr, nullptr).ok);
+    EXPECT_EQ(FileSize(movie), movieSize);
+
+    // Without part files, files named like them are not ours to touch.
+    const std::string out = folder + "x.vob";
+    Shell("echo mine > '" + out + ".part1'");
+    std::atomic<bool> sawFinalName{false};
+    ConvertResult res = ConvertMovie(
+        Request(movie, out, TvStandard::Pal, false),
+        [&](double f) {
+            if (f < 1.0 && FileSize(out) >= 0)
+                sawFinalName = true;
+        },
+        nullptr);
+    ASSERT_TRUE(res.ok) << res.error;
+    EXPECT_FALSE(sawFinalName) << "a stream still being written must not carry the output's name";
+    EXPECT_EQ(ReadFile(out + ".part1"), "mine\n");
+    EXPECT_EQ(FileSize(PartFileOutput::WritingName(out)), -1);
+    EXPECT_GT(FileSize(out), 10240);
+
+    const ConvertResult sub = WriteSubstitute(TvStandard::Pal, false, folder + "fifo.vob", 1.0);
+    EXPECT_FALSE(sub.ok);
+    EXPECT_EQ(Shell("test -p '" + folder + "fifo.vob'"), 0);
 }
 
 TEST(Substitute, BlackStreamsForEveryDisc) {

@@ -393,6 +393,11 @@ TEST(EncoderCommandLine, ModesAndTheirErrors) {
     EXPECT_EQ(Shell(bin + " --convert '" + text + "' '" + TempFolder() + "x.vob' --tv pal --aspect 4:3 2>/dev/null"),
               1);
     std::string sub = TempFolder() + "cli-sub.vob";
+    // No length that is not a number or shorter than one frame: that would be an empty stream.
+    for (const char* bad : {"nan", "inf", "-1", "0", "0.01", "1e999", "1,5"}) {
+        EXPECT_EQ(Shell(bin + " --substitute pal 4:3 '" + sub + "' --seconds " + bad + " 2>/dev/null"), 2) << bad;
+        EXPECT_EQ(FileSize(sub), -1) << bad;
+    }
     EXPECT_EQ(Shell(bin + " --substitute ntsc 16:9 '" + sub + "' --seconds 1"), 0);
     StreamFacts f = ReadStreamFacts(sub);
     EXPECT_EQ(f.height, 480);

@@ -40,7 +40,7 @@ TEST(PartFileOutput, SplitsAtTheLimitWhateverTheWriteSizes) {
     EXPECT_EQ(out.Files().size(), 3u);
 }
 
-TEST(PartFileOutput, OneFileWithoutTheFlagAndStalePartsRemoved) {
+TEST(PartFileOutput, OneFileWithoutTheFlagAndStalePartsRemovedOnlyWithIt) {
     std::string path = Base("single.vob");
     Shell("echo stale > '" + path + ".part1'; echo stale > '" + path + ".part2'");
     PartFileOutput out(path, false, 2048);
@@ -48,10 +48,20 @@ TEST(PartFileOutput, OneFileWithoutTheFlagAndStalePartsRemoved) {
     ASSERT_TRUE(out.Open(&error));
     std::vector<uint8_t> data = Counting(10000);
     ASSERT_TRUE(out.Write(data.data(), data.size(), &error));
+    EXPECT_EQ(FileSize(path), -1) << "written under its writing name until complete";
+    EXPECT_EQ(FileSize(PartFileOutput::WritingName(path)), 10000);
     ASSERT_TRUE(out.Close(&error));
     EXPECT_EQ(FileSize(path), 10000);
-    EXPECT_EQ(FileSize(path + ".part1"), -1);
-    EXPECT_EQ(FileSize(path + ".part2"), -1);
+    EXPECT_EQ(FileSize(PartFileOutput::WritingName(path)), -1);
+    EXPECT_EQ(FileSize(path + ".part1"), 6) << "part files were not asked for: not ours";
+    EXPECT_EQ(FileSize(path + ".part2"), 6);
+
+    PartFileOutput parts(path, true, 8192);
+    ASSERT_TRUE(parts.Open(&error));
+    ASSERT_TRUE(parts.Write(data.data(), data.size(), &error));
+    ASSERT_TRUE(parts.Close(&error));
+    EXPECT_EQ(FileSize(path + ".part1"), 10000 - 8192);
+    EXPECT_EQ(FileSize(path + ".part2"), -1) << "a stale tail of an earlier, longer run";
 }
 
 TEST(PartFileOutput, FailuresAreReportedAndDiscardRemovesEveryPart) {
@@ -70,8 +80,9 @@ TEST(PartFileOutput, FailuresAreReportedAndDiscardRemovesEveryPart) {
     std::vector<uint8_t> data = Counting(3000);
     EXPECT_FALSE(out.Write(data.data(), data.size(), &error));
     EXPECT_NE(error.find("Permission denied"), std::string::npos);
-    EXPECT_EQ(FileSize(path), 2048);
+    EXPECT_EQ(FileSize(PartFileOutput::WritingName(path)), 2048);
     out.Discard();
+    EXPECT_EQ(FileSize(PartFileOutput::WritingName(path)), -1);
     EXPECT_EQ(FileSize(path), -1);
 
     PartFileOutput missingFolder(Base("no/such/folder.vob"), false, 2048);

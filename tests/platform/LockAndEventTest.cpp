@@ -1,13 +1,16 @@
+#include "Folders.h"
 #include "InstanceLock.h"
 #include "NamedEvent.h"
 #include "PlatformTestSupport.h"
 
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 
 using namespace qx;
 using Clock = std::chrono::steady_clock;
@@ -163,4 +166,60 @@ TEST(NamedEvent, SeparateRuntimeFoldersNeverShareAnEvent) {
     a.Close(); // the creator removes the name
     NamedEvent again;
     EXPECT_FALSE(again.Open("shared").ok());
+}
+
+// Another user who plants a semaphore under our event's name and keeps signalling it must not be
+// able to fire our event.
+TEST(NamedEvent, AnotherUsersPlantedEventIsRefused) {
+    if (geteuid() != 0 || std::system("command -v setpriv >/dev/null 2>&1") != 0 ||
+        std::system("setpriv --reuid=nobody --regid=nogroup --clear-groups true 2>/dev/null") != 0)
+        GTEST_SKIP() << "needs root and setpriv to run a peer as the user nobody";
+    test::IsolatedEnv env;
+    EventNames cleanup{{"EncoderProxyConvertComplete"}};
+    Result<std::string> sem = NamedEvent::SemaphoreName("EncoderProxyConvertComplete");
+    ASSERT_TRUE(sem.ok()) << sem.error;
+    const std::string file = "/dev/shm/sem." + sem.value.substr(1);
+    ChildProcess planter;
+    ASSERT_TRUE(
+        planter
+            .Start("/usr/bin/setpriv", {"--reuid=nobody", "--regid=nogroup", "--clear-groups",
+                                        ProgramFolder() + "platform_peer", "plant-semaphore", sem.value, "4000"})
+            .ok());
+    struct stat st {};
+    for (int i = 0; i < 250 && stat(file.c_str(), &st) != 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_EQ(stat(file.c_str(), &st), 0) << "the peer did not plant " << file;
+    ASSERT_NE(st.st_uid, 0u);
+
+    NamedEvent created;
+    const Status s = created.Create("EncoderProxyConvertComplete");
+    EXPECT_FALSE(s.ok());
+    if (s.ok())
+        EXPECT_EQ(created.Wait(300), NamedEvent::WaitResult::TimedOut) << "the planted event fired ours";
+    else
+        EXPECT_NE(s.error().find("not by this user"), std::string::npos) << s.error();
+    NamedEvent opened;
+    EXPECT_FALSE(opened.Open("EncoderProxyConvertComplete").ok());
+    EXPECT_EQ(test::PeerExitCode(planter, 8000), 0);
+    unlink(file.c_str());
+}
+
+TEST(NamedEvent, NamesComeFromAPrivateKeyNotFromTheFolderPath) {
+    std::string first, second;
+    {
+        test::IsolatedEnv env;
+        Result<std::string> sem = NamedEvent::SemaphoreName("x");
+        ASSERT_TRUE(sem.ok()) << sem.error;
+        first = sem.value;
+        struct stat st {};
+        ASSERT_EQ(stat((RuntimeFolder().value + "event-key").c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, 0600u);
+        EXPECT_EQ(NamedEvent::SemaphoreName("x").value, first); // stable within one runtime folder
+        // A key file planted in its place that is not ours or not a key is refused.
+        test::WriteFile(RuntimeFolder().value + "event-key", "guessable");
+        EXPECT_FALSE(NamedEvent::SemaphoreName("x").ok());
+        unlink((RuntimeFolder().value + "event-key").c_str());
+        second = NamedEvent::SemaphoreName("x").value;
+    }
+    EXPECT_NE(first, second) << "a new key gives new names";
 }

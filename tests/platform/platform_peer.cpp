@@ -14,7 +14,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
+#include <fcntl.h>
 #include <fstream>
+#include <semaphore.h>
 #include <string>
 #include <unistd.h>
 
@@ -161,6 +163,19 @@ int main(int argc, char** argv) {
         if (!e.Create(arg(2), false) || !e.Set())
             return 4;
         abort();
+    }
+    if (mode == "plant-semaphore") { // another user's semaphore under NAME, signalled for a while
+        sem_t* sem = sem_open(arg(2).c_str(), O_CREAT, 0666, 1);
+        if (sem == SEM_FAILED)
+            return 4;
+        for (int i = 0; i < atoi(argv[3]) / 20; ++i) {
+            int value = 0;
+            if (sem_getvalue(sem, &value) == 0 && value == 0)
+                sem_post(sem);
+            usleep(20000);
+        }
+        sem_close(sem);
+        return 0;
     }
     if (mode == "wait-event") {
         NamedEvent e;

@@ -1,5 +1,8 @@
 #include "CommandLine.h"
 
+#include <charconv>
+#include <cmath>
+
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -50,10 +53,12 @@ bool ParseSize(const std::string& s, int* w, int* h) {
     return std::sscanf(s.c_str(), "%d%c%d%c", w, &x, h, &tail) == 3 && (x == 'x' || x == 'X') && *w >= 0 && *h >= 0;
 }
 
+// Numbers on the command line are written with a '.' whatever the user's locale; not-a-number
+// and infinities are refused.
 bool ParseNumber(const std::string& s, double* v) {
-    char* end = nullptr;
-    *v = std::strtod(s.c_str(), &end);
-    return !s.empty() && *end == '\0';
+    const char* end = s.data() + s.size();
+    const std::from_chars_result r = std::from_chars(s.data(), end, *v);
+    return !s.empty() && r.ec == std::errc() && r.ptr == end && std::isfinite(*v);
 }
 
 CommandLine Invalid(const std::string& why) {
@@ -205,8 +210,10 @@ CommandLine ParseCommandLine(const std::vector<std::string>& argsIn) {
         if (!ParseAspect(args[2], &c.convert.wide))
             return Invalid("unknown aspect " + args[2]);
         c.output = args[3];
-        if (args.size() == 6 && (!ParseNumber(args[5], &c.seconds) || c.seconds <= 0 || c.seconds > 3600))
-            return Invalid("--seconds takes a length of 0 to 3600 seconds");
+        // At least one frame of the chosen standard: a shorter stream would hold no picture.
+        const double frame = c.convert.tv == TvStandard::Pal ? 1.0 / 25 : 1001.0 / 30000;
+        if (args.size() == 6 && (!ParseNumber(args[5], &c.seconds) || c.seconds < frame - 1e-9 || c.seconds > 3600))
+            return Invalid("--seconds takes a length of one frame to 3600 seconds");
         return c;
     }
     if (mode != "--convert")

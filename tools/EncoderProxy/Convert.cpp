@@ -265,9 +265,14 @@ ConvertResult MovieConverter::Run(OutputFileOpener opener) {
         result.error = bad;
         return result;
     }
-    // Whatever lay at the output before is not this movie: gone first, so that a conversion that
-    // fails early leaves no old stream to be taken for its result.
-    for (int part = 0; part <= 2; ++part)
+    if (std::string bad = CheckOutputPath(req_.input, req_.output, req_.partFiles); !bad.empty()) {
+        result.error = bad;
+        return result;
+    }
+    // An earlier stream at the output is not this movie: gone first, so that a conversion that
+    // fails early leaves no old stream to be taken for its result. Part files only when this
+    // conversion may write them.
+    for (int part = 0; part <= (req_.partFiles ? 2 : 0); ++part)
         std::remove(PartFileOutput::PartName(req_.output, part).c_str());
     if (!OpenInput(&error)) {
         result.error = error;
@@ -357,7 +362,11 @@ ConvertResult WriteSubstitute(TvStandard tv, bool wide, const std::string& outpu
     ws.tv = tv;
     ws.wide = wide;
     ws.output = output;
-    std::string error;
+    std::string error = CheckOutputPath({}, output, false);
+    if (!error.empty()) {
+        result.error = error;
+        return result;
+    }
     if (!writer.Open(ws, &error)) {
         writer.Discard();
         result.error = error;

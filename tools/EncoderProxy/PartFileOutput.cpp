@@ -1,6 +1,7 @@
 #include "PartFileOutput.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -53,7 +54,8 @@ private:
 } // namespace
 
 std::unique_ptr<OutputFile> OpenPosixOutputFile(const std::string& path, std::string* error) {
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    // Never through a link and never over a file that is already there: the name is our own.
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
     if (fd < 0) {
         *error = "cannot create " + path + ": " + std::strerror(errno);
         return nullptr;
@@ -71,10 +73,27 @@ std::string PartFileOutput::PartName(const std::string& path, int part) {
     return part == 0 ? path : path + ".part" + std::to_string(part);
 }
 
+std::string PartFileOutput::WritingName(const std::string& name) {
+    return name + ".writing";
+}
+
+std::string CheckOutputPath(const std::string& input, const std::string& output, bool partFiles) {
+    struct stat in {};
+    const bool haveInput = !input.empty() && ::stat(input.c_str(), &in) == 0;
+    for (int part = 0; part <= (partFiles ? kLastPart : 0); ++part) {
+        const std::string name = PartFileOutput::PartName(output, part);
+        struct stat st {};
+        if (::lstat(name.c_str(), &st) != 0)
+            continue;
+        if (!S_ISREG(st.st_mode))
+            return name + " exists and is not a regular file; it is left alone";
+        if (haveInput && st.st_dev == in.st_dev && st.st_ino == in.st_ino)
+            return name + " is the movie being converted; choose another output";
+    }
+    return {};
+}
+
 bool PartFileOutput::Open(std::string* error) {
-    // Stale part files of an earlier, longer conversion would be read as the tail of this one.
-    for (int part = 1; part <= kLastPart; ++part)
-        std::remove(PartName(path_, part).c_str());
     return NextFile(error);
 }
 
@@ -82,7 +101,7 @@ bool PartFileOutput::NextFile(std::string* error) {
     if (file_ && !file_->Close(error))
         return false;
     std::string name = PartName(path_, static_cast<int>(files_.size()));
-    file_ = opener_(name, error);
+    file_ = opener_(WritingName(name), error);
     if (!file_)
         return false;
     files_.push_back(name);
@@ -122,13 +141,32 @@ bool PartFileOutput::Close(std::string* error) {
         return true;
     bool ok = file_->Close(error);
     file_.reset();
-    return ok;
+    if (!ok)
+        return false;
+    // Only a complete stream takes the output's names, so a failed or interrupted conversion
+    // never leaves a half stream (or a missing one) under them.
+    for (const std::string& name : files_) {
+        if (std::rename(WritingName(name).c_str(), name.c_str()) != 0) {
+            *error = "cannot rename " + WritingName(name) + " to " + name + ": " + std::strerror(errno);
+            return false;
+        }
+        renamed_.push_back(name);
+    }
+    // Part files of an earlier, longer conversion of this output would be read as its tail.
+    if (partFiles_) {
+        for (int part = static_cast<int>(files_.size()); part <= kLastPart; ++part)
+            std::remove(PartName(path_, part).c_str());
+    }
+    return true;
 }
 
 void PartFileOutput::Discard() {
     file_.reset();
     for (const std::string& name : files_)
+        std::remove(WritingName(name).c_str());
+    for (const std::string& name : renamed_)
         std::remove(name.c_str());
+    renamed_.clear();
 }
 
 } // namespace qx::enc

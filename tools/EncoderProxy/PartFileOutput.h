@@ -23,7 +23,7 @@ public:
 
 using OutputFileOpener = std::function<std::unique_ptr<OutputFile>(const std::string& path, std::string* error)>;
 
-// Creates (truncates) a plain file.
+// Creates a new plain file; fails when the name exists.
 std::unique_ptr<OutputFile> OpenPosixOutputFile(const std::string& path, std::string* error);
 
 class PartFileOutput {
@@ -32,7 +32,8 @@ public:
     PartFileOutput(std::string path, bool partFiles, uint64_t partLimit, OutputFileOpener opener = OpenPosixOutputFile);
     ~PartFileOutput();
 
-    // Opens the first file and removes part files left by an earlier run of the same output.
+    // Each file is written under its WritingName and renamed to its own name by Close; with
+    // part files, Close also removes part files left by an earlier, longer run of the output.
     bool Open(std::string* error);
     bool Write(const uint8_t* data, size_t size, std::string* error);
     bool Close(std::string* error);
@@ -43,6 +44,8 @@ public:
     uint64_t TotalBytes() const { return total_; }
     const std::vector<std::string>& Files() const { return files_; }
     static std::string PartName(const std::string& path, int part);
+    // The name a file is written under until the stream is complete ("<name>.writing").
+    static std::string WritingName(const std::string& name);
 
 private:
     bool NextFile(std::string* error);
@@ -55,6 +58,11 @@ private:
     uint64_t inFile_ = 0;
     uint64_t total_ = 0;
     std::vector<std::string> files_;
+    std::vector<std::string> renamed_;
 };
+
+// Empty when `output` (and its part files when they are requested) may be written: each either
+// missing or a regular file that is not `input` (same device and inode). Otherwise the reason.
+std::string CheckOutputPath(const std::string& input, const std::string& output, bool partFiles);
 
 } // namespace qx::enc

@@ -1,6 +1,7 @@
 #include "QxAuthorTool.h"
 
 #include "AplAuthor.h"
+#include "AuthorFolderLock.h"
 #include "DiscText.h"
 #include "DvdLeftovers.h"
 #include "ImageTool.h"
@@ -10,6 +11,9 @@
 #include <climits>
 #include <cstdlib>
 #include <iostream>
+#include <set>
+
+#include <dirent.h>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -40,6 +44,45 @@ std::string tailFile(const std::string& stream, bool partFiles) {
             return stream + ".part2";
         if (isFile(stream + ".part1"))
             return stream + ".part1";
+    }
+    return {};
+}
+
+// A stream's files as the engine reads them; a part file after a missing one would author a
+// fragment, so that is refused.
+bool streamFiles(const std::string& stream, bool partFiles, std::vector<std::string>& files, std::string& error) {
+    files = {stream};
+    if (!partFiles)
+        return true;
+    const bool part1 = isFile(stream + ".part1");
+    const bool part2 = isFile(stream + ".part2");
+    if (part2 && !part1) {
+        error = stream + ".part2 exists but " + stream + ".part1 does not; the stream would lack its middle";
+        return false;
+    }
+    if (part1)
+        files.push_back(stream + ".part1");
+    if (part2)
+        files.push_back(stream + ".part2");
+    return true;
+}
+
+// The first input that lies in `folder` (same device and inode as one of its entries), or "".
+std::string inputInFolder(const std::vector<std::string>& inputs, const std::string& folder) {
+    DIR* dir = opendir(folder.c_str());
+    if (!dir)
+        return {};
+    std::set<std::pair<dev_t, ino_t>> entries;
+    while (dirent* entry = readdir(dir)) {
+        struct stat info;
+        if (fstatat(dirfd(dir), entry->d_name, &info, 0) == 0 && S_ISREG(info.st_mode))
+            entries.insert({info.st_dev, info.st_ino});
+    }
+    closedir(dir);
+    for (const std::string& input : inputs) {
+        struct stat info;
+        if (stat(input.c_str(), &info) == 0 && entries.count({info.st_dev, info.st_ino}))
+            return input;
     }
     return {};
 }
@@ -134,7 +177,15 @@ int RunQxAuthor(const QxAuthorArgs& args, std::ostream& err) {
     }
     // Durations first: a stream that cannot be measured stops the run before anything is written.
     std::vector<int> durations;
+    std::vector<std::string> inputs;
     for (const std::string& stream : args.streams) {
+        std::vector<std::string> files;
+        std::string partError;
+        if (!streamFiles(stream, args.partFiles, files, partError)) {
+            err << "qxauthor: " << partError << "\n";
+            return QXAUTHOR_FAILED;
+        }
+        inputs.insert(inputs.end(), files.begin(), files.end());
         StreamDuration duration = MeasureStreamDuration(stream, tailFile(stream, args.partFiles));
         if (!duration.ok) {
             err << "qxauthor: " << duration.error << "\n";
@@ -148,10 +199,22 @@ int RunQxAuthor(const QxAuthorArgs& args, std::ostream& err) {
         err << "qxauthor: " << error << "\n";
         return QXAUTHOR_FAILED;
     }
+    // Held from the leftover scan to the end, so that no other run writes into the folder meanwhile.
+    AuthorFolderLock lock;
+    if (!lock.Acquire(args.outputFolder, error)) {
+        err << "qxauthor: " << error << "\n";
+        return QXAUTHOR_FAILED;
+    }
     std::string videoFolder = args.outputFolder + "/VIDEO_TS/";
     if (FindOrDeleteDvdFiles(videoFolder, true) != 0) {
         if (!args.replace) {
             err << "qxauthor: " << videoFolder << " already holds DVD files; remove them or pass --replace\n";
+            return QXAUTHOR_FAILED;
+        }
+        const std::string inside = inputInFolder(inputs, videoFolder);
+        if (!inside.empty()) {
+            err << "qxauthor: " << inside << " lies in " << videoFolder
+                << ", whose DVD files --replace would delete; move it elsewhere first\n";
             return QXAUTHOR_FAILED;
         }
         if (FindOrDeleteDvdFiles(videoFolder, false, {}, &error) != 0) {
@@ -161,6 +224,7 @@ int RunQxAuthor(const QxAuthorArgs& args, std::ostream& err) {
     }
 
     AplAuthor author;
+    author.SetFolderLockHeld(true);
     bool ok = author.SetOutputFolder(args.outputFolder) && author.BeginTitleSet();
     author.SetPartFiles(args.partFiles);
     for (size_t i = 0; ok && i < args.streams.size(); ++i) {

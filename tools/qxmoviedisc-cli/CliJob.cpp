@@ -16,13 +16,13 @@
 #include <QLineEdit>
 #include <QRadioButton>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <mutex>
 #include <sstream>
-
-#include <sys/stat.h>
 
 namespace {
 
@@ -131,6 +131,7 @@ int RunCliJob(const CliOptions& options, std::FILE* out) {
     }
 
     CliOptions job = options;
+    std::string demoSettings;
     // An image target that can never be written is refused before the long part.
     struct stat target;
     if (!job.isoFile.empty() && lstat(job.isoFile.c_str(), &target) == 0 && !S_ISREG(target.st_mode)) {
@@ -139,8 +140,16 @@ int RunCliJob(const CliOptions& options, std::FILE* out) {
     }
     if (job.demo) {
         if (job.workFolder.empty()) {
-            job.workFolder = QDir::tempPath().toStdString() + "/qxmoviedisc-demo-" + std::to_string(getuid());
+            const qx::Result<std::string> folder = MakeDemoFolder(QDir::tempPath().toStdString());
+            if (!folder) {
+                std::fprintf(out, "Cannot make a folder for the demonstration: %s\n", folder.error.c_str());
+                return 1;
+            }
+            job.workFolder = folder.value;
         }
+        // The demonstration's choices stay beside it: its folder never becomes the working
+        // folder the console front-end offers next time.
+        demoSettings = qx::WithTrailingSlash(job.workFolder) + "demo-source/demo-settings.ini";
         const std::string sourceFolder = qx::WithTrailingSlash(job.workFolder) + "demo-source/";
         const qx::Status made = qx::MakeFolderPath(sourceFolder);
         if (!made.ok()) {
@@ -169,7 +178,7 @@ int RunCliJob(const CliOptions& options, std::FILE* out) {
 
     AppParts parts;
     parts.log = MakeConsoleLog(out);
-    parts.settingsFile = qx::ConfigFolder() + "settings-cli.ini";
+    parts.settingsFile = job.demo ? demoSettings : qx::ConfigFolder() + "settings-cli.ini";
     int status = 1;
     {
         CQuilvoVidrevoDlg dlg(std::move(parts));
@@ -224,6 +233,19 @@ int RunCliJob(const CliOptions& options, std::FILE* out) {
     }
     qx::SetPrompts(nullptr);
     return status;
+}
+
+qx::Result<std::string> MakeDemoFolder(const std::string& tempFolder) {
+    std::string pattern = qx::WithTrailingSlash(tempFolder) + "qxmoviedisc-demo-XXXXXX";
+    if (mkdtemp(pattern.data()) == nullptr) {
+        return qx::Result<std::string>::Fail(qx::ErrnoText("cannot make " + pattern, errno));
+    }
+    // mkdtemp made it 0700 for us; a check all the same, since everything after trusts it.
+    struct stat st {};
+    if (lstat(pattern.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != geteuid() || (st.st_mode & 077) != 0) {
+        return qx::Result<std::string>::Fail(pattern + " is not a private folder of this user");
+    }
+    return qx::Result<std::string>::Ok(pattern + "/");
 }
 
 int CliMain(int argc, char** argv) {

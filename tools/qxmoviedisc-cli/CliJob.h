@@ -2,6 +2,8 @@
 // message box, dialog, log line and progress line printed instead of shown.
 #pragma once
 
+#include "Status.h"
+
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -45,6 +47,10 @@ std::string CliUsage();
 
 // Makes the 5-second sample movie with the ffmpeg program. False with the reason.
 bool MakeDemoMovie(const std::string& path, std::string* error);
+
+// Makes the demonstration's own folder under `tempFolder`: new for each run, mode 0700, owned by
+// this user (never one another user could have made first). Its path with a trailing '/'.
+qx::Result<std::string> MakeDemoFolder(const std::string& tempFolder);
 
 // Runs the job; returns the exit status (0 only after "Mission accomplished!", which a job that
 // burns reaches only when the burn succeeded). Needs a

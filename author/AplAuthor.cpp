@@ -144,7 +144,10 @@ bool AplAuthor::CreateDVD() {
         return fail("no output folder given");
     AuthorFolderLock lock;
     std::string lockError;
-    if (!m_folderLockHeld && !lock.Acquire(m_outputFolder, lockError))
+    // The folder is made here so that it can be locked; a folder that cannot be made is reported
+    // by the run itself, in its own words.
+    if (!m_folderLockHeld && AuthorCreateFolderPath(m_outputFolder, lockError) &&
+        !lock.Acquire(m_outputFolder, lockError))
         return fail(lockError);
     AuthorRunOptions options;
     options.partFiles = m_partFiles;

@@ -28,6 +28,16 @@ public:
 // Ends the run with "Error writing data" and the reason, so the user learns what to mend.
 [[noreturn]] void AuthorWriteFailed(const AuthorWriter* file, const std::string& path);
 
+class AuthorFileOpener {
+public:
+    virtual ~AuthorFileOpener() = default;
+    // Opens `path`; on failure returns null and sets `error` to the system's error text.
+    virtual std::unique_ptr<AuthorWriter> Open(const std::string& path, AuthorOpenMode mode, std::string& error) = 0;
+};
+
+// Plain files (POSIX).
+AuthorFileOpener& AuthorDiskFiles();
+
 // Wraps an opener and remembers every file it created that did not exist before, so that a
 // failed run can remove what it wrote itself (and nothing else).
 class AuthorCreatedFiles : public AuthorFileOpener {
@@ -41,13 +51,3 @@ private:
     AuthorFileOpener& inner_;
     std::vector<std::string> created_;
 };
-
-class AuthorFileOpener {
-public:
-    virtual ~AuthorFileOpener() = default;
-    // Opens `path`; on failure returns null and sets `error` to the system's error text.
-    virtual std::unique_ptr<AuthorWriter> Open(const std::string& path, AuthorOpenMode mode, std::string& error) = 0;
-};
-
-// Plain files (POSIX).
-AuthorFileOpener& AuthorDiskFiles();

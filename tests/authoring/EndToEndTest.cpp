@@ -4,6 +4,7 @@
 #include "FixtureSupport.h"
 #include "IfoProbeSupport.h"
 
+#include "AplAuthor.h"
 #include "AuthorFolderLock.h"
 
 #include <gtest/gtest.h>

@@ -396,8 +396,13 @@ TEST(Convert, PartFilesSplitOnPackBoundaries) {
     int nav = 0;
     EXPECT_EQ(CheckPacks(joined, &nav), "");
     EXPECT_EQ(ReadStreamFacts(joined).width, 720);
-    // Without the flag one file, and stale parts of an earlier run are gone.
+    // Without the flag one file; files named like parts are not this conversion's to touch.
     r.partFiles = false;
+    ASSERT_TRUE(ConvertMovie(r, nullptr, nullptr).ok);
+    EXPECT_EQ(FileSize(out + ".part1"), 598016);
+    // With it, a shorter run removes the tail an earlier, longer one left.
+    r.partFiles = true;
+    r.partLimit = 100 * 1024 * 1024;
     ASSERT_TRUE(ConvertMovie(r, nullptr, nullptr).ok);
     EXPECT_EQ(FileSize(out + ".part1"), -1);
     EXPECT_EQ(FileSize(out + ".part2"), -1);

@@ -1,4 +1,5 @@
 #include "QuilvoVidrevoApp.h"
+#include "NumericLocale.h"
 
 #include "AppArguments.h"
 #include "InstanceLock.h"
@@ -86,6 +87,7 @@ int RunQuilvoVidrevoApp(int argc, char** argv) {
         return 0;
     }
     QApplication app(argc, argv);
+    qx::UseLocaleIndependentNumbers();
     QApplication::setApplicationName("QX Movie Disc");
     QApplication::setQuitOnLastWindowClosed(false);
     // Lets the desktop match the window to its entry (and so to its icon).

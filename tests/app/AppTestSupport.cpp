@@ -1,4 +1,5 @@
 #include "AppTestSupport.h"
+#include "NumericLocale.h"
 
 #include <QApplication>
 #include <QPixmap>
@@ -42,6 +43,7 @@ std::string EnsureTestApp() {
     static char name[] = "qx-app-test";
     static char* argv[] = {name, nullptr};
     new QApplication(argc, argv);
+    qx::UseLocaleIndependentNumbers();
     QApplication::setQuitOnLastWindowClosed(false);
     std::atexit([] {
         std::error_code ec;

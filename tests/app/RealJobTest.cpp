@@ -10,6 +10,7 @@
 #include <QComboBox>
 #include <QProcess>
 
+#include <cstdlib>
 #include <filesystem>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -160,6 +161,50 @@ TEST_F(RealJob, TheConsoleFrontEndFailsOnRefusedMovies) {
     EXPECT_EQ(cli.exitCode(), 1);
     EXPECT_NE(out.find("Information: Can not support file:\n" + movies + "garbage.rm"), std::string::npos) << out;
     EXPECT_NE(out.find("No movie was added."), std::string::npos) << out;
+}
+
+// A German locale writes numbers with a decimal comma; numbers that travel between the programs
+// and the lines the job prints keep their '.' whatever the user's locale.
+TEST_F(RealJob, AJobUnderADecimalCommaLocale) {
+    const std::string locales = FreshFolder("locales");
+    if (std::system(("localedef -i de_DE -f UTF-8 '" + locales + "de_DE.UTF-8' >/dev/null 2>&1").c_str()) != 0)
+        GTEST_SKIP() << "no de_DE locale could be made with localedef (the locales package)";
+    ASSERT_TRUE(MakeMovie(movies + "film.rm", "testsrc2"));
+    QProcess cli;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("LOCPATH", QString::fromStdString(locales));
+    env.insert("LC_ALL", "de_DE.UTF-8");
+    env.insert("LANG", "de_DE.UTF-8");
+    cli.setProcessEnvironment(env);
+    cli.start(QString(QX_BIN_DIR) + "/qxmoviedisc-cli",
+              {"--work", QString::fromStdString(work), "--tv", "pal", QString::fromStdString(movies + "film.rm")});
+    ASSERT_TRUE(cli.waitForFinished(240000));
+    const std::string out = cli.readAllStandardOutput().toStdString();
+    EXPECT_EQ(cli.exitCode(), 0) << out;
+    EXPECT_EQ(out.find("Can not support file:"), std::string::npos) << out;
+    EXPECT_NE(out.find("Finished 100.00%;"), std::string::npos) << out;
+    EXPECT_NE(out.find("QX Movie Disc: Mission accomplished!"), std::string::npos) << out;
+    EXPECT_NEAR(ReadDvdFolder(work + "DVD Movie").titles.at(0).seconds, 5.0, 0.6);
+}
+
+// Every movie failed and was replaced: the job still ends with "Mission accomplished!", but the
+// exit status and a summary line tell a script that the disc holds black substitutes. The
+// console shows only the job's lines, no notes of the off-screen platform.
+TEST_F(RealJob, TheConsoleFrontEndSaysWhenMoviesWereReplaced) {
+    ASSERT_TRUE(MakeMovie(movies + "a.rm", "testsrc2"));
+    QProcess cli;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QX_ENCODER_TEST_CRASH", "convert");
+    cli.setProcessEnvironment(env);
+    cli.setProcessChannelMode(QProcess::MergedChannels);
+    cli.start(QString(QX_BIN_DIR) + "/qxmoviedisc-cli",
+              {"--work", QString::fromStdString(work), "--tv", "pal", QString::fromStdString(movies + "a.rm")});
+    ASSERT_TRUE(cli.waitForFinished(240000));
+    const std::string out = cli.readAllStandardOutput().toStdString();
+    EXPECT_EQ(cli.exitCode(), 3) << out;
+    EXPECT_NE(out.find("QX Movie Disc: Mission accomplished!"), std::string::npos) << out;
+    EXPECT_NE(out.find("\n1 of 1 movies failed and were replaced\n"), std::string::npos) << out;
+    EXPECT_EQ(out.find("This plugin does not support"), std::string::npos) << out;
 }
 
 TEST_F(RealJob, TheConsoleFrontEndDoesNotRunBesideTheWindowProgram) {

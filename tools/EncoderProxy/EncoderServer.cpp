@@ -1,4 +1,5 @@
 #include "EncoderServer.h"
+#include "NumericLocale.h"
 
 #include <signal.h>
 
@@ -316,6 +317,7 @@ bool EncoderServer::SystemAlive() const {
 int RunEncoderServer(int argc, char** argv) {
     ::signal(SIGPIPE, SIG_IGN);
     QCoreApplication app(argc, argv);
+    qx::UseLocaleIndependentNumbers();
     EncoderServer server("/proc/self/exe");
     std::string error;
     if (!server.Start(&error)) {

@@ -1,4 +1,5 @@
 #include "LogApp.h"
+#include "NumericLocale.h"
 
 #include "Folders.h"
 
@@ -172,6 +173,7 @@ int RunLogApp(int argc, char** argv) {
         return help ? 0 : 2;
     }
     QApplication app(argc, argv);
+    qx::UseLocaleIndependentNumbers();
     app.setQuitOnLastWindowClosed(false);
     LogWindow window(options);
     QObject::connect(&window, &LogWindow::endRequested, &app, &QCoreApplication::quit, Qt::QueuedConnection);

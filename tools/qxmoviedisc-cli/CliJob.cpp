@@ -1,4 +1,5 @@
 #include "CliJob.h"
+#include "NumericLocale.h"
 
 #include "Folders.h"
 #include "ImageTool.h"
@@ -223,8 +224,20 @@ int RunCliJob(const CliOptions& options, std::FILE* out) {
                     std::fprintf(out, "Burn: %s\n", BurnOutcomeName(dlg.LastBurnOutcome()));
                 }
                 status = dlg.LastJobAccomplished() ? 0 : 1;
+                // "Mission accomplished!" also ends a job whose movies were replaced by the
+                // substitute stream: a script must not take that for a good disc.
+                size_t failed = 0;
+                for (const CSourceInfo& source : dlg.Sources()) {
+                    failed += source.strStatus == "Failed" ? 1 : 0;
+                }
                 if (status == 0 && !job.isoFile.empty()) {
                     status = WriteJobImage(dlg, job.isoFile, out);
+                }
+                if (failed > 0) {
+                    std::fprintf(out, "%zu of %zu movies failed and were replaced\n", failed, dlg.Sources().size());
+                    if (status == 0) {
+                        status = kCliMoviesReplaced;
+                    }
                 }
             } else {
                 std::fprintf(out, "The job did not start.\n");
@@ -248,6 +261,14 @@ qx::Result<std::string> MakeDemoFolder(const std::string& tempFolder) {
     return qx::Result<std::string>::Ok(pattern + "/");
 }
 
+static void QuietPlatformMessages(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+    // The off-screen platform warns about every window feature it lacks; everything else stays.
+    if (type == QtWarningMsg && text.startsWith("This plugin does not support")) {
+        return;
+    }
+    std::fprintf(stderr, "%s\n", qFormatLogMessage(type, context, text).toLocal8Bit().constData());
+}
+
 int CliMain(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
     CliOptions options;
@@ -260,9 +281,13 @@ int CliMain(int argc, char** argv) {
         std::fputs(CliUsage().c_str(), stdout);
         return 0;
     }
-    // No window is ever shown: the off-screen platform works without a display.
+    // No window is ever shown: the off-screen platform works without a display. Its notes about
+    // what it cannot do for a window ("This plugin does not support ...") are not the job's lines.
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    setenv("QT_LOGGING_RULES", "qt.qpa.*=false", 0);
+    qInstallMessageHandler(QuietPlatformMessages);
     QApplication app(argc, argv);
+    qx::UseLocaleIndependentNumbers();
     QApplication::setApplicationName("QX Movie Disc");
     QApplication::setQuitOnLastWindowClosed(false);
     return options.WriterOperation() ? RunCliWriterOperation(options, stdout) : RunCliJob(options, stdout);

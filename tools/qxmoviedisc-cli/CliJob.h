@@ -52,9 +52,13 @@ bool MakeDemoMovie(const std::string& path, std::string* error);
 // this user (never one another user could have made first). Its path with a trailing '/'.
 qx::Result<std::string> MakeDemoFolder(const std::string& tempFolder);
 
-// Runs the job; returns the exit status (0 only after "Mission accomplished!", which a job that
-// burns reaches only when the burn succeeded). Needs a
-// QApplication. Everything the user would see goes to `out`.
+// Exit status of a job that ended with "Mission accomplished!" although some movies failed and
+// were replaced by the substitute stream (a summary line says how many).
+constexpr int kCliMoviesReplaced = 3;
+
+// Runs the job; returns the exit status (0 only after "Mission accomplished!" with every movie
+// converted, which a job that burns reaches only when the burn succeeded). Needs a QApplication.
+// Everything the user would see goes to `out`.
 int RunCliJob(const CliOptions& options, std::FILE* out);
 
 // main(): options, a QApplication on the off-screen platform, the job.

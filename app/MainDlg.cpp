@@ -93,8 +93,6 @@ bool CQuilvoVidrevoDlg::OnInitDialog() {
     FillBurnCores();
     ListWriters();
 
-    move(0, 0);
-
     resize(sizeHint());
     layout()->activate(); // the columns are sized from the list's final width
     SetupListColumns();
@@ -109,6 +107,7 @@ bool CQuilvoVidrevoDlg::OnInitDialog() {
     m_sliderPosition->setPageStep(5);
 
     ReadSettings();
+    m_bSettingsRead = true;
 
     if (isVisible()) {
         raise();

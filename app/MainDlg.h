@@ -223,6 +223,8 @@ private:
     bool m_bJobRunning = false;
     std::atomic<bool> m_bAddingFiles{false};
     bool m_bInitialised = false;
+    // The controls hold the saved settings only after a complete start; before, nothing is saved.
+    bool m_bSettingsRead = false;
     bool m_bDestroying = false;
     bool m_bStarting = false; // the start checks are running
     bool m_bAuthorFailed = false;

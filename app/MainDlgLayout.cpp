@@ -184,7 +184,7 @@ void CQuilvoVidrevoDlg::CreateControls() {
         m_radioNtsc->setChecked(true);
         m_radioPal->setChecked(false);
     });
-    connect(m_chkKeepAspect, &QCheckBox::clicked, this, [this](bool on) { m_bKeepAspect = on; });
+    connect(m_chkKeepAspect, &QCheckBox::toggled, this, [this](bool on) { m_bKeepAspect = on; });
     connect(m_editTempFolder, &QLineEdit::textChanged, this,
             [this](const QString& text) { m_strTempFolder = text.toStdString(); });
     connect(m_editDiscLabel, &QLineEdit::textChanged, this,

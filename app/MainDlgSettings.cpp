@@ -48,6 +48,10 @@ void CQuilvoVidrevoDlg::ReadSettings() {
 }
 
 void CQuilvoVidrevoDlg::SaveOutputSettings() {
+    if (!m_bSettingsRead) {
+        return;
+    }
+    m_bKeepAspect = m_chkKeepAspect->isChecked();
     const CSettingsStore store(SettingsFile());
     Report(store.SaveOutputSettings(m_strTempFolder, m_radioPal->isChecked(), m_comboAspect->currentIndex(),
                                     m_bKeepAspect));

@@ -580,6 +580,33 @@ TEST_F(MainWindow, WithoutTheEncoderProgramTheWindowStaysBare) {
     EXPECT_EQ(Find<CXListCtrl>("listSources")->GetColumnCount(), 0);
 }
 
+// A start that failed read no settings into the window: closing it must not write its blank
+// controls over the user's settings.
+TEST_F(MainWindow, AFailedStartLeavesTheSettingsAlone) {
+    const std::string saved =
+        "[TMPFLD]\ntemp folder=" + work + "\n[TVMODE]\nTV Mode=PAL\n[ASP]\nASPECT=0\nKEEP ASPECT=0\n";
+    std::ofstream(settingsFile) << saved;
+    fake.encoder->startFails = true;
+    dlg = std::make_unique<CQuilvoVidrevoDlg>(std::move(fake.parts));
+    EXPECT_FALSE(dlg->OnInitDialog());
+    dlg->close();
+    dlg.reset();
+    EXPECT_EQ(ReadFile(settingsFile), saved);
+}
+
+// What is saved is what the boxes show, however they came to show it; the window manager places
+// the window (no move to the screen's corner).
+TEST_F(MainWindow, TheKeepAspectBoxIsSavedAsShownAndTheWindowIsNotPlacedByHand) {
+    Create();
+    EXPECT_FALSE(dlg->testAttribute(Qt::WA_Moved));
+    QCheckBox* keep = Find<QCheckBox>("chkKeepAspect");
+    keep->setChecked(!keep->isChecked());
+    const bool shown = keep->isChecked();
+    dlg->close();
+    dlg.reset();
+    EXPECT_EQ(qx::GetPrivateProfileString("ASP", "KEEP ASPECT", "", settingsFile), shown ? "1" : "0");
+}
+
 TEST(Application, ASecondInstanceEndsSilently) {
     EnsureTestApp();
     qx::InstanceLock first;

@@ -103,6 +103,9 @@ public:
     int TVMode() const { return m_nTVMode; }
     bool StopRequested() const { return m_bStopConvert; }
     bool JobRunning() const { return m_bJobRunning; }
+    // For a program ended by a signal in the middle of a job: ends the encoder program and removes
+    // the job's own converted streams, finished or partial.
+    void AbandonJob();
     bool AddingFiles() const { return m_bAddingFiles; }
     const std::string& TempFolder() const { return m_strTempFolder; }
     std::string ProgramFolder() const { return m_strCompanionFolder; }

@@ -5,6 +5,7 @@
 #include "AuthorLog.h"
 #include "BurnJob.h"
 #include "DvdLeftovers.h"
+#include "EncoderRecord.h"
 #include "Folders.h"
 #include "MainDlgJobHost.h"
 #include "ProgressDlg.h"
@@ -271,13 +272,23 @@ void CQuilvoVidrevoDlg::DeleteConvertedFiles() {
         if (!source.bOwnsOutput) {
             continue;
         }
-        ::unlink(source.strVobFile.c_str());
-        if (m_bSplitOutput) {
-            ::unlink((source.strVobFile + ".part1").c_str());
-            ::unlink((source.strVobFile + ".part2").c_str());
+        for (const char* suffix : {"", ".part1", ".part2"}) {
+            if (*suffix != '\0' && !m_bSplitOutput) {
+                continue;
+            }
+            const std::string name = source.strVobFile + suffix;
+            ::unlink(name.c_str());
+            // What an interrupted conversion was still writing.
+            ::unlink(qx::EncoderWritingName(name).c_str());
         }
         source.bOwnsOutput = false;
     }
+}
+
+void CQuilvoVidrevoDlg::AbandonJob() {
+    // Nothing may write any more before the files go; then they go as at a normal end.
+    m_parts.encoder->Kill();
+    DeleteConvertedFiles();
 }
 
 void CQuilvoVidrevoDlg::OnAllConverted() {

@@ -1,5 +1,7 @@
 #include "SourceInfo.h"
 
+#include "EncoderRecord.h"
+
 #include <sys/stat.h>
 
 #include <cstdio>
@@ -88,7 +90,9 @@ std::string ChooseConvertedName(const std::string& folder, std::string base,
 bool ConvertedNameOnDisk(const std::string& vobPath) {
     struct stat st;
     for (const char* suffix : {"", ".part1", ".part2"}) {
-        if (lstat((vobPath + suffix).c_str(), &st) == 0) {
+        // A writing name left by an interrupted conversion blocks the name as well.
+        if (lstat((vobPath + suffix).c_str(), &st) == 0 ||
+            lstat(qx::EncoderWritingName(vobPath + suffix).c_str(), &st) == 0) {
             return true;
         }
     }

@@ -188,4 +188,10 @@ struct EncoderProbeAnswer {
     float probeB = 0;
 };
 
+// The encoder writes each file of a converted stream (the stream and its part files) under this
+// name and renames it only when the whole stream is complete.
+inline std::string EncoderWritingName(const std::string& path) {
+    return path + ".writing";
+}
+
 } // namespace qx

@@ -10,8 +10,10 @@
 #include <QComboBox>
 #include <QProcess>
 
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -205,6 +207,40 @@ TEST_F(RealJob, TheConsoleFrontEndSaysWhenMoviesWereReplaced) {
     EXPECT_NE(out.find("QX Movie Disc: Mission accomplished!"), std::string::npos) << out;
     EXPECT_NE(out.find("\n1 of 1 movies failed and were replaced\n"), std::string::npos) << out;
     EXPECT_EQ(out.find("This plugin does not support"), std::string::npos) << out;
+}
+
+// Interrupted in the middle of a conversion, the console job removes the stream it was writing
+// (and any it had finished) before it ends with the signal's status.
+TEST_F(RealJob, AnInterruptedConsoleJobLeavesNoStreamBehind) {
+    QProcess ffmpeg;
+    ffmpeg.start("ffmpeg", {"-y", "-v", "error", "-f", "lavfi", "-i", "testsrc2=size=320x240:rate=25", "-t", "60",
+                            "-c:v", "rv20", QString::fromStdString(movies + "long.rm")});
+    ASSERT_TRUE(ffmpeg.waitForFinished(120000) && ffmpeg.exitCode() == 0);
+    std::ofstream(work + "mine.vob.writing") << "the user's";
+    QProcess cli;
+    cli.start(QString(QX_BIN_DIR) + "/qxmoviedisc-cli",
+              {"--work", QString::fromStdString(work), "--tv", "pal", QString::fromStdString(movies + "long.rm")});
+    ASSERT_TRUE(cli.waitForStarted());
+    auto streams = [&] {
+        std::vector<std::string> found;
+        for (const auto& entry : fs::directory_iterator(work)) {
+            const std::string name = entry.path().filename().string();
+            if (name.find(".vob") != std::string::npos && name != "mine.vob.writing")
+                found.push_back(name);
+        }
+        return found;
+    };
+    for (int i = 0; i < 1200 && streams().empty() && cli.state() == QProcess::Running; ++i)
+        QTest::qWait(50);
+    ASSERT_FALSE(streams().empty()) << cli.readAllStandardOutput().toStdString();
+    ::kill(static_cast<pid_t>(cli.processId()), SIGINT);
+    ASSERT_TRUE(cli.waitForFinished(30000));
+    const std::string out = cli.readAllStandardOutput().toStdString();
+    EXPECT_EQ(cli.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(cli.exitCode(), 128 + SIGINT) << out;
+    QTest::qWait(300); // an encoder that outlived the job would write on here
+    EXPECT_TRUE(streams().empty()) << streams().front();
+    EXPECT_EQ(ReadFile(work + "mine.vob.writing"), "the user's");
 }
 
 TEST_F(RealJob, TheConsoleFrontEndDoesNotRunBesideTheWindowProgram) {

@@ -1,5 +1,7 @@
 #include "PartFileOutput.h"
 
+#include "EncoderRecord.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -74,7 +76,7 @@ std::string PartFileOutput::PartName(const std::string& path, int part) {
 }
 
 std::string PartFileOutput::WritingName(const std::string& name) {
-    return name + ".writing";
+    return EncoderWritingName(name);
 }
 
 std::string CheckOutputPath(const std::string& input, const std::string& output, bool partFiles) {

@@ -16,7 +16,10 @@
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QRadioButton>
+#include <QSocketNotifier>
 
+#include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -116,6 +119,16 @@ bool ApplyBurnOptions(CQuilvoVidrevoDlg& dlg, const CliOptions& options, std::FI
     return true;
 }
 
+// SIGINT and SIGTERM end the job on the window's thread: the handler only writes to this pipe.
+int g_signalPipe[2] = {-1, -1};
+
+void OnEndSignal(int signal) {
+    const unsigned char number = static_cast<unsigned char>(signal);
+    const int saved = errno;
+    [[maybe_unused]] const ssize_t n = ::write(g_signalPipe[1], &number, 1);
+    errno = saved;
+}
+
 } // namespace
 
 int RunCliJob(const CliOptions& options, std::FILE* out) {
@@ -196,6 +209,28 @@ int RunCliJob(const CliOptions& options, std::FILE* out) {
             return 1;
         }
 
+        // Interrupted, the job leaves nothing of its own behind: its partial and converted
+        // streams go as at a normal end, then the program ends with the signal's status.
+        std::unique_ptr<QSocketNotifier> signals;
+        if (::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) == 0) {
+            signals = std::make_unique<QSocketNotifier>(g_signalPipe[0], QSocketNotifier::Read);
+            QObject::connect(signals.get(), &QSocketNotifier::activated, [&dlg, out]() {
+                unsigned char number = 0;
+                if (::read(g_signalPipe[0], &number, 1) != 1) {
+                    return;
+                }
+                std::fprintf(out, "Interrupted: removing the job's files.\n");
+                dlg.AbandonJob();
+                std::fflush(out);
+                std::_Exit(128 + number);
+            });
+            struct sigaction action {};
+            action.sa_handler = OnEndSignal;
+            sigemptyset(&action.sa_mask);
+            sigaction(SIGINT, &action, nullptr);
+            sigaction(SIGTERM, &action, nullptr);
+        }
+
         // Progress lines: every status the progress window shows, once per change.
         std::string lastProgress;
         QObject::connect(&dlg, &CQuilvoVidrevoDlg::progressChanged,
@@ -243,6 +278,9 @@ int RunCliJob(const CliOptions& options, std::FILE* out) {
                 std::fprintf(out, "The job did not start.\n");
             }
         }
+        // Past the job a signal ends the program as usual.
+        ::signal(SIGINT, SIG_DFL);
+        ::signal(SIGTERM, SIG_DFL);
     }
     qx::SetPrompts(nullptr);
     return status;

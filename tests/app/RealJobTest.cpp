@@ -225,13 +225,15 @@ TEST_F(RealJob, AnInterruptedConsoleJobLeavesNoStreamBehind) {
         std::vector<std::string> found;
         for (const auto& entry : fs::directory_iterator(work)) {
             const std::string name = entry.path().filename().string();
-            if (name.find(".vob") != std::string::npos && name != "mine.vob.writing")
+            if (name.find(".vob") != std::string::npos && name != "mine.vob.writing") {
                 found.push_back(name);
+            }
         }
         return found;
     };
-    for (int i = 0; i < 1200 && streams().empty() && cli.state() == QProcess::Running; ++i)
+    for (int i = 0; i < 1200 && streams().empty() && cli.state() == QProcess::Running; ++i) {
         QTest::qWait(50);
+    }
     ASSERT_FALSE(streams().empty()) << cli.readAllStandardOutput().toStdString();
     ::kill(static_cast<pid_t>(cli.processId()), SIGINT);
     ASSERT_TRUE(cli.waitForFinished(30000));

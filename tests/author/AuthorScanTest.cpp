@@ -340,14 +340,14 @@ TEST_F(ScannerTest, WriteAndOpenFailuresAreFatalWithTheirMessages) {
         Scan scan;
         scan.files.writeBudget = 10 * kSector; // the disk fills at the first 16-sector block
         scan.AddSource(path);
-        EXPECT_EQ(scan.RunFatal(), "Error writing data");
-        EXPECT_EQ(scan.log.lines.back(), "ERR:  Error writing data\n");
+        EXPECT_EQ(scan.RunFatal(), "Error writing data to VTS_01_1.VOB: the data did not reach the file");
+        EXPECT_EQ(scan.log.lines.back(), "ERR:  Error writing data to VTS_01_1.VOB: the data did not reach the file\n");
     }
     {
         Scan scan;
         scan.files.writeBudget = 19 * kSector; // the last, partial block comes up short
         scan.AddSource(path);
-        EXPECT_EQ(scan.RunFatal(), "Error writing data");
+        EXPECT_EQ(scan.RunFatal().rfind("Error writing data to VTS_01_1.VOB", 0), 0u);
     }
     {
         Scan scan;
@@ -382,7 +382,8 @@ TEST_F(ScannerTest, RealFilesAreWrittenAndTheirFailuresReported) {
         Scan full(GROUP_VMG_MENUS);
         full.options.files = nullptr;
         full.AddSource(path);
-        EXPECT_EQ(full.RunFatal("/dev/full"), "Error writing data");
+        // The reason is the system's own, not only that writing failed.
+        EXPECT_EQ(full.RunFatal("/dev/full"), "Error writing data to /dev/full: No space left on device");
     }
 }
 

@@ -306,7 +306,7 @@ TEST_F(TocOnDisk, InformationFileThatCannotBeWrittenIsReportedLikeOtherFileError
     files.failOpenContaining.clear();
     files.failWritesAfter = 4096; // the disk fills up inside the file
     EXPECT_THROW(CreateToc(nullptr, menus, temp.path(), 1, options), AuthorFatalError);
-    EXPECT_TRUE(log.contains("ERR:  Error writing data\n"));
+    EXPECT_TRUE(log.contains("ERR:  Error writing data to " + video + "/VIDEO_TS.")) << log.all();
 }
 
 } // namespace

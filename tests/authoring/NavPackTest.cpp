@@ -235,7 +235,7 @@ TEST(FixNavPacks, OpenAndWriteFailuresStopWithTheErrorText) {
     files.failWritesAfter = 2048 + 100; // the second pack does not fit on the disk
     LogRecorder log;
     EXPECT_THROW(FixNavPacks("out/VTS_01", *group, GROUP_TITLES, options), AuthorFatalError);
-    EXPECT_TRUE(log.contains("ERR:  Error writing data\n"));
+    EXPECT_TRUE(log.contains("ERR:  Error writing data to out/VTS_01_1.VOB: ")) << log.all();
 }
 
 } // namespace

@@ -51,6 +51,46 @@ public:
     ~ForcedQuantiser() { unsetenv("QX_ENCODER_QUANTISER"); }
 };
 
+// The VOBUs of a stream: the picture time at which each one starts (the first picture time
+// after its nav pack), the GOPs of the picture stream and where it ends.
+struct Vobus {
+    std::vector<double> starts;
+    int gops = 0;
+    double end = 0;
+};
+
+Vobus ReadVobus(const std::string& path) {
+    const std::string d = ReadFile(path);
+    auto u8 = [&](size_t i) { return static_cast<uint8_t>(d[i]); };
+    Vobus v;
+    std::string video;
+    bool opened = false;
+    for (size_t at = 0; at + 2048 <= d.size(); at += 2048) {
+        const size_t pes = at + 14 + (u8(at + 13) & 7);
+        if (u8(pes + 3) == 0xBB) {
+            opened = true;
+            continue;
+        }
+        if (u8(pes + 3) != 0xE0)
+            continue;
+        const size_t end = pes + 6 + ((u8(pes + 4) << 8) | u8(pes + 5));
+        const size_t payload = pes + 9 + u8(pes + 8);
+        if (u8(pes + 7) & 0x80) {
+            const double pts = ((static_cast<int64_t>(u8(pes + 9) & 0x0E) << 29) | (u8(pes + 10) << 22) |
+                                ((u8(pes + 11) >> 1) << 15) | (u8(pes + 12) << 7) | (u8(pes + 13) >> 1)) /
+                               90000.0;
+            if (opened)
+                v.starts.push_back(pts);
+            opened = false;
+            v.end = std::max(v.end, pts);
+        }
+        video.append(d, payload, std::min(end, at + 2048) - payload);
+    }
+    for (size_t i = 0; i + 3 < video.size(); ++i)
+        v.gops += video.compare(i, 4, std::string("\0\0\1\xB8", 4)) == 0 ? 1 : 0;
+    return v;
+}
+
 } // namespace
 
 TEST(Probe, RealMediaMoviesAreSupported) {
@@ -205,6 +245,39 @@ TEST(Convert, NtscStreamWithRealAudioSound) {
     EXPECT_EQ(f.channels, 2);
     int nav = 0;
     EXPECT_EQ(CheckPacks(out, &nav), "");
+}
+
+// Players seek by VOBU and the time map points at them: whatever sound the movie has, every GOP
+// gets its nav pack and no VOBU lasts past a second. RealAudio 1.0 in .rm carries one time for a
+// whole block of sound, which once let the picture run ahead and its nav packs fall away (and lost
+// the sound of the first seconds).
+TEST(Convert, EveryGopStartsAVobuWhateverTheSound) {
+    const std::string noSound = Fixture("rv20-silent.rm", "-f lavfi -i testsrc2=size=320x240:rate=25 -t 4 "
+                                                          "-c:v rv20 -b:v 300k -an");
+    const std::string real144 =
+        Fixture("rv20-real144-8k.rm", "-f lavfi -i testsrc2=size=320x240:rate=25 "
+                                      "-f lavfi -i sine=frequency=700:sample_rate=8000 "
+                                      "-t 14 -af volume=4 -c:v rv20 -b:v 300k -c:a real_144 -ac 1 -ar 8000");
+    for (const std::string& movie : {Rv20Ac3Movie(), Rv10Real144Movie(), real144, noSound}) {
+        const std::string out = Out("vobus.vob");
+        ConvertResult res = ConvertMovie(Request(movie, out, TvStandard::Pal, false), nullptr, nullptr);
+        ASSERT_TRUE(res.ok) << movie << ": " << res.error;
+        const Vobus v = ReadVobus(out);
+        ASSERT_GT(v.gops, 5) << movie;
+        EXPECT_EQ(static_cast<int>(v.starts.size()), v.gops) << movie << ": a nav pack before every GOP";
+        for (size_t i = 1; i < v.starts.size(); ++i) {
+            EXPECT_GE(v.starts[i] - v.starts[i - 1], 0.4 - 1e-6) << movie << " VOBU " << i;
+            EXPECT_LE(v.starts[i] - v.starts[i - 1], 1.0 + 1e-6) << movie << " VOBU " << i;
+        }
+        if (!v.starts.empty()) {
+            EXPECT_LE(v.end - v.starts.back(), 1.0) << movie;
+        }
+        if (movie == real144) { // a loud tone from the first instant
+            const double sound = FirstLoudSound(out);
+            EXPECT_GE(sound, 0) << movie << ": the sound was lost";
+            EXPECT_LT(sound, 0.2) << movie;
+        }
+    }
 }
 
 TEST(Convert, SizeFollowsTheBudgetRateForBusyAndForStillMovies) {

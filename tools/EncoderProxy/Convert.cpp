@@ -1,5 +1,6 @@
 #include "Convert.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -15,6 +16,7 @@ extern "C" {
 #include <libavfilter/buffersink.h>
 #include <libavfilter/buffersrc.h>
 #include <libavutil/channel_layout.h>
+#include <libavutil/samplefmt.h>
 }
 
 namespace qx::enc {
@@ -41,6 +43,7 @@ private:
     bool Encode(AVFrame* frame, bool video, std::string* error);
     double PostedSeconds() const;
     Quantiser ChooseMovieQuantiser() const;
+    bool KeepSoundNearPicture(std::string* error);
     void Report();
 
     ConvertRequest req_;
@@ -55,7 +58,8 @@ private:
     int64_t startUs_ = 0;
     double duration_ = 0;
     int64_t nextVideoPts_ = AV_NOPTS_VALUE;
-    int64_t videoEndPts_ = AV_NOPTS_VALUE; // end of the latest picture, in the stream's time base
+    int64_t videoEndPts_ = AV_NOPTS_VALUE;  // end of the latest picture, in the stream's time base
+    int64_t nextAudioPts_ = AV_NOPTS_VALUE; // end of the latest sound frame, in samples
     int64_t pictures_ = 0;
     int64_t postedPictureEnd_ = 0; // end of the latest picture handed to the encoder, in frames
     int lastPermilleReported_ = -1;
@@ -155,6 +159,8 @@ bool MovieConverter::Pull(Chain* chain, bool video, std::string* error) {
         }
         bool ok = Encode(filtered_.get(), video, error);
         av_frame_unref(filtered_.get());
+        if (ok && video && audio_ >= 0)
+            ok = KeepSoundNearPicture(error);
         if (!ok)
             return false;
     }
@@ -218,8 +224,16 @@ bool MovieConverter::Decode(AVCodecContext* dec, Chain* chain, const AVPacket* p
             if (videoEndPts_ == AV_NOPTS_VALUE || nextVideoPts_ > videoEndPts_)
                 videoEndPts_ = nextVideoPts_;
         } else {
-            frame_->pts = ts == AV_NOPTS_VALUE ? AV_NOPTS_VALUE
+            int64_t pts = ts == AV_NOPTS_VALUE ? AV_NOPTS_VALUE
                                                : av_rescale_q(ts - offset, st->time_base, {1, frame_->sample_rate});
+            // Sound whose times do not advance (RealAudio 1.0 in .rm carries one time for a whole
+            // block, often 0 for every packet) goes on where the previous frame ended; the
+            // resampler would otherwise drop it all as overlap. A real gap keeps its time.
+            if (nextAudioPts_ != AV_NOPTS_VALUE && (pts == AV_NOPTS_VALUE || pts < nextAudioPts_))
+                pts = nextAudioPts_;
+            frame_->pts = pts;
+            if (pts != AV_NOPTS_VALUE)
+                nextAudioPts_ = pts + frame_->nb_samples;
         }
         bool ok = Push(chain, frame_.get(), video, error);
         av_frame_unref(frame_.get());
@@ -240,6 +254,41 @@ Quantiser MovieConverter::ChooseMovieQuantiser() const {
         std::fprintf(stderr, "quantiser: %s, %d pictures looked at, %.0f bit/s at the coarsest linear step\n",
                      look.quantiser == Quantiser::Linear ? "linear" : "non-linear", look.pictures, look.linearDemand);
     return look.quantiser;
+}
+
+// Sound that falls far behind the picture (a track that ends early, pauses or never starts) is
+// filled with silence up to a few seconds behind it. The muxer then always has both streams to
+// interleave; left alone, it would let the picture run ahead and drop the navigation packs that
+// must start every GOP.
+bool MovieConverter::KeepSoundNearPicture(std::string* error) {
+    constexpr double kMostSoundLagSeconds = 4.0;
+    AVCodecContext* d = adec_.get();
+    if (achain_.ended || d->sample_rate <= 0)
+        return true;
+    const int64_t target = static_cast<int64_t>((PostedSeconds() - kMostSoundLagSeconds) * d->sample_rate);
+    int64_t next = nextAudioPts_ == AV_NOPTS_VALUE ? 0 : nextAudioPts_;
+    while (next < target) {
+        FramePtr silence(av_frame_alloc());
+        silence->format = d->sample_fmt;
+        silence->sample_rate = d->sample_rate;
+        if (d->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC || d->ch_layout.nb_channels == 0)
+            av_channel_layout_default(&silence->ch_layout, std::max(1, d->ch_layout.nb_channels));
+        else
+            av_channel_layout_copy(&silence->ch_layout, &d->ch_layout);
+        silence->nb_samples = static_cast<int>(std::min<int64_t>(target - next, d->sample_rate));
+        silence->pts = next;
+        if (av_frame_get_buffer(silence.get(), 0) < 0) {
+            *error = "out of memory";
+            return false;
+        }
+        av_samples_set_silence(silence->extended_data, 0, silence->nb_samples, silence->ch_layout.nb_channels,
+                               static_cast<AVSampleFormat>(silence->format));
+        next += silence->nb_samples;
+        nextAudioPts_ = next;
+        if (!Push(&achain_, silence.get(), false, error))
+            return false;
+    }
+    return true;
 }
 
 void MovieConverter::Report() {

@@ -211,10 +211,10 @@ int RunCliJob(const CliOptions& options, std::FILE* out) {
 
         // Interrupted, the job leaves nothing of its own behind: its partial and converted
         // streams go as at a normal end, then the program ends with the signal's status.
-        std::unique_ptr<QSocketNotifier> signals;
+        std::unique_ptr<QSocketNotifier> endSignals;
         if (::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) == 0) {
-            signals = std::make_unique<QSocketNotifier>(g_signalPipe[0], QSocketNotifier::Read);
-            QObject::connect(signals.get(), &QSocketNotifier::activated, [&dlg, out]() {
+            endSignals = std::make_unique<QSocketNotifier>(g_signalPipe[0], QSocketNotifier::Read);
+            QObject::connect(endSignals.get(), &QSocketNotifier::activated, [&dlg, out]() {
                 unsigned char number = 0;
                 if (::read(g_signalPipe[0], &number, 1) != 1) {
                     return;

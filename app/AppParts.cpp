@@ -7,7 +7,7 @@
 #include "NeroCore.h"
 #include "SystemServices.h"
 
-#include <QDesktopServices>
+#include <QProcess>
 #include <QUrl>
 
 namespace {
@@ -52,6 +52,22 @@ public:
 };
 
 } // namespace
+
+bool OpenWithDesktop(const std::string& url) {
+    // The desktop's opener tells by its exit status whether any program took the page (it fails
+    // where the desktop has none); one that keeps running has handed it to a program.
+    auto* opener = new QProcess;
+    QObject::connect(opener, &QProcess::finished, opener, &QObject::deleteLater);
+    opener->start("xdg-open", {QString::fromStdString(url)});
+    if (!opener->waitForStarted(5000)) {
+        delete opener;
+        return false;
+    }
+    if (!opener->waitForFinished(3000)) {
+        return true;
+    }
+    return opener->exitStatus() == QProcess::NormalExit && opener->exitCode() == 0;
+}
 
 std::unique_ptr<EncoderLink> CreateEncoderLink(const std::string& program);
 std::unique_ptr<AuthoringLink> CreateAuthoringLink();
@@ -99,8 +115,6 @@ void CompleteAppParts(AppParts& parts) {
         parts.screenSaver = qx::CreateDesktopScreenSaverInhibitor();
     }
     if (!parts.openUrl) {
-        parts.openUrl = [](const std::string& url) {
-            return QDesktopServices::openUrl(QUrl(QString::fromStdString(url)));
-        };
+        parts.openUrl = OpenWithDesktop;
     }
 }

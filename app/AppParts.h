@@ -5,8 +5,8 @@
 
 #include "BurnCore.h"
 #include "EncoderRecord.h"
-#include "SystemServices.h"
 #include "SourceInfo.h"
+#include "SystemServices.h"
 
 #include <cstdint>
 #include <functional>
@@ -107,3 +107,6 @@ struct AppParts {
 
 // Fills the empty members of `parts` with the real components.
 void CompleteAppParts(AppParts& parts);
+
+// Opens a page or address with the desktop's default program; false when no program took it.
+bool OpenWithDesktop(const std::string& url);

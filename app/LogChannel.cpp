@@ -94,6 +94,12 @@ bool CLogChannel::StartLogApp(QWidget* owner) {
     }
     if (WaitForEvent(m_initEvent, m_options.startWaitMs) != Wait::Signalled)
         return false;
+    // A log program that ends while the window runs is reaped at once (no zombie waits for the
+    // next line) and its window is forgotten. Without an event loop the next line notices instead.
+    (void)m_process->SetExitCallback([this](const qx::ExitStatus&) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_logWindow = {};
+    });
     const qx::WindowHandle window = qx::FindFirstWindowOfProcess(m_process->pid());
     std::lock_guard<std::mutex> lock(m_mutex);
     m_logWindow = window;

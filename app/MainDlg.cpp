@@ -278,8 +278,8 @@ bool FileExists(const std::string& path) {
 
 void CQuilvoVidrevoDlg::OnBtnHome() {
     std::string url;
-    if (GetLinkFromIniFile(m_strCompanionFolder + "link.ini", kLinkHomePage, url, this) == 0) {
-        m_parts.openUrl(url);
+    if (GetLinkFromIniFile(m_strCompanionFolder + "link.ini", kLinkHomePage, url, this) == 0 && !m_parts.openUrl(url)) {
+        qx::Prompts().Information(this, "No program on this desktop opens " + url + "\nOpen it in a web browser.");
     }
 }
 
@@ -289,7 +289,9 @@ void CQuilvoVidrevoDlg::OnBtnHelp() {
         qx::Prompts().Information(this, "Could not find file " + page + "!");
         return;
     }
-    m_parts.openUrl(QUrl::fromLocalFile(QString::fromStdString(page)).toString().toStdString());
+    if (!m_parts.openUrl(QUrl::fromLocalFile(QString::fromStdString(page)).toString().toStdString())) {
+        qx::Prompts().Information(this, "No program on this desktop opens " + page + "\nOpen it in a web browser.");
+    }
 }
 
 void CQuilvoVidrevoDlg::OnBtnAbout() {

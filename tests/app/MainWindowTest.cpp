@@ -560,6 +560,36 @@ TEST_F(MainWindow, ClosingSavesTheOutputSettingsAndEndsTheLog) {
     EXPECT_TRUE(ended);
 }
 
+// Where the desktop has no program for a page, Help, F1 and Home say so and name the file or
+// address, instead of doing nothing visible.
+TEST_F(MainWindow, HomeAndHelpSayWhenNoProgramOpensThePage) {
+    fake.parts.openUrl = [](const std::string&) { return false; };
+    Create();
+    std::ofstream(companion + "link.ini") << "[Link]\nHome page=https://example.org/qx\n";
+    Click("btnHome");
+    EXPECT_EQ(prompts.CountText("No program on this desktop opens https://example.org/qx\nOpen it in a web browser."),
+              1u);
+    fs::create_directories(companion + "help");
+    std::ofstream(companion + "help/overview.html") << "<html></html>";
+    QTest::keyClick(dlg.get(), Qt::Key_F1);
+    EXPECT_EQ(prompts.CountText("No program on this desktop opens " + companion +
+                                "help/overview.html\nOpen it in a web browser."),
+              1u);
+
+    // The desktop's opener: its exit status decides; one missing altogether opens nothing.
+    const std::string bin = FreshFolder("opener-bin");
+    std::ofstream(bin + "xdg-open") << "#!/bin/sh\nexit 3\n";
+    fs::permissions(bin + "xdg-open", fs::perms::owner_all);
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", QByteArray::fromStdString(bin));
+    EXPECT_FALSE(OpenWithDesktop("https://example.org/qx"));
+    std::ofstream(bin + "xdg-open") << "#!/bin/sh\nexit 0\n";
+    EXPECT_TRUE(OpenWithDesktop("https://example.org/qx"));
+    fs::remove(bin + "xdg-open");
+    EXPECT_FALSE(OpenWithDesktop("https://example.org/qx"));
+    qputenv("PATH", path);
+}
+
 TEST_F(MainWindow, HomeAndHelpNameMissingFiles) {
     Create();
     Click("btnHome");

@@ -2,6 +2,7 @@
 // spoken to over the real protocol, and every way the log program can be missing or misbehave.
 #include "LogChannel.h"
 #include "LogApp.h"
+#include "LogFile.h"
 #include "LogLine.h"
 #include "PromptService.h"
 #include "UiSupport.h"
@@ -14,6 +15,7 @@
 #include <csignal>
 #include <cstring>
 #include <sstream>
+#include <sys/stat.h>
 #include <thread>
 
 namespace {
@@ -266,6 +268,44 @@ TEST_F(LogChannelTest, ALogProgramThatDiesIsGivenUpWithoutWaitingOnEveryLine) {
     EXPECT_EQ(channel.SentCount(), 1u);
     EXPECT_EQ(channel.DroppedCount(), 3u); // after, later, Abort Normal
     EXPECT_NE(uitest::ReadFile(logFile).find("before"), std::string::npos);
+}
+
+TEST_F(LogChannelTest, ALogProgramKilledWhileTheWindowRunsIsReapedAtOnce) {
+    uitest::EnsureApp();
+    const std::string logFile = uitest::FreshFolder("qxlog-reaped") + "job.log";
+    CLogChannel channel(QXLogOptions(logFile));
+    ASSERT_TRUE(channel.CreateEvents());
+    ASSERT_TRUE(channel.StartLogApp());
+    const pid_t pid = channel.ProcessId();
+    ::kill(pid, SIGKILL);
+    // No line is sent: the window only runs its event loop.
+    bool reaped = false;
+    for (int i = 0; i < 100 && !reaped; ++i) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        reaped = ProcessGone(pid);
+    }
+    EXPECT_TRUE(reaped) << "the killed log program stays a zombie";
+    EXPECT_FALSE(channel.HasWindow());
+}
+
+// A log file name that is a FIFO must neither hold the log program in open() for ever nor be
+// written: the program starts, says why it keeps no file, and ends on request.
+TEST_F(LogChannelTest, ALogFileThatIsNotARegularFileIsRefusedWithoutBlocking) {
+    uitest::EnsureApp();
+    const std::string dir = uitest::FreshFolder("qxlog-fifo");
+    ASSERT_EQ(::mkfifo((dir + "job.log").c_str(), 0600), 0);
+    qxlog::LogFile file;
+    std::string error;
+    EXPECT_FALSE(file.Open(dir + "job.log", &error));
+    EXPECT_NE(error.find("not a regular file"), std::string::npos) << error;
+    EXPECT_FALSE(file.Open(dir, &error)) << "a folder";
+
+    CLogChannel channel(QXLogOptions(dir + "job.log"));
+    ASSERT_TRUE(channel.CreateEvents());
+    EXPECT_TRUE(channel.StartLogApp());
+    const pid_t pid = channel.ProcessId();
+    channel.EndLogApp();
+    EXPECT_TRUE(ProcessGone(pid));
 }
 
 TEST(LogWindowInProcess, ShowsFailuresInRedAndSignalsTheEndOnLevelTwo) {

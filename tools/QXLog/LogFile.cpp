@@ -4,7 +4,9 @@
 
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace qxlog {
 
@@ -37,9 +39,28 @@ bool LogFile::Open(const std::string& path, std::string* error) {
             m_error = "cannot move " + path + " aside: " + std::strerror(errno);
         }
     }
-    m_file = std::fopen(path.c_str(), "a");
+    // Never blocks (a FIFO there would hold the program in open() for ever) and takes only a
+    // regular file: a FIFO, a device or a folder under the log's name is refused.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0644);
+    struct stat opened {};
+    std::string why;
+    if (fd < 0)
+        why = std::strerror(errno);
+    else if (::fstat(fd, &opened) != 0)
+        why = std::strerror(errno);
+    else if (!S_ISREG(opened.st_mode))
+        why = "not a regular file";
+    if (why.empty()) {
+        // Back to blocking writes: a full disk is reported, not an occasional short write.
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+        m_file = ::fdopen(fd, "a");
+        if (!m_file)
+            why = std::strerror(errno);
+    }
     if (!m_file) {
-        m_error = "cannot open " + path + ": " + std::strerror(errno);
+        if (fd >= 0)
+            ::close(fd);
+        m_error = "cannot open " + path + ": " + why;
         if (error)
             *error = m_error;
         return false;

@@ -71,6 +71,8 @@ void CQuilvoVidrevoDlg::CreateControls() {
     m_chkKeepAspect->setObjectName("chkKeepAspect");
     m_editTempFolder = new QLineEdit(settings);
     m_editTempFolder->setObjectName("editTempFolder");
+    // Wide enough for a usual path such as /home/someone/QXMovieDisc/.
+    m_editTempFolder->setMinimumWidth(m_editTempFolder->fontMetrics().averageCharWidth() * 40);
     m_btnSelectFolder = MakeButton(settings, "btnSelectFolder", "Select temp folder");
     m_comboBurnEngine = new QComboBox(settings);
     m_comboBurnEngine->setObjectName("comboBurnEngine");
@@ -151,8 +153,9 @@ void CQuilvoVidrevoDlg::CreateControls() {
     preview->addLayout(previewButtons);
 
     auto* lower = new QHBoxLayout;
+    // The preview grows with the window as the settings do.
     lower->addWidget(settings, 1);
-    lower->addLayout(preview);
+    lower->addLayout(preview, 1);
 
     auto* bottom = new QHBoxLayout;
     bottom->addStretch();
@@ -210,4 +213,5 @@ void CQuilvoVidrevoDlg::SetupListColumns() {
     m_listSources->InsertColumn(0, "Source File", w0);
     m_listSources->InsertColumn(1, "File Information", w1);
     m_listSources->InsertColumn(2, "Status", a - (w0 + w1) - 2);
+    m_listSources->SetColumnsFollowWidth(true);
 }

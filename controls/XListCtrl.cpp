@@ -1,6 +1,7 @@
 #include "XListCtrl.h"
 
 #include <QHeaderView>
+#include <QResizeEvent>
 
 CXListCtrl::CXListCtrl(QWidget* parent) : QTreeWidget(parent) {
     setRootIsDecorated(false);
@@ -167,4 +168,20 @@ bool CXListCtrl::MoveItem(int from, int to) {
     if (wasSelected)
         SelectItem(to);
     return true;
+}
+
+void CXListCtrl::SetColumnsFollowWidth(bool follow) {
+    m_followWidth = follow;
+    header()->setStretchLastSection(follow);
+}
+
+void CXListCtrl::resizeEvent(QResizeEvent* event) {
+    const int before = event->oldSize().width();
+    const int after = event->size().width();
+    if (m_followWidth && before > 0 && after > 0 && before != after) {
+        for (int col = 0; col + 1 < columnCount(); ++col) {
+            setColumnWidth(col, static_cast<int>(static_cast<long long>(columnWidth(col)) * after / before));
+        }
+    }
+    QTreeWidget::resizeEvent(event);
 }

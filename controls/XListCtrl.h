@@ -41,6 +41,14 @@ public:
     // Moves a row to a new index, keeping its texts and tool-tips; the moved row stays selected if it was.
     bool MoveItem(int from, int to);
 
+    // As the list widens or narrows, every column but the last keeps its share of the width and
+    // the last one stretches to the edge (a window grown by the user shows more of each cell).
+    void SetColumnsFollowWidth(bool follow);
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
 private:
     bool ValidCell(int row, int col) const;
+    bool m_followWidth = false;
 };

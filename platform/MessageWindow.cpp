@@ -107,6 +107,25 @@ Result<int> ConnectWindow(const std::string& folder, const WindowHandle& target,
     }
 }
 
+// Sockets left by processes of ours that died before they could remove their own (killed, or
+// ended without destroying their windows). The runtime folder is private, so every name in it
+// is ours; a live process's sockets stay.
+void RemoveDeadWindowSockets(const std::string& folder) {
+    DIR* dir = opendir(folder.c_str());
+    if (!dir)
+        return;
+    std::vector<std::string> dead;
+    while (dirent* e = readdir(dir)) {
+        const std::string name = e->d_name;
+        std::optional<WindowHandle> h = wire::ParseSocketFileName(name);
+        if (h && !ProcessAlive(h->pid))
+            dead.push_back(name);
+    }
+    closedir(dir);
+    for (const std::string& name : dead)
+        unlink((folder + name).c_str());
+}
+
 struct FdCloser {
     int fd;
     ~FdCloser() {
@@ -139,6 +158,7 @@ Status MessageWindow::Create(CopyDataHandler handler) {
     impl->handle.serial = gNextSerial.fetch_add(1);
     impl->folder = folder.value;
     impl->handler = std::move(handler);
+    RemoveDeadWindowSockets(impl->folder);
 
     // Bound under a temporary name and renamed once listening, so a ".sock" name always has a
     // listener unless its process died.

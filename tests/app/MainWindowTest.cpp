@@ -590,6 +590,25 @@ TEST_F(MainWindow, HomeAndHelpSayWhenNoProgramOpensThePage) {
     qputenv("PATH", path);
 }
 
+// A window the user makes wider shows more: the list's columns keep their shares and the last
+// one reaches the edge, the preview grows, and the working-folder box holds a usual path.
+TEST_F(MainWindow, GrowingTheWindowShowsMore) {
+    Create();
+    QLineEdit* folder = Find<QLineEdit>("editTempFolder");
+    EXPECT_GE(folder->width(), folder->fontMetrics().horizontalAdvance("/home/someone/QXMovieDisc/"));
+    CXListCtrl* list = List();
+    QWidget* screen = Find<QWidget>("previewScreen");
+    const int info = list->GetColumnWidth(1);
+    const int screenWidth = screen->width();
+    dlg->resize(dlg->width() * 3 / 2, dlg->height() * 3 / 2);
+    QCoreApplication::processEvents();
+    QTest::qWait(50);
+    EXPECT_GT(list->GetColumnWidth(1), info * 5 / 4) << "File Information keeps its start-up width";
+    const int columns = list->GetColumnWidth(0) + list->GetColumnWidth(1) + list->GetColumnWidth(2);
+    EXPECT_NEAR(columns, list->viewport()->width(), 4) << "the last column does not reach the edge";
+    EXPECT_GT(screen->width(), screenWidth) << "the preview does not grow";
+}
+
 TEST_F(MainWindow, HomeAndHelpNameMissingFiles) {
     Create();
     Click("btnHome");

@@ -193,14 +193,19 @@ TEST_F(RealJob, AJobUnderADecimalCommaLocale) {
 // exit status and a summary line tell a script that the disc holds black substitutes. The
 // console shows only the job's lines, no notes of the off-screen platform.
 TEST_F(RealJob, TheConsoleFrontEndSaysWhenMoviesWereReplaced) {
+    // A name with a newline and bytes that are not UTF-8 is a fine movie all the same.
+    const std::string odd = movies + "a\nb\xff.rm";
     ASSERT_TRUE(MakeMovie(movies + "a.rm", "testsrc2"));
+    fs::rename(movies + "a.rm", odd);
     QProcess cli;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("QX_ENCODER_TEST_CRASH", "convert");
     cli.setProcessEnvironment(env);
     cli.setProcessChannelMode(QProcess::MergedChannels);
-    cli.start(QString(QX_BIN_DIR) + "/qxmoviedisc-cli",
-              {"--work", QString::fromStdString(work), "--tv", "pal", QString::fromStdString(movies + "a.rm")});
+    // Through the shell, since Qt's argument strings cannot carry bytes that are not UTF-8.
+    cli.start("/bin/sh", {"-c", "exec \"$0\" --work \"$1\" --tv pal \"$(printf \"$2\")\"",
+                          QString(QX_BIN_DIR) + "/qxmoviedisc-cli", QString::fromStdString(work),
+                          QString::fromStdString(movies + "a\\nb\\377.rm")});
     ASSERT_TRUE(cli.waitForFinished(240000));
     const std::string out = cli.readAllStandardOutput().toStdString();
     EXPECT_EQ(cli.exitCode(), 3) << out;

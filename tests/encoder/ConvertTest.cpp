@@ -133,6 +133,16 @@ TEST(Probe, LinesRoundTripAndMalformedLinesAreRefused) {
     EXPECT_DOUBLE_EQ(back.duration, a.duration);
     EXPECT_FLOAT_EQ(back.aspect, a.aspect);
     EXPECT_EQ(back.probeA, a.probeA);
+    // Names keep every byte, a newline or one that is not UTF-8 among them.
+    ProbeAnswer odd = a;
+    odd.path = "/movies/two\nlines \\ and \xff\xfe.rm";
+    odd.reason = "cannot open\r\nat all";
+    ASSERT_TRUE(ParseProbeLines(FormatProbeLines(odd), &back));
+    EXPECT_EQ(back.path, odd.path);
+    EXPECT_EQ(back.reason, odd.reason);
+    EXPECT_EQ(back.width, odd.width);
+    EXPECT_FALSE(ParseProbeLines("supported=1\npath=a\\\n", &back)) << "an escape cut short";
+    EXPECT_FALSE(ParseProbeLines("supported=1\nduration=nan\n", &back));
     EXPECT_FALSE(ParseProbeLines("width=320\n", &back)) << "no supported line";
     EXPECT_FALSE(ParseProbeLines("supported=1\nwidth=abc\n", &back));
     EXPECT_FALSE(ParseProbeLines("supported=1\ngarbage\n", &back));

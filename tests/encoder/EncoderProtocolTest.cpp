@@ -1,6 +1,8 @@
 // The real encoder program driven through the system's encoder channel over the real protocol:
 // message windows, named events, records, worker processes.
 #include <gtest/gtest.h>
+
+#include <filesystem>
 #include <signal.h>
 
 #include <QCoreApplication>
@@ -10,6 +12,7 @@
 
 #include "EncoderChannel.h"
 #include "EncoderTestSupport.h"
+#include "Folders.h"
 
 using namespace qx;
 using namespace qxtest;
@@ -259,6 +262,25 @@ TEST(EncoderProtocol, EncoderThatDiesSilentlyIsReplaced) {
     EXPECT_TRUE(rig.channel->HasEncoderWindow());
     // The crash signal of that idle restart does not fail the next request.
     EXPECT_TRUE(rig.Probe(Rv20Ac3Movie()).supported);
+}
+
+// Each encoder program the system ends (a restart, the end of a job) removes its window socket.
+TEST(EncoderProtocol, EndedEncodersLeaveNoSocketsBehind) {
+    Rig rig;
+    const std::string folder = RuntimeFolder().value;
+    auto sockets = [&](pid_t pid) {
+        int n = 0;
+        for (const auto& e : std::filesystem::directory_iterator(folder)) {
+            const std::string name = e.path().filename().string();
+            n += name.rfind("win-" + std::to_string(pid) + "-", 0) == 0 ? 1 : 0;
+        }
+        return n;
+    };
+    ASSERT_EQ(rig.channel->StartEncoderProxy(), 1);
+    const pid_t first = rig.channel->EncoderPid();
+    EXPECT_EQ(sockets(first), 1);
+    rig.channel->KillEncoderProxy(); // SIGTERM, as every restart and the end of a job send
+    EXPECT_EQ(sockets(first), 0) << "an ended encoder program left its socket";
 }
 
 TEST(EncoderProtocol, StartThatFailsOrNeverSignalsIsAFailedStart) {

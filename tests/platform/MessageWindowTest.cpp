@@ -299,6 +299,27 @@ TEST(MessageWindow, MalformedRecordsAreRejectedAndTheWindowGoesOn) {
     EXPECT_EQ(calls, 2);
 }
 
+// A program killed outright cannot remove its sockets: the next window made removes those of
+// dead processes, and leaves those of live ones.
+TEST(MessageWindow, SocketsOfDeadProcessesAreRemovedWhenAWindowIsMade) {
+    test::IsolatedEnv env;
+    const pid_t dead = fork();
+    if (dead == 0)
+        _exit(0);
+    ASSERT_GT(dead, 0);
+    waitpid(dead, nullptr, 0);
+    const std::string folder = RuntimeFolder().value;
+    const std::string stale = folder + "win-" + std::to_string(dead) + "-1.sock";
+    const std::string live = folder + "win-" + std::to_string(getppid()) + "-1.sock";
+    test::WriteFile(stale, "");
+    test::WriteFile(live, "");
+    MessageWindow w;
+    ASSERT_TRUE(w.Create(nullptr).ok());
+    struct stat st {};
+    EXPECT_NE(stat(stale.c_str(), &st), 0) << "a dead process's socket stays for good";
+    EXPECT_EQ(stat(live.c_str(), &st), 0);
+}
+
 TEST(MessageWindow, FirstWindowIsTheOldestLiveOneAndLongFoldersWork) {
     test::IsolatedEnv env;
     // A runtime folder whose socket paths exceed the 108 bytes of a socket address.

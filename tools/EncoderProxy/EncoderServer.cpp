@@ -13,6 +13,7 @@
 #include "Convert.h"
 #include "NamedEvent.h"
 #include "Probe.h"
+#include "QuitOnSignal.h"
 
 namespace qx::enc {
 namespace {
@@ -334,6 +335,7 @@ int RunEncoderServer(int argc, char** argv) {
             QCoreApplication::quit();
     });
     watch.start(1000);
+    qx::QuitEventLoopOnTermination();
     return app.exec();
 }
 

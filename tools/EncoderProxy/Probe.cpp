@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -177,26 +178,76 @@ ProbeAnswer ProbeMovie(const std::string& path) {
     return a;
 }
 
+namespace {
+
+// A name may hold any byte but NUL, a newline among them: '\\', '\n' and '\r' are written as
+// escapes so that every answer stays one name=value line per field.
+std::string EscapeValue(const std::string& value) {
+    std::string out;
+    for (char c : value) {
+        if (c == '\\')
+            out += "\\\\";
+        else if (c == '\n')
+            out += "\\n";
+        else if (c == '\r')
+            out += "\\r";
+        else
+            out += c;
+    }
+    return out;
+}
+
+bool UnescapeValue(const std::string& value, std::string* out) {
+    out->clear();
+    for (size_t i = 0; i < value.size(); ++i) {
+        if (value[i] != '\\') {
+            *out += value[i];
+            continue;
+        }
+        if (++i == value.size())
+            return false;
+        if (value[i] == 'n')
+            *out += '\n';
+        else if (value[i] == 'r')
+            *out += '\r';
+        else if (value[i] == '\\')
+            *out += '\\';
+        else
+            return false;
+    }
+    return true;
+}
+
+// Numbers with a '.' whatever the process's locale: the answer travels between programs.
+std::string Number(double v, int precision) {
+    char buf[64];
+    const std::to_chars_result r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::general, precision);
+    return std::string(buf, r.ptr);
+}
+
+bool ReadNumber(const std::string& text, double* v) {
+    const char* end = text.data() + text.size();
+    const std::from_chars_result r = std::from_chars(text.data(), end, *v);
+    return !text.empty() && r.ec == std::errc() && r.ptr == end;
+}
+
+} // namespace
+
 std::string FormatProbeLines(const ProbeAnswer& a) {
     std::ostringstream out;
-    char buf[64];
-    auto num = [&](const char* fmt, double v) {
-        std::snprintf(buf, sizeof buf, fmt, v);
-        return std::string(buf);
-    };
     out << "supported=" << (a.supported ? 1 : 0) << "\n";
-    out << "path=" << a.path << "\n";
-    out << "size_kb=" << num("%.9g", a.sizeKb) << "\n";
-    out << "duration=" << num("%.17g", a.duration) << "\n";
-    out << "start_time=" << num("%.9g", a.startTime) << "\n";
-    out << "frame_rate=" << num("%.9g", a.frameRate) << "\n";
+    out << "path=" << EscapeValue(a.path) << "\n";
+    out << "size_kb=" << Number(a.sizeKb, 9) << "\n";
+    out << "duration=" << Number(a.duration, 17) << "\n";
+    out << "start_time=" << Number(a.startTime, 9) << "\n";
+    out << "frame_rate=" << Number(a.frameRate, 9) << "\n";
     out << "width=" << a.width << "\n";
     out << "height=" << a.height << "\n";
-    out << "aspect=" << num("%.9g", a.aspect) << "\n";
+    out << "aspect=" << Number(a.aspect, 9) << "\n";
     out << "probe_a=" << a.probeA << "\n";
-    out << "probe_b=" << num("%.9g", a.probeB) << "\n";
+    out << "probe_b=" << Number(a.probeB, 9) << "\n";
     if (!a.reason.empty())
-        out << "reason=" << a.reason << "\n";
+        out << "reason=" << EscapeValue(a.reason) << "\n";
     return out.str();
 }
 
@@ -212,19 +263,18 @@ bool ParseProbeLines(const std::string& text, ProbeAnswer* answer) {
         if (eq == std::string::npos)
             return false;
         std::string key = line.substr(0, eq), value = line.substr(eq + 1);
-        const char* v = value.c_str();
-        char* end = nullptr;
-        errno = 0;
         if (key == "path") {
-            a.path = value;
+            if (!UnescapeValue(value, &a.path))
+                return false;
             continue;
         }
         if (key == "reason") {
-            a.reason = value;
+            if (!UnescapeValue(value, &a.reason))
+                return false;
             continue;
         }
-        double d = std::strtod(v, &end);
-        if (end == v || *end != '\0' || errno == ERANGE)
+        double d = 0;
+        if (!ReadNumber(value, &d) || !std::isfinite(d))
             return false;
         if (key == "supported") {
             a.supported = d != 0;
@@ -244,7 +294,7 @@ bool ParseProbeLines(const std::string& text, ProbeAnswer* answer) {
         } else if (key == "aspect") {
             a.aspect = static_cast<float>(d);
         } else if (key == "probe_a") {
-            a.probeA = static_cast<int32_t>(std::strtoll(v, nullptr, 10));
+            a.probeA = static_cast<int32_t>(std::strtoll(value.c_str(), nullptr, 10));
         } else if (key == "probe_b") {
             a.probeB = static_cast<float>(d);
         }

@@ -1,7 +1,8 @@
 #include "LogApp.h"
-#include "NumericLocale.h"
 
 #include "Folders.h"
+#include "NumericLocale.h"
+#include "QuitOnSignal.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -182,6 +183,7 @@ int RunLogApp(int argc, char** argv) {
         std::fprintf(stderr, "QXLog: cannot create the message window: %s\n", error.c_str());
         return 1;
     }
+    qx::QuitEventLoopOnTermination();
     return app.exec();
 }
 

@@ -25,6 +25,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <sstream>
 
@@ -119,6 +120,20 @@ bool ApplyBurnOptions(CQuilvoVidrevoDlg& dlg, const CliOptions& options, std::FI
     return true;
 }
 
+// The movie's path made absolute byte for byte: a name that is not valid UTF-8 (or holds a
+// newline) must reach the encoder exactly as the file system has it.
+std::string AbsolutePath(const std::string& path) {
+    if (!path.empty() && path[0] == '/') {
+        return path;
+    }
+    std::string cwd(4096, '\0');
+    while (::getcwd(cwd.data(), cwd.size()) == nullptr && errno == ERANGE) {
+        cwd.resize(cwd.size() * 2);
+    }
+    cwd.resize(std::strlen(cwd.c_str()));
+    return qx::WithTrailingSlash(cwd) + (path.rfind("./", 0) == 0 ? path.substr(2) : path);
+}
+
 // SIGINT and SIGTERM end the job on the window's thread: the handler only writes to this pipe.
 int g_signalPipe[2] = {-1, -1};
 
@@ -185,7 +200,7 @@ int RunCliJob(const CliOptions& options, std::FILE* out) {
     prompts.SetAssumeYes(job.assumeYes);
     std::vector<std::string> paths;
     for (const std::string& movie : job.movies) {
-        paths.push_back(QFileInfo(QString::fromStdString(movie)).absoluteFilePath().toStdString());
+        paths.push_back(AbsolutePath(movie));
     }
     prompts.SetFiles(paths);
     qx::SetPrompts(&prompts);

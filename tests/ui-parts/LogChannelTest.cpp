@@ -280,8 +280,9 @@ TEST_F(LogChannelTest, ALogProgramKilledWhileTheWindowRunsIsReapedAtOnce) {
     ::kill(pid, SIGKILL);
     // No line is sent: the window only runs its event loop.
     bool reaped = false;
-    for (int i = 0; i < 100 && !reaped; ++i) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    for (int i = 0; i < 250 && !reaped; ++i) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
         reaped = ProcessGone(pid);
     }
     EXPECT_TRUE(reaped) << "the killed log program stays a zombie";

@@ -41,10 +41,12 @@ bool LogFile::Open(const std::string& path, std::string* error) {
     }
     // Never blocks (a FIFO there would hold the program in open() for ever) and takes only a
     // regular file: a FIFO, a device or a folder under the log's name is refused.
-    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0644);
     struct stat opened {};
     std::string why;
-    if (fd < 0)
+    int fd = -1;
+    if (::stat(path.c_str(), &opened) == 0 && !S_ISREG(opened.st_mode))
+        why = "not a regular file";
+    else if ((fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0644)) < 0)
         why = std::strerror(errno);
     else if (::fstat(fd, &opened) != 0)
         why = std::strerror(errno);

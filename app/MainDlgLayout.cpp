@@ -147,7 +147,8 @@ void CQuilvoVidrevoDlg::CreateControls() {
     previewButtons->addWidget(m_btnPause);
     previewButtons->addWidget(m_btnStopPreview);
     auto* preview = new QVBoxLayout;
-    preview->addWidget(m_previewScreen, 1);
+    preview->addWidget(m_previewScreen);
+    preview->addStretch(1);
     preview->addWidget(m_sliderPosition);
     preview->addWidget(m_lblPosition);
     preview->addLayout(previewButtons);

@@ -5,6 +5,18 @@
 
 CPreviewScreen::CPreviewScreen(QWidget* parent) : QWidget(parent) {
     setAttribute(Qt::WA_OpaquePaintEvent);
+    // The screen keeps the 4:3 shape of a television picture as the window grows.
+    QSizePolicy policy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    policy.setHeightForWidth(true);
+    setSizePolicy(policy);
+}
+
+bool CPreviewScreen::hasHeightForWidth() const {
+    return true;
+}
+
+int CPreviewScreen::heightForWidth(int width) const {
+    return width * 3 / 4;
 }
 
 void CPreviewScreen::SetScreenImage(const QImage& image) {

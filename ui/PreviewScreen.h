@@ -20,6 +20,9 @@ public:
     bool ShowingVideo() const { return m_bShowVideo; }
     // What the screen shows now.
     QImage Grab() const;
+    // 4:3 at any width.
+    bool hasHeightForWidth() const override;
+    int heightForWidth(int width) const override;
 
 signals:
     void resized(QSize size);

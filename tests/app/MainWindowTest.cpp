@@ -607,6 +607,7 @@ TEST_F(MainWindow, GrowingTheWindowShowsMore) {
     const int columns = list->GetColumnWidth(0) + list->GetColumnWidth(1) + list->GetColumnWidth(2);
     EXPECT_NEAR(columns, list->viewport()->width(), 4) << "the last column does not reach the edge";
     EXPECT_GT(screen->width(), screenWidth) << "the preview does not grow";
+    EXPECT_NEAR(screen->height() * 4.0 / 3.0, screen->width(), 4.0) << "the screen lost its 4:3 shape";
 }
 
 TEST_F(MainWindow, HomeAndHelpNameMissingFiles) {

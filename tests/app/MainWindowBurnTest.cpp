@@ -1,7 +1,9 @@
 // The main window's burn path against a stand-in engine: what a job says and keeps after each burn
 // outcome, and the two burn dialogs opened from the window.
 #include "AppTestSupport.h"
+#include "NeroBinding.h"
 #include "ProgressDlg.h"
+#include "Registry.h"
 #include "WindowFixture.h"
 
 #include <QApplication>
@@ -12,6 +14,8 @@
 #include <QTimer>
 
 #include <gtest/gtest.h>
+
+#include <cstdio>
 
 namespace {
 
@@ -121,3 +125,33 @@ TEST_F(MainWindowBurn, TheWriterButtonsOpenTheDialogsWithTheWindowsSelections) {
 }
 
 } // namespace
+
+// The real second core behind the window: offered and preferred only when the registry leads to a
+// library of version 7.2 or later.
+TEST_F(MainWindowBurn, TheSecondCoreIsOfferedByTheRegistryAndItsLibraryVersion) {
+    struct Case {
+        std::string folder; // empty: no registry entry
+        int engines;
+        std::string firstWriter;
+    };
+    const std::string fakes = QX_FAKE_NERO_DIR;
+    for (const Case& c : {Case{"", 1, ""}, Case{fakes + "old", 1, ""}, Case{fakes + "full/", 2, "E: DVD Writer A"}}) {
+        std::remove(qx::RegistryFile().c_str());
+        if (!c.folder.empty()) {
+            ASSERT_TRUE(qx::RegSetString(kNeroSharedKey, kNeroSharedValue, c.folder).ok());
+        }
+        fake = MakeFakeParts(companion);
+        fake.parts.settingsFile = settingsFile;
+        fake.parts.neroCore.reset(); // the real one
+        fake.nero = nullptr;
+        Create();
+        auto* engines = Find<QComboBox>("comboBurnEngine");
+        EXPECT_EQ(engines->count(), c.engines) << c.folder;
+        EXPECT_EQ(engines->currentIndex(), c.engines - 1) << c.folder;
+        if (!c.firstWriter.empty()) {
+            EXPECT_EQ(Find<QComboBox>("comboWriters")->itemText(0).toStdString(), c.firstWriter);
+        }
+        dlg.reset();
+    }
+    std::remove(qx::RegistryFile().c_str());
+}

@@ -107,6 +107,7 @@ void CompleteAppParts(AppParts& parts) {
     auto* nero = dynamic_cast<CNeroCore*>(parts.neroCore.get());
     if (buildIn && nero) {
         buildIn->onListWriters = [nero] { nero->DropDriveList(); };
+        nero->onListWriters = [buildIn] { buildIn->DropDeviceList(); };
     }
     if (!parts.power) {
         parts.power = std::make_unique<LoginManagerPower>();

@@ -46,6 +46,12 @@ CDevice* CBuildInCore::Device(int index) const {
     return index >= 0 && index < DeviceCount() ? m_devices[static_cast<size_t>(index)].get() : nullptr;
 }
 
+void CBuildInCore::DropDeviceList() {
+    if (!m_bBusy) {
+        m_devices.clear();
+    }
+}
+
 bool CBuildInCore::InitBurnCore() {
     if (m_bStarted) {
         return true;

@@ -37,6 +37,8 @@ public:
     bool StopRequested() const { return m_bStopRequested; }
     bool Busy() const { return m_bBusy; }
     int DeviceCount() const { return static_cast<int>(m_devices.size()); }
+    // Drops the device list (the other engine listed its writers); kept while a burn or erase runs.
+    void DropDeviceList();
     CDevice* Device(int index) const;
 
 private:

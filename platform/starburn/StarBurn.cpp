@@ -7,6 +7,7 @@
 using namespace burn;
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <set>
@@ -41,6 +42,7 @@ std::mutex g_tableMutex; // the device table and the handle set
 std::vector<DeviceEntry> g_devices;
 std::set<StarBurnGrabber*> g_handles;
 int g_nStarts = 0;
+std::atomic<bool> g_bEndsLibburn{true};
 std::atomic<int> g_nBusy{0}; // writes and blanks running
 bool g_bFastToc = false;
 
@@ -141,8 +143,12 @@ void StarBurn_DownShut() {
     }
     std::lock_guard<std::mutex> lock(LibburnLock());
     g_devices.clear();
-    burn_finish();
+    if (g_bEndsLibburn) {
+        burn_finish();
+    }
 }
+
+void StarBurn_SetEndsLibburn(bool ends) { g_bEndsLibburn = ends; }
 
 long StarBurn_FindDevice(int, int, STARBURN_CALLBACK callback, void* context) {
     std::vector<DeviceEntry> devices;

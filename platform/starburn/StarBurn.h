@@ -121,6 +121,9 @@ struct STARBURN_TOC_INFORMATION {
 // library ends with the last DownShut.
 long StarBurn_UpStartEx(void* startupBlock, unsigned long size);
 void StarBurn_DownShut();
+// A copy of this library inside a run-time-loaded library shares libburn with the program's copy:
+// it passes false so that its last DownShut leaves libburn running for the other.
+void StarBurn_SetEndsLibburn(bool ends);
 
 // Scans real writers (bounded), then lists the virtual ones; CN_DEVICE_FOUND per writer.
 long StarBurn_FindDevice(int deviceType, int flags, STARBURN_CALLBACK callback, void* context);

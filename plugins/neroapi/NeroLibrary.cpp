@@ -199,6 +199,8 @@ NERO_EXPORT int NeroInit(const NeroSettings* settings, const char*) {
         g_settings.filesPath = g_settings.vendor = g_settings.software = g_settings.languageFile = nullptr;
     }
     if (!g_bStarted) {
+        // libburn is the process's: the program's own engine may still use it after NeroDone.
+        StarBurn_SetEndsLibburn(false);
         char block[1028] = {};
         if (StarBurn_UpStartEx(block, sizeof block) != EN_SUCCESS) {
             g_errorLog += "the burning library did not start\n";

@@ -2,6 +2,7 @@
 // onto the virtual writers of writers.ini: a folder authored by the real engine ends up as an image
 // that libdvdread and libudfread accept; erase first, a plain erase, stop during the write, and a
 // writer that fails.
+#include "BuildInCore.h"
 #include "BurnSupport.h"
 #include "DiscImageSupport.h"
 #include "DvdReaderCheck.h"
@@ -156,4 +157,29 @@ TEST_F(NeroEndToEnd, StopDuringTheWriteCancelsAndAFailingWriterFails) {
         logged |= line.rfind("Nero display log contents:", 0) == 0 && line.find("write failed") != std::string::npos;
     }
     EXPECT_TRUE(logged) << Trail();
+}
+
+// Both engines in one process, each with its own copy of the burning library over the one libburn:
+// listing with one drops the other's list, and either burns after the other listed, burned or ended.
+TEST_F(NeroEndToEnd, BothEnginesShareTheWritersInOneProcess) {
+    CBuildInCore buildIn([this](const std::string& line) { m_log.Add(line); });
+    ASSERT_TRUE(buildIn.InitBurnCore());
+    CNeroCore* nero = m_core.get();
+    buildIn.onListWriters = [nero] { nero->DropDriveList(); };
+    nero->onListWriters = [&buildIn] { buildIn.DropDeviceList(); };
+    const VirtualWriter first = Writer("5", "first");
+    const VirtualWriter second = Writer("5", "second");
+    WriteWriters({first, second});
+    buildIn.ListWriters(nullptr, [](std::vector<std::string>) {});
+    EXPECT_EQ(buildIn.DeviceCount(), 2);
+    ASSERT_EQ(List({first, second}).size(), 2u);
+    EXPECT_EQ(buildIn.DeviceCount(), 0);
+    ASSERT_EQ(nero->BurnDVDFolder(nullptr, 0, s_video, "QX NERO"), BurnOutcome::Done) << Trail();
+    buildIn.ListWriters(nullptr, [](std::vector<std::string>) {});
+    DVDDeviceInfo info;
+    EXPECT_EQ(nero->GetWriterInfo(0, &info), 0); // its list was dropped
+    m_core.reset();                              // the second library ends while the built-in engine goes on
+    ASSERT_EQ(buildIn.BurnDVDFolder(nullptr, 1, s_video, "QX NERO"), BurnOutcome::Done) << Trail();
+    ExpectPlayableImage(first.image);
+    ExpectPlayableImage(second.image);
 }

@@ -101,6 +101,15 @@ bool ApplyBurnOptions(CQuilvoVidrevoDlg& dlg, const CliOptions& options, std::FI
         }
         return true;
     }
+    if (options.engine >= 0) {
+        QComboBox* engines = Control<QComboBox>(dlg, "comboBurnEngine");
+        if (options.engine >= engines->count()) {
+            std::fprintf(out, "The \"Nero\" burn engine is not available.\n");
+            return false;
+        }
+        engines->setCurrentIndex(options.engine);
+        dlg.ListWriters();
+    }
     QComboBox* writers = Control<QComboBox>(dlg, "comboWriters");
     if (options.writer >= writers->count() || !burn->isEnabled()) {
         std::fprintf(out, "There is no writer %d (%d writers; --list-writers shows them).\n", options.writer,

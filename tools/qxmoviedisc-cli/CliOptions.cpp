@@ -161,7 +161,8 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions* options, 
 
 std::string CliUsage() {
     return "usage: qxmoviedisc-cli [--tv pal|ntsc] [--aspect 4:3|16:9] [--keep-aspect|--no-keep-aspect]\n"
-           "                       [--disc d5|d9] [--work DIR] [--yes] [--writer N] [--label TEXT] [--iso FILE]\n"
+           "                       [--disc d5|d9] [--work DIR] [--yes] [[--engine 0|1] --writer N] [--label TEXT] "
+           "[--iso FILE]\n"
            "                       MOVIE...\n"
            "       qxmoviedisc-cli --demo [--work DIR] [options]\n"
            "       qxmoviedisc-cli [--engine 0|1] --list-writers | --writer-info N | --erase N\n"

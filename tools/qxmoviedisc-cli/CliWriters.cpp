@@ -4,11 +4,15 @@
 
 #include "AppParts.h"
 #include "BuildInCore.h"
-#include "BurnJob.h"
+#include "BurnDVDMovieDlg.h"
+#include "DialogDVDInfo.h"
 #include "InstanceLock.h"
 #include "NeroCore.h"
-#include "ProgressDlg.h"
 #include "PromptService.h"
+
+#include <QComboBox>
+#include <QFileInfo>
+#include <QLineEdit>
 
 namespace {
 
@@ -85,20 +89,24 @@ int RunCliWriterOperation(const CliOptions& options, std::FILE* out) {
                    options.erase >= static_cast<int>(writers.size())) {
             qx::Prompts().Information(nullptr, "No DVD Writer detected! Cannot burn DVD Disk!");
         } else {
+            // Through the windows' own dialogs, so the console makes the same checks.
+            BurnDialogParts dialogParts;
+            dialogParts.buildIn = parts.buildInCore.get();
+            dialogParts.nero = neroAvailable ? parts.neroCore.get() : nullptr;
+            LogLink* log = parts.log.get();
+            dialogParts.log = [log](int level, const std::string& text) { log->Log(level, text); };
             BurnOutcome outcome = BurnOutcome::Refused;
             if (options.erase >= 0) {
-                OpenProgressDlg("Erase Disc...", CProgressDlg::ModeBurn, nullptr);
-                outcome = core->EraseDisc(nullptr, options.erase);
+                CDialogDVDInfo info(engine, options.erase, dialogParts);
+                outcome = info.OnBtnErase();
             } else {
-                std::string folder = options.burnFolder + (options.burnFolder.back() == '/' ? "" : "/");
-                if (!CheckDvdFolder(&folder)) {
-                    qx::Prompts().Information(nullptr, "Folder is Invalid! Please select valid Folder");
-                } else {
-                    OpenProgressDlg("Burning Disc...", CProgressDlg::ModeBurn, nullptr);
-                    outcome = core->BurnDVDFolder(nullptr, options.writer, folder, options.label);
-                }
+                CBurnDVDMovieDlg burn(engine, dialogParts);
+                burn.findChild<QComboBox*>("comboWriters")->setCurrentIndex(options.writer);
+                burn.findChild<QLineEdit*>("editDiscLabel")->setText(QString::fromStdString(options.label));
+                burn.SetDVDFolder(
+                    QFileInfo(QString::fromStdString(options.burnFolder)).absoluteFilePath().toStdString());
+                outcome = burn.OnBtnBurn();
             }
-            DestroyProgressDlg();
             std::fprintf(out, "outcome: %s\n", BurnOutcomeName(outcome));
             status = outcome == BurnOutcome::Done ? 0 : 1;
         }

@@ -3,6 +3,7 @@
 
 #include <QApplication>
 #include <QPixmap>
+#include <QProcess>
 #include <QWidget>
 
 #include <sys/stat.h>
@@ -286,4 +287,12 @@ FakeParts MakeFakeParts(const std::string& companionFolder) {
 void MakeCompanionFolder(const std::string& folder) {
     fs::create_directories(folder);
     WriteFile(folder + "default.vob", 30000, 'd');
+}
+
+bool MakeRealMediaMovie(const std::string& path, const char* pattern, int seconds) {
+    QProcess ffmpeg;
+    ffmpeg.start("ffmpeg", {"-y", "-v", "error", "-f", "lavfi", "-i", QString("%1=size=320x240:rate=25").arg(pattern),
+                            "-f", "lavfi", "-i", "sine", "-t", QString::number(seconds), "-c:v", "rv20", "-c:a", "ac3",
+                            QString::fromStdString(path)});
+    return ffmpeg.waitForFinished(120000) && ffmpeg.exitStatus() == QProcess::NormalExit && ffmpeg.exitCode() == 0;
 }

@@ -29,6 +29,9 @@ void WriteFile(const std::string& path, size_t bytes, char fill = 'x');
 std::string ReadFile(const std::string& path);
 bool Exists(const std::string& path);
 
+// Makes a RealMedia movie of `seconds` seconds (320x240 `pattern` picture, sine sound) with ffmpeg.
+bool MakeRealMediaMovie(const std::string& path, const char* pattern, int seconds = 5);
+
 // Saves a picture of the widget under <build>/screenshots/<name>.png.
 void SaveScreenshot(QWidget* widget, const std::string& name);
 

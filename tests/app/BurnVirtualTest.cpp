@@ -25,14 +25,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-bool MakeMovie(const std::string& path, const char* pattern) {
-    QProcess ffmpeg;
-    ffmpeg.start("ffmpeg",
-                 {"-y", "-v", "error", "-f", "lavfi", "-i", QString("%1=size=320x240:rate=25").arg(pattern), "-f",
-                  "lavfi", "-i", "sine", "-t", "4", "-c:v", "rv20", "-c:a", "ac3", QString::fromStdString(path)});
-    return ffmpeg.waitForFinished(120000) && ffmpeg.exitStatus() == QProcess::NormalExit && ffmpeg.exitCode() == 0;
-}
-
 struct Writer {
     std::string name = "Virtual DVD-R";
     int media = 5;
@@ -85,10 +77,10 @@ protected:
     }
     // Two short movies in the list, burning ticked with writer 0.
     void PrepareJob(int movieCount = 2) {
-        ASSERT_TRUE(MakeMovie(movies + "first.rm", "testsrc2"));
+        ASSERT_TRUE(MakeRealMediaMovie(movies + "first.rm", "testsrc2", 4));
         std::vector<std::string> paths = {movies + "first.rm"};
         if (movieCount > 1) {
-            ASSERT_TRUE(MakeMovie(movies + "second.rm", "smptebars"));
+            ASSERT_TRUE(MakeRealMediaMovie(movies + "second.rm", "smptebars", 4));
             paths.push_back(movies + "second.rm");
         }
         Create();
@@ -102,17 +94,6 @@ protected:
         }
     }
     std::string image0() const { return Image(0); }
-    // Runs `inside` on the next modal dialog that appears, then closes it.
-    void OnNextModal(std::function<void(QWidget*)> inside) {
-        QTimer::singleShot(20, qApp, [this, inside] {
-            QWidget* modal = QApplication::activeModalWidget();
-            if (!modal) {
-                return OnNextModal(inside);
-            }
-            inside(modal);
-            modal->close();
-        });
-    }
     std::string images;
 };
 
@@ -360,7 +341,7 @@ CliRun Cli(const QStringList& args) {
 }
 
 TEST_F(VirtualBurn, TheConsoleFrontEndBurnsAJobAndSaysWhenItDidNot) {
-    ASSERT_TRUE(MakeMovie(movies + "first.rm", "testsrc2"));
+    ASSERT_TRUE(MakeRealMediaMovie(movies + "first.rm", "testsrc2", 4));
     Writer failing;
     failing.name = "Virtual Failing DVD-R";
     failing.fail = "write:50";

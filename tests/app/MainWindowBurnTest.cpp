@@ -27,17 +27,6 @@ protected:
         fake.buildIn->info.DiscIsInserted = fake.buildIn->info.CanSupport = fake.buildIn->info.isEmpty = true;
         fake.buildIn->info.totalSpaceMB = 4400;
     }
-    // Runs `inside` on the next modal dialog that appears, then closes it.
-    void OnNextModal(std::function<void(QWidget*)> inside) {
-        QTimer::singleShot(20, qApp, [this, inside] {
-            QWidget* modal = QApplication::activeModalWidget();
-            if (!modal) {
-                return OnNextModal(inside);
-            }
-            inside(modal);
-            modal->close();
-        });
-    }
 };
 
 TEST_F(MainWindowBurn, ABurnThatDidNotSucceedKeepsTheFolderAndNeverShutsDown) {

@@ -21,14 +21,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-bool MakeMovie(const std::string& path, const char* pattern) {
-    QProcess ffmpeg;
-    ffmpeg.start("ffmpeg",
-                 {"-y", "-v", "error", "-f", "lavfi", "-i", QString("%1=size=320x240:rate=25").arg(pattern), "-f",
-                  "lavfi", "-i", "sine", "-t", "5", "-c:v", "rv20", "-c:a", "ac3", QString::fromStdString(path)});
-    return ffmpeg.waitForFinished(120000) && ffmpeg.exitStatus() == QProcess::NormalExit && ffmpeg.exitCode() == 0;
-}
-
 class RealJob : public WindowTest {
 protected:
     void SetUp() override {
@@ -50,8 +42,8 @@ protected:
 } // namespace
 
 TEST_F(RealJob, TwoMoviesBecomeTwoChainedTitles) {
-    ASSERT_TRUE(MakeMovie(movies + "first.rm", "testsrc2"));
-    ASSERT_TRUE(MakeMovie(movies + "second.rm", "smptebars"));
+    ASSERT_TRUE(MakeRealMediaMovie(movies + "first.rm", "testsrc2"));
+    ASSERT_TRUE(MakeRealMediaMovie(movies + "second.rm", "smptebars"));
     Create();
     Click("radioPal");
     Find<QComboBox>("comboAspect")->setCurrentIndex(0);
@@ -171,7 +163,7 @@ TEST_F(RealJob, AJobUnderADecimalCommaLocale) {
     const std::string locales = FreshFolder("locales");
     if (std::system(("localedef -i de_DE -f UTF-8 '" + locales + "de_DE.UTF-8' >/dev/null 2>&1").c_str()) != 0)
         GTEST_SKIP() << "no de_DE locale could be made with localedef (the locales package)";
-    ASSERT_TRUE(MakeMovie(movies + "film.rm", "testsrc2"));
+    ASSERT_TRUE(MakeRealMediaMovie(movies + "film.rm", "testsrc2"));
     QProcess cli;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("LOCPATH", QString::fromStdString(locales));
@@ -195,7 +187,7 @@ TEST_F(RealJob, AJobUnderADecimalCommaLocale) {
 TEST_F(RealJob, TheConsoleFrontEndSaysWhenMoviesWereReplaced) {
     // A name with a newline and bytes that are not UTF-8 is a fine movie all the same.
     const std::string odd = movies + "a\nb\xff.rm";
-    ASSERT_TRUE(MakeMovie(movies + "a.rm", "testsrc2"));
+    ASSERT_TRUE(MakeRealMediaMovie(movies + "a.rm", "testsrc2"));
     fs::rename(movies + "a.rm", odd);
     QProcess cli;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();

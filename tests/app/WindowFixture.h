@@ -7,12 +7,15 @@
 #include "XListCtrl.h"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QLineEdit>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -63,6 +66,17 @@ protected:
         QSignalSpy spy(dlg.get(), &CQuilvoVidrevoDlg::jobFinished);
         Click("btnStart");
         return spy.count() > 0 || spy.wait(180000);
+    }
+    // Runs `inside` on the next modal dialog that appears, then closes it.
+    void OnNextModal(std::function<void(QWidget*)> inside) {
+        QTimer::singleShot(20, qApp, [this, inside] {
+            QWidget* modal = QApplication::activeModalWidget();
+            if (!modal) {
+                return OnNextModal(inside);
+            }
+            inside(modal);
+            modal->close();
+        });
     }
     CXListCtrl* List() { return Find<CXListCtrl>("listSources"); }
     std::string Status(int row) { return List()->GetItemText(row, 2); }

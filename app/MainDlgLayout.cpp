@@ -148,10 +148,10 @@ void CQuilvoVidrevoDlg::CreateControls() {
     previewButtons->addWidget(m_btnStopPreview);
     auto* preview = new QVBoxLayout;
     preview->addWidget(m_previewScreen);
-    preview->addStretch(1);
     preview->addWidget(m_sliderPosition);
     preview->addWidget(m_lblPosition);
     preview->addLayout(previewButtons);
+    preview->addStretch(1);
 
     auto* lower = new QHBoxLayout;
     // The preview grows with the window as the settings do.

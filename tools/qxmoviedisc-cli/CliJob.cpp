@@ -58,6 +58,20 @@ std::unique_ptr<LogLink> MakeConsoleLog(std::FILE* out) {
     return std::make_unique<ConsoleLog>(out);
 }
 
+bool AcquireCliInstanceLock(qx::InstanceLock& lock, std::FILE* out) {
+    std::string error;
+    const qx::InstanceLock::State state = lock.Acquire("QXMOVIEDISC", &error);
+    if (state == qx::InstanceLock::State::HeldElsewhere) {
+        std::fprintf(out, "QX Movie Disc is already running; close it first.\n");
+        return false;
+    }
+    if (state == qx::InstanceLock::State::Failed) {
+        std::fprintf(out, "Cannot take the single-instance lock: %s\n", error.c_str());
+        return false;
+    }
+    return true;
+}
+
 namespace {
 
 template <class T> T* Control(CQuilvoVidrevoDlg& dlg, const char* name) {
@@ -157,14 +171,7 @@ void OnEndSignal(int signal) {
 
 int RunCliJob(const CliOptions& options, std::FILE* out) {
     qx::InstanceLock lock;
-    std::string error;
-    const qx::InstanceLock::State state = lock.Acquire("QXMOVIEDISC", &error);
-    if (state == qx::InstanceLock::State::HeldElsewhere) {
-        std::fprintf(out, "QX Movie Disc is already running; close it first.\n");
-        return 1;
-    }
-    if (state == qx::InstanceLock::State::Failed) {
-        std::fprintf(out, "Cannot take the single-instance lock: %s\n", error.c_str());
+    if (!AcquireCliInstanceLock(lock, out)) {
         return 1;
     }
 
@@ -197,6 +204,7 @@ int RunCliJob(const CliOptions& options, std::FILE* out) {
         const std::string movie = sourceFolder + "demo.rm";
         std::fprintf(out, "Making a 5-second sample movie %s ...\n", movie.c_str());
         std::fflush(out);
+        std::string error;
         if (!MakeDemoMovie(movie, &error)) {
             std::fprintf(out, "The sample movie could not be made: %s\n", error.c_str());
             return 1;

@@ -36,6 +36,13 @@ class LogLink;
 // Log lines printed to `out` as "log: ..." instead of going to the log program.
 std::unique_ptr<LogLink> MakeConsoleLog(std::FILE* out);
 
+namespace qx {
+class InstanceLock;
+}
+// Takes the program's single-instance lock for a console run; false (with the reason printed to
+// `out`) while the window program or another console run holds it.
+bool AcquireCliInstanceLock(qx::InstanceLock& lock, std::FILE* out);
+
 // Runs the writer operation of the options; exit status 0 only when it succeeded.
 int RunCliWriterOperation(const CliOptions& options, std::FILE* out);
 

@@ -28,14 +28,7 @@ void PrintInfo(const DVDDeviceInfo& info, std::FILE* out) {
 
 int RunCliWriterOperation(const CliOptions& options, std::FILE* out) {
     qx::InstanceLock lock;
-    std::string error;
-    const qx::InstanceLock::State state = lock.Acquire("QXMOVIEDISC", &error);
-    if (state == qx::InstanceLock::State::HeldElsewhere) {
-        std::fprintf(out, "QX Movie Disc is already running; close it first.\n");
-        return 1;
-    }
-    if (state == qx::InstanceLock::State::Failed) {
-        std::fprintf(out, "Cannot take the single-instance lock: %s\n", error.c_str());
+    if (!AcquireCliInstanceLock(lock, out)) {
         return 1;
     }
     qx::ConsolePromptService prompts(out);

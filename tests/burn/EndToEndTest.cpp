@@ -7,6 +7,7 @@
 #include "DiscImageSupport.h"
 #include "DvdReaderCheck.h"
 #include "FixtureSupport.h"
+#include "ImageCheck.h"
 #include "PromptService.h"
 #include "UdfReadSupport.h"
 
@@ -59,15 +60,7 @@ protected:
         return outcome;
     }
     static void ExpectPlayableImage(const std::string& image) {
-        const DvdReadReport fromImage = ReadDvdFolder(image);
-        ASSERT_TRUE(fromImage.opened) << image;
-        const DvdReadReport fromFolder = ReadDvdFolder(s_temp->path() + "/movie");
-        EXPECT_EQ(fromImage.titleSets, fromFolder.titleSets);
-        EXPECT_EQ(fromImage.titles.size(), fromFolder.titles.size());
-        UdfImage udf(image);
-        ASSERT_TRUE(udf.ok());
-        EXPECT_EQ(udf.VolumeId(), "QX TEST");
-        EXPECT_TRUE(udf.LayoutFaults().empty());
+        ExpectImageOfFolder(image, s_temp->path() + "/movie", "QX TEST");
     }
     static void WriteData(const std::string& path) {
         std::ofstream(path, std::ios::binary) << std::string(1 << 20, 'o');

@@ -7,6 +7,7 @@
 #include "DiscImageSupport.h"
 #include "DvdReaderCheck.h"
 #include "FixtureSupport.h"
+#include "ImageCheck.h"
 #include "NeroCore.h"
 #include "PromptService.h"
 #include "Registry.h"
@@ -61,15 +62,7 @@ protected:
         return trail;
     }
     static void ExpectPlayableImage(const std::string& image) {
-        const DvdReadReport fromImage = ReadDvdFolder(image);
-        ASSERT_TRUE(fromImage.opened) << image;
-        const DvdReadReport fromFolder = ReadDvdFolder(s_temp->path() + "/movie");
-        EXPECT_EQ(fromImage.titleSets, fromFolder.titleSets);
-        EXPECT_EQ(fromImage.titles.size(), fromFolder.titles.size());
-        UdfImage udf(image);
-        ASSERT_TRUE(udf.ok());
-        EXPECT_EQ(udf.VolumeId(), "QX NERO");
-        EXPECT_TRUE(udf.LayoutFaults().empty());
+        ExpectImageOfFolder(image, s_temp->path() + "/movie", "QX NERO");
     }
 
     static std::unique_ptr<TempFolder> s_temp;

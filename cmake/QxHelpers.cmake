@@ -22,6 +22,23 @@ function(qx_add_gtest name)
     PROPERTIES TIMEOUT ${ARG_TIMEOUT} ENVIRONMENT QT_QPA_PLATFORM=offscreen LABELS "${ARG_LABELS}")
 endfunction()
 
+# qx_add_optional_gtest(NAME SOURCE [SOURCES ...] LIBS ... [EXTRA_LIBS ...] [TIMEOUT s])
+# qx_add_gtest for a folder whose tests come and go with the parts they test: nothing is built when
+# SOURCE or one of the LIBS targets is missing. The calling folder's headers are visible.
+function(qx_add_optional_gtest name source)
+  cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBS;EXTRA_LIBS" ${ARGN})
+  if(NOT EXISTS ${source})
+    return()
+  endif()
+  foreach(lib ${ARG_LIBS})
+    if(NOT TARGET ${lib})
+      return()
+    endif()
+  endforeach()
+  qx_add_gtest(${name} SOURCES ${source} ${ARG_SOURCES} LIBS ${ARG_LIBS} ${ARG_EXTRA_LIBS} TIMEOUT ${ARG_TIMEOUT})
+  target_include_directories(${name} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
+endfunction()
+
 # qx_add_subfolders(): adds every subfolder of the current folder that has a CMakeLists.txt, in name order.
 function(qx_add_subfolders)
   file(GLOB children RELATIVE ${CMAKE_CURRENT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR}/*)

@@ -2,84 +2,28 @@
 #include "NumericLocale.h"
 
 #include <QApplication>
-#include <QPixmap>
 #include <QProcess>
-#include <QWidget>
-
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <thread>
 
 namespace fs = std::filesystem;
 
-namespace {
-std::string g_testRoot;
-}
-
 std::string EnsureTestApp() {
-    if (!g_testRoot.empty()) {
-        return g_testRoot;
-    }
-    char pattern[] = "/tmp/qxapp-test-XXXXXX";
-    const char* root = mkdtemp(pattern);
-    if (!root) {
-        std::abort();
-    }
-    g_testRoot = std::string(root) + "/";
-    for (const char* sub : {"home", "config", "runtime"}) {
-        fs::create_directories(g_testRoot + sub);
-    }
-    chmod((g_testRoot + "runtime").c_str(), 0700);
-    setenv("HOME", (g_testRoot + "home").c_str(), 1);
-    setenv("XDG_CONFIG_HOME", (g_testRoot + "config").c_str(), 1);
-    setenv("XDG_RUNTIME_DIR", (g_testRoot + "runtime").c_str(), 1);
-    setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    static int argc = 1;
-    static char name[] = "qx-app-test";
-    static char* argv[] = {name, nullptr};
-    new QApplication(argc, argv);
-    qx::UseLocaleIndependentNumbers();
-    QApplication::setQuitOnLastWindowClosed(false);
-    std::atexit([] {
-        std::error_code ec;
-        fs::remove_all(g_testRoot, ec);
-    });
-    return g_testRoot;
-}
-
-std::string FreshFolder(const std::string& name) {
-    const std::string folder = EnsureTestApp() + name + "/";
-    fs::remove_all(folder);
-    fs::create_directories(folder);
-    return folder;
+    qxtest::EnsureApp();
+    static const bool prepared = [] {
+        qx::UseLocaleIndependentNumbers();
+        QApplication::setQuitOnLastWindowClosed(false);
+        return true;
+    }();
+    (void)prepared;
+    return qxtest::TestRoot();
 }
 
 void WriteFile(const std::string& path, size_t bytes, char fill) {
     std::ofstream(path, std::ios::binary) << std::string(bytes, fill);
-}
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-bool Exists(const std::string& path) {
-    struct stat st;
-    return stat(path.c_str(), &st) == 0;
-}
-
-void SaveScreenshot(QWidget* widget, const std::string& name) {
-    const std::string folder = std::string(QX_BIN_DIR) + "/../screenshots/";
-    fs::create_directories(folder);
-    widget->grab().save(QString::fromStdString(folder + name + ".png"));
 }
 
 qx::PromptAnswer TestPrompts::ShowBox(const qx::PromptBox& box) {
@@ -234,7 +178,7 @@ bool FakeAuthoring::Author(const std::string& folder, const std::vector<AuthorTi
         return false;
     }
     for (const AuthorTitle& title : list) {
-        if (!Exists(title.vobFile)) {
+        if (!FileExists(title.vobFile)) {
             *error = "missing " + title.vobFile;
             return false;
         }

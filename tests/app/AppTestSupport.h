@@ -5,6 +5,7 @@
 #include "AppParts.h"
 #include "ProgressDlg.h"
 #include "PromptService.h"
+#include "TestSupport.h"
 
 #include <atomic>
 #include <condition_variable>
@@ -17,23 +18,20 @@
 class CQuilvoVidrevoDlg;
 class QWidget;
 
-// Creates the QApplication once, after pointing HOME, XDG_CONFIG_HOME and XDG_RUNTIME_DIR at a
-// fresh temporary folder. Returns that folder (with trailing '/').
+// Creates the QApplication once (in the private folders of TestSupport.h, with numbers written
+// the same in every locale). Returns the private folder (with trailing '/').
 std::string EnsureTestApp();
 
-// A new empty folder below the test folder (with trailing '/').
-std::string FreshFolder(const std::string& name);
+using qxtest::FileExists;
+using qxtest::FreshFolder;
+using qxtest::ReadFile;
+using qxtest::SaveScreenshot;
 
 // Writes `bytes` bytes of `fill` into path.
 void WriteFile(const std::string& path, size_t bytes, char fill = 'x');
-std::string ReadFile(const std::string& path);
-bool Exists(const std::string& path);
 
 // Makes a RealMedia movie of `seconds` seconds (320x240 `pattern` picture, sine sound) with ffmpeg.
 bool MakeRealMediaMovie(const std::string& path, const char* pattern, int seconds = 5);
-
-// Saves a picture of the widget under <build>/screenshots/<name>.png.
-void SaveScreenshot(QWidget* widget, const std::string& name);
 
 // Scripted prompts with answers chosen by the box text: the first rule whose text is contained in
 // the box's text answers; other boxes get the queued or default answers.

@@ -7,6 +7,7 @@
 #include "Folders.h"
 #include "ProfileIni.h"
 #include "ProgressDlg.h"
+#include "TestProgram.h"
 #include "UdfReadSupport.h"
 #include "WindowFixture.h"
 
@@ -14,7 +15,6 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
-#include <QProcess>
 #include <QPushButton>
 #include <QTimer>
 
@@ -126,7 +126,7 @@ TEST_F(VirtualBurn, ATwoMovieJobEndsOnTheDiscAsATwoTitleDvd) {
     EXPECT_EQ(udf.VolumeId(), "TWO MOVIES");
     EXPECT_TRUE(udf.LayoutFaults().empty()) << udf.LayoutFaults().front();
     // The DVD folder stays (temporary files not deleted) ...
-    EXPECT_TRUE(Exists(work + "DVD Movie/VIDEO_TS/VIDEO_TS.IFO"));
+    EXPECT_TRUE(FileExists(work + "DVD Movie/VIDEO_TS/VIDEO_TS.IFO"));
     // ... and the burn-DVD-folder dialog burns it again, chosen by its parent, onto the second writer.
     BurnOutcome again = BurnOutcome::Refused;
     std::string writerShown;
@@ -238,8 +238,8 @@ TEST_F(VirtualBurn, AFailedOrCancelledWriteEndsWithoutSuccessOrShutdownAndKeepsT
     EXPECT_EQ(dlg->LastBurnOutcome(), BurnOutcome::Failed);
     EXPECT_EQ(prompts.CountText("Mission accomplished!"), 0u);
     EXPECT_EQ(fake.power->shutdowns, 0);
-    EXPECT_TRUE(Exists(work + "DVD Movie/VIDEO_TS/VIDEO_TS.IFO"));
-    EXPECT_FALSE(Exists(image0()));
+    EXPECT_TRUE(FileExists(work + "DVD Movie/VIDEO_TS/VIDEO_TS.IFO"));
+    EXPECT_FALSE(FileExists(image0()));
     EXPECT_FALSE(Written(0));
 
     // Cancel from the progress window while writing (a slow writer), confirmed with Yes.
@@ -264,8 +264,8 @@ TEST_F(VirtualBurn, AFailedOrCancelledWriteEndsWithoutSuccessOrShutdownAndKeepsT
     EXPECT_EQ(dlg->LastBurnOutcome(), BurnOutcome::Cancelled);
     EXPECT_EQ(prompts.CountText("Mission accomplished!"), 0u);
     EXPECT_EQ(fake.power->shutdowns, 0);
-    EXPECT_TRUE(Exists(work + "DVD Movie/VIDEO_TS/VIDEO_TS.IFO"));
-    EXPECT_FALSE(Exists(image0()));
+    EXPECT_TRUE(FileExists(work + "DVD Movie/VIDEO_TS/VIDEO_TS.IFO"));
+    EXPECT_FALSE(FileExists(image0()));
 }
 
 // The dialogs alone, with the engine the window would hand them.
@@ -320,24 +320,10 @@ TEST_F(VirtualDialogs, TheInformationDialogShowsAVirtualWriterAndErasesItsWritte
     EXPECT_EQ(fs::exists(image0()) ? fs::file_size(image0()) : 0u, 0u);
 }
 
-struct CliRun {
-    int status = -1;
-    std::string out;
-};
+using CliRun = qxtest::ProgramRun;
 
 CliRun Cli(const QStringList& args) {
-    QProcess p;
-    p.setProcessChannelMode(QProcess::MergedChannels);
-    p.start(QString(QX_BIN_DIR) + "/qxmoviedisc-cli", args);
-    CliRun r;
-    if (p.waitForFinished(240000)) {
-        r.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    } else {
-        p.kill();
-        p.waitForFinished(5000);
-    }
-    r.out = p.readAllStandardOutput().toStdString();
-    return r;
+    return qxtest::RunProgram(QX_BIN_DIR "/qxmoviedisc-cli", args, 240000, true);
 }
 
 TEST_F(VirtualBurn, TheConsoleFrontEndBurnsAJobAndSaysWhenItDidNot) {
@@ -364,8 +350,8 @@ TEST_F(VirtualBurn, TheConsoleFrontEndBurnsAJobAndSaysWhenItDidNot) {
     EXPECT_EQ(failed.status, 1) << failed.out;
     EXPECT_NE(failed.out.find("Burn: failed"), std::string::npos) << failed.out;
     EXPECT_EQ(failed.out.find("Mission accomplished!"), std::string::npos) << failed.out;
-    EXPECT_TRUE(Exists(work + "DVD Movie/VIDEO_TS/VIDEO_TS.IFO"));
-    EXPECT_FALSE(Exists(Image(1)));
+    EXPECT_TRUE(FileExists(work + "DVD Movie/VIDEO_TS/VIDEO_TS.IFO"));
+    EXPECT_FALSE(FileExists(Image(1)));
 
     const CliRun noWriter = Cli({"--work", folder, "--writer", "2", movie});
     EXPECT_EQ(noWriter.status, 1) << noWriter.out;

@@ -50,8 +50,8 @@ TEST_F(DoubleJob, SmallStreamAndCrashFailOnlyTheirMovies) {
     EXPECT_EQ(fake.authoring->titleContents[1], std::string(30000, 'd')); // default.vob
     EXPECT_EQ(fake.authoring->titleContents[2], std::string(30000, 'd'));
     EXPECT_EQ(prompts.CountText("Mission accomplished!"), 1u);
-    EXPECT_FALSE(Exists(work + "one.vob"));
-    EXPECT_FALSE(Exists(work + "crash.vob"));
+    EXPECT_FALSE(FileExists(work + "one.vob"));
+    EXPECT_FALSE(FileExists(work + "crash.vob"));
 }
 
 TEST_F(DoubleJob, CrashOfTheMiddleMovieLeavesTheThirdToANewEncoder) {
@@ -89,7 +89,7 @@ TEST_F(DoubleJob, StopDuringTheSecondMovieYes) {
     EXPECT_EQ(fake.authoring->runs, 0);
     EXPECT_EQ(prompts.CountText("Mission accomplished!"), 0u);
     for (const char* name : {"a.vob", "slow.vob", "slow.vob.part1", "c.vob"}) {
-        EXPECT_FALSE(Exists(work + name)) << name;
+        EXPECT_FALSE(FileExists(work + name)) << name;
     }
 }
 
@@ -132,7 +132,7 @@ TEST_F(DoubleJob, LeftoverFolderCancelThenOk) {
     prompts.QueueAnswer(qx::PromptAnswer::Cancel);
     Click("btnStart");
     EXPECT_FALSE(dlg->JobRunning());
-    EXPECT_TRUE(Exists(videoTs + "VIDEO_TS.IFO"));
+    EXPECT_TRUE(FileExists(videoTs + "VIDEO_TS.IFO"));
     prompts.Answer("Found vob or ifo files in folder", qx::PromptAnswer::Ok);
     ASSERT_TRUE(RunJob());
     EXPECT_EQ(prompts.CountText("Found vob or ifo files in folder " + videoTs + " ,delete all of them?"), 2u);

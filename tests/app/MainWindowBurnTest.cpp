@@ -47,7 +47,7 @@ TEST_F(MainWindowBurn, ABurnThatDidNotSucceedKeepsTheFolderAndNeverShutsDown) {
         EXPECT_FALSE(dlg->LastJobAccomplished());
         EXPECT_EQ(prompts.CountText("Mission accomplished!"), 0u);
         EXPECT_EQ(fake.power->shutdowns, 0) << BurnOutcomeName(outcome);
-        EXPECT_TRUE(Exists(work + "DVD Movie/VIDEO_TS/VIDEO_TS.IFO")) << BurnOutcomeName(outcome);
+        EXPECT_TRUE(FileExists(work + "DVD Movie/VIDEO_TS/VIDEO_TS.IFO")) << BurnOutcomeName(outcome);
         bool told = false;
         for (const std::string& text : prompts.BoxTexts()) {
             told |= text.find("The DVD folder is kept in " + work + "DVD Movie/VIDEO_TS/") != std::string::npos;
@@ -55,7 +55,7 @@ TEST_F(MainWindowBurn, ABurnThatDidNotSucceedKeepsTheFolderAndNeverShutsDown) {
         EXPECT_TRUE(told);
         EXPECT_EQ(fake.log->Count(std::string("1 Burn DVD ") + BurnOutcomeName(outcome) + "\n"), 1u);
         EXPECT_EQ(fake.log->Count("0 Burn Complete!\n"), 1u);
-        EXPECT_FALSE(Exists(work + "a.vob"));
+        EXPECT_FALSE(FileExists(work + "a.vob"));
         EXPECT_EQ(g_pProgressDlg, nullptr);
         EXPECT_TRUE(Find<QPushButton>("btnStart")->isEnabled());
         TearDown();
@@ -72,7 +72,7 @@ TEST_F(MainWindowBurn, ADoneBurnWithShutdownCleansUpAndShutsDown) {
     ASSERT_TRUE(RunJob());
     EXPECT_EQ(dlg->LastBurnOutcome(), BurnOutcome::Done);
     EXPECT_EQ(fake.power->shutdowns, 1);
-    EXPECT_FALSE(Exists(work + "DVD Movie/VIDEO_TS/VIDEO_TS.IFO"));
+    EXPECT_FALSE(FileExists(work + "DVD Movie/VIDEO_TS/VIDEO_TS.IFO"));
     EXPECT_EQ(prompts.CountText("Mission accomplished!"), 0u);
     // The engine's status line reached the window's listeners (the console front-end prints them).
     bool told = false;

@@ -241,7 +241,7 @@ TEST_F(MainWindow, StartChecksRefuseBadFolders) {
     Find<QLineEdit>("editTempFolder")->setText("relative/folder");
     Click("btnStart");
     EXPECT_EQ(prompts.CountText("relative/folder/ is not a valid folder!"), 1u);
-    EXPECT_FALSE(Exists("relative"));
+    EXPECT_FALSE(FileExists("relative"));
     EXPECT_FALSE(dlg->JobRunning());
     EXPECT_EQ(Status(0), "Ready");
 }
@@ -267,9 +267,9 @@ TEST_F(MainWindow, AJobConvertsAuthorsAndTidiesUp) {
     EXPECT_EQ(fake.authoring->titles[0].vobFile, work + "one.vob");
     EXPECT_EQ(fake.authoring->titles[1].durationSeconds, 60);
     EXPECT_EQ(fake.authoring->outFolder, work + "DVD Movie");
-    EXPECT_FALSE(Exists(work + "one.vob"));
-    EXPECT_FALSE(Exists(work + "two.vob"));
-    EXPECT_TRUE(Exists(work + "DVD Movie/VIDEO_TS/VIDEO_TS.IFO")); // without burning it is the product
+    EXPECT_FALSE(FileExists(work + "one.vob"));
+    EXPECT_FALSE(FileExists(work + "two.vob"));
+    EXPECT_TRUE(FileExists(work + "DVD Movie/VIDEO_TS/VIDEO_TS.IFO")); // without burning it is the product
     EXPECT_TRUE(Find<QPushButton>("btnAddFiles")->isEnabled());
     EXPECT_FALSE(dlg->JobRunning());
     EXPECT_EQ(g_pProgressDlg, nullptr);
@@ -325,7 +325,7 @@ TEST_F(MainWindow, TheSubstituteMatchesTheJobOrFallsBack) {
     // The authoring run saw the PAL 4:3 substitute; nothing is left afterwards.
     ASSERT_EQ(authoring->titleContents.size(), 1u);
     EXPECT_EQ(authoring->titleContents[0], std::string(50000, 'p'));
-    EXPECT_FALSE(Exists(work + "crash.vob"));
+    EXPECT_FALSE(FileExists(work + "crash.vob"));
     EXPECT_EQ(prompts.CountText("Mission accomplished!"), 0u);
 }
 
@@ -357,8 +357,8 @@ TEST_F(MainWindow, StopDuringTheSecondMovieEndsTheJobAfterIt) {
     EXPECT_EQ(Status(2), "Ready");
     EXPECT_EQ(fake.authoring->runs, 0);
     EXPECT_EQ(prompts.CountText("Mission accomplished!"), 0u);
-    EXPECT_FALSE(Exists(work + "a.vob"));
-    EXPECT_FALSE(Exists(work + "b.vob"));
+    EXPECT_FALSE(FileExists(work + "a.vob"));
+    EXPECT_FALSE(FileExists(work + "b.vob"));
     EXPECT_EQ(fake.log->Lines().back(), "0 User stopped convert process\n");
     EXPECT_EQ(fake.log->Count("0 Stopping Convert Process\n"), 1u);
     EXPECT_TRUE(Find<QPushButton>("btnAddFiles")->isEnabled());
@@ -424,11 +424,11 @@ TEST_F(MainWindow, LeftoverDvdFilesAreDeletedOnlyWithPermission) {
     Click("btnStart");
     EXPECT_EQ(prompts.CountText("Found vob or ifo files in folder " + videoTs + " ,delete all of them?"), 1u);
     EXPECT_FALSE(dlg->JobRunning());
-    EXPECT_TRUE(Exists(videoTs + "VTS_01_1.VOB"));
+    EXPECT_TRUE(FileExists(videoTs + "VTS_01_1.VOB"));
 
     prompts.Answer("Found vob or ifo files", qx::PromptAnswer::Ok);
     ASSERT_TRUE(RunJob());
-    EXPECT_FALSE(Exists(videoTs + "vts_01_3.vob"));
+    EXPECT_FALSE(FileExists(videoTs + "vts_01_3.vob"));
     EXPECT_EQ(prompts.CountText("Mission accomplished!"), 1u);
 }
 
@@ -450,8 +450,8 @@ TEST_F(MainWindow, TheUsersFilesInTheWorkFolderSurviveAJob) {
     EXPECT_EQ(ReadFile(work + "b.vob.part1"), std::string(5000, 'U'));
     EXPECT_EQ(ReadFile(work + "a0.vob"), std::string(5000, 'V'));
     EXPECT_EQ(fake.authoring->titles[0].vobFile, work + "a00.vob");
-    EXPECT_FALSE(Exists(work + "a00.vob"));
-    EXPECT_FALSE(Exists(work + "b0.vob"));
+    EXPECT_FALSE(FileExists(work + "a00.vob"));
+    EXPECT_FALSE(FileExists(work + "b0.vob"));
 }
 
 TEST_F(MainWindow, AnAuthoringFailureIsShownAndTheListKept) {
@@ -472,7 +472,7 @@ TEST_F(MainWindow, AnAuthoringFailureIsShownAndTheListKept) {
     EXPECT_EQ(prompts.CountText("Mission accomplished!"), 0u);
     EXPECT_TRUE(fake.buildIn->burned.empty());
     EXPECT_EQ(List()->GetItemCount(), 1);
-    EXPECT_FALSE(Exists(work + "a.vob"));
+    EXPECT_FALSE(FileExists(work + "a.vob"));
     EXPECT_TRUE(Find<QPushButton>("btnStart")->isEnabled());
 }
 
@@ -487,8 +487,8 @@ TEST_F(MainWindow, BurningWithDeleteTmpEmptiesTheDvdFolder) {
     ASSERT_TRUE(RunJob());
     ASSERT_EQ(fake.buildIn->burned.size(), 1u);
     EXPECT_EQ(fake.buildIn->burned[0], work + "DVD Movie/VIDEO_TS/");
-    EXPECT_FALSE(Exists(work + "DVD Movie/VIDEO_TS/VIDEO_TS.IFO"));
-    EXPECT_TRUE(Exists(work + "DVD Movie/VIDEO_TS"));
+    EXPECT_FALSE(FileExists(work + "DVD Movie/VIDEO_TS/VIDEO_TS.IFO"));
+    EXPECT_TRUE(FileExists(work + "DVD Movie/VIDEO_TS"));
     EXPECT_EQ(prompts.CountText("Mission accomplished!"), 1u);
     EXPECT_EQ(fake.log->Count("0 Begin Burn DVD\n"), 1u);
 }
@@ -726,8 +726,8 @@ TEST_F(MainWindow, DestroyingTheWindowDuringAJobStopsItCleanly) {
     QTest::qWait(50);
     dlg.reset(); // must neither hang nor leave a thread behind
     EXPECT_EQ(requests, 1);
-    EXPECT_FALSE(Exists(work + "a.vob"));
-    EXPECT_FALSE(Exists(work + "DVD Movie/VIDEO_TS/VIDEO_TS.IFO")); // nothing was authored
+    EXPECT_FALSE(FileExists(work + "a.vob"));
+    EXPECT_FALSE(FileExists(work + "DVD Movie/VIDEO_TS/VIDEO_TS.IFO")); // nothing was authored
 }
 
 // The window goes away before the conversion thread has sent its first request: the request that
@@ -745,7 +745,7 @@ TEST_F(MainWindow, DestroyingTheWindowBeforeTheFirstConvertRequestDoesNotWaitFor
     ASSERT_TRUE(dlg->JobRunning());
     dlg.reset(); // the encoder stand-in goes with the window
     EXPECT_EQ(requests, 1);
-    EXPECT_FALSE(Exists(work + "DVD Movie/VIDEO_TS/VIDEO_TS.IFO"));
+    EXPECT_FALSE(FileExists(work + "DVD Movie/VIDEO_TS/VIDEO_TS.IFO"));
 }
 
 TEST_F(MainWindow, StartPressedAgainDuringAStartQuestionIsIgnored) {
@@ -779,6 +779,6 @@ TEST_F(MainWindow, AWorkingFolderTooLongForTheEncoderIsRefusedBeforeItIsMade) {
     Find<QLineEdit>("editTempFolder")->setText(QString::fromStdString(folder));
     Click("btnStart");
     EXPECT_EQ(prompts.CountText("The temp folder path is too long (at most 259 bytes):\n" + folder), 1u);
-    EXPECT_FALSE(Exists(folder));
+    EXPECT_FALSE(FileExists(folder));
     EXPECT_FALSE(dlg->JobRunning());
 }

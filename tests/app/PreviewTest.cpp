@@ -36,7 +36,7 @@ std::string FixtureMovie() {
                                 "-f lavfi -i sine=frequency=440:sample_rate=44100 -t 4 -c:v rv20 -b:v 150k "
                                 "-c:a ac3 -b:a 64k '" +
                                 out + "'";
-        if (std::system(cmd.c_str()) == 0 && Exists(out)) {
+        if (std::system(cmd.c_str()) == 0 && FileExists(out)) {
             path = out;
         }
     }

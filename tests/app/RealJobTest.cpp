@@ -65,9 +65,9 @@ TEST_F(RealJob, TwoMoviesBecomeTwoChainedTitles) {
     SaveScreenshot(dlg.get(), "main_window_real_job_done");
 
     // The converted streams are gone; the DVD folder is the product.
-    EXPECT_FALSE(Exists(work + "first.vob"));
-    EXPECT_FALSE(Exists(work + "second.vob"));
-    EXPECT_FALSE(Exists(work + "first.vob.part1"));
+    EXPECT_FALSE(FileExists(work + "first.vob"));
+    EXPECT_FALSE(FileExists(work + "second.vob"));
+    EXPECT_FALSE(FileExists(work + "first.vob.part1"));
     const std::string dvd = work + "DVD Movie";
     const DvdReadReport report = ReadDvdFolder(dvd);
     ASSERT_TRUE(report.opened);

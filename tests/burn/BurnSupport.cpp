@@ -2,82 +2,15 @@
 
 #include "Device.h"
 
-#include <QApplication>
 #include <QDir>
 
 #include <dirent.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <sstream>
 
 namespace burntest {
-
-namespace {
-
-struct Root {
-    std::string path;
-    Root() {
-        char tmpl[] = "/tmp/qx-burn-test-XXXXXX";
-        const char* made = ::mkdtemp(tmpl);
-        path = made ? std::string(made) + "/" : std::string("/tmp/");
-        for (const char* sub : {"config", "config/qxmoviedisc", "state", "runtime", "home"}) {
-            ::mkdir((path + sub).c_str(), 0700);
-        }
-        ::setenv("XDG_CONFIG_HOME", (path + "config").c_str(), 1);
-        ::setenv("XDG_STATE_HOME", (path + "state").c_str(), 1);
-        ::setenv("XDG_RUNTIME_DIR", (path + "runtime").c_str(), 1);
-        ::setenv("HOME", (path + "home").c_str(), 1);
-        ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    }
-    ~Root() {
-        if (path.rfind("/tmp/qx-burn-test-", 0) == 0) {
-            QDir(QString::fromStdString(path)).removeRecursively();
-        }
-    }
-};
-
-Root& TheRoot() {
-    static Root root;
-    return root;
-}
-const bool g_rootMade = (TheRoot(), true);
-
-} // namespace
-
-std::string FreshFolder(const std::string& name) {
-    static int serial = 0;
-    const std::string path = TheRoot().path + name + "-" + std::to_string(++serial) + "/";
-    QDir().mkpath(QString::fromStdString(path));
-    return path;
-}
-
-void EnsureApp() {
-    (void)g_rootMade;
-    if (QApplication::instance()) {
-        return;
-    }
-    static int argc = 1;
-    static char name[] = "burn-test";
-    static char* argv[] = {name, nullptr};
-    new QApplication(argc, argv);
-}
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
-bool FileExists(const std::string& path) {
-    struct stat st;
-    return ::stat(path.c_str(), &st) == 0;
-}
 
 std::vector<std::string> FilesStartingWith(const std::string& folder, const std::string& prefix) {
     std::vector<std::string> names;
@@ -93,10 +26,11 @@ std::vector<std::string> FilesStartingWith(const std::string& folder, const std:
 }
 
 std::string WritersFile() {
-    return TheRoot().path + "config/qxmoviedisc/writers.ini";
+    return qxtest::TestRoot() + "config/qxmoviedisc/writers.ini";
 }
 
 void WriteWriters(const std::vector<VirtualWriter>& writers) {
+    QDir().mkpath(QString::fromStdString(qxtest::TestRoot() + "config/qxmoviedisc"));
     std::ofstream out(WritersFile(), std::ios::trunc);
     int n = 0;
     for (const VirtualWriter& w : writers) {

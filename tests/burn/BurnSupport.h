@@ -1,8 +1,9 @@
-// Shared by the burn tests: private XDG folders, a widget application, virtual writers, a data
-// source of known bytes, and recorders of the engine's log lines and messages.
+// Shared by the burn tests: virtual writers, a data source of known bytes, and recorders of the
+// engine's log lines and messages (the private folders and the application come from TestSupport.h).
 #pragma once
 
 #include "StarBurn.h"
+#include "TestSupport.h"
 
 #include <cstdint>
 #include <mutex>
@@ -11,11 +12,10 @@
 
 namespace burntest {
 
-// A fresh empty folder under the process's private temporary root (with trailing '/').
-std::string FreshFolder(const std::string& name);
-void EnsureApp();
-std::string ReadFile(const std::string& path);
-bool FileExists(const std::string& path);
+using qxtest::EnsureApp;
+using qxtest::FileExists;
+using qxtest::FreshFolder;
+using qxtest::ReadFile;
 // Names in `folder` that start with `prefix`.
 std::vector<std::string> FilesStartingWith(const std::string& folder, const std::string& prefix);
 

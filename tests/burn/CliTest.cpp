@@ -2,9 +2,7 @@
 #include "BurnSupport.h"
 #include "NeroBinding.h"
 #include "Registry.h"
-
-#include <QProcess>
-#include <QProcessEnvironment>
+#include "TestProgram.h"
 
 #include <gtest/gtest.h>
 
@@ -14,24 +12,10 @@ using namespace burntest;
 
 namespace {
 
-struct CliRun {
-    int status = -1;
-    std::string out;
-};
+using CliRun = qxtest::ProgramRun;
 
 CliRun Cli(const QStringList& args) {
-    QProcess p;
-    p.setProcessChannelMode(QProcess::SeparateChannels);
-    p.start(QStringLiteral(QX_BIN_DIR "/qxmoviedisc-cli"), args);
-    CliRun r;
-    if (p.waitForFinished(60000)) {
-        r.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    } else {
-        p.kill();
-        p.waitForFinished(5000);
-    }
-    r.out = p.readAllStandardOutput().toStdString();
-    return r;
+    return qxtest::RunProgram(QX_BIN_DIR "/qxmoviedisc-cli", args, 60000);
 }
 
 } // namespace

@@ -8,7 +8,7 @@
 #include "ProgressDlg.h"
 #include "ProgressText.h"
 #include "PromptService.h"
-#include "UiSupport.h"
+#include "TestSupport.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -112,10 +112,10 @@ void SparseFile(const std::string& path, off_t mb) {
 
 // A VIDEO_TS folder holding `mb` MB in one VOB plus a small information file.
 std::string DvdFolder(off_t mb, const char* name = "VIDEO_TS") {
-    const std::string parent = uitest::FreshFolder("dvd");
+    const std::string parent = qxtest::FreshFolder("dvd");
     const std::string folder = parent + name + "/";
     ::mkdir(folder.c_str(), 0755);
-    uitest::WriteFile(folder + "VIDEO_TS.IFO", std::string(12288, 'i'));
+    qxtest::WriteFile(folder + "VIDEO_TS.IFO", std::string(12288, 'i'));
     if (mb > 0)
         SparseFile(folder + "VTS_01_1.VOB", mb);
     return folder;
@@ -124,7 +124,7 @@ std::string DvdFolder(off_t mb, const char* name = "VIDEO_TS") {
 class BurnDialogs : public ::testing::Test {
 protected:
     void SetUp() override {
-        uitest::EnsureApp();
+        qxtest::EnsureApp();
         qx::SetPrompts(&prompts);
         CProgressDlg::ResetMainShowState();
         core.info = BlankDvdR();
@@ -175,11 +175,11 @@ TEST_F(BurnDialogs, FolderCheckFindsVideoTsInAnyCaseAndMeasuresOnlyItsOwnFiles) 
     EXPECT_EQ(f, lower);
 
     // No VIDEO_TS inside, or only a file of that name: invalid and unchanged.
-    const std::string none = uitest::FreshFolder("nodvd");
+    const std::string none = qxtest::FreshFolder("nodvd");
     f = none;
     EXPECT_FALSE(CheckDvdFolder(&f));
     EXPECT_EQ(f, none);
-    uitest::WriteFile(none + "VIDEO_TS", "not a folder");
+    qxtest::WriteFile(none + "VIDEO_TS", "not a folder");
     EXPECT_FALSE(CheckDvdFolder(&f));
     std::string empty;
     EXPECT_FALSE(CheckDvdFolder(&empty));
@@ -187,7 +187,7 @@ TEST_F(BurnDialogs, FolderCheckFindsVideoTsInAnyCaseAndMeasuresOnlyItsOwnFiles) 
     // Whole MB per file; files below 1 MB and sub-folders count nothing.
     const std::string sized = DvdFolder(3);
     SparseFile(sized + "VTS_01_2.VOB", 2);
-    uitest::WriteFile(sized + "VTS_01_0.BUP", std::string(1024 * 1024 - 1, 'b'));
+    qxtest::WriteFile(sized + "VTS_01_0.BUP", std::string(1024 * 1024 - 1, 'b'));
     ::mkdir((sized + "sub").c_str(), 0755);
     SparseFile(sized + "sub/big.VOB", 50);
     EXPECT_EQ(DvdFolderSizeMB(sized), 5.0);
@@ -323,7 +323,7 @@ TEST_F(BurnDialogs, BurnFolderDialogRefusesBadFoldersAndClosesItsLoadingWindow) 
         const char* message;
     } cases[] = {
         {"", "Folder is empty! Please select valid Folder"},
-        {uitest::FreshFolder("plain"), "Folder is Invalid! Please select valid Folder"},
+        {qxtest::FreshFolder("plain"), "Folder is Invalid! Please select valid Folder"},
         {DvdFolder(0), "Selected DVD File System is too small! Please check it and try again."},
         {DvdFolder(8101), "Selected DVD file size is over DVD9_SIZE! It can not be burned."},
     };
@@ -369,7 +369,7 @@ TEST_F(BurnDialogs, BurnFolderDialogBurnsWithProgressAndSaysHowItEnded) {
         ASSERT_NE(g_pProgressDlg, nullptr);
         seen.push_back(g_pProgressDlg->windowTitle().toStdString());
         seen.push_back(g_pProgressDlg->StatusText());
-        uitest::SaveScreenshot(g_pProgressDlg, "burn_progress_window");
+        qxtest::SaveScreenshot(g_pProgressDlg, "burn_progress_window");
         g_pProgressDlg->findChild<QPushButton*>("CancelButton")->click();
     });
     EXPECT_EQ(dlg.OnBtnBurn(), BurnOutcome::Done);
@@ -398,7 +398,7 @@ TEST_F(BurnDialogs, BurnFolderDialogBurnsWithProgressAndSaysHowItEnded) {
         EXPECT_EQ(Boxes(), std::vector<std::string>{BurnOutcomeMessage(o)});
     }
     dlg.hide();
-    EXPECT_TRUE(uitest::SaveScreenshot(&dlg, "burn_dvd_folder_dialog"));
+    EXPECT_TRUE(qxtest::SaveScreenshot(&dlg, "burn_dvd_folder_dialog"));
 }
 
 TEST_F(BurnDialogs, InfoDialogShowsTheWriterAndErasesOnlyARewritableDiscWithData) {
@@ -426,7 +426,7 @@ TEST_F(BurnDialogs, InfoDialogShowsTheWriterAndErasesOnlyARewritableDiscWithData
     EXPECT_TRUE(dlg.EraseButton()->isEnabled());
     EXPECT_TRUE(Logged("DVD Device Info Dialog Begin to Get Device info burn core:0, writer:0\n"));
     dlg.show();
-    EXPECT_TRUE(uitest::SaveScreenshot(&dlg, "writer_info_dialog"));
+    EXPECT_TRUE(qxtest::SaveScreenshot(&dlg, "writer_info_dialog"));
 
     // A failed erase says so and shows the disc as it is now.
     core.result = BurnOutcome::Failed;

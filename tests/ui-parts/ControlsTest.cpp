@@ -3,7 +3,7 @@
 #include "HyperLink.h"
 #include "Label.h"
 #include "PictureButton.h"
-#include "UiSupport.h"
+#include "TestSupport.h"
 #include "XListCtrl.h"
 
 #include <QAbstractItemModelTester>
@@ -21,7 +21,7 @@ namespace {
 class ListTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        uitest::EnsureApp();
+        qxtest::EnsureApp();
         list = std::make_unique<CXListCtrl>();
         tester = std::make_unique<QAbstractItemModelTester>(list->model(),
                                                             QAbstractItemModelTester::FailureReportingMode::Fatal);
@@ -156,11 +156,11 @@ TEST_F(ListTest, Screenshot) {
     list->SelectItem(1);
     list->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(list.get()));
-    EXPECT_TRUE(uitest::SaveScreenshot(list.get(), "list_control"));
+    EXPECT_TRUE(qxtest::SaveScreenshot(list.get(), "list_control"));
 }
 
 TEST(HyperLinkTest, ShowsTheAddressAndOpensItWithTheInstalledOpener) {
-    uitest::EnsureApp();
+    qxtest::EnsureApp();
     std::vector<std::string> opened;
     CHyperLink::SetOpener([&](const std::string& url) {
         opened.push_back(url);
@@ -185,7 +185,7 @@ TEST(HyperLinkTest, ShowsTheAddressAndOpensItWithTheInstalledOpener) {
 }
 
 TEST(HyperLinkTest, AFailedOpenIsReportedAndLeavesTheLinkUnvisited) {
-    uitest::EnsureApp();
+    qxtest::EnsureApp();
     CHyperLink::SetOpener([](const std::string&) { return false; });
     CHyperLink link;
     link.SetLinkText("Home");
@@ -200,14 +200,14 @@ TEST(HyperLinkTest, AFailedOpenIsReportedAndLeavesTheLinkUnvisited) {
 }
 
 TEST(PictureButtonTest, LoadsPicturesAndCarriesItsToolTip) {
-    uitest::EnsureApp();
+    qxtest::EnsureApp();
     CPictureButton button("Add Video files");
-    EXPECT_FALSE(button.LoadPicture(uitest::TempRoot() + "missing.png"));
+    EXPECT_FALSE(button.LoadPicture(qxtest::TestRoot() + "missing.png"));
     EXPECT_FALSE(button.HasPicture());
-    const std::string notPicture = uitest::FreshFolder("pics") + "text.png";
-    uitest::WriteFile(notPicture, "not a picture");
+    const std::string notPicture = qxtest::FreshFolder("pics") + "text.png";
+    qxtest::WriteFile(notPicture, "not a picture");
     EXPECT_FALSE(button.LoadPicture(notPicture));
-    const std::string png = uitest::FreshFolder("pics") + "add.png";
+    const std::string png = qxtest::FreshFolder("pics") + "add.png";
     QPixmap pixmap(16, 16);
     pixmap.fill(Qt::darkGreen);
     ASSERT_TRUE(pixmap.save(QString::fromStdString(png)));

@@ -5,7 +5,7 @@
 #include "LinkIni.h"
 #include "LoadingDlg.h"
 #include "PromptService.h"
-#include "UiSupport.h"
+#include "TestSupport.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -25,7 +25,7 @@ namespace {
 class DialogTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        uitest::EnsureApp();
+        qxtest::EnsureApp();
         qx::SetPrompts(&prompts);
         SetLinkIniPath("");
     }
@@ -34,8 +34,8 @@ protected:
         SetLinkIniPath("");
     }
     std::string LinkFile(const std::string& contents) {
-        const std::string file = uitest::FreshFolder("links") + "link.ini";
-        uitest::WriteFile(file, contents);
+        const std::string file = qxtest::FreshFolder("links") + "link.ini";
+        qxtest::WriteFile(file, contents);
         return file;
     }
     static std::string Label(QWidget* w, const char* name) {
@@ -73,7 +73,7 @@ TEST_F(DialogTest, LinkLookupReadsTheNamedAddress) {
 
 TEST_F(DialogTest, LinkLookupFailuresShowTheirMessages) {
     std::string text = "stale";
-    const std::string missing = uitest::TempRoot() + "nowhere/link.ini";
+    const std::string missing = qxtest::TestRoot() + "nowhere/link.ini";
     EXPECT_EQ(GetLinkFromIniFile(missing, "Home page", text), 1);
     EXPECT_EQ(text, "");
     const std::string file = LinkFile("[Link]\nHome page=\n[Other]\nDownload decoder=https://x.example.org/\n");
@@ -95,7 +95,7 @@ TEST_F(DialogTest, TheShippedLinkFileBesideTheProgramHasBothAddresses) {
     EXPECT_EQ(GetLinkFromIni(kLinkDownloadDecoder, decoder), 0);
     EXPECT_EQ(home.rfind("https://", 0), 0u);
     EXPECT_EQ(decoder.rfind("https://", 0), 0u);
-    EXPECT_TRUE(uitest::FileExists(std::string(QX_BIN_DIR) + "/help/overview.html"));
+    EXPECT_TRUE(qxtest::FileExists(std::string(QX_BIN_DIR) + "/help/overview.html"));
 }
 
 TEST_F(DialogTest, DecoderDialogShowsItsTextsAndTheDownloadAddressAsLink) {
@@ -117,11 +117,11 @@ TEST_F(DialogTest, DecoderDialogShowsItsTextsAndTheDownloadAddressAsLink) {
     EXPECT_TRUE(prompts.Records().empty());
     dlg.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&dlg));
-    EXPECT_TRUE(uitest::SaveScreenshot(&dlg, "download_decoder_dialog"));
+    EXPECT_TRUE(qxtest::SaveScreenshot(&dlg, "download_decoder_dialog"));
 }
 
 TEST_F(DialogTest, DecoderDialogWithoutALinkFileShowsTheLookupMessageFirstAndAnEmptyLink) {
-    const std::string missing = uitest::TempRoot() + "gone/link.ini";
+    const std::string missing = qxtest::TestRoot() + "gone/link.ini";
     SetLinkIniPath(missing);
     CDownloadDecoderDlg dlg;
     ASSERT_EQ(prompts.BoxTexts().size(), 1u);
@@ -170,7 +170,7 @@ TEST_F(DialogTest, UnsupportedFileDialogHoldsTheWholePathInAReadOnlyBox) {
     EXPECT_EQ(dlg.findChild<QPushButton*>("OkButton")->text().toStdString(), "OK");
     dlg.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&dlg));
-    EXPECT_TRUE(uitest::SaveScreenshot(&dlg, "unsupported_file_dialog"));
+    EXPECT_TRUE(qxtest::SaveScreenshot(&dlg, "unsupported_file_dialog"));
 }
 
 TEST_F(DialogTest, UnsupportedFileDialogAskedFromTheAddingThreadRunsOnTheWindowThread) {
@@ -208,7 +208,7 @@ TEST_F(DialogTest, LoadingWindowDisablesTheMainWindowUntilItCloses) {
     EXPECT_TRUE(loading->OwnersDisabled());
     EXPECT_TRUE(loading->isEnabled()); // its own text is not greyed out
     ASSERT_TRUE(QTest::qWaitForWindowExposed(loading));
-    EXPECT_TRUE(uitest::SaveScreenshot(loading, "loading_window"));
+    EXPECT_TRUE(qxtest::SaveScreenshot(loading, "loading_window"));
 
     loading->CloseLoading();
     EXPECT_TRUE(main.isEnabled());

@@ -5,7 +5,7 @@
 #include "LogFile.h"
 #include "LogLine.h"
 #include "PromptService.h"
-#include "UiSupport.h"
+#include "TestSupport.h"
 
 #include <QApplication>
 #include <QTreeWidget>
@@ -115,7 +115,7 @@ TEST(LogOptions, CommandLine) {
 }
 
 TEST_F(LogChannelTest, RealLogProgramStoresEveryLineInOrderAndEndsOnAbortNormal) {
-    const std::string logFile = uitest::FreshFolder("qxlog") + "job.log";
+    const std::string logFile = qxtest::FreshFolder("qxlog") + "job.log";
     CLogChannel channel(QXLogOptions(logFile));
     ASSERT_TRUE(channel.CreateEvents());
     ASSERT_TRUE(channel.StartLogApp());
@@ -146,7 +146,7 @@ TEST_F(LogChannelTest, RealLogProgramStoresEveryLineInOrderAndEndsOnAbortNormal)
     EXPECT_TRUE(ProcessGone(pid));
     EXPECT_TRUE(prompts.Records().empty());
 
-    const std::vector<std::string> lines = Lines(uitest::ReadFile(logFile));
+    const std::vector<std::string> lines = Lines(qxtest::ReadFile(logFile));
     ASSERT_EQ(lines.size(), 53u);
     for (int i = 0; i < 20; ++i) {
         char want[64];
@@ -166,11 +166,11 @@ TEST_F(LogChannelTest, RealLogProgramStoresEveryLineInOrderAndEndsOnAbortNormal)
         EXPECT_EQ(n, next[t]++); // each thread's lines in its own order
     }
     EXPECT_NE(lines[52].find(" END  Abort Normal"), std::string::npos);
-    EXPECT_EQ(uitest::ReadFile(logFile).find("refused"), std::string::npos);
+    EXPECT_EQ(qxtest::ReadFile(logFile).find("refused"), std::string::npos);
 }
 
 TEST_F(LogChannelTest, TheLogProgramRefusesRecordsOfAnyOtherSize) {
-    const std::string logFile = uitest::FreshFolder("qxlog-size") + "job.log";
+    const std::string logFile = qxtest::FreshFolder("qxlog-size") + "job.log";
     CLogChannel channel(QXLogOptions(logFile));
     ASSERT_TRUE(channel.CreateEvents());
     ASSERT_TRUE(channel.StartLogApp());
@@ -179,13 +179,13 @@ TEST_F(LogChannelTest, TheLogProgramRefusesRecordsOfAnyOtherSize) {
     ASSERT_TRUE(r.ok()) << r.error;
     EXPECT_EQ(r.value, 0);
     channel.EndLogApp();
-    EXPECT_NE(uitest::ReadFile(logFile).find("FAIL QXLog: refused a record of 1000 bytes, expected 1028"),
+    EXPECT_NE(qxtest::ReadFile(logFile).find("FAIL QXLog: refused a record of 1000 bytes, expected 1028"),
               std::string::npos);
 }
 
 TEST_F(LogChannelTest, WithoutTheLogProgramTheStartErrorShowsOnceAndLinesAreDropped) {
     CLogChannel::Options o;
-    o.program = uitest::TempRoot() + "no-such-folder/QXLog";
+    o.program = qxtest::TestRoot() + "no-such-folder/QXLog";
     CLogChannel channel(o);
     ASSERT_TRUE(channel.CreateEvents());
     EXPECT_FALSE(channel.StartLogApp());
@@ -230,7 +230,7 @@ TEST_F(LogChannelTest, ALogProgramThatNeverSignalsItsStartDoesNotHangTheSystem) 
 }
 
 TEST_F(LogChannelTest, ALogProgramThatNeverSignalsItsEndIsEndedAfterTheBoundedWait) {
-    const std::string sizes = uitest::FreshFolder("fake") + "sizes.txt";
+    const std::string sizes = qxtest::FreshFolder("fake") + "sizes.txt";
     CLogChannel::Options o;
     o.program = kFake;
     o.args = {"--no-end", "--sizes", sizes};
@@ -244,7 +244,7 @@ TEST_F(LogChannelTest, ALogProgramThatNeverSignalsItsEndIsEndedAfterTheBoundedWa
     channel.EndLogApp();
     EXPECT_TRUE(ProcessGone(pid));
     // Every record had 1028 bytes; the last one was the level-2 "Abort Normal".
-    const std::vector<std::string> lines = Lines(uitest::ReadFile(sizes));
+    const std::vector<std::string> lines = Lines(qxtest::ReadFile(sizes));
     ASSERT_EQ(lines.size(), 3u);
     EXPECT_EQ(lines[0], "1028 0 one");
     EXPECT_EQ(lines[1], "1028 1 " + std::string(1023, 'z'));
@@ -252,7 +252,7 @@ TEST_F(LogChannelTest, ALogProgramThatNeverSignalsItsEndIsEndedAfterTheBoundedWa
 }
 
 TEST_F(LogChannelTest, ALogProgramThatDiesIsGivenUpWithoutWaitingOnEveryLine) {
-    const std::string logFile = uitest::FreshFolder("qxlog-dies") + "job.log";
+    const std::string logFile = qxtest::FreshFolder("qxlog-dies") + "job.log";
     CLogChannel channel(QXLogOptions(logFile));
     ASSERT_TRUE(channel.CreateEvents());
     ASSERT_TRUE(channel.StartLogApp());
@@ -267,12 +267,12 @@ TEST_F(LogChannelTest, ALogProgramThatDiesIsGivenUpWithoutWaitingOnEveryLine) {
     channel.EndLogApp();
     EXPECT_EQ(channel.SentCount(), 1u);
     EXPECT_EQ(channel.DroppedCount(), 3u); // after, later, Abort Normal
-    EXPECT_NE(uitest::ReadFile(logFile).find("before"), std::string::npos);
+    EXPECT_NE(qxtest::ReadFile(logFile).find("before"), std::string::npos);
 }
 
 TEST_F(LogChannelTest, ALogProgramKilledWhileTheWindowRunsIsReapedAtOnce) {
-    uitest::EnsureApp();
-    const std::string logFile = uitest::FreshFolder("qxlog-reaped") + "job.log";
+    qxtest::EnsureApp();
+    const std::string logFile = qxtest::FreshFolder("qxlog-reaped") + "job.log";
     CLogChannel channel(QXLogOptions(logFile));
     ASSERT_TRUE(channel.CreateEvents());
     ASSERT_TRUE(channel.StartLogApp());
@@ -292,8 +292,8 @@ TEST_F(LogChannelTest, ALogProgramKilledWhileTheWindowRunsIsReapedAtOnce) {
 // A log file name that is a FIFO must neither hold the log program in open() for ever nor be
 // written: the program starts, says why it keeps no file, and ends on request.
 TEST_F(LogChannelTest, ALogFileThatIsNotARegularFileIsRefusedWithoutBlocking) {
-    uitest::EnsureApp();
-    const std::string dir = uitest::FreshFolder("qxlog-fifo");
+    qxtest::EnsureApp();
+    const std::string dir = qxtest::FreshFolder("qxlog-fifo");
     ASSERT_EQ(::mkfifo((dir + "job.log").c_str(), 0600), 0);
     qxlog::LogFile file;
     std::string error;
@@ -310,11 +310,11 @@ TEST_F(LogChannelTest, ALogFileThatIsNotARegularFileIsRefusedWithoutBlocking) {
 }
 
 TEST(LogWindowInProcess, ShowsFailuresInRedAndSignalsTheEndOnLevelTwo) {
-    uitest::EnsureApp();
+    qxtest::EnsureApp();
     qxlog::Options o;
     o.hidden = true;
     o.watchParent = false;
-    o.logFile = uitest::FreshFolder("window") + "log.txt";
+    o.logFile = qxtest::FreshFolder("window") + "log.txt";
     qxlog::LogWindow window(o);
     ASSERT_TRUE(window.Start());
     bool ended = false;
@@ -346,7 +346,7 @@ TEST(LogWindowInProcess, ShowsFailuresInRedAndSignalsTheEndOnLevelTwo) {
     EXPECT_NE(list->topLevelItem(0)->foreground(2).color(), QColor(0xC0, 0, 0));
     EXPECT_NE(list->topLevelItem(5)->text(2).toStdString().find("identifier 7"), std::string::npos);
     window.show();
-    EXPECT_TRUE(uitest::SaveScreenshot(&window, "qxlog_window"));
+    EXPECT_TRUE(qxtest::SaveScreenshot(&window, "qxlog_window"));
     window.hide();
 
     EXPECT_FALSE(ended);
@@ -358,25 +358,25 @@ TEST(LogWindowInProcess, ShowsFailuresInRedAndSignalsTheEndOnLevelTwo) {
 
 TEST(LogProgramAlone, EndsByItselfWhenTheProgramThatStartedItIsGone) {
     // A shell starts the log program and ends at once, as a main program that crashed would.
-    const std::string dir = uitest::FreshFolder("orphan");
+    const std::string dir = qxtest::FreshFolder("orphan");
     const std::string logFile = dir + "job.log";
     const std::string pidFile = dir + "pid";
     qx::ChildProcess shell;
     ASSERT_TRUE(shell.Start("/bin/sh", {"-c", "\"$0\" --hidden --log-file \"$1\" & echo $! > \"$2\"; sleep 0.3", kQXLog,
                                         logFile, pidFile}));
     ASSERT_TRUE(shell.WaitForExit(10000));
-    const pid_t pid = std::atoi(uitest::ReadFile(pidFile).c_str());
+    const pid_t pid = std::atoi(qxtest::ReadFile(pidFile).c_str());
     ASSERT_GT(pid, 0);
     bool noted = false;
     for (int i = 0; i < 200 && !noted; ++i) {
-        noted = uitest::ReadFile(logFile).find("has ended without the end record") != std::string::npos;
+        noted = qxtest::ReadFile(logFile).find("has ended without the end record") != std::string::npos;
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     EXPECT_TRUE(noted);
     // Gone, or at most a zombie waiting for whoever adopted it.
     bool ended = false;
     for (int i = 0; i < 200 && !ended; ++i) {
-        const std::string status = uitest::ReadFile("/proc/" + std::to_string(pid) + "/stat");
+        const std::string status = qxtest::ReadFile("/proc/" + std::to_string(pid) + "/stat");
         ended = status.empty() || status.find(") Z") != std::string::npos;
         if (!ended)
             std::this_thread::sleep_for(std::chrono::milliseconds(50));

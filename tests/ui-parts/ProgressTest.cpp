@@ -3,7 +3,7 @@
 // status lines.
 #include "ProgressDlg.h"
 #include "ProgressText.h"
-#include "UiSupport.h"
+#include "TestSupport.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -19,7 +19,7 @@ namespace {
 class ProgressTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        uitest::EnsureApp();
+        qxtest::EnsureApp();
         CProgressDlg::ResetMainShowState();
         main = std::make_unique<QWidget>();
         main->setWindowTitle("main");
@@ -58,7 +58,7 @@ TEST_F(ProgressTest, StartShowsTheTitledWindowAndDisablesOwnerAndMainWindow) {
     EXPECT_EQ(Bar(dlg)->value(), 45);
     EXPECT_EQ(dlg->StatusText(), "Converting 45%");
     ASSERT_TRUE(QTest::qWaitForWindowExposed(dlg));
-    EXPECT_TRUE(uitest::SaveScreenshot(dlg, "progress_convert"));
+    EXPECT_TRUE(qxtest::SaveScreenshot(dlg, "progress_convert"));
 
     dlg->CloseProgress();
     EXPECT_FALSE(dlg->isVisible());
@@ -227,7 +227,7 @@ TEST(ProgressLines, SecondEngineWriteShowsOneHundredOnceAndThenStops) {
 }
 
 TEST(ProgressTimerTest, TicksDeliverBuiltLinesUntilStopped) {
-    uitest::EnsureApp();
+    qxtest::EnsureApp();
     CProgressTimer timer;
     int built = 0;
     std::vector<ProgressLine> delivered;

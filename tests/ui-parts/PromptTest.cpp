@@ -1,12 +1,12 @@
 // The prompt service: filters, the name-buffer rule, scripted and console answers, and real Qt
 // message boxes answered by a simulated click (also when asked from a worker thread).
 #include "PromptService.h"
-#include "UiSupport.h"
+#include "TestSupport.h"
 
 #include <QAbstractButton>
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -206,7 +206,7 @@ struct BoxClicker {
         for (QAbstractButton* b : box->buttons())
             buttons << box->standardButton(b);
         if (!saved)
-            saved = uitest::SaveScreenshot(box, "prompt_question_box");
+            saved = qxtest::SaveScreenshot(box, "prompt_question_box");
         if (beforeClick)
             beforeClick();
         enabled = box->isEnabled() && box->button(button)->isEnabled();
@@ -219,7 +219,7 @@ struct BoxClicker {
 } // namespace
 
 TEST(QtPrompts, ShowsTheExactTextCaptionIconAndButtonsAndReturnsTheClick) {
-    uitest::EnsureApp();
+    qxtest::EnsureApp();
     QtPromptService qt;
     BoxClicker clicker(QMessageBox::Yes);
     clicker.Arm();
@@ -240,7 +240,7 @@ TEST(QtPrompts, ShowsTheExactTextCaptionIconAndButtonsAndReturnsTheClick) {
 }
 
 TEST(QtPrompts, ABoxAskedFromAWorkerThreadRunsOnTheWindowThread) {
-    uitest::EnsureApp();
+    qxtest::EnsureApp();
     QtPromptService qt;
     BoxClicker clicker(QMessageBox::Ok);
     PromptAnswer answer = PromptAnswer::Cancel;
@@ -262,7 +262,7 @@ TEST(QtPrompts, ABoxAskedFromAWorkerThreadRunsOnTheWindowThread) {
 }
 
 TEST(QtPrompts, ABoxStaysAnswerableWhenItsOwnerIsDisabledBeforeOrWhileItIsUp) {
-    uitest::EnsureApp();
+    qxtest::EnsureApp();
     QWidget main;
     main.resize(400, 300);
     main.show();
@@ -309,10 +309,10 @@ void ChooseInFileDialog(const QString& folder, const QStringList& names, QString
 } // namespace
 
 TEST(QtPrompts, OpenFilesReturnsTheChosenMoviesOrRefusesAChoiceOverTheCapacity) {
-    uitest::EnsureApp();
-    const std::string dir = uitest::FreshFolder("movies");
+    qxtest::EnsureApp();
+    const std::string dir = qxtest::FreshFolder("movies");
     for (const char* n : {"a.rm", "B.RMVB", "notes.txt"})
-        uitest::WriteFile(dir + n, "x");
+        qxtest::WriteFile(dir + n, "x");
     const QString folder = QString::fromStdString(dir);
     QtPromptService qt;
     OpenFilesRequest req;

@@ -3,13 +3,13 @@
 #include "Settings.h"
 #include "Folders.h"
 #include "PromptService.h"
-#include "UiSupport.h"
+#include "TestSupport.h"
 
 #include <gtest/gtest.h>
 
-using uitest::FreshFolder;
-using uitest::ReadFile;
-using uitest::WriteFile;
+using qxtest::FreshFolder;
+using qxtest::ReadFile;
+using qxtest::WriteFile;
 
 namespace {
 
@@ -50,7 +50,7 @@ TEST(SettingsDefaults, EmptyValuesAndAFolderInPlaceOfTheFileReadAsDefaults) {
     EXPECT_FALSE(s.shutdown);
 
     const std::string dir = FreshFolder("dir-as-file") + "settings.ini/";
-    uitest::WriteFile(dir + "x", ""); // makes the folder "settings.ini"
+    qxtest::WriteFile(dir + "x", ""); // makes the folder "settings.ini"
     s = CSettingsStore(dir.substr(0, dir.size() - 1)).ReadSettings();
     EXPECT_EQ(s.aspectIndex, 1);
     EXPECT_TRUE(s.burnDisc);

@@ -3,13 +3,7 @@
 // (with the layout check) accept; erase first, failed blank, cancel, injected failures and the
 // exact-fit check.
 #include "BuildInCore.h"
-#include "BurnSupport.h"
-#include "DiscImageSupport.h"
-#include "DvdReaderCheck.h"
-#include "FixtureSupport.h"
-#include "ImageCheck.h"
-#include "PromptService.h"
-#include "UdfReadSupport.h"
+#include "EndToEndFixture.h"
 
 #include <gtest/gtest.h>
 
@@ -20,24 +14,12 @@ using namespace burntest;
 
 namespace {
 
-class BurnEndToEnd : public ::testing::Test {
+class BurnEndToEnd : public EndToEndFixture<CBuildInCore> {
 protected:
-    static void SetUpTestSuite() {
-        s_temp = std::make_unique<TempFolder>();
-        s_video = AuthorFolder(s_temp->path() + "/movie", {1}, 40) + "/";
-    }
-    static void TearDownTestSuite() { s_temp.reset(); }
-
+    BurnEndToEnd() : EndToEndFixture("QX TEST", "e2e") {}
     void SetUp() override {
-        EnsureApp();
-        qx::SetPrompts(&m_prompts);
-        m_core = std::make_unique<CBuildInCore>([this](const std::string& line) { m_log.Add(line); });
+        EndToEndFixture::SetUp();
         ASSERT_TRUE(m_core->InitBurnCore());
-        m_dir = FreshFolder("e2e");
-    }
-    void TearDown() override {
-        m_core.reset();
-        qx::SetPrompts(nullptr);
     }
     VirtualWriter Writer(const std::string& media, const std::string& name = "disc.iso") {
         VirtualWriter w;
@@ -46,36 +28,20 @@ protected:
         return w;
     }
     BurnOutcome Burn(const std::vector<VirtualWriter>& writers, int writer = 0) {
-        WriteWriters(writers);
-        std::vector<std::string> list;
-        m_core->ListWriters(nullptr, [&](std::vector<std::string> l) { list = std::move(l); });
-        EXPECT_EQ(list.size(), writers.size());
+        EXPECT_EQ(List(writers).size(), writers.size());
         const BurnOutcome outcome = m_core->BurnDVDFolder(nullptr, writer, s_video, "QX TEST");
-        for (const std::string& line : m_log.All()) {
-            m_trail += line;
-        }
+        m_trail += Trail();
         for (const std::string& box : m_prompts.BoxTexts()) {
             m_trail += "box: " + box + "\n";
         }
         return outcome;
     }
-    static void ExpectPlayableImage(const std::string& image) {
-        ExpectImageOfFolder(image, s_temp->path() + "/movie", "QX TEST");
-    }
     static void WriteData(const std::string& path) {
         std::ofstream(path, std::ios::binary) << std::string(1 << 20, 'o');
     }
 
-    static std::unique_ptr<TempFolder> s_temp;
-    static std::string s_video;
-    qx::ScriptedPromptService m_prompts;
-    Lines m_log;
-    std::unique_ptr<CBuildInCore> m_core;
-    std::string m_dir;
     std::string m_trail; // the log lines and boxes of the burns, shown when a test fails
 };
-std::unique_ptr<TempFolder> BurnEndToEnd::s_temp;
-std::string BurnEndToEnd::s_video;
 
 } // namespace
 

@@ -3,15 +3,9 @@
 // that libdvdread and libudfread accept; erase first, a plain erase, stop during the write, and a
 // writer that fails.
 #include "BuildInCore.h"
-#include "BurnSupport.h"
-#include "DiscImageSupport.h"
-#include "DvdReaderCheck.h"
-#include "FixtureSupport.h"
-#include "ImageCheck.h"
+#include "EndToEndFixture.h"
 #include "NeroCore.h"
-#include "PromptService.h"
 #include "Registry.h"
-#include "UdfReadSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -21,25 +15,13 @@ using namespace burntest;
 
 namespace {
 
-class NeroEndToEnd : public ::testing::Test {
+class NeroEndToEnd : public EndToEndFixture<CNeroCore> {
 protected:
-    static void SetUpTestSuite() {
-        s_temp = std::make_unique<TempFolder>();
-        s_video = AuthorFolder(s_temp->path() + "/movie", {1}, 40) + "/";
-    }
-    static void TearDownTestSuite() { s_temp.reset(); }
-
+    NeroEndToEnd() : EndToEndFixture("QX NERO", "nero") {}
     void SetUp() override {
-        EnsureApp();
-        qx::SetPrompts(&m_prompts);
         ASSERT_TRUE(qx::RegSetString(kNeroSharedKey, kNeroSharedValue, QX_NERO_LIBRARY_DIR).ok());
-        m_core = std::make_unique<CNeroCore>([this](const std::string& line) { m_log.Add(line); });
+        EndToEndFixture::SetUp();
         ASSERT_TRUE(m_core->InitBurnCore()) << m_core->Binding().BindError();
-        m_dir = FreshFolder("nero");
-    }
-    void TearDown() override {
-        m_core.reset();
-        qx::SetPrompts(nullptr);
     }
     VirtualWriter Writer(const std::string& media, const std::string& name) {
         VirtualWriter w;
@@ -48,32 +30,7 @@ protected:
         w.image = m_dir + name + ".iso";
         return w;
     }
-    std::vector<std::string> List(const std::vector<VirtualWriter>& writers) {
-        WriteWriters(writers);
-        std::vector<std::string> list;
-        m_core->ListWriters(nullptr, [&](std::vector<std::string> l) { list = std::move(l); });
-        return list;
-    }
-    std::string Trail() const {
-        std::string trail;
-        for (const std::string& line : m_log.All()) {
-            trail += line;
-        }
-        return trail;
-    }
-    static void ExpectPlayableImage(const std::string& image) {
-        ExpectImageOfFolder(image, s_temp->path() + "/movie", "QX NERO");
-    }
-
-    static std::unique_ptr<TempFolder> s_temp;
-    static std::string s_video;
-    qx::ScriptedPromptService m_prompts;
-    Lines m_log;
-    std::unique_ptr<CNeroCore> m_core;
-    std::string m_dir;
 };
-std::unique_ptr<TempFolder> NeroEndToEnd::s_temp;
-std::string NeroEndToEnd::s_video;
 
 } // namespace
 

@@ -97,12 +97,7 @@ TEST(Probe, RealMediaMoviesAreSupported) {
     for (const std::string& movie : {Rv20Ac3Movie(), Rv10Real144Movie()}) {
         ProbeAnswer a = ProbeMovie(movie);
         ASSERT_TRUE(a.supported) << movie << ": " << a.reason;
-        EXPECT_EQ(a.path, movie);
-        EXPECT_EQ(a.width, 320);
-        EXPECT_EQ(a.height, 240);
-        EXPECT_NEAR(a.duration, 4.0, 0.1);
-        EXPECT_NEAR(a.frameRate, 25.0, 0.01);
-        EXPECT_NEAR(a.aspect, 4.0 / 3.0, 0.001);
+        ExpectFixtureMovieProbe(a, movie);
         EXPECT_NEAR(a.sizeKb, FileSize(movie) / 1024.0, 0.01);
         EXPECT_EQ(ProbeAVideoIndex(a.probeA), 0);
         EXPECT_EQ(ProbeAAudioIndex(a.probeA), 1);

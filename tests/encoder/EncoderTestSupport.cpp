@@ -97,18 +97,6 @@ std::string EncoderProgram() {
     return std::string(QX_BIN_DIR) + "/EncoderProxy";
 }
 
-int64_t FileSize(const std::string& path) {
-    struct stat sb {};
-    return stat(path.c_str(), &sb) == 0 ? static_cast<int64_t>(sb.st_size) : -1;
-}
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
-
 StreamFacts ReadStreamFacts(const std::string& path) {
     StreamFacts f;
     AVFormatContext* fmt = nullptr;

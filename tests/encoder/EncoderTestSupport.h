@@ -2,6 +2,10 @@
 // ffmpeg program, and an independent read-back of converted streams through libavformat.
 #pragma once
 
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -65,7 +69,15 @@ std::vector<uint8_t> DecodeLuma(const std::string& path, int n, int* width, int*
 double FirstBrightPicture(const std::string& path);
 double FirstLoudSound(const std::string& path);
 
-int64_t FileSize(const std::string& path);
-std::string ReadFile(const std::string& path);
+// What a probe of Rv20Ac3Movie() or Rv10Real144Movie() says, whichever side (the program's prober or
+// the channel's answer record) is asked.
+template <class ProbeAnswer> void ExpectFixtureMovieProbe(const ProbeAnswer& a, const std::string& movie) {
+    EXPECT_EQ(a.path, movie);
+    EXPECT_EQ(a.width, 320);
+    EXPECT_EQ(a.height, 240);
+    EXPECT_NEAR(a.duration, 4.0, 0.1);
+    EXPECT_NEAR(a.frameRate, 25.0, 0.01);
+    EXPECT_NEAR(a.aspect, 4.0 / 3.0, 0.001);
+}
 
 } // namespace qxtest

@@ -39,12 +39,8 @@ protected:
     void SetUp() override {
         WindowTest::SetUp();
         // The real encoder, authoring engine and built-in engine; the log and power stay stand-ins.
-        fake.parts.encoder.reset();
-        fake.parts.authoring.reset();
+        UseRealEncoderAndAuthoring();
         fake.parts.buildInCore.reset();
-        fake.parts.companionFolder.clear();
-        fake.encoder = nullptr;
-        fake.authoring = nullptr;
         fake.buildIn = nullptr;
         images = FreshFolder("images");
         fs::remove(WritersIni());

@@ -26,14 +26,10 @@ protected:
     void SetUp() override {
         WindowTest::SetUp();
         // Only the burn cores and the power service stay stand-ins: no writer, no shutdown.
-        fake.parts.encoder.reset();
+        UseRealEncoderAndAuthoring();
         fake.parts.log.reset();
-        fake.parts.authoring.reset();
-        fake.parts.companionFolder.clear();
         fake.parts.settingsFile.clear();
-        fake.encoder = nullptr;
         fake.log = nullptr;
-        fake.authoring = nullptr;
         settingsFile = qx::ConfigFolder() + "settings.ini";
         fs::remove(settingsFile);
     }

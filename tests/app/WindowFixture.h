@@ -37,6 +37,15 @@ protected:
         dlg.reset();
         qx::SetPrompts(nullptr);
     }
+    // The real encoder program and authoring engine instead of their stand-ins (which need no
+    // companion folder); the other parts stay stand-ins until a test drops them too.
+    void UseRealEncoderAndAuthoring() {
+        fake.parts.encoder.reset();
+        fake.parts.authoring.reset();
+        fake.parts.companionFolder.clear();
+        fake.encoder = nullptr;
+        fake.authoring = nullptr;
+    }
     void Create(bool withWorkFolder = true) {
         dlg = std::make_unique<CQuilvoVidrevoDlg>(std::move(fake.parts));
         ASSERT_TRUE(dlg->OnInitDialog());

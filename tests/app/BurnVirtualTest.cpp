@@ -34,6 +34,15 @@ struct Writer {
     std::string speeds = "1385,2770,5540";
 };
 
+// A DVD+RW that holds data already.
+Writer WrittenPlusRw() {
+    Writer w;
+    w.name = "Virtual DVD+RW";
+    w.media = 9;
+    w.written = true;
+    return w;
+}
+
 class VirtualBurn : public WindowTest {
 protected:
     void SetUp() override {
@@ -192,11 +201,7 @@ TEST_F(VirtualBurn, EachUnfitWriterOrDiscRefusesTheJobBeforeConverting) {
     }
 
     // A rewritable disc with data: the erase question; No refuses.
-    Writer plusRw;
-    plusRw.name = "Virtual DVD+RW";
-    plusRw.media = 9;
-    plusRw.written = true;
-    DefineWriters({plusRw});
+    DefineWriters({WrittenPlusRw()});
     if (dlg->DiscType() == 1) {
         Click("btnDiscType");
     }
@@ -209,11 +214,7 @@ TEST_F(VirtualBurn, EachUnfitWriterOrDiscRefusesTheJobBeforeConverting) {
 }
 
 TEST_F(VirtualBurn, YesToTheEraseQuestionErasesTheRewritableDiscAndBurnsIt) {
-    Writer plusRw;
-    plusRw.name = "Virtual DVD+RW";
-    plusRw.media = 9;
-    plusRw.written = true;
-    DefineWriters({plusRw});
+    DefineWriters({WrittenPlusRw()});
     PrepareJob(1);
     prompts.Answer("The inserted media is rewritable disk, and is not blank!", qx::PromptAnswer::Yes);
     ASSERT_TRUE(RunJob());
@@ -290,11 +291,7 @@ protected:
 };
 
 TEST_F(VirtualDialogs, TheInformationDialogShowsAVirtualWriterAndErasesItsWrittenDisc) {
-    Writer plusRw;
-    plusRw.name = "Virtual DVD+RW";
-    plusRw.media = 9;
-    plusRw.written = true;
-    DefineWriters({plusRw});
+    DefineWriters({WrittenPlusRw()});
     CDialogDVDInfo info(0, 0, Parts());
     auto text = [&](const char* name) { return info.findChild<QLabel*>(name)->text().toStdString(); };
     EXPECT_EQ(text("lblDeviceType").rfind("V1 Virtual DVD+RW", 0), 0u) << text("lblDeviceType");

@@ -1,15 +1,13 @@
 // The conversion driver against a scripted host: outcome rule, crash path, stop between movies.
 #include "ConvertThread.h"
+#include "TestSupport.h"
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <fstream>
 #include <map>
 #include <string>
 #include <vector>
-
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -73,14 +71,8 @@ private:
 
 class ConvertDriver : public ::testing::Test {
 protected:
-    void SetUp() override {
-        dir = fs::temp_directory_path() / ("qx_convert_" + std::to_string(::getpid()));
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-        folder = dir.string() + "/";
-    }
-    void TearDown() override { fs::remove_all(dir); }
-    fs::path dir;
+    // A private folder of its own (removed with the others at exit).
+    void SetUp() override { folder = qxtest::FreshFolder("convert"); }
     std::string folder;
 };
 

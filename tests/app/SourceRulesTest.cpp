@@ -1,15 +1,13 @@
 // Row texts, the row record and the naming of converted streams (including the rule that names of
 // files already on disk are never reused).
 #include "SourceInfo.h"
+#include "TestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <filesystem>
 #include <fstream>
 #include <set>
-
-namespace fs = std::filesystem;
 
 TEST(SourceRowTexts, InformationTextOfAnExampleMovie) {
     CSourceInfo info;
@@ -79,17 +77,11 @@ TEST(SourceNaming, GivesUpInsteadOfLoopingForever) {
 
 class SourceNamingOnDisk : public ::testing::Test {
 protected:
-    void SetUp() override {
-        dir = fs::temp_directory_path() / ("qx_naming_" + std::to_string(::getpid()));
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-        folder = dir.string() + "/";
-    }
-    void TearDown() override { fs::remove_all(dir); }
+    // A private folder of its own (removed with the others at exit).
+    void SetUp() override { folder = qxtest::FreshFolder("naming"); }
     void Touch(const std::string& name, const std::string& content = "user data") {
         std::ofstream(folder + name) << content;
     }
-    fs::path dir;
     std::string folder;
 };
 

@@ -12,8 +12,8 @@ using namespace qx::enc;
 using namespace qxtest;
 
 TEST(AuthoringAcceptance, ConvertedStreamsAndSubstituteMakeADisc) {
-    std::string whole = TempFolder() + "accept-a.vob";
-    std::string split = TempFolder() + "accept-b.vob";
+    std::string whole = TestRoot() + "accept-a.vob";
+    std::string split = TestRoot() + "accept-b.vob";
     ConvertRequest r;
     r.input = Rv20Ac3Movie();
     r.output = whole;
@@ -30,7 +30,7 @@ TEST(AuthoringAcceptance, ConvertedStreamsAndSubstituteMakeADisc) {
     ASSERT_GT(FileSize(split + ".part2"), 0);
     std::string substitute = std::string(QX_BIN_DIR) + "/default_pal_16x9.vob";
 
-    std::string disc = TempFolder() + "disc/";
+    std::string disc = TestRoot() + "disc/";
     AplAuthor author;
     ASSERT_TRUE(author.SetOutputFolder(disc));
     ASSERT_TRUE(author.BeginTitleSet());
@@ -41,7 +41,7 @@ TEST(AuthoringAcceptance, ConvertedStreamsAndSubstituteMakeADisc) {
     author.EndTitleSet();
     ASSERT_TRUE(author.CreateDVD()) << author.LastError();
 
-    std::string listing = TempFolder() + "lsdvd.txt";
+    std::string listing = TestRoot() + "lsdvd.txt";
     ASSERT_EQ(Shell("lsdvd '" + disc + "' > '" + listing + "' 2>&1"), 0) << ReadFile(listing);
     std::string text = ReadFile(listing);
     EXPECT_NE(text.find("Title: 01, Length: 00:00:04"), std::string::npos) << text;

@@ -30,7 +30,7 @@ ConvertRequest Request(const std::string& in, const std::string& out, TvStandard
 }
 
 std::string Out(const std::string& name) {
-    return TempFolder() + name;
+    return TestRoot() + name;
 }
 
 // Cellular noise: too busy for the linear quantiser to hold its share.
@@ -112,7 +112,7 @@ TEST(Probe, WhatCannotBeDecodedIsNotSupported) {
     Shell(": > '" + empty + "'");
     std::string truncated = Out("truncated.rm");
     Shell("head -c 3000 '" + Rv20Ac3Movie() + "' > '" + truncated + "'");
-    for (const std::string& bad : {text, empty, truncated, Out("missing.rm"), TempFolder()}) {
+    for (const std::string& bad : {text, empty, truncated, Out("missing.rm"), TestRoot()}) {
         ProbeAnswer a = ProbeMovie(bad);
         EXPECT_FALSE(a.supported) << bad;
         EXPECT_FALSE(a.reason.empty()) << bad;
@@ -540,7 +540,7 @@ TEST(Convert, BadRequestsAreRefusedWithAReason) {
     EXPECT_NE(res.error.find("720x480"), std::string::npos) << res.error;
     // An earlier stream at the output is not left to pass for this movie's result.
     Shell("head -c 50000 /dev/zero > '" + out + "'; echo old > '" + out + ".part1'");
-    ConvertRequest parts = Request(TempFolder() + "nothing.rm", out, TvStandard::Pal, false);
+    ConvertRequest parts = Request(TestRoot() + "nothing.rm", out, TvStandard::Pal, false);
     parts.partFiles = true;
     res = ConvertMovie(parts, nullptr, nullptr);
     EXPECT_FALSE(res.ok);

@@ -76,7 +76,7 @@ public:
         return EncoderConvertWait::None;
     }
     EncoderProbeAnswer Probe(const std::string& path, EncoderProbeWait* how = nullptr) {
-        channel->SendProbeRequest(path, TempFolder());
+        channel->SendProbeRequest(path, TestRoot());
         EncoderProbeAnswer a;
         EncoderProbeWait w = channel->WaitProbeAnswer(&a);
         if (how)
@@ -104,7 +104,7 @@ EncoderMovie MovieOf(const EncoderProbeAnswer& a, const std::string& out) {
 
 EncoderJob Job(bool pal, bool wide, bool keep) {
     EncoderJob j;
-    j.workFolder = TempFolder();
+    j.workFolder = TestRoot();
     j.pal = pal;
     j.wide = wide;
     j.keepAspect = keep;
@@ -124,13 +124,13 @@ TEST(EncoderProtocol, ProbeAnswersForGoodAndBadFiles) {
         ExpectFixtureMovieProbe(a, movie);
         EXPECT_NE(a.probeA, 0);
     }
-    std::string text = TempFolder() + "letter.rm";
+    std::string text = TestRoot() + "letter.rm";
     Shell("echo 'Dear reader' > '" + text + "'");
-    std::string empty = TempFolder() + "nothing.rm";
+    std::string empty = TestRoot() + "nothing.rm";
     Shell(": > '" + empty + "'");
-    std::string truncated = TempFolder() + "cut.rm";
+    std::string truncated = TestRoot() + "cut.rm";
     Shell("head -c 3000 '" + Rv20Ac3Movie() + "' > '" + truncated + "'");
-    for (const std::string& bad : {text, empty, truncated, TempFolder() + "absent.rm"})
+    for (const std::string& bad : {text, empty, truncated, TestRoot() + "absent.rm"})
         EXPECT_FALSE(rig.Probe(bad).supported) << bad;
     EXPECT_TRUE(rig.host.errors.empty());
 }
@@ -138,8 +138,8 @@ TEST(EncoderProtocol, ProbeAnswersForGoodAndBadFiles) {
 TEST(EncoderProtocol, PathsTooLongForTheRecordAreRefusedAtOnce) {
     Rig rig;
     ASSERT_EQ(rig.channel->StartEncoderProxy(), 1);
-    std::string longPath = TempFolder() + std::string(300, 'x') + ".rm";
-    Status st = rig.channel->SendProbeRequest(longPath, TempFolder());
+    std::string longPath = TestRoot() + std::string(300, 'x') + ".rm";
+    Status st = rig.channel->SendProbeRequest(longPath, TestRoot());
     EXPECT_FALSE(st);
     EncoderProbeAnswer a;
     EXPECT_EQ(rig.channel->WaitProbeAnswer(&a), EncoderProbeWait::Answered);
@@ -147,7 +147,7 @@ TEST(EncoderProtocol, PathsTooLongForTheRecordAreRefusedAtOnce) {
 
     EncoderMovie m;
     m.path = Rv20Ac3Movie();
-    m.vobFile = TempFolder() + std::string(400, 'v') + ".vob";
+    m.vobFile = TestRoot() + std::string(400, 'v') + ".vob";
     st = rig.channel->SendConvertRequest(m, Job(true, false, false));
     EXPECT_FALSE(st);
     EXPECT_EQ(rig.channel->WaitConvertOutcome(0), EncoderConvertWait::Complete)
@@ -164,7 +164,7 @@ TEST(EncoderProtocol, ConvertsWithAndWithoutKeepingTheAspect) {
         const char* name;
     } cases[] = {{true, true, true, "pal-keep.vob"}, {false, false, false, "ntsc-full.vob"}};
     for (const Case& c : cases) {
-        std::string out = TempFolder() + c.name;
+        std::string out = TestRoot() + c.name;
         rig.host.bars.clear();
         ASSERT_EQ(rig.Convert(MovieOf(a, out), Job(c.pal, c.wide, c.keep)), EncoderConvertWait::Complete);
         StreamFacts f = ReadStreamFacts(out);
@@ -181,7 +181,7 @@ TEST(EncoderProtocol, ConvertsWithAndWithoutKeepingTheAspect) {
     }
     // Keep-aspect: 4:3 movie on a 16:9 PAL disc is 539 wide, so columns 0..89 stay black.
     int w = 0, h = 0;
-    std::vector<uint8_t> y = DecodeLuma(TempFolder() + "pal-keep.vob", 10, &w, &h);
+    std::vector<uint8_t> y = DecodeLuma(TestRoot() + "pal-keep.vob", 10, &w, &h);
     ASSERT_EQ(w, 720);
     int darkLeft = 0;
     for (int x = 0; x < 120; ++x)
@@ -195,7 +195,7 @@ TEST(EncoderProtocol, StopEndsTheConversionWithAWrittenStream) {
     ASSERT_EQ(rig.channel->StartEncoderProxy(), 1);
     EncoderProbeAnswer a = rig.Probe(LongMovie());
     ASSERT_TRUE(a.supported);
-    std::string out = TempFolder() + "stopped.vob";
+    std::string out = TestRoot() + "stopped.vob";
     ASSERT_TRUE(rig.channel->SendConvertRequest(MovieOf(a, out), Job(true, false, false)));
     auto begun = std::chrono::steady_clock::now();
     EncoderConvertWait w = EncoderConvertWait::None;
@@ -222,13 +222,12 @@ TEST(EncoderProtocol, CrashingWorkerYieldsRestart) {
     pid_t first = rig.channel->EncoderPid();
     EncoderProbeAnswer a = rig.Probe(Rv20Ac3Movie());
     ASSERT_TRUE(a.supported) << "probes still work: only conversions crash";
-    ASSERT_EQ(rig.Convert(MovieOf(a, TempFolder() + "crash.vob"), Job(true, false, false)),
-              EncoderConvertWait::Crashed);
+    ASSERT_EQ(rig.Convert(MovieOf(a, TestRoot() + "crash.vob"), Job(true, false, false)), EncoderConvertWait::Crashed);
     EXPECT_NE(rig.channel->EncoderPid(), first);
     EXPECT_NE(rig.channel->EncoderPid(), 0);
     EXPECT_TRUE(rig.channel->HasEncoderWindow());
     // The new encoder converts.
-    std::string out = TempFolder() + "after-crash.vob";
+    std::string out = TestRoot() + "after-crash.vob";
     EXPECT_EQ(rig.Convert(MovieOf(a, out), Job(true, false, false)), EncoderConvertWait::Complete);
     EXPECT_GE(FileSize(out), 10240);
 
@@ -280,7 +279,7 @@ TEST(EncoderProtocol, EndedEncodersLeaveNoSocketsBehind) {
 
 TEST(EncoderProtocol, StartThatFailsOrNeverSignalsIsAFailedStart) {
     EncoderChannelOptions missing = Rig::Defaults();
-    missing.program = TempFolder() + "no-such-encoder";
+    missing.program = TestRoot() + "no-such-encoder";
     Rig a(missing);
     EXPECT_EQ(a.channel->StartEncoderProxy(), 0);
     ASSERT_EQ(a.host.errors.size(), 1u);
@@ -306,7 +305,7 @@ TEST(EncoderProtocol, PartFilesThroughTheProtocol) {
     ASSERT_EQ(rig.channel->StartEncoderProxy(), 1);
     unsetenv("QX_ENCODER_PART_LIMIT");
     EncoderProbeAnswer a = rig.Probe(Rv20Ac3Movie());
-    std::string out = TempFolder() + "split.vob";
+    std::string out = TestRoot() + "split.vob";
     ASSERT_EQ(rig.Convert(MovieOf(a, out), Job(true, false, false)), EncoderConvertWait::Complete);
     EXPECT_EQ(FileSize(out), 598016);
     EXPECT_EQ(FileSize(out + ".part1"), 598016);
@@ -318,7 +317,7 @@ TEST(EncoderProtocol, EncoderRefusesNonsenseRequestsAndClearsTheirOutput) {
     ASSERT_EQ(rig.channel->StartEncoderProxy(), 1);
     WindowHandle encoder = FindFirstWindowOfProcess(rig.channel->EncoderPid());
     ASSERT_FALSE(encoder.isNull());
-    std::string out = TempFolder() + "nonsense.vob";
+    std::string out = TestRoot() + "nonsense.vob";
     Shell("head -c 50000 /dev/zero > '" + out + "'");
     auto req = EncoderRecord::Blank<EncConvertRecord>(ENC_CONVERT);
     ASSERT_TRUE(PutRecordText(req.source, Rv20Ac3Movie()));
@@ -391,8 +390,8 @@ TEST(EncoderProtocol, ProgressRecordsBecomeProgressLines) {
 
 TEST(EncoderCommandLine, ModesAndTheirErrors) {
     std::string bin = "'" + EncoderProgram() + "'";
-    std::string outFile = TempFolder() + "cli.txt";
-    std::string text = TempFolder() + "cli-letter.rm";
+    std::string outFile = TestRoot() + "cli.txt";
+    std::string text = TestRoot() + "cli-letter.rm";
     Shell("echo hello > '" + text + "'");
     EXPECT_EQ(Shell(bin + " --probe '" + text + "' > '" + outFile + "' 2>/dev/null"), 0);
     std::string printed = ReadFile(outFile);
@@ -407,9 +406,8 @@ TEST(EncoderCommandLine, ModesAndTheirErrors) {
     EXPECT_EQ(Shell(bin + " --convert a b --tv pal --aspect 4:3 --picture 800x600 2>/dev/null"), 2);
     EXPECT_EQ(Shell(bin + " --convert a b --tv pal --aspect 4:3 --picture 320x240 --keep-aspect 2>/dev/null"), 2);
     EXPECT_EQ(Shell(bin + " --frobnicate 2>/dev/null"), 2);
-    EXPECT_EQ(Shell(bin + " --convert '" + text + "' '" + TempFolder() + "x.vob' --tv pal --aspect 4:3 2>/dev/null"),
-              1);
-    std::string sub = TempFolder() + "cli-sub.vob";
+    EXPECT_EQ(Shell(bin + " --convert '" + text + "' '" + TestRoot() + "x.vob' --tv pal --aspect 4:3 2>/dev/null"), 1);
+    std::string sub = TestRoot() + "cli-sub.vob";
     // No length that is not a number or shorter than one frame: that would be an empty stream.
     for (const char* bad : {"nan", "inf", "-1", "0", "0.01", "1e999", "1,5"}) {
         EXPECT_EQ(Shell(bin + " --substitute pal 4:3 '" + sub + "' --seconds " + bad + " 2>/dev/null"), 2) << bad;
@@ -420,7 +418,7 @@ TEST(EncoderCommandLine, ModesAndTheirErrors) {
     EXPECT_EQ(f.height, 480);
     EXPECT_EQ(f.darNum, 16);
     // --keep-aspect uses the system's picture size: a 4:3 movie on PAL 16:9 is 539 wide.
-    std::string keep = TempFolder() + "cli-keep.vob";
+    std::string keep = TestRoot() + "cli-keep.vob";
     ASSERT_EQ(Shell(bin + " --convert '" + Rv20Ac3Movie() + "' '" + keep +
                     "' --tv pal --aspect 16:9 --keep-aspect 2>/dev/null"),
               0);

@@ -19,42 +19,6 @@ extern "C" {
 }
 
 namespace qxtest {
-namespace {
-
-std::string MakeTemp() {
-    char tmpl[] = "/tmp/qx-encoder-test-XXXXXX";
-    char* dir = mkdtemp(tmpl);
-    if (!dir) {
-        std::perror("mkdtemp");
-        std::abort();
-    }
-    return std::string(dir) + "/";
-}
-
-// Runs before main: every test program gets its own runtime, configuration and home folders, so
-// events and windows never meet those of another program.
-struct Isolation {
-    std::string root;
-    Isolation() {
-        root = MakeTemp();
-        for (const char* sub : {"run", "config", "home"}) {
-            std::string p = root + sub;
-            mkdir(p.c_str(), 0700);
-        }
-        setenv("XDG_RUNTIME_DIR", (root + "run").c_str(), 1);
-        setenv("XDG_CONFIG_HOME", (root + "config").c_str(), 1);
-        setenv("HOME", (root + "home").c_str(), 1);
-        setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    }
-    ~Isolation() { Shell("rm -rf '" + root + "'"); }
-};
-Isolation g_isolation;
-
-} // namespace
-
-const std::string& TempFolder() {
-    return g_isolation.root;
-}
 
 int Shell(const std::string& command) {
     int rc = std::system(command.c_str());
@@ -68,7 +32,7 @@ std::string Fixture(const std::string& name, const std::string& ffmpegArgs) {
     auto it = made.find(name);
     if (it != made.end())
         return it->second;
-    std::string path = TempFolder() + name;
+    std::string path = TestRoot() + name;
     std::string cmd = "ffmpeg -nostdin -y -loglevel error " + ffmpegArgs + " '" + path + "'";
     if (Shell(cmd) != 0) {
         std::fprintf(stderr, "fixture command failed: %s\n", cmd.c_str());

@@ -1,5 +1,6 @@
-// Shared helpers of the encoder tests: an isolated environment, fixture movies made with the
-// ffmpeg program, and an independent read-back of converted streams through libavformat.
+// Shared helpers of the encoder tests (their private folders come from TestSupport.h): fixture
+// movies made with the ffmpeg program, and an independent read-back of converted streams through
+// libavformat.
 #pragma once
 
 #include "TestSupport.h"
@@ -12,8 +13,6 @@
 
 namespace qxtest {
 
-// A temporary folder for this test program (removed at exit), with a trailing '/'.
-const std::string& TempFolder();
 // Runs a shell command; its exit status.
 int Shell(const std::string& command);
 // Makes (once per program) a movie with `ffmpegArgs` as output options and inputs; its path.

@@ -10,7 +10,7 @@ using namespace qxtest;
 namespace {
 
 std::string Base(const std::string& name) {
-    return TempFolder() + name;
+    return TestRoot() + name;
 }
 
 std::vector<uint8_t> Counting(size_t n) {

@@ -8,6 +8,7 @@
 #include "SourceInfo.h"
 #include "SystemServices.h"
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -79,6 +80,9 @@ public:
     // when the engine failed.
     virtual bool Author(const std::string& outFolder, const std::vector<AuthorTitle>& titles, bool splitOutput,
                         const std::function<void(int, int)>& progress, std::string* error) = 0;
+    // Set (on any thread) to end a run early: the engine stops within a sector or a navigation pack
+    // and removes the files it wrote; Author then returns false.
+    std::atomic<bool> stop{false};
 };
 
 class PowerLink {

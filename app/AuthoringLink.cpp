@@ -4,9 +4,33 @@
 
 #include "AplAuthor.h"
 
+#include <chrono>
+#include <cstdlib>
+#include <memory>
+#include <thread>
+
 namespace {
 
 constexpr int kChapterSeconds = 300;
+
+// QX_AUTHOR_TEST_PACE_MS=N holds the engine for N ms at each new percentage, so that tests can
+// interrupt a run of a small movie in the middle.
+std::function<void(int, int)> PacedForTests(const std::function<void(int, int)>& progress) {
+    const char* pace = std::getenv("QX_AUTHOR_TEST_PACE_MS");
+    const int ms = pace ? std::atoi(pace) : 0;
+    if (ms <= 0 || ms > 1000) {
+        return progress;
+    }
+    return [progress, ms, last = std::make_shared<int>(-1)](int phase, int percent) {
+        if (percent != *last) {
+            *last = percent;
+            std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+        }
+        if (progress) {
+            progress(phase, percent);
+        }
+    };
+}
 
 class EngineAuthoring : public AuthoringLink {
 public:
@@ -22,7 +46,8 @@ public:
         }
         if (ok) {
             author.EndTitleSet();
-            author.SetProgressHook(progress);
+            author.SetProgressHook(PacedForTests(progress));
+            author.SetStopFlag(&stop);
             ok = author.CreateDVD();
         }
         if (!ok) {

@@ -106,6 +106,16 @@ public:
     // For a program ended by a signal in the middle of a job: ends the encoder program and removes
     // the job's own converted streams, finished or partial.
     void AbandonJob();
+    // The step the running job is in (None between jobs).
+    enum class JobStep { None, Converting, Authoring, Burning };
+    JobStep CurrentJobStep() const { return m_jobStep; }
+    // The program was told to end (SIGINT, SIGTERM) while a job runs: the step it is in stops
+    // without a question - a conversion as at the Stop button, the authoring engine within a sector
+    // (the files and folders it made go), a burn through the engine's own cancel (the DVD folder
+    // stays) - and the job ends without message boxes; jobFinished follows. False when no job runs.
+    bool InterruptJob(int signal);
+    // The signal that interrupted the running or last job; 0 when none did.
+    int InterruptSignal() const { return m_nInterruptSignal; }
     bool AddingFiles() const { return m_bAddingFiles; }
     const std::string& TempFolder() const { return m_strTempFolder; }
     std::string ProgramFolder() const { return m_strCompanionFolder; }
@@ -187,6 +197,8 @@ private:
     void OnConvertEnd(int row);
     void OnConvertResult(int row, bool converted);
     void OnAllConverted();
+    // The end of a job that was not interrupted: the outcome's box, clean-up or shutdown.
+    void FinishWithOutcome(bool burn, bool* accomplished);
     void DeleteConvertedFiles();
     std::string SubstituteStream() const;
     void FinishJob();
@@ -231,6 +243,9 @@ private:
     bool m_bDestroying = false;
     bool m_bStarting = false; // the start checks are running
     bool m_bAuthorFailed = false;
+    JobStep m_jobStep = JobStep::None;
+    int m_nInterruptSignal = 0;
+    QTimer* m_pStopRepeatTimer = nullptr; // repeats an interruption's stop while the conversion runs
     int m_nJobsFinished = 0;
     bool m_bLastJobAccomplished = false;
     BurnOutcome m_lastBurnOutcome = BurnOutcome::Refused;

@@ -12,6 +12,11 @@
 
 #include <QCoreApplication>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
 namespace {
 
 void Pump() {
@@ -28,6 +33,15 @@ void CQuilvoVidrevoDlg::AuthorDVDVideo() {
     OpenProgressDlg("DVD authoring", CProgressDlg::ModeAuthoring, this);
 
     std::string outFolder = g_strWorkFolder + "DVD Movie";
+    // The folders this run makes are its own: a run that is interrupted takes them away again (an
+    // existing folder, or one something else was put into meanwhile, stays).
+    std::vector<std::string> newFolders;
+    for (const std::string& folder : {outFolder, outFolder + "/VIDEO_TS", outFolder + "/AUDIO_TS"}) {
+        struct stat st;
+        if (lstat(folder.c_str(), &st) != 0 && errno == ENOENT) {
+            newFolders.push_back(folder);
+        }
+    }
     const qx::Status made = qx::MakeFolderPath(outFolder);
     std::vector<AuthorTitle> titles;
     for (int row = 0; row < m_listSources->GetItemCount(); ++row) {
@@ -52,11 +66,22 @@ void CQuilvoVidrevoDlg::AuthorDVDVideo() {
     if (!ok) {
         error = made.error();
     } else {
+        m_parts.authoring->stop = m_nInterruptSignal != 0;
         ok = m_parts.authoring->Author(
             outFolder, titles, m_bSplitOutput != 0,
             [&throttle](int phase, int percent) { throttle.Report(phase, percent); }, &error);
     }
     DestroyProgressDlg();
+    if (!ok && m_nInterruptSignal != 0) {
+        // The engine removed the files it wrote; no half DVD folder may pass for a product.
+        m_bAuthorFailed = true;
+        for (auto folder = newFolders.rbegin(); folder != newFolders.rend(); ++folder) {
+            ::rmdir(folder->c_str());
+        }
+        AuthorLog(3, "CreateDVD stopped: %s", error.c_str());
+        LogToApp(1, "DVD Author stopped: the job was interrupted\n");
+        return;
+    }
     if (!ok) {
         // The engine failed: say why and keep the list; the job goes on without burning.
         m_bAuthorFailed = true;

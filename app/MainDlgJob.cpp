@@ -18,6 +18,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QLineEdit>
+#include <QTimer>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -170,6 +171,8 @@ void CQuilvoVidrevoDlg::OnBtnStartconvert() {
     m_job.splitOutput = m_bSplitOutput != 0;
     m_bJobRunning = true;
     m_bAuthorFailed = false;
+    m_nInterruptSignal = 0;
+    m_jobStep = JobStep::Converting;
     EnableJobControls(false);
     if (m_convertThread.joinable()) {
         m_convertThread.join();
@@ -291,6 +294,48 @@ void CQuilvoVidrevoDlg::AbandonJob() {
     DeleteConvertedFiles();
 }
 
+bool CQuilvoVidrevoDlg::InterruptJob(int signal) {
+    if (!m_bJobRunning) {
+        return false;
+    }
+    if (m_nInterruptSignal != 0) {
+        return true; // already stopping
+    }
+    m_nInterruptSignal = signal;
+    LogToApp(1, "Job interrupted by signal " + std::to_string(signal) + "\n");
+    switch (m_jobStep) {
+    case JobStep::Converting:
+        LogToApp(0, "Stopping Convert Process\n");
+        m_bStopConvert = true;
+        m_parts.encoder->SendStop();
+        // The conversion thread may send its next request just after this stop: it is repeated
+        // until the conversion has ended.
+        if (!m_pStopRepeatTimer) {
+            m_pStopRepeatTimer = new QTimer(this);
+            connect(m_pStopRepeatTimer, &QTimer::timeout, this, [this] {
+                if (m_bJobRunning && m_jobStep == JobStep::Converting) {
+                    m_parts.encoder->SendStop();
+                } else {
+                    m_pStopRepeatTimer->stop();
+                }
+            });
+        }
+        m_pStopRepeatTimer->start(500);
+        break;
+    case JobStep::Authoring:
+        m_parts.authoring->stop = true;
+        break;
+    case JobStep::Burning:
+        if (BurnCore* core = SelectedCore()) {
+            core->CancelBurn();
+        }
+        break;
+    case JobStep::None:
+        break;
+    }
+    return true;
+}
+
 void CQuilvoVidrevoDlg::OnAllConverted() {
     bool accomplished = false;
     m_lastBurnOutcome = BurnOutcome::Refused;
@@ -298,42 +343,24 @@ void CQuilvoVidrevoDlg::OnAllConverted() {
         DeleteConvertedFiles();
     } else {
         LogToApp(0, "Begin DVD Author\n");
+        m_jobStep = JobStep::Authoring;
         AuthorDVDVideo();
         const bool burn = m_chkBurn->isChecked();
-        if (burn && !m_bAuthorFailed) {
+        if (burn && !m_bAuthorFailed && m_nInterruptSignal == 0) {
             AuthorLog(3, "Enter BurnToDVDDisc in OnBtnStartconvert");
             LogToApp(0, "Begin Burn DVD\n");
+            m_jobStep = JobStep::Burning;
             m_lastBurnOutcome = BurnToDVDDisc();
         }
         DeleteConvertedFiles();
-        if (isMinimized()) {
-            showNormal();
-        }
-        if (isVisible()) {
-            raise();
-            activateWindow();
-        }
-        if (m_bAuthorFailed) {
-            // The engine's error was shown; the DVD folder is not a product and nothing is burned.
-            LogToApp(1, "DVD Author Failed\n");
-        } else if (burn && m_lastBurnOutcome != BurnOutcome::Done) {
-            // Nothing usable reached the disc: the DVD folder stays for another try and the
-            // computer stays on so that the user learns about it.
-            LogToApp(1, std::string("Burn DVD ") + BurnOutcomeName(m_lastBurnOutcome) + "\n");
-            qx::Prompts().Information(this, BurnOutcomeMessage(m_lastBurnOutcome) + "\nThe DVD folder is kept in " +
-                                                g_strWorkFolder + "DVD Movie/VIDEO_TS/");
+        if (m_nInterruptSignal != 0) {
+            // The program is ending: the outcome goes to the log, no box waits for an answer and
+            // the computer stays on.
+            if (burn && !m_bAuthorFailed) {
+                LogToApp(1, std::string("Burn DVD ") + BurnOutcomeName(m_lastBurnOutcome) + "\n");
+            }
         } else {
-            if (m_chkDeleteTmp->isChecked() && burn) {
-                CleanTemporaryFiles();
-            }
-            if (m_chkShutdown->isChecked()) {
-                LogToApp(0, "Shut down compter after Complete All Work\n");
-                ShutdownComputer();
-            } else {
-                LogToApp(0, "Complete All Work\n");
-                qx::Prompts().Information(this, "Mission accomplished!");
-                accomplished = true;
-            }
+            FinishWithOutcome(burn, &accomplished);
         }
     }
     FinishJob();
@@ -342,12 +369,45 @@ void CQuilvoVidrevoDlg::OnAllConverted() {
     emit jobFinished();
 }
 
+void CQuilvoVidrevoDlg::FinishWithOutcome(bool burn, bool* accomplished) {
+    if (isMinimized()) {
+        showNormal();
+    }
+    if (isVisible()) {
+        raise();
+        activateWindow();
+    }
+    if (m_bAuthorFailed) {
+        // The engine's error was shown; the DVD folder is not a product and nothing is burned.
+        LogToApp(1, "DVD Author Failed\n");
+    } else if (burn && m_lastBurnOutcome != BurnOutcome::Done) {
+        // Nothing usable reached the disc: the DVD folder stays for another try and the
+        // computer stays on so that the user learns about it.
+        LogToApp(1, std::string("Burn DVD ") + BurnOutcomeName(m_lastBurnOutcome) + "\n");
+        qx::Prompts().Information(this, BurnOutcomeMessage(m_lastBurnOutcome) + "\nThe DVD folder is kept in " +
+                                            g_strWorkFolder + "DVD Movie/VIDEO_TS/");
+    } else {
+        if (m_chkDeleteTmp->isChecked() && burn) {
+            CleanTemporaryFiles();
+        }
+        if (m_chkShutdown->isChecked()) {
+            LogToApp(0, "Shut down compter after Complete All Work\n");
+            ShutdownComputer();
+        } else {
+            LogToApp(0, "Complete All Work\n");
+            qx::Prompts().Information(this, "Mission accomplished!");
+            *accomplished = true;
+        }
+    }
+}
+
 void CQuilvoVidrevoDlg::FinishJob() {
     EnableJobControls(true);
     m_bStopConvert = false;
+    m_jobStep = JobStep::None;
     m_parts.encoder->Kill();
-    if (m_bDestroying) {
-        m_bJobRunning = false; // the window is closing: no encoder for a next job
+    if (m_bDestroying || m_nInterruptSignal != 0) {
+        m_bJobRunning = false; // the window is closing or the program ending: no encoder for a next job
         return;
     }
     if (StartEncoderProxy() && !m_parts.encoder->HasWindow()) {

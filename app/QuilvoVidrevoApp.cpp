@@ -5,6 +5,7 @@
 #include "InstanceLock.h"
 #include "MainDlg.h"
 #include "OpenRequests.h"
+#include "QuitOnSignal.h"
 
 #include <QApplication>
 #include <QDir>
@@ -12,12 +13,15 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <cstdlib>
 
 namespace {
 // The name of the installed desktop entry, without ".desktop".
 constexpr const char* kDesktopFileId = "org.example.qxmoviedisc.QXMovieDisc";
 // How long a second start waits for the open window to take its movies.
 constexpr int kHandOverTimeoutMs = 5000;
+// How long an interrupted job may take to stop before the program ends anyway.
+constexpr int kInterruptBoundMs = 30000;
 
 // Prints the usage or the version when the command line asks for it; true when it did.
 bool AnswerHelpOrVersion(const AppArguments& args) {
@@ -64,6 +68,38 @@ int CQuilvoVidrevoApp::InitInstance(AppParts parts, std::vector<std::string> fil
         window->activateWindow();
         return true;
     });
+    // SIGTERM (a session's logout) and SIGINT end the program as its close box would, once the job's
+    // step has stopped: a conversion as at Stop, the authoring with the files it wrote removed, a
+    // burn cancelled by the engine with the DVD folder kept.
+    int endSignal = 0;
+    QTimer closeWhenFree;
+    closeWhenFree.setInterval(100);
+    QObject::connect(&closeWhenFree, &QTimer::timeout, window, [window] {
+        if (!window->JobRunning() && !window->AddingFiles()) {
+            window->close();
+        }
+    });
+    QTimer bound;
+    bound.setSingleShot(true);
+    QObject::connect(&bound, &QTimer::timeout, window, [window, &endSignal] {
+        std::fprintf(stderr, "QXMovieDisc: the job did not stop within %d seconds; ending anyway\n",
+                     kInterruptBoundMs / 1000);
+        window->AbandonJob();
+        std::_Exit(128 + endSignal);
+    });
+    const qx::Status handled = qx::CallOnTermination([window, &endSignal, &closeWhenFree, &bound](int signal) {
+        if (endSignal != 0) {
+            return;
+        }
+        endSignal = signal;
+        if (window->InterruptJob(signal)) {
+            bound.start(kInterruptBoundMs);
+        }
+        closeWhenFree.start();
+    });
+    if (!handled.ok()) {
+        std::fprintf(stderr, "QXMovieDisc: %s\n", handled.error().c_str());
+    }
     QTimer::singleShot(0, window, [watcher = requests.get(), files = std::move(files)]() mutable {
         watcher->Offer(std::move(files));
         const qx::Status watching = watcher->Start();
@@ -72,9 +108,12 @@ int CQuilvoVidrevoApp::InitInstance(AppParts parts, std::vector<std::string> fil
         }
     });
     dlg->exec();
+    closeWhenFree.stop();
+    bound.stop();
+    qx::CallOnTermination([](int) {}); // the window is going: a late signal waits for the end
     requests.reset();
     dlg.reset();
-    return 0;
+    return endSignal != 0 ? 128 + endSignal : 0;
 }
 
 int RunQuilvoVidrevoApp(int argc, char** argv) {

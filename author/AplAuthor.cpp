@@ -45,6 +45,13 @@ bool AuthorCreateFolderPath(const std::string& path, std::string& error) {
     return true;
 }
 
+namespace {
+
+// Thrown from the progress points when the stop flag is set; caught by CreateDVD only.
+struct AuthorStopRequest {};
+
+} // namespace
+
 AplAuthor::AplAuthor() : m_vobSectorLimit(AUTHOR_VOB_SECTORS) {}
 
 AplAuthor::~AplAuthor() = default;
@@ -140,6 +147,7 @@ const PgcGroup* AplAuthor::TitleGroup(int index) const {
 
 bool AplAuthor::CreateDVD() {
     m_lastError.clear();
+    m_stopped = false;
     if (m_outputFolder.empty())
         return fail("no output folder given");
     AuthorFolderLock lock;
@@ -152,6 +160,19 @@ bool AplAuthor::CreateDVD() {
     AuthorRunOptions options;
     options.partFiles = m_partFiles;
     options.progress = m_progress;
+    auto stopRequested = [this] { return m_stop && m_stop->load(); };
+    if (m_stop) {
+        // The engine reports progress once per sector read and per navigation pack fixed: there it
+        // also learns about a stop, before and after the caller's hook (which may be what set it).
+        options.progress = [hook = m_progress, stopRequested](int phase, int percent) {
+            if (stopRequested())
+                throw AuthorStopRequest();
+            if (hook)
+                hook(phase, percent);
+            if (stopRequested())
+                throw AuthorStopRequest();
+        };
+    }
     // A failed run removes the files it wrote, so they neither pass for a disc nor block the next run.
     AuthorCreatedFiles created(m_files ? *m_files : AuthorDiskFiles());
     options.files = &created;
@@ -159,6 +180,8 @@ bool AplAuthor::CreateDVD() {
     std::string failure;
     try {
         for (int i = 0; i < m_numTitleSets; ++i) {
+            if (stopRequested())
+                throw AuthorStopRequest();
             // The table of contents lists title sets 1..n, so title set i + 1 must get that number; a leftover
             // information file would push it to a later one and the table would describe the old one.
             char name[32];
@@ -178,6 +201,13 @@ bool AplAuthor::CreateDVD() {
         if (!m_managerMenus)
             m_managerMenus = std::make_unique<AuthorMenuList>();
         CreateToc(nullptr, *m_managerMenus, m_outputFolder, m_numTitleSets, options);
+        // A stop that came during the last steps still wins: the caller has been told the run stops.
+        if (stopRequested())
+            throw AuthorStopRequest();
+    } catch (const AuthorStopRequest&) {
+        m_stopped = true;
+        failure = "the authoring was stopped before it ended";
+        AuthorLog(AUTHOR_LOG_WARN, "INFO: authoring stopped on request\n");
     } catch (const AuthorFatalError& error) {
         failure = error.what();
     } catch (const std::bad_alloc&) {

@@ -175,6 +175,7 @@ BurnOutcome CBuildInCore::RunWorker(QWidget* window, int writer, const std::func
     }
     m_bBusy = true;
     m_bStopRequested = false;
+    Device(writer)->ClearCancel();
     m_nBurnPhase = 0;
     m_nCurrentDevice = writer;
     m_pWindow = window;
@@ -222,6 +223,9 @@ BurnOutcome CBuildInCore::BurnThread(QWidget* window, const std::string& folder,
         CDevice& device;
         ~ClearRefusal() { device.onRefusal = nullptr; }
     } clearRefusal{d};
+    if (m_bStopRequested) {
+        return BurnOutcome::Cancelled;
+    }
     if (IsErasableKind(d.DiscType()) && !d.IsDiscBlank()) {
         Log("StarBurn Begin Erase Progress!\n");
         m_nStartMs = NowMs();
@@ -230,7 +234,7 @@ BurnOutcome CBuildInCore::BurnThread(QWidget* window, const std::string& folder,
         Log("StarBurn Complete Erase Progress!\n");
         m_nBurnPhase = 0;
         if (!erased) {
-            return BurnOutcome::Failed;
+            return m_bStopRequested ? BurnOutcome::Cancelled : BurnOutcome::Failed;
         }
         // The sizes of the erased disc, not those of the data it held.
         d.RefreshMediaSize();
@@ -260,6 +264,9 @@ BurnOutcome CBuildInCore::BurnThread(QWidget* window, const std::string& folder,
     DvdVideoDescriptor descriptor;
     descriptor.label = label;
     m_nStartMs = NowMs();
+    if (m_bStopRequested) {
+        return BurnOutcome::Cancelled;
+    }
     m_nBurnPhase = 2;
     const DeviceResult result = d.BurnDVDVideo(descriptor, folder);
     m_nBurnPhase = 0;
@@ -288,6 +295,9 @@ BurnOutcome CBuildInCore::EraseThread() {
     m_nBurnPhase = 1;
     const bool erased = d.Erase();
     m_nBurnPhase = 0;
+    if (!erased && m_bStopRequested) {
+        return BurnOutcome::Cancelled;
+    }
     return erased ? BurnOutcome::Done : BurnOutcome::Failed;
 }
 
@@ -312,4 +322,14 @@ void CBuildInCore::RequestStopBurn() {
         }
         m_bStopRequested = true;
     }
+}
+
+void CBuildInCore::CancelBurn() {
+    CDevice* d = Device(m_nCurrentDevice);
+    if (!m_bBusy || !d) {
+        return;
+    }
+    Log("StarBurn cancel without question\n");
+    m_bStopRequested = true;
+    d->Cancel();
 }

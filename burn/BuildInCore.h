@@ -26,6 +26,7 @@ public:
                               const std::string& label) override;
     BurnOutcome EraseDisc(QWidget* window, int writer) override;
     void RequestStopBurn() override;
+    void CancelBurn() override;
 
     // Run before each writer listing (the other engine drops its cached drive list).
     std::function<void()> onListWriters;

@@ -57,4 +57,8 @@ public:
     virtual BurnOutcome EraseDisc(QWidget* window, int writer) = 0;
     // Asks the user and, on Yes, cancels the running burn or erase (the progress window's Cancel).
     virtual void RequestStopBurn() = 0;
+    // Cancels the running burn or erase without asking, in whatever step it is (the program is told
+    // to end): nothing more is written, the running call returns Cancelled as soon as the engine has
+    // stopped. Does nothing while nothing runs.
+    virtual void CancelBurn() = 0;
 };

@@ -68,7 +68,10 @@ public:
     bool Erase();
     DeviceResult BurnDVDVideo(const DvdVideoDescriptor& descriptor, const std::string& folder);
     void DVDVideoBurnCallback(long event, void* param1, void* param2);
+    // Cancels the running write or erase; remembered until ClearCancel, so that a cancel between two
+    // steps still stops the next one.
     void Cancel();
+    void ClearCancel() { m_bCancelled = false; }
 
     // The capacity check's refusal (message box and log line), shared with the burn thread.
     std::function<void(const std::string& box, const std::string& log)> onRefusal;
@@ -116,6 +119,7 @@ private:
     int m_nProgressPercent = 0;
     std::atomic<int> m_nEraseSeconds{0};
     std::atomic<int> m_nDeviceState{Idle};
+    std::atomic<bool> m_bCancelled{false};
     long m_lResult = 0;
     unsigned long m_dwStatus = 0;
     char m_szText[1024] = {};

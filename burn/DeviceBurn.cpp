@@ -88,6 +88,10 @@ bool CDevice::Erase() {
     }
     EngineMessage(1, 0, "Erasing...");
     m_nDeviceState = Erasing;
+    if (m_bCancelled) {
+        m_nDeviceState = Idle;
+        return false;
+    }
     unsigned long curRead = 0, maxRead = 0, curWrite = 0, maxWrite = 0;
     if (StarBurn_CdvdBurnerGrabber_GetSpeeds(m_hBurner, m_szText, sizeof m_szText, &m_dwStatus, &curRead, &maxRead,
                                              &curWrite, &maxWrite) != EN_SUCCESS) {
@@ -270,12 +274,17 @@ DeviceResult CDevice::BurnDVDVideo(const DvdVideoDescriptor& descriptor, const s
     EngineMessage(0, 0, "CDevice::BurnDVDVideo(): Writing the stuff to the CD/DVD disc >>>\n");
     SetProgressPercent(0);
     m_nDeviceState = Writing;
+    // A cancel that came before the write began: the burner handle may not have been there for it.
+    if (m_bCancelled) {
+        m_nDeviceState = Idle;
+        return DeviceResult::Cancelled;
+    }
     StarBurnTree* tree = nullptr;
     StarBurn_DVDVideo_GetTreePointer(image.image, &tree);
     m_lResult = StarBurn_CdvdBurnerGrabber_TrackAtOnceFromTree(m_hBurner, m_szText, sizeof m_szText, &m_dwStatus, tree,
                                                                true, false, false, true, 5);
     Log("Start real wite data OK\n");
-    if (m_nDeviceState == CancelRequested) {
+    if (m_nDeviceState == CancelRequested || m_bCancelled) {
         m_nDeviceState = Idle;
         return DeviceResult::Cancelled;
     }
@@ -369,6 +378,7 @@ void CDevice::DVDVideoBurnCallback(long event, void* param1, void* param2) {
 }
 
 void CDevice::Cancel() {
+    m_bCancelled = true;
     m_nDeviceState = CancelRequested;
     std::lock_guard<std::mutex> lock(m_handleLock);
     if (m_hBurner) {

@@ -28,6 +28,7 @@ public:
                               const std::string& label) override;
     BurnOutcome EraseDisc(QWidget* window, int writer) override;
     void RequestStopBurn() override;
+    void CancelBurn() override;
 
     // Drops the cached drive list (the other engine listed its writers).
     void DropDriveList();

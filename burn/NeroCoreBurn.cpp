@@ -386,6 +386,12 @@ BurnOutcome CNeroCore::BurnDVDFolder(QWidget* window, int writer, const std::str
     return outcome;
 }
 
+void CNeroCore::CancelBurn() {
+    if (m_bBusy) {
+        m_bAbort = true;
+    }
+}
+
 void CNeroCore::RequestStopBurn() {
     if (m_bAbort || !m_bBusy) {
         return;

@@ -13,29 +13,40 @@ namespace qx {
 namespace {
 
 int gWakeFds[2] = {-1, -1};
+std::function<void(int)>* gHandler = nullptr;
 
-void OnTermination(int) {
+void OnTermination(int signal) {
     const int saved = errno;
-    const char byte = 1;
-    [[maybe_unused]] const ssize_t n = ::write(gWakeFds[1], &byte, 1);
+    const unsigned char number = static_cast<unsigned char>(signal);
+    [[maybe_unused]] const ssize_t n = ::write(gWakeFds[1], &number, 1);
     errno = saved;
 }
 
 } // namespace
 
-Status QuitEventLoopOnTermination() {
+Status CallOnTermination(std::function<void(int signal)> handler) {
     QCoreApplication* app = QCoreApplication::instance();
     if (!app)
         return Status::Fail("no application object");
-    if (gWakeFds[0] < 0 && ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, gWakeFds) != 0)
-        return Status::Fail(ErrnoText("cannot make the signal channel", errno));
-    auto* notifier = new QSocketNotifier(gWakeFds[0], QSocketNotifier::Read, app);
-    QObject::connect(notifier, &QSocketNotifier::activated, app, [] {
-        char bytes[16];
-        while (::read(gWakeFds[0], bytes, sizeof bytes) > 0) {
-        }
-        QCoreApplication::quit();
-    });
+    if (!gHandler) {
+        if (gWakeFds[0] < 0 && ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, gWakeFds) != 0)
+            return Status::Fail(ErrnoText("cannot make the signal channel", errno));
+        gHandler = new std::function<void(int)>();
+        auto* notifier = new QSocketNotifier(gWakeFds[0], QSocketNotifier::Read, app);
+        QObject::connect(notifier, &QSocketNotifier::activated, app, [] {
+            unsigned char numbers[16];
+            ssize_t n;
+            while ((n = ::read(gWakeFds[0], numbers, sizeof numbers)) > 0) {
+                for (ssize_t i = 0; i < n; ++i) {
+                    // A copy: the handler may replace itself.
+                    const std::function<void(int)> handler = *gHandler;
+                    if (handler)
+                        handler(numbers[i]);
+                }
+            }
+        });
+    }
+    *gHandler = std::move(handler);
     struct sigaction action {};
     action.sa_handler = OnTermination;
     sigemptyset(&action.sa_mask);
@@ -43,6 +54,15 @@ Status QuitEventLoopOnTermination() {
     if (sigaction(SIGTERM, &action, nullptr) != 0 || sigaction(SIGINT, &action, nullptr) != 0)
         return Status::Fail(ErrnoText("cannot install the signal handlers", errno));
     return Status::Ok();
+}
+
+void DefaultTermination() {
+    std::signal(SIGTERM, SIG_DFL);
+    std::signal(SIGINT, SIG_DFL);
+}
+
+Status QuitEventLoopOnTermination() {
+    return CallOnTermination([](int) { QCoreApplication::quit(); });
 }
 
 } // namespace qx

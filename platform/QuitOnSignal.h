@@ -1,13 +1,25 @@
-// Helper programs end cleanly when their parent terminates them (SIGTERM) or the user interrupts
-// them (SIGINT): the signal only quits the Qt event loop, so destructors run and the program's
-// message-window sockets are removed instead of piling up in the runtime folder.
+// Termination signals (SIGTERM from a parent or a session's logout, SIGINT from Ctrl+C) handled on
+// the application's thread: the signal handler only writes the signal's number to a private pipe,
+// and the program decides there what a clean end is. Helper programs just quit their event loop,
+// so destructors run and their message-window sockets are removed instead of piling up in the
+// runtime folder; the window programs first stop the step a job is in.
 #pragma once
 
 #include "Status.h"
 
+#include <functional>
+
 namespace qx {
 
-// Call once, after the QCoreApplication exists and before its exec().
+// Calls `handler(signal)` on the application's thread for each SIGTERM or SIGINT, whenever the
+// thread's events are processed (also inside nested event loops). A later call replaces the
+// handler. Needs the QCoreApplication.
+Status CallOnTermination(std::function<void(int signal)> handler);
+
+// SIGTERM and SIGINT end the program as by default again.
+void DefaultTermination();
+
+// Call once, after the QCoreApplication exists and before its exec(): a signal quits the loop.
 Status QuitEventLoopOnTermination();
 
 } // namespace qx

@@ -160,6 +160,8 @@ public:
     }
     BurnOutcome EraseDisc(QWidget*, int) override { return BurnOutcome::Done; }
     void RequestStopBurn() override {}
+    void CancelBurn() override { ++cancels; }
+    int cancels = 0;
 };
 
 class FakePower : public PowerLink {

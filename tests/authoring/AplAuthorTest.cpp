@@ -264,6 +264,55 @@ TEST_F(CreateDvdFailures, FailedRunRemovesWhatItWroteAndSaysWhy) {
     EXPECT_TRUE(again.CreateDVD()) << again.LastError();
 }
 
+// A stop flag set while the run writes (here from the progress hook, as a window's pump would set
+// it) ends the run at the next sector or navigation pack, in either phase, without the files it
+// wrote; the user's file stays, and a flag that is set from the start writes nothing at all.
+TEST_F(CreateDvdFailures, AStoppedRunEndsSoonAndRemovesWhatItWrote) {
+    const std::string video = temp.path() + "/DVD Movie/VIDEO_TS/";
+    std::string error;
+    ASSERT_TRUE(AuthorCreateFolderPath(video, error)) << error;
+    std::ofstream(video + "notes.txt") << "the user's";
+    ASSERT_TRUE(author.AddTitle(FixtureStream(TvStandard::Pal, 40), 300, 40, AUTHOR_POST_NONE));
+    author.EndTitleSet();
+    for (int stopPhase : {0, 1}) {
+        std::atomic<bool> stop{false};
+        int callsAfterStop = 0;
+        author.SetStopFlag(&stop);
+        author.SetProgressHook([&](int phase, int percent) {
+            if (stop)
+                ++callsAfterStop;
+            if (phase == stopPhase && percent >= 50)
+                stop = true;
+        });
+        EXPECT_FALSE(author.CreateDVD()) << stopPhase;
+        EXPECT_TRUE(author.Stopped());
+        EXPECT_EQ(author.LastError(), "the authoring was stopped before it ended");
+        EXPECT_EQ(callsAfterStop, 0) << "the engine stops at the call that set the flag";
+        EXPECT_EQ(FindOrDeleteDvdFiles(video, true), 0) << stopPhase;
+        EXPECT_TRUE(FileExists(video + "notes.txt"));
+    }
+
+    std::atomic<bool> stopped{true};
+    int calls = 0;
+    author.SetStopFlag(&stopped);
+    author.SetProgressHook([&](int, int) { ++calls; });
+    EXPECT_FALSE(author.CreateDVD());
+    EXPECT_TRUE(author.Stopped());
+    EXPECT_EQ(calls, 0);
+    EXPECT_EQ(FindOrDeleteDvdFiles(video, true), 0);
+
+    // A failure that is not a stop is not reported as one.
+    AplAuthor failing;
+    ASSERT_TRUE(failing.SetOutputFolder(temp.path() + "/DVD Movie"));
+    ASSERT_TRUE(failing.BeginTitleSet());
+    ASSERT_TRUE(failing.AddTitle(temp.path() + "/missing.mpg", 300, 10, AUTHOR_POST_NONE));
+    failing.EndTitleSet();
+    std::atomic<bool> never{false};
+    failing.SetStopFlag(&never);
+    EXPECT_FALSE(failing.CreateDVD());
+    EXPECT_FALSE(failing.Stopped());
+}
+
 TEST_F(CreateDvdFailures, AFolderAnotherRunWritesIsRefused) {
     const std::string out = temp.path() + "/DVD Movie";
     std::string error;

@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -46,7 +47,12 @@ protected:
     void SetUp() override {
         EnsureApp();
         qx::SetPrompts(&m_prompts);
-        m_core = std::make_unique<Core>([this](const std::string& line) { m_log.Add(line); });
+        m_core = std::make_unique<Core>([this](const std::string& line) {
+            m_log.Add(line);
+            if (m_onLog) {
+                m_onLog(line);
+            }
+        });
         m_dir = FreshFolder(m_folder);
     }
     void TearDown() override {
@@ -78,6 +84,7 @@ protected:
     const std::string m_folder;
     qx::ScriptedPromptService m_prompts;
     Lines m_log;
+    std::function<void(const std::string&)> m_onLog; // sees each log line on the thread that logs it
     std::unique_ptr<Core> m_core;
     std::string m_dir;
 };

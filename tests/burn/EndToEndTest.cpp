@@ -134,6 +134,41 @@ TEST_F(BurnEndToEnd, CancelDuringTheWriteEndsCancelledWithoutCloseEjectOrImage) 
     EXPECT_EQ(lines.front().rfind("Writing Data; Total time:", 0), 0u) << lines.front();
 }
 
+// The cancel of a program told to end: no question, and it holds whichever step it comes in, also
+// between two steps, before the burner handle of the next one exists.
+TEST_F(BurnEndToEnd, CancelWithoutQuestionStopsTheEraseOrTheWriteThatComesNext) {
+    VirtualWriter rewritable = Writer("8");
+    rewritable.state = "written";
+    WriteData(rewritable.image);
+    m_onLog = [this](const std::string& line) {
+        if (line == "StarBurn Begin Erase Progress!\n") {
+            m_core->CancelBurn();
+        }
+    };
+    ASSERT_EQ(Burn({rewritable}), BurnOutcome::Cancelled) << m_trail;
+    EXPECT_FALSE(m_log.Has("StarBurn Begin Write Data Progress!\n")) << m_trail;
+    EXPECT_EQ(ReadFile(rewritable.image), std::string(1 << 20, 'o')) << "the disc is left as it was";
+
+    EngineMessages messages;
+    VirtualWriter blank = Writer("5", "blank.iso");
+    m_onLog = [this](const std::string& line) {
+        if (line == "Started\n") { // the write's own burner handle is made after this
+            m_core->CancelBurn();
+        }
+    };
+    ASSERT_EQ(Burn({blank}), BurnOutcome::Cancelled) << m_trail;
+    EXPECT_TRUE(m_prompts.BoxTexts().empty());
+    EXPECT_EQ(m_prompts.CountText("Do you really want to stop burning"), 0u);
+    EXPECT_FALSE(messages.status.Has("Closing session..."));
+    EXPECT_FALSE(burntest::FileExists(blank.image));
+    EXPECT_TRUE(FilesStartingWith(m_dir, "blank.iso").empty());
+
+    // The next burn is not cancelled by the last one's request.
+    m_onLog = nullptr;
+    ASSERT_EQ(Burn({blank}), BurnOutcome::Done) << m_trail;
+    ExpectPlayableImage(blank.image);
+}
+
 TEST_F(BurnEndToEnd, InjectedFailuresGiveTheirStatusAndLogLines) {
     EngineMessages messages;
     VirtualWriter failing = Writer("5");

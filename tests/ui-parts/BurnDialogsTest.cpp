@@ -86,6 +86,7 @@ public:
         return Run();
     }
     void RequestStopBurn() override { ++stops; }
+    void CancelBurn() override {}
 };
 
 DVDDeviceInfo BlankDvdR(int totalMB = 4482) {

@@ -7,6 +7,7 @@
 #include "MainDlg.h"
 #include "ProgressDlg.h"
 #include "PromptService.h"
+#include "QuitOnSignal.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -16,7 +17,7 @@
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QRadioButton>
-#include <QSocketNotifier>
+#include <QTimer>
 
 #include <fcntl.h>
 #include <signal.h>
@@ -157,14 +158,37 @@ std::string AbsolutePath(const std::string& path) {
     return qx::WithTrailingSlash(cwd) + (path.rfind("./", 0) == 0 ? path.substr(2) : path);
 }
 
-// SIGINT and SIGTERM end the job on the window's thread: the handler only writes to this pipe.
-int g_signalPipe[2] = {-1, -1};
+// How long an interrupted authoring run or burn may take to stop before the program ends anyway.
+constexpr int kInterruptBoundMs = 30000;
 
-void OnEndSignal(int signal) {
-    const unsigned char number = static_cast<unsigned char>(signal);
-    const int saved = errno;
-    [[maybe_unused]] const ssize_t n = ::write(g_signalPipe[1], &number, 1);
-    errno = saved;
+// SIGINT and SIGTERM end the job on the window's thread. During a conversion the encoder is ended
+// and the job's streams removed at once; the authoring engine and a burn are stopped through their
+// own stop, since ending the program under them would leave a half DVD folder or half disc, and
+// the job then ends on its usual path.
+void OnJobSignal(CQuilvoVidrevoDlg& dlg, int signal, QTimer& bound, std::FILE* out) {
+    if (dlg.InterruptSignal() != 0) {
+        return; // stopping already; the bound ends the program if the step does not stop
+    }
+    const CQuilvoVidrevoDlg::JobStep step = dlg.CurrentJobStep();
+    if (step == CQuilvoVidrevoDlg::JobStep::Authoring || step == CQuilvoVidrevoDlg::JobStep::Burning) {
+        std::fprintf(out, step == CQuilvoVidrevoDlg::JobStep::Authoring
+                              ? "Interrupted: stopping the authoring and removing the job's files.\n"
+                              : "Interrupted: cancelling the burn.\n");
+        std::fflush(out);
+        dlg.InterruptJob(signal);
+        QObject::connect(&bound, &QTimer::timeout, [&dlg, signal, out] {
+            std::fprintf(out, "The job did not stop within %d seconds; ending anyway.\n", kInterruptBoundMs / 1000);
+            dlg.AbandonJob();
+            std::fflush(out);
+            std::_Exit(128 + signal);
+        });
+        bound.start(kInterruptBoundMs);
+        return;
+    }
+    std::fprintf(out, "Interrupted: removing the job's files.\n");
+    dlg.AbandonJob();
+    std::fflush(out);
+    std::_Exit(128 + signal);
 }
 
 } // namespace
@@ -241,26 +265,14 @@ int RunCliJob(const CliOptions& options, std::FILE* out) {
             return 1;
         }
 
-        // Interrupted, the job leaves nothing of its own behind: its partial and converted
-        // streams go as at a normal end, then the program ends with the signal's status.
-        std::unique_ptr<QSocketNotifier> endSignals;
-        if (::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) == 0) {
-            endSignals = std::make_unique<QSocketNotifier>(g_signalPipe[0], QSocketNotifier::Read);
-            QObject::connect(endSignals.get(), &QSocketNotifier::activated, [&dlg, out]() {
-                unsigned char number = 0;
-                if (::read(g_signalPipe[0], &number, 1) != 1) {
-                    return;
-                }
-                std::fprintf(out, "Interrupted: removing the job's files.\n");
-                dlg.AbandonJob();
-                std::fflush(out);
-                std::_Exit(128 + number);
-            });
-            struct sigaction action {};
-            action.sa_handler = OnEndSignal;
-            sigemptyset(&action.sa_mask);
-            sigaction(SIGINT, &action, nullptr);
-            sigaction(SIGTERM, &action, nullptr);
+        // Interrupted, the job leaves nothing of its own behind but a DVD folder it completed;
+        // then the program ends with the signal's status.
+        QTimer interruptBound;
+        interruptBound.setSingleShot(true);
+        const qx::Status handled = qx::CallOnTermination(
+            [&dlg, &interruptBound, out](int signal) { OnJobSignal(dlg, signal, interruptBound, out); });
+        if (!handled.ok()) {
+            std::fprintf(out, "Ctrl+C will not end the job cleanly: %s\n", handled.error().c_str());
         }
 
         // Progress lines: every status the progress window shows, once per change.
@@ -285,9 +297,14 @@ int RunCliJob(const CliOptions& options, std::FILE* out) {
             dlg.OnBtnStartconvert();
             if (dlg.JobRunning()) {
                 loop.exec();
-                std::fprintf(out, "DVD folder: %sDVD Movie/VIDEO_TS\n",
-                             qx::WithTrailingSlash(dlg.TempFolder()).c_str());
-                if (job.writer >= 0) {
+                interruptBound.stop();
+                const bool burned = job.writer >= 0 && dlg.LastBurnOutcome() != BurnOutcome::Refused;
+                const bool haveFolder = dlg.InterruptSignal() == 0 || burned;
+                if (haveFolder) {
+                    std::fprintf(out, "DVD folder: %sDVD Movie/VIDEO_TS\n",
+                                 qx::WithTrailingSlash(dlg.TempFolder()).c_str());
+                }
+                if (job.writer >= 0 && haveFolder) {
                     std::fprintf(out, "Burn: %s\n", BurnOutcomeName(dlg.LastBurnOutcome()));
                 }
                 status = dlg.LastJobAccomplished() ? 0 : 1;
@@ -306,13 +323,21 @@ int RunCliJob(const CliOptions& options, std::FILE* out) {
                         status = kCliMoviesReplaced;
                     }
                 }
+                if (dlg.InterruptSignal() != 0) {
+                    if (burned) {
+                        std::fprintf(out, "Interrupted: the burn ended %s; the DVD folder is kept.\n",
+                                     BurnOutcomeName(dlg.LastBurnOutcome()));
+                    } else {
+                        std::fprintf(out, "Interrupted: the job's DVD folder was removed.\n");
+                    }
+                    status = 128 + dlg.InterruptSignal();
+                }
             } else {
                 std::fprintf(out, "The job did not start.\n");
             }
         }
         // Past the job a signal ends the program as usual.
-        ::signal(SIGINT, SIG_DFL);
-        ::signal(SIGTERM, SIG_DFL);
+        qx::DefaultTermination();
     }
     qx::SetPrompts(nullptr);
     return status;

@@ -1,0 +1,207 @@
+// A job told to end (SIGINT, SIGTERM) in the middle of authoring or burning: the step stops through
+// its own stop within a bound, an interrupted authoring leaves no DVD folder of its own, an
+// interrupted burn ends "cancelled" with the DVD folder kept and no half image, and the program
+// ends with 128 + the signal. Console front-end and window program alike.
+#include "Folders.h"
+#include "ProfileIni.h"
+#include "ProgressDlg.h"
+#include "QuilvoVidrevoApp.h"
+#include "QuitOnSignal.h"
+#include "WindowFixture.h"
+
+#include <QCheckBox>
+#include <QElapsedTimer>
+#include <QProcess>
+
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// The stop must come well inside the programs' own 30-second bound.
+constexpr qint64 kStopBoundMs = 20000;
+
+struct CliRun {
+    std::string out;
+    int exitCode = -1;
+    bool signalled = false;
+    qint64 stopMs = -1; // from the signal to the program's end
+};
+
+class Interrupt : public WindowTest {
+protected:
+    void SetUp() override {
+        WindowTest::SetUp();
+        images = FreshFolder("images");
+        ASSERT_TRUE(MakeRealMediaMovie(movies + "movie.rm", "testsrc2", 4));
+        fs::remove(WritersIni());
+    }
+    void TearDown() override {
+        fs::remove(WritersIni());
+        WindowTest::TearDown();
+    }
+    static std::string WritersIni() { return qx::ConfigFolder() + "writers.ini"; }
+    std::string Image() const { return images + "disc.iso"; }
+    // One blank DVD-R that writes at 1x: a few seconds for a small disc.
+    void DefineSlowWriter() {
+        fs::create_directories(qx::ConfigFolder());
+        std::ofstream(WritersIni()) << "[Writer 1]\nname=Virtual DVD-R\nimage=" << Image()
+                                    << "\nmedia=5\ncapacity=2295104\nstate=blank\nspeeds=1385\nfail=none\n";
+    }
+    std::vector<std::string> Leftovers(const std::string& folder, const std::string& part) const {
+        std::vector<std::string> found;
+        for (const auto& entry : fs::directory_iterator(folder)) {
+            if (entry.path().filename().string().find(part) != std::string::npos) {
+                found.push_back(entry.path().filename().string());
+            }
+        }
+        return found;
+    }
+    // Runs the console front-end and sends SIGINT once a line of its output starts with `when`.
+    CliRun RunCli(QStringList args, const std::string& when) {
+        CliRun run;
+        QProcess cli;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("QX_AUTHOR_TEST_PACE_MS", "60"); // about 12 s of authoring for this movie
+        cli.setProcessEnvironment(env);
+        args << "--work" << QString::fromStdString(work) << "--tv"
+             << "pal" << QString::fromStdString(movies + "movie.rm");
+        cli.start(QString(QX_BIN_DIR) + "/qxmoviedisc-cli", args);
+        EXPECT_TRUE(cli.waitForStarted());
+        QElapsedTimer sinceSignal;
+        QElapsedTimer overall;
+        overall.start();
+        while (cli.state() == QProcess::Running && overall.elapsed() < 240000) {
+            cli.waitForReadyRead(100);
+            while (cli.canReadLine()) {
+                const std::string line = cli.readLine().toStdString();
+                run.out += line;
+                if (!run.signalled && line.rfind(when, 0) == 0) {
+                    ::kill(static_cast<pid_t>(cli.processId()), SIGINT);
+                    run.signalled = true;
+                    sinceSignal.start();
+                }
+            }
+        }
+        EXPECT_TRUE(cli.state() == QProcess::NotRunning || cli.waitForFinished(1000)) << run.out;
+        run.stopMs = run.signalled ? sinceSignal.elapsed() : -1;
+        run.out += cli.readAll().toStdString();
+        run.exitCode = cli.exitStatus() == QProcess::NormalExit ? cli.exitCode() : -1;
+        return run;
+    }
+    std::string images;
+};
+
+} // namespace
+
+TEST_F(Interrupt, AConsoleJobInterruptedWhileAuthoringRemovesOnlyTheFoldersItMade) {
+    // A working folder without a DVD folder: none is left.
+    CliRun run = RunCli({}, "progress: DVD authoring: Generating");
+    ASSERT_TRUE(run.signalled) << run.out;
+    EXPECT_EQ(run.exitCode, 128 + SIGINT) << run.out;
+    EXPECT_LT(run.stopMs, kStopBoundMs);
+    EXPECT_NE(run.out.find("Interrupted: stopping the authoring"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("Interrupted: the job's DVD folder was removed.\n"), std::string::npos) << run.out;
+    EXPECT_EQ(run.out.find("DVD folder: "), std::string::npos) << run.out;
+    EXPECT_FALSE(Exists(work + "DVD Movie")) << run.out;
+    EXPECT_TRUE(Leftovers(work, ".vob").empty());
+
+    // A DVD folder that was there before, with a file of the user's: both stay, the job's
+    // VIDEO_TS and AUDIO_TS go.
+    fs::create_directories(work + "DVD Movie");
+    std::ofstream(work + "DVD Movie/notes.txt") << "the user's";
+    run = RunCli({}, "progress: DVD authoring: Fixing");
+    ASSERT_TRUE(run.signalled) << run.out;
+    EXPECT_EQ(run.exitCode, 128 + SIGINT) << run.out;
+    EXPECT_LT(run.stopMs, kStopBoundMs);
+    EXPECT_EQ(ReadFile(work + "DVD Movie/notes.txt"), "the user's");
+    EXPECT_FALSE(Exists(work + "DVD Movie/VIDEO_TS")) << run.out;
+    EXPECT_FALSE(Exists(work + "DVD Movie/AUDIO_TS")) << run.out;
+    EXPECT_TRUE(Leftovers(work, ".vob").empty());
+}
+
+TEST_F(Interrupt, AConsoleJobInterruptedWhileBurningEndsCancelledWithTheFolderKept) {
+    DefineSlowWriter();
+    const CliRun run = RunCli({"--writer", "0"}, "progress: Burning Disc...: Writing Data");
+    ASSERT_TRUE(run.signalled) << run.out;
+    EXPECT_EQ(run.exitCode, 128 + SIGINT) << run.out;
+    EXPECT_LT(run.stopMs, kStopBoundMs);
+    EXPECT_NE(run.out.find("Interrupted: cancelling the burn.\n"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("\nBurn: cancelled\n"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("Interrupted: the burn ended cancelled; the DVD folder is kept.\n"), std::string::npos)
+        << run.out;
+    EXPECT_EQ(run.out.find("Mission accomplished!"), std::string::npos) << run.out;
+    EXPECT_TRUE(Exists(work + "DVD Movie/VIDEO_TS/VIDEO_TS.IFO"));
+    EXPECT_FALSE(Exists(Image()));
+    EXPECT_TRUE(Leftovers(images, ".part-").empty()) << Leftovers(images, ".part-").front();
+    EXPECT_EQ(qx::GetPrivateProfileString("Writer 1", "state", "", WritersIni()), "blank");
+    EXPECT_TRUE(Leftovers(work, ".vob").empty());
+}
+
+// The window program: a session's logout sends SIGTERM while the disc is being written. The burn
+// is cancelled by the engine, no box waits for an answer, and the program ends with 143.
+TEST_F(Interrupt, TheWindowProgramCancelsTheBurnOnSigterm) {
+    DefineSlowWriter();
+    fake.parts.encoder.reset();
+    fake.parts.authoring.reset();
+    fake.parts.buildInCore.reset();
+    fake.parts.companionFolder.clear();
+    FakeLog* log = fake.log; // both live as long as the window
+    FakePower* power = fake.power;
+    size_t cancelledLines = 0;
+    int shutdowns = -1;
+    BurnOutcome outcome = BurnOutcome::Done;
+    bool started = false;
+    bool signalled = false;
+    std::function<void()> drive = [&] {
+        CQuilvoVidrevoDlg* window = nullptr;
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            window = window ? window : qobject_cast<CQuilvoVidrevoDlg*>(widget);
+        }
+        if (!window || window->AddingFiles() || window->Sources().empty()) {
+            QTimer::singleShot(50, qApp, drive);
+            return;
+        }
+        window->findChild<QLineEdit*>("editTempFolder")->setText(QString::fromStdString(work));
+        QCheckBox* burn = window->findChild<QCheckBox*>("chkBurn");
+        ASSERT_TRUE(burn->isEnabled());
+        if (!burn->isChecked()) {
+            burn->click();
+        }
+        QObject::connect(window, &CQuilvoVidrevoDlg::progressChanged,
+                         [&signalled](const QString& title, const QString& text, int) {
+                             if (!signalled && title == "Burning Disc..." && text.startsWith("Writing Data")) {
+                                 signalled = true;
+                                 ::kill(::getpid(), SIGTERM);
+                             }
+                         });
+        QObject::connect(window, &CQuilvoVidrevoDlg::jobFinished, [&, window] {
+            cancelledLines = log->Count("Burn DVD cancelled");
+            shutdowns = power->shutdowns;
+            outcome = window->LastBurnOutcome();
+        });
+        started = true;
+        window->OnBtnStartconvert();
+    };
+    QTimer::singleShot(0, qApp, drive);
+    QElapsedTimer clock;
+    clock.start();
+    const int status = CQuilvoVidrevoApp().InitInstance(std::move(fake.parts), {movies + "movie.rm"});
+    qx::DefaultTermination();
+    EXPECT_TRUE(started);
+    EXPECT_TRUE(signalled);
+    EXPECT_EQ(status, 128 + SIGTERM);
+    EXPECT_LT(clock.elapsed(), 180000);
+    EXPECT_TRUE(prompts.BoxTexts().empty()) << prompts.BoxTexts().front();
+    EXPECT_EQ(outcome, BurnOutcome::Cancelled);
+    EXPECT_EQ(cancelledLines, 1u);
+    EXPECT_EQ(shutdowns, 0);
+    EXPECT_TRUE(Exists(work + "DVD Movie/VIDEO_TS/VIDEO_TS.IFO"));
+    EXPECT_FALSE(Exists(Image()));
+    EXPECT_TRUE(Leftovers(images, ".part-").empty());
+    EXPECT_TRUE(Leftovers(work, ".vob").empty());
+}

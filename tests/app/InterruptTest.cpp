@@ -13,6 +13,7 @@
 #include <QElapsedTimer>
 #include <QProcess>
 
+#include <algorithm>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
@@ -61,15 +62,18 @@ protected:
         }
         return found;
     }
-    // Runs the console front-end and sends SIGINT once a line of its output starts with `when`.
+    // Runs the console front-end on the movie (or, for a writer operation, on `args` alone) and
+    // sends SIGINT once a line of its output starts with `when`.
     CliRun RunCli(QStringList args, const std::string& when) {
         CliRun run;
         QProcess cli;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("QX_AUTHOR_TEST_PACE_MS", "60"); // about 12 s of authoring for this movie
         cli.setProcessEnvironment(env);
-        args << "--work" << QString::fromStdString(work) << "--tv"
-             << "pal" << QString::fromStdString(movies + "movie.rm");
+        if (!args.contains("--burn-folder")) {
+            args << "--work" << QString::fromStdString(work) << "--tv"
+                 << "pal" << QString::fromStdString(movies + "movie.rm");
+        }
         cli.start(QString(QX_BIN_DIR) + "/qxmoviedisc-cli", args);
         EXPECT_TRUE(cli.waitForStarted());
         QElapsedTimer sinceSignal;
@@ -140,68 +144,123 @@ TEST_F(Interrupt, AConsoleJobInterruptedWhileBurningEndsCancelledWithTheFolderKe
     EXPECT_TRUE(Leftovers(images, ".part-").empty()) << Leftovers(images, ".part-").front();
     EXPECT_EQ(qx::GetPrivateProfileString("Writer 1", "state", "", WritersIni()), "blank");
     EXPECT_TRUE(Leftovers(work, ".vob").empty());
+
+    // The folder burned on its own (--burn-folder) ends the same way.
+    const CliRun again = RunCli({"--burn-folder", QString::fromStdString(work + "DVD Movie"), "--writer", "0"},
+                                "progress: Writing Data");
+    ASSERT_TRUE(again.signalled) << again.out;
+    EXPECT_EQ(again.exitCode, 128 + SIGINT) << again.out;
+    EXPECT_LT(again.stopMs, kStopBoundMs);
+    EXPECT_NE(again.out.find("\noutcome: cancelled\n"), std::string::npos) << again.out;
+    EXPECT_TRUE(Exists(work + "DVD Movie/VIDEO_TS/VIDEO_TS.IFO"));
+    EXPECT_FALSE(Exists(Image()));
+    EXPECT_TRUE(Leftovers(images, ".part-").empty()) << Leftovers(images, ".part-").front();
 }
 
-// The window program: a session's logout sends SIGTERM while the disc is being written. The burn
-// is cancelled by the engine, no box waits for an answer, and the program ends with 143.
-TEST_F(Interrupt, TheWindowProgramCancelsTheBurnOnSigterm) {
-    DefineSlowWriter();
-    fake.parts.encoder.reset();
-    fake.parts.authoring.reset();
-    fake.parts.buildInCore.reset();
-    fake.parts.companionFolder.clear();
-    FakeLog* log = fake.log; // both live as long as the window
-    FakePower* power = fake.power;
-    size_t cancelledLines = 0;
-    int shutdowns = -1;
-    BurnOutcome outcome = BurnOutcome::Done;
-    bool started = false;
+// The window program: a session's logout sends SIGTERM. The step the job is in stops, no box waits
+// for an answer, the computer stays on, and the program ends with 143; without a job it ends at once.
+struct WindowRun {
+    int status = -1;
     bool signalled = false;
-    std::function<void()> drive = [&] {
-        CQuilvoVidrevoDlg* window = nullptr;
-        for (QWidget* widget : QApplication::topLevelWidgets()) {
-            window = window ? window : qobject_cast<CQuilvoVidrevoDlg*>(widget);
-        }
-        if (!window || window->AddingFiles() || window->Sources().empty()) {
-            QTimer::singleShot(50, qApp, drive);
-            return;
-        }
-        window->findChild<QLineEdit*>("editTempFolder")->setText(QString::fromStdString(work));
-        QCheckBox* burn = window->findChild<QCheckBox*>("chkBurn");
-        ASSERT_TRUE(burn->isEnabled());
-        if (!burn->isChecked()) {
-            burn->click();
-        }
-        QObject::connect(window, &CQuilvoVidrevoDlg::progressChanged,
-                         [&signalled](const QString& title, const QString& text, int) {
-                             if (!signalled && title == "Burning Disc..." && text.startsWith("Writing Data")) {
-                                 signalled = true;
-                                 ::kill(::getpid(), SIGTERM);
-                             }
-                         });
-        QObject::connect(window, &CQuilvoVidrevoDlg::jobFinished, [&, window] {
-            cancelledLines = log->Count("Burn DVD cancelled");
-            shutdowns = power->shutdowns;
-            outcome = window->LastBurnOutcome();
-        });
-        started = true;
-        window->OnBtnStartconvert();
-    };
-    QTimer::singleShot(0, qApp, drive);
-    QElapsedTimer clock;
-    clock.start();
-    const int status = CQuilvoVidrevoApp().InitInstance(std::move(fake.parts), {movies + "movie.rm"});
-    qx::DefaultTermination();
-    EXPECT_TRUE(started);
-    EXPECT_TRUE(signalled);
-    EXPECT_EQ(status, 128 + SIGTERM);
-    EXPECT_LT(clock.elapsed(), 180000);
+    BurnOutcome outcome = BurnOutcome::Done;
+    std::vector<std::string> log;
+    int shutdowns = -1;
+};
+
+class WindowInterrupt : public Interrupt {
+protected:
+    void SetUp() override {
+        Interrupt::SetUp();
+        DefineSlowWriter();
+        fake.parts.encoder.reset();
+        fake.parts.authoring.reset();
+        fake.parts.buildInCore.reset();
+        fake.parts.companionFolder.clear();
+    }
+    // Runs the window program on the movie with burning ticked; SIGTERM goes to the process at the
+    // first status of the progress window `title` that starts with `text` (at once when `title` is
+    // empty, with no job started).
+    WindowRun Run(const QString& title, const QString& text) {
+        WindowRun run;
+        FakeLog* log = fake.log; // both live as long as the window
+        FakePower* power = fake.power;
+        std::function<void()> drive = [&] {
+            CQuilvoVidrevoDlg* window = nullptr;
+            for (QWidget* widget : QApplication::topLevelWidgets()) {
+                window = window ? window : qobject_cast<CQuilvoVidrevoDlg*>(widget);
+            }
+            if (!window || window->AddingFiles() || window->Sources().empty()) {
+                QTimer::singleShot(50, qApp, drive);
+                return;
+            }
+            if (title.isEmpty()) {
+                run.signalled = true;
+                ::kill(::getpid(), SIGTERM);
+                return;
+            }
+            window->findChild<QLineEdit*>("editTempFolder")->setText(QString::fromStdString(work));
+            QCheckBox* burn = window->findChild<QCheckBox*>("chkBurn");
+            ASSERT_TRUE(burn->isEnabled());
+            if (!burn->isChecked()) {
+                burn->click();
+            }
+            QObject::connect(window, &CQuilvoVidrevoDlg::progressChanged,
+                             [&run, title, text](const QString& shownTitle, const QString& shown, int) {
+                                 if (!run.signalled && shownTitle == title && shown.startsWith(text)) {
+                                     run.signalled = true;
+                                     ::kill(::getpid(), SIGTERM);
+                                 }
+                             });
+            QObject::connect(window, &CQuilvoVidrevoDlg::jobFinished, [&run, log, power, window] {
+                run.log = log->Lines();
+                run.shutdowns = power->shutdowns;
+                run.outcome = window->LastBurnOutcome();
+            });
+            window->OnBtnStartconvert();
+        };
+        QTimer::singleShot(0, qApp, drive);
+        run.status = CQuilvoVidrevoApp().InitInstance(std::move(fake.parts), {movies + "movie.rm"});
+        qx::DefaultTermination();
+        return run;
+    }
+    static size_t Count(const std::vector<std::string>& lines, const std::string& part) {
+        return std::count_if(lines.begin(), lines.end(),
+                             [&](const std::string& line) { return line.find(part) != std::string::npos; });
+    }
+};
+
+TEST_F(WindowInterrupt, SigtermWhileBurningCancelsTheBurnAndKeepsTheFolder) {
+    const WindowRun run = Run("Burning Disc...", "Writing Data");
+    EXPECT_TRUE(run.signalled);
+    EXPECT_EQ(run.status, 128 + SIGTERM);
     EXPECT_TRUE(prompts.BoxTexts().empty()) << prompts.BoxTexts().front();
-    EXPECT_EQ(outcome, BurnOutcome::Cancelled);
-    EXPECT_EQ(cancelledLines, 1u);
-    EXPECT_EQ(shutdowns, 0);
+    EXPECT_EQ(run.outcome, BurnOutcome::Cancelled);
+    EXPECT_EQ(Count(run.log, "Burn DVD cancelled"), 1u);
+    EXPECT_EQ(run.shutdowns, 0);
     EXPECT_TRUE(Exists(work + "DVD Movie/VIDEO_TS/VIDEO_TS.IFO"));
     EXPECT_FALSE(Exists(Image()));
     EXPECT_TRUE(Leftovers(images, ".part-").empty());
     EXPECT_TRUE(Leftovers(work, ".vob").empty());
+}
+
+TEST_F(WindowInterrupt, SigtermWhileAuthoringLeavesNoDvdFolderAndNothingIsBurned) {
+    ::setenv("QX_AUTHOR_TEST_PACE_MS", "30", 1);
+    const WindowRun run = Run("DVD authoring", "Generating");
+    ::unsetenv("QX_AUTHOR_TEST_PACE_MS");
+    EXPECT_TRUE(run.signalled);
+    EXPECT_EQ(run.status, 128 + SIGTERM);
+    EXPECT_TRUE(prompts.BoxTexts().empty()) << prompts.BoxTexts().front();
+    EXPECT_EQ(Count(run.log, "DVD Author stopped"), 1u);
+    EXPECT_EQ(Count(run.log, "Begin Burn DVD"), 0u);
+    EXPECT_EQ(run.outcome, BurnOutcome::Refused); // never started
+    EXPECT_FALSE(Exists(work + "DVD Movie"));
+    EXPECT_FALSE(Exists(Image()));
+    EXPECT_TRUE(Leftovers(work, ".vob").empty());
+}
+
+TEST_F(WindowInterrupt, SigtermWithoutAJobClosesTheWindow) {
+    const WindowRun run = Run({}, {});
+    EXPECT_TRUE(run.signalled);
+    EXPECT_EQ(run.status, 128 + SIGTERM);
+    EXPECT_TRUE(prompts.BoxTexts().empty());
 }

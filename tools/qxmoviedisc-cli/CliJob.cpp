@@ -158,9 +158,6 @@ std::string AbsolutePath(const std::string& path) {
     return qx::WithTrailingSlash(cwd) + (path.rfind("./", 0) == 0 ? path.substr(2) : path);
 }
 
-// How long an interrupted authoring run or burn may take to stop before the program ends anyway.
-constexpr int kInterruptBoundMs = 30000;
-
 // SIGINT and SIGTERM end the job on the window's thread. During a conversion the encoder is ended
 // and the job's streams removed at once; the authoring engine and a burn are stopped through their
 // own stop, since ending the program under them would leave a half DVD folder or half disc, and
@@ -177,12 +174,12 @@ void OnJobSignal(CQuilvoVidrevoDlg& dlg, int signal, QTimer& bound, std::FILE* o
         std::fflush(out);
         dlg.InterruptJob(signal);
         QObject::connect(&bound, &QTimer::timeout, [&dlg, signal, out] {
-            std::fprintf(out, "The job did not stop within %d seconds; ending anyway.\n", kInterruptBoundMs / 1000);
+            std::fprintf(out, "The job did not stop within %d seconds; ending anyway.\n", kCliInterruptBoundMs / 1000);
             dlg.AbandonJob();
             std::fflush(out);
             std::_Exit(128 + signal);
         });
-        bound.start(kInterruptBoundMs);
+        bound.start(kCliInterruptBoundMs);
         return;
     }
     std::fprintf(out, "Interrupted: removing the job's files.\n");

@@ -59,6 +59,10 @@ bool MakeDemoMovie(const std::string& path, std::string* error);
 // this user (never one another user could have made first). Its path with a trailing '/'.
 qx::Result<std::string> MakeDemoFolder(const std::string& tempFolder);
 
+// How long an interrupted (SIGINT, SIGTERM) authoring run, burn or erase may take to stop before the
+// program ends anyway.
+constexpr int kCliInterruptBoundMs = 30000;
+
 // Exit status of a job that ended with "Mission accomplished!" although some movies failed and
 // were replaced by the substitute stream (a summary line says how many).
 constexpr int kCliMoviesReplaced = 3;

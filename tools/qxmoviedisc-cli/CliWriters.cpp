@@ -9,10 +9,14 @@
 #include "InstanceLock.h"
 #include "NeroCore.h"
 #include "PromptService.h"
+#include "QuitOnSignal.h"
 
 #include <QComboBox>
 #include <QFileInfo>
 #include <QLineEdit>
+#include <QTimer>
+
+#include <cstdlib>
 
 namespace {
 
@@ -89,6 +93,30 @@ int RunCliWriterOperation(const CliOptions& options, std::FILE* out) {
             LogLink* log = parts.log.get();
             dialogParts.log = [log](int level, const std::string& text) { log->Log(level, text); };
             BurnOutcome outcome = BurnOutcome::Refused;
+            // Interrupted, the burn or erase is cancelled by the engine (no half image, no half
+            // written session left by a killed program); then the program ends with 128 + the signal.
+            int interrupted = 0;
+            QTimer bound;
+            bound.setSingleShot(true);
+            QObject::connect(&bound, &QTimer::timeout, [&interrupted, out] {
+                std::fprintf(out, "The engine did not stop within %d seconds; ending anyway.\n",
+                             kCliInterruptBoundMs / 1000);
+                std::fflush(out);
+                std::_Exit(128 + interrupted);
+            });
+            const qx::Status handled = qx::CallOnTermination([&interrupted, &bound, core, out](int signal) {
+                if (interrupted != 0) {
+                    return;
+                }
+                interrupted = signal;
+                std::fprintf(out, "Interrupted: cancelling.\n");
+                std::fflush(out);
+                core->CancelBurn();
+                bound.start(kCliInterruptBoundMs);
+            });
+            if (!handled.ok()) {
+                std::fprintf(out, "Ctrl+C will not end the operation cleanly: %s\n", handled.error().c_str());
+            }
             if (options.erase >= 0) {
                 CDialogDVDInfo info(engine, options.erase, dialogParts);
                 outcome = info.OnBtnErase();
@@ -100,8 +128,13 @@ int RunCliWriterOperation(const CliOptions& options, std::FILE* out) {
                     QFileInfo(QString::fromStdString(options.burnFolder)).absoluteFilePath().toStdString());
                 outcome = burn.OnBtnBurn();
             }
+            qx::DefaultTermination();
+            bound.stop();
             std::fprintf(out, "outcome: %s\n", BurnOutcomeName(outcome));
             status = outcome == BurnOutcome::Done ? 0 : 1;
+            if (interrupted != 0) {
+                status = 128 + interrupted;
+            }
         }
     }
     parts = AppParts();

@@ -112,7 +112,8 @@ public:
     // The program was told to end (SIGINT, SIGTERM) while a job runs: the step it is in stops
     // without a question - a conversion as at the Stop button, the authoring engine within a sector
     // (the files and folders it made go), a burn through the engine's own cancel (the DVD folder
-    // stays) - and the job ends without message boxes; jobFinished follows. False when no job runs.
+    // stays) - and the job ends without message boxes; jobFinished follows. False when no job runs
+    // (a burn or erase of the burn dialogs is then cancelled).
     bool InterruptJob(int signal);
     // The signal that interrupted the running or last job; 0 when none did.
     int InterruptSignal() const { return m_nInterruptSignal; }

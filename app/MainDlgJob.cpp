@@ -296,6 +296,12 @@ void CQuilvoVidrevoDlg::AbandonJob() {
 
 bool CQuilvoVidrevoDlg::InterruptJob(int signal) {
     if (!m_bJobRunning) {
+        // A burn or erase that one of the burn dialogs runs is cancelled the same way.
+        for (BurnCore* core : {m_parts.buildInCore.get(), m_parts.neroCore.get()}) {
+            if (core) {
+                core->CancelBurn();
+            }
+        }
         return false;
     }
     if (m_nInterruptSignal != 0) {

@@ -5,11 +5,14 @@
 #include "InstanceLock.h"
 #include "MainDlg.h"
 #include "OpenRequests.h"
+#include "ProgressDlg.h"
 #include "QuitOnSignal.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
 #include <QIcon>
+#include <QMessageBox>
 #include <QTimer>
 
 #include <cstdio>
@@ -30,6 +33,26 @@ bool AnswerHelpOrVersion(const AppArguments& args) {
     }
     std::fputs(args.help ? AppUsage().c_str() : AppVersionText().c_str(), stdout);
     return true;
+}
+
+// Answers every open question with its escape button and, once no job runs, closes the dialogs
+// above the window (each as its close box would, so a dialog still burning stays until its burn has
+// stopped): nothing may wait for a user who is logging out.
+void DismissOpenDialogs(CQuilvoVidrevoDlg* window) {
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (widget == window || !widget->isVisible()) {
+            continue;
+        }
+        if (auto* box = qobject_cast<QMessageBox*>(widget)) {
+            if (QAbstractButton* escape = box->escapeButton()) {
+                escape->click();
+            } else {
+                box->reject();
+            }
+        } else if (qobject_cast<QDialog*>(widget) && !qobject_cast<CProgressDlg*>(widget) && !window->JobRunning()) {
+            widget->close();
+        }
+    }
 }
 
 } // namespace
@@ -75,6 +98,7 @@ int CQuilvoVidrevoApp::InitInstance(AppParts parts, std::vector<std::string> fil
     QTimer closeWhenFree;
     closeWhenFree.setInterval(100);
     QObject::connect(&closeWhenFree, &QTimer::timeout, window, [window] {
+        DismissOpenDialogs(window);
         if (!window->JobRunning() && !window->AddingFiles()) {
             window->close();
         }

@@ -147,7 +147,6 @@ const PgcGroup* AplAuthor::TitleGroup(int index) const {
 
 bool AplAuthor::CreateDVD() {
     m_lastError.clear();
-    m_stopped = false;
     if (m_outputFolder.empty())
         return fail("no output folder given");
     AuthorFolderLock lock;
@@ -205,8 +204,7 @@ bool AplAuthor::CreateDVD() {
         if (stopRequested())
             throw AuthorStopRequest();
     } catch (const AuthorStopRequest&) {
-        m_stopped = true;
-        failure = "the authoring was stopped before it ended";
+        failure = kStoppedError;
         AuthorLog(AUTHOR_LOG_WARN, "INFO: authoring stopped on request\n");
     } catch (const AuthorFatalError& error) {
         failure = error.what();

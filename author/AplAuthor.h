@@ -60,11 +60,10 @@ public:
     // Progress: phase 0 while VOBs are written, 1 while navigation packs are fixed, 2 with 100 at the end.
     void SetProgressHook(AuthorProgressHook hook) { m_progress = std::move(hook); }
     // A run stops soon after `stop` becomes true (it is looked at wherever progress is reported, at
-    // least once per sector read and per navigation pack fixed): it then fails as Stopped() and
-    // removes the files it wrote, as a failed run does. Null: never stopped.
+    // least once per sector read and per navigation pack fixed): it then fails with kStoppedError
+    // and removes the files it wrote, as a failed run does. Null: never stopped.
     void SetStopFlag(const std::atomic<bool>* stop) { m_stop = stop; }
-    // The last CreateDVD ended because of the stop flag.
-    bool Stopped() const { return m_stopped; }
+    static constexpr const char* kStoppedError = "the authoring was stopped before it ended";
     // Output files (tests inject failures); null = plain files.
     void SetFileOpener(AuthorFileOpener* files) { m_files = files; }
     // CreateDVD locks the output folder for its run (see AuthorFolderLock) unless the caller
@@ -97,7 +96,6 @@ private:
     bool m_partFiles = false;
     AuthorProgressHook m_progress;
     const std::atomic<bool>* m_stop = nullptr;
-    bool m_stopped = false;
     AuthorFileOpener* m_files = nullptr;
     int m_vobSectorLimit;
     bool m_folderLockHeld = false;

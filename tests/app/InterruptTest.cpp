@@ -11,6 +11,7 @@
 
 #include <QCheckBox>
 #include <QElapsedTimer>
+#include <QMessageBox>
 #include <QProcess>
 
 #include <algorithm>
@@ -38,7 +39,7 @@ protected:
     void SetUp() override {
         WindowTest::SetUp();
         images = FreshFolder("images");
-        ASSERT_TRUE(MakeRealMediaMovie(movies + "movie.rm", "testsrc2", 4));
+        ASSERT_TRUE(MakeRealMediaMovie(movies + "movie.rm", "testsrc2", 8));
         fs::remove(WritersIni());
     }
     void TearDown() override {
@@ -47,7 +48,7 @@ protected:
     }
     static std::string WritersIni() { return qx::ConfigFolder() + "writers.ini"; }
     std::string Image() const { return images + "disc.iso"; }
-    // One blank DVD-R that writes at 1x: a few seconds for a small disc.
+    // One blank DVD-R that writes at 1x (its lowest speed): about four seconds for this disc.
     void DefineSlowWriter() {
         fs::create_directories(qx::ConfigFolder());
         std::ofstream(WritersIni()) << "[Writer 1]\nname=Virtual DVD-R\nimage=" << Image()
@@ -165,6 +166,7 @@ struct WindowRun {
     BurnOutcome outcome = BurnOutcome::Done;
     std::vector<std::string> log;
     int shutdowns = -1;
+    int answer = -1; // of the question open when the signal came
 };
 
 class WindowInterrupt : public Interrupt {
@@ -194,8 +196,12 @@ protected:
                 return;
             }
             if (title.isEmpty()) {
+                // A question is open when the signal comes: it is answered with its escape button.
                 run.signalled = true;
                 ::kill(::getpid(), SIGTERM);
+                QMessageBox box(QMessageBox::Question, "Query", "Open question", QMessageBox::Yes | QMessageBox::No);
+                box.setEscapeButton(QMessageBox::No);
+                run.answer = box.exec();
                 return;
             }
             window->findChild<QLineEdit*>("editTempFolder")->setText(QString::fromStdString(work));
@@ -215,6 +221,9 @@ protected:
                 run.log = log->Lines();
                 run.shutdowns = power->shutdowns;
                 run.outcome = window->LastBurnOutcome();
+                if (!run.signalled) {
+                    window->close(); // the step was missed: the test fails without waiting
+                }
             });
             window->OnBtnStartconvert();
         };
@@ -258,9 +267,20 @@ TEST_F(WindowInterrupt, SigtermWhileAuthoringLeavesNoDvdFolderAndNothingIsBurned
     EXPECT_TRUE(Leftovers(work, ".vob").empty());
 }
 
-TEST_F(WindowInterrupt, SigtermWithoutAJobClosesTheWindow) {
+TEST_F(WindowInterrupt, SigtermWhileConvertingStopsWithoutAQuestionAndRemovesTheStreams) {
+    const WindowRun run = Run("Converting " + QString::fromStdString(movies + "movie.rm"), "Total time");
+    EXPECT_TRUE(run.signalled);
+    EXPECT_EQ(run.status, 128 + SIGTERM);
+    EXPECT_TRUE(prompts.Records().empty());
+    EXPECT_EQ(Count(run.log, "Begin DVD Author"), 0u);
+    EXPECT_FALSE(Exists(work + "DVD Movie"));
+    EXPECT_TRUE(Leftovers(work, ".vob").empty());
+}
+
+TEST_F(WindowInterrupt, SigtermWithoutAJobClosesTheWindowAndAnswersTheOpenQuestion) {
     const WindowRun run = Run({}, {});
     EXPECT_TRUE(run.signalled);
     EXPECT_EQ(run.status, 128 + SIGTERM);
+    EXPECT_EQ(run.answer, QMessageBox::No);
     EXPECT_TRUE(prompts.BoxTexts().empty());
 }

@@ -134,7 +134,7 @@ int CQuilvoVidrevoApp::InitInstance(AppParts parts, std::vector<std::string> fil
     dlg->exec();
     closeWhenFree.stop();
     bound.stop();
-    qx::CallOnTermination([](int) {}); // the window is going: a late signal waits for the end
+    qx::DefaultTermination(); // the job is over: a later signal ends the program as by default
     requests.reset();
     dlg.reset();
     return endSignal != 0 ? 128 + endSignal : 0;

@@ -110,7 +110,8 @@ TEST_F(Interrupt, AConsoleJobInterruptedWhileAuthoringRemovesOnlyTheFoldersItMad
     EXPECT_EQ(run.exitCode, 128 + SIGINT) << run.out;
     EXPECT_LT(run.stopMs, kStopBoundMs);
     EXPECT_NE(run.out.find("Interrupted: stopping the authoring"), std::string::npos) << run.out;
-    EXPECT_NE(run.out.find("Interrupted: the job's DVD folder was removed.\n"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("Interrupted: the DVD files and folders the job made were removed.\n"), std::string::npos)
+        << run.out;
     EXPECT_EQ(run.out.find("DVD folder: "), std::string::npos) << run.out;
     EXPECT_FALSE(Exists(work + "DVD Movie")) << run.out;
     EXPECT_TRUE(Leftovers(work, ".vob").empty());

@@ -19,8 +19,6 @@
 #include <QRadioButton>
 #include <QTimer>
 
-#include <fcntl.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -325,7 +323,7 @@ int RunCliJob(const CliOptions& options, std::FILE* out) {
                         std::fprintf(out, "Interrupted: the burn ended %s; the DVD folder is kept.\n",
                                      BurnOutcomeName(dlg.LastBurnOutcome()));
                     } else {
-                        std::fprintf(out, "Interrupted: the job's DVD folder was removed.\n");
+                        std::fprintf(out, "Interrupted: the DVD files and folders the job made were removed.\n");
                     }
                     status = 128 + dlg.InterruptSignal();
                 }

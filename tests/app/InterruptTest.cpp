@@ -113,7 +113,7 @@ TEST_F(Interrupt, AConsoleJobInterruptedWhileAuthoringRemovesOnlyTheFoldersItMad
     EXPECT_NE(run.out.find("Interrupted: the DVD files and folders the job made were removed.\n"), std::string::npos)
         << run.out;
     EXPECT_EQ(run.out.find("DVD folder: "), std::string::npos) << run.out;
-    EXPECT_FALSE(Exists(work + "DVD Movie")) << run.out;
+    EXPECT_FALSE(FileExists(work + "DVD Movie")) << run.out;
     EXPECT_TRUE(Leftovers(work, ".vob").empty());
 
     // A DVD folder that was there before, with a file of the user's: both stay, the job's
@@ -125,8 +125,8 @@ TEST_F(Interrupt, AConsoleJobInterruptedWhileAuthoringRemovesOnlyTheFoldersItMad
     EXPECT_EQ(run.exitCode, 128 + SIGINT) << run.out;
     EXPECT_LT(run.stopMs, kStopBoundMs);
     EXPECT_EQ(ReadFile(work + "DVD Movie/notes.txt"), "the user's");
-    EXPECT_FALSE(Exists(work + "DVD Movie/VIDEO_TS")) << run.out;
-    EXPECT_FALSE(Exists(work + "DVD Movie/AUDIO_TS")) << run.out;
+    EXPECT_FALSE(FileExists(work + "DVD Movie/VIDEO_TS")) << run.out;
+    EXPECT_FALSE(FileExists(work + "DVD Movie/AUDIO_TS")) << run.out;
     EXPECT_TRUE(Leftovers(work, ".vob").empty());
 }
 
@@ -141,8 +141,8 @@ TEST_F(Interrupt, AConsoleJobInterruptedWhileBurningEndsCancelledWithTheFolderKe
     EXPECT_NE(run.out.find("Interrupted: the burn ended cancelled; the DVD folder is kept.\n"), std::string::npos)
         << run.out;
     EXPECT_EQ(run.out.find("Mission accomplished!"), std::string::npos) << run.out;
-    EXPECT_TRUE(Exists(work + "DVD Movie/VIDEO_TS/VIDEO_TS.IFO"));
-    EXPECT_FALSE(Exists(Image()));
+    EXPECT_TRUE(FileExists(work + "DVD Movie/VIDEO_TS/VIDEO_TS.IFO"));
+    EXPECT_FALSE(FileExists(Image()));
     EXPECT_TRUE(Leftovers(images, ".part-").empty()) << Leftovers(images, ".part-").front();
     EXPECT_EQ(qx::GetPrivateProfileString("Writer 1", "state", "", WritersIni()), "blank");
     EXPECT_TRUE(Leftovers(work, ".vob").empty());
@@ -154,8 +154,8 @@ TEST_F(Interrupt, AConsoleJobInterruptedWhileBurningEndsCancelledWithTheFolderKe
     EXPECT_EQ(again.exitCode, 128 + SIGINT) << again.out;
     EXPECT_LT(again.stopMs, kStopBoundMs);
     EXPECT_NE(again.out.find("\noutcome: cancelled\n"), std::string::npos) << again.out;
-    EXPECT_TRUE(Exists(work + "DVD Movie/VIDEO_TS/VIDEO_TS.IFO"));
-    EXPECT_FALSE(Exists(Image()));
+    EXPECT_TRUE(FileExists(work + "DVD Movie/VIDEO_TS/VIDEO_TS.IFO"));
+    EXPECT_FALSE(FileExists(Image()));
     EXPECT_TRUE(Leftovers(images, ".part-").empty()) << Leftovers(images, ".part-").front();
 }
 
@@ -175,10 +175,8 @@ protected:
     void SetUp() override {
         Interrupt::SetUp();
         DefineSlowWriter();
-        fake.parts.encoder.reset();
-        fake.parts.authoring.reset();
+        UseRealEncoderAndAuthoring();
         fake.parts.buildInCore.reset();
-        fake.parts.companionFolder.clear();
     }
     // Runs the window program on the movie with burning ticked; SIGTERM goes to the process at the
     // first status of the progress window `title` that starts with `text` (at once when `title` is
@@ -247,8 +245,8 @@ TEST_F(WindowInterrupt, SigtermWhileBurningCancelsTheBurnAndKeepsTheFolder) {
     EXPECT_EQ(run.outcome, BurnOutcome::Cancelled);
     EXPECT_EQ(Count(run.log, "Burn DVD cancelled"), 1u);
     EXPECT_EQ(run.shutdowns, 0);
-    EXPECT_TRUE(Exists(work + "DVD Movie/VIDEO_TS/VIDEO_TS.IFO"));
-    EXPECT_FALSE(Exists(Image()));
+    EXPECT_TRUE(FileExists(work + "DVD Movie/VIDEO_TS/VIDEO_TS.IFO"));
+    EXPECT_FALSE(FileExists(Image()));
     EXPECT_TRUE(Leftovers(images, ".part-").empty());
     EXPECT_TRUE(Leftovers(work, ".vob").empty());
 }
@@ -263,8 +261,8 @@ TEST_F(WindowInterrupt, SigtermWhileAuthoringLeavesNoDvdFolderAndNothingIsBurned
     EXPECT_EQ(Count(run.log, "DVD Author stopped"), 1u);
     EXPECT_EQ(Count(run.log, "Begin Burn DVD"), 0u);
     EXPECT_EQ(run.outcome, BurnOutcome::Refused); // never started
-    EXPECT_FALSE(Exists(work + "DVD Movie"));
-    EXPECT_FALSE(Exists(Image()));
+    EXPECT_FALSE(FileExists(work + "DVD Movie"));
+    EXPECT_FALSE(FileExists(Image()));
     EXPECT_TRUE(Leftovers(work, ".vob").empty());
 }
 
@@ -274,7 +272,7 @@ TEST_F(WindowInterrupt, SigtermWhileConvertingStopsWithoutAQuestionAndRemovesThe
     EXPECT_EQ(run.status, 128 + SIGTERM);
     EXPECT_TRUE(prompts.Records().empty());
     EXPECT_EQ(Count(run.log, "Begin DVD Author"), 0u);
-    EXPECT_FALSE(Exists(work + "DVD Movie"));
+    EXPECT_FALSE(FileExists(work + "DVD Movie"));
     EXPECT_TRUE(Leftovers(work, ".vob").empty());
 }
 

@@ -109,6 +109,25 @@ TEST_F(NeroEndToEnd, StopDuringTheWriteCancelsAndAFailingWriterFails) {
     EXPECT_TRUE(logged) << Trail();
 }
 
+// A program told to end cancels without a question; a cancel while nothing runs is forgotten.
+TEST_F(NeroEndToEnd, CancelWithoutQuestionEndsTheWriteCancelled) {
+    VirtualWriter slow = Writer("5", "slow");
+    slow.speeds = "1385";
+    ASSERT_EQ(List({slow}).size(), 1u);
+    m_core->CancelBurn();
+    bool cancelled = false;
+    m_core->onProgressLine = [&](const ProgressLine& line) {
+        if (!cancelled && line.percent > 0) {
+            cancelled = true;
+            m_core->CancelBurn();
+        }
+    };
+    EXPECT_EQ(m_core->BurnDVDFolder(nullptr, 0, s_video, "QX NERO"), BurnOutcome::Cancelled) << Trail();
+    EXPECT_TRUE(cancelled);
+    EXPECT_TRUE(m_prompts.Records().empty());
+    EXPECT_FALSE(burntest::FileExists(slow.image));
+}
+
 // Both engines in one process, each with its own copy of the burning library over the one libburn:
 // listing with one drops the other's list, and either burns after the other listed, burned or ended.
 TEST_F(NeroEndToEnd, BothEnginesShareTheWritersInOneProcess) {

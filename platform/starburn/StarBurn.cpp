@@ -148,7 +148,9 @@ void StarBurn_DownShut() {
     }
 }
 
-void StarBurn_SetEndsLibburn(bool ends) { g_bEndsLibburn = ends; }
+void StarBurn_SetEndsLibburn(bool ends) {
+    g_bEndsLibburn = ends;
+}
 
 long StarBurn_FindDevice(int, int, STARBURN_CALLBACK callback, void* context) {
     std::vector<DeviceEntry> devices;
@@ -533,6 +535,17 @@ long StarBurn_CdvdBurnerGrabber_Blank(CDVD_BURNER_GRABBER h, char* text, unsigne
     h->active.ResetCancel();
     h->haveMedia = false;
     return Report(r, text, textSize, status);
+}
+
+std::vector<std::string> StarBurn_VirtualWriterProblems() {
+    std::vector<std::string> problems;
+    const std::string file = VirtualWritersFile();
+    for (const VirtualWriterConfig& w : ReadVirtualWriters(file)) {
+        if (!w.error.empty()) {
+            problems.push_back(file + " [" + w.section + "] is not a writer: " + w.error);
+        }
+    }
+    return problems;
 }
 
 void StarBurn_CdvdBurnerGrabber_Cancel(CDVD_BURNER_GRABBER h) {

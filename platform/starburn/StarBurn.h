@@ -16,6 +16,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 enum StarBurnException : long {
     EN_SUCCESS = 0,
@@ -201,6 +202,9 @@ long StarBurn_DVDVideo_Create(StarBurnDvdVideo** image, const char* folder, bool
 long StarBurn_DVDVideo_GetSizeInUCHARs(StarBurnDvdVideo* image, int64_t* size);
 long StarBurn_DVDVideo_GetTreePointer(StarBurnDvdVideo* image, StarBurnTree** tree);
 void StarBurn_DVDVideo_Destroy(StarBurnDvdVideo* image);
+
+// Why sections of the virtual writers' file are left out of the writer list (one line each).
+std::vector<std::string> StarBurn_VirtualWriterProblems();
 
 // The inserted-disc type code of a libburn profile number (0x00 → 14 "No Media", 0x11 → 5 ...).
 int StarBurnDiscTypeOfProfile(int profile);

@@ -275,10 +275,11 @@ std::vector<VirtualWriterConfig> ReadVirtualWriters(const std::string& file) {
         for (std::string item; std::getline(speeds, item, ',');) {
             item.erase(0, item.find_first_not_of(" \t"));
             item.erase(item.find_last_not_of(" \t") + 1);
-            if (ParseNumber(item, 1, 1000000, &n)) {
+            // Below 1x DVD (1385 KB/s) the speed tables would show 0x and the write could not be paced.
+            if (ParseNumber(item, 1385, 1000000, &n)) {
                 w.speeds.push_back(static_cast<unsigned long>(n));
             } else {
-                problems.push_back("speeds must be KB/s numbers separated by commas");
+                problems.push_back("speeds must be KB/s numbers of at least 1385 (1x DVD) separated by commas");
                 break;
             }
         }

@@ -35,11 +35,17 @@ TEST(CliWriters, ListsDescribesAndErasesVirtualWriters) {
         fputs("data", f);
         fclose(f);
     }
-    WriteWriters({r, rw});
+    VirtualWriter slow; // below 1x DVD: left out, and the list says why
+    slow.image = dir + "slow.iso";
+    slow.speeds = "700";
+    WriteWriters({r, rw, slow});
 
     const CliRun list = Cli({"--list-writers"});
     EXPECT_EQ(list.status, 0) << list.out;
     EXPECT_NE(list.out.find("\n0: V1 Virtual DVD-R\n1: V2 Virtual DVD+RW\n"), std::string::npos) << list.out;
+    EXPECT_EQ(list.out.find("2: "), std::string::npos) << list.out;
+    EXPECT_NE(list.out.find("] is not a writer: speeds must be KB/s numbers of at least 1385"), std::string::npos)
+        << list.out;
 
     const CliRun info = Cli({"--engine", "0", "--writer-info", "1"});
     EXPECT_EQ(info.status, 0) << info.out;

@@ -10,6 +10,7 @@
 #include "NeroCore.h"
 #include "PromptService.h"
 #include "QuitOnSignal.h"
+#include "StarBurn.h"
 
 #include <QComboBox>
 #include <QFileInfo>
@@ -72,6 +73,9 @@ int RunCliWriterOperation(const CliOptions& options, std::FILE* out) {
         if (options.listWriters) {
             for (size_t i = 0; i < writers.size(); ++i) {
                 std::fprintf(out, "%zu: %s\n", i, writers[i].c_str());
+            }
+            for (const std::string& problem : StarBurn_VirtualWriterProblems()) {
+                std::fprintf(out, "%s\n", problem.c_str());
             }
             status = 0;
         } else if (options.writerInfo >= 0) {

@@ -308,17 +308,28 @@ void WalkTable(const std::vector<SpeedEntry>& table, unsigned long stopAt, std::
 
 } // namespace
 
-bool CDevice::GetWriteSpeeds() {
-    m_writeSpeeds.clear();
+bool CDevice::QueryMaxSpeeds(unsigned long* maxRead, unsigned long* maxWrite, const char* failureTrace) {
     if (!m_hBurner && !CdvdBurnerGrabberCreate(QueryCallback, 1)) {
         return false;
     }
-    unsigned long curRead = 0, maxRead = 0, curWrite = 0, maxWrite = 0;
+    unsigned long curRead = 0, curWrite = 0;
     m_lResult = StarBurn_CdvdBurnerGrabber_GetSpeeds(m_hBurner, m_szText, sizeof m_szText, &m_dwStatus, &curRead,
-                                                     &maxRead, &curWrite, &maxWrite);
+                                                     maxRead, &curWrite, maxWrite);
     if (m_lResult != EN_SUCCESS) {
-        TraceFailure("\n\nGetWriteSpeeds(): StarBurn_CdvdBurnerGrabber_GetSpeeds() failed, exception %ld, status %ld, "
-                     "text '%s'\n");
+        if (failureTrace) {
+            TraceFailure(failureTrace);
+        }
+        return false;
+    }
+    return true;
+}
+
+bool CDevice::GetWriteSpeeds() {
+    m_writeSpeeds.clear();
+    unsigned long maxRead = 0, maxWrite = 0;
+    if (!QueryMaxSpeeds(&maxRead, &maxWrite,
+                        "\n\nGetWriteSpeeds(): StarBurn_CdvdBurnerGrabber_GetSpeeds() failed, exception %ld, status "
+                        "%ld, text '%s'\n")) {
         return false;
     }
     auto probe = [this](unsigned long candidate, unsigned long* achieved) {
@@ -361,13 +372,8 @@ bool CDevice::GetWriteSpeeds() {
 
 bool CDevice::GetReadSpeeds(std::vector<SpeedEntry>* list) {
     list->clear();
-    if (!m_hBurner && !CdvdBurnerGrabberCreate(QueryCallback, 1)) {
-        return false;
-    }
-    unsigned long curRead = 0, maxRead = 0, curWrite = 0, maxWrite = 0;
-    m_lResult = StarBurn_CdvdBurnerGrabber_GetSpeeds(m_hBurner, m_szText, sizeof m_szText, &m_dwStatus, &curRead,
-                                                     &maxRead, &curWrite, &maxWrite);
-    if (m_lResult != EN_SUCCESS) {
+    unsigned long maxRead = 0, maxWrite = 0;
+    if (!QueryMaxSpeeds(&maxRead, &maxWrite, nullptr)) {
         return false;
     }
     auto probe = [this](unsigned long candidate, unsigned long* achieved) {

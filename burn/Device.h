@@ -98,6 +98,9 @@ private:
     void Log(const std::string& line) const;
     void TraceFailure(const char* format);
     void DestroyHandle();
+    // The drive's highest read and write speeds (the grabber made first when needed); a failed
+    // query is traced with `failureTrace` when it is given.
+    bool QueryMaxSpeeds(unsigned long* maxRead, unsigned long* maxWrite, const char* failureTrace);
 
     bool m_bInfoRefreshed = false;
     SCSI_DEVICE_ADDRESS m_address;

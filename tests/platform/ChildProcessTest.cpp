@@ -20,6 +20,20 @@ long long MsSince(Clock::time_point t) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count();
 }
 
+// True once the process ignores SIGTERM (its SigIgn mask in /proc), within timeoutMs.
+bool IgnoresSigterm(pid_t pid, int timeoutMs) {
+    const std::string statusFile = "/proc/" + std::to_string(pid) + "/status";
+    auto t0 = Clock::now();
+    do {
+        const std::string status = test::ReadFile(statusFile);
+        const size_t at = status.find("SigIgn:\t");
+        if (at != std::string::npos && (std::stoull(status.substr(at + 8, 16), nullptr, 16) >> (SIGTERM - 1)) & 1)
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    } while (MsSince(t0) < timeoutMs);
+    return false;
+}
+
 // Runs the Qt event loop until `done` or timeoutMs.
 void RunLoopUntil(const std::function<bool()>& done, int timeoutMs) {
     test::App();
@@ -84,7 +98,7 @@ TEST(ChildProcess, TerminateEscalatesWithinItsBound) {
     EXPECT_EQ(p.exitStatus()->signal, SIGTERM);
 
     test::StartPeer(p, {"stubborn"});
-    std::this_thread::sleep_for(std::chrono::milliseconds(100)); // let it ignore SIGTERM first
+    ASSERT_TRUE(IgnoresSigterm(p.pid(), 10000)); // it must ignore SIGTERM before the test means anything
     auto t0 = Clock::now();
     ASSERT_TRUE(p.Terminate(200).ok());
     EXPECT_EQ(p.exitStatus()->signal, SIGKILL);

@@ -1,5 +1,7 @@
 #include "ProgressDlg.h"
 
+#include "OwnedWindow.h"
+
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QHBoxLayout>
@@ -56,15 +58,6 @@ CProgressDlg::~CProgressDlg() {
     EnableOwners();
     if (g_pProgressDlg == this)
         g_pProgressDlg = nullptr;
-}
-
-QWidget* CProgressDlg::TopWindowOf(QWidget* w) {
-    if (!w)
-        return nullptr;
-    QWidget* top = w->window();
-    while (top->parentWidget())
-        top = top->parentWidget()->window();
-    return top;
 }
 
 int CProgressDlg::MainShowState() {

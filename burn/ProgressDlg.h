@@ -62,9 +62,6 @@ public:
     // Back to shown: before each job start, burn and erase.
     static void ResetMainShowState() { SetMainShowState(kShowStateShown); }
 
-    // The top of a widget's parent chain.
-    static QWidget* TopWindowOf(QWidget* w);
-
 signals:
     void stopRequested(int message);
     // Every SetProgress, for owners that pass the status on (the console front-end prints it).

@@ -1,11 +1,12 @@
 #include "PromptService.h"
 
+#include "OwnedWindow.h"
+
 #include <QApplication>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QMetaObject>
 #include <QThread>
-#include <QWindow>
 
 #include <algorithm>
 #include <atomic>
@@ -96,18 +97,6 @@ template <typename R, typename F> R OnGuiThread(F f) {
     QMetaObject::invokeMethod(
         app, [&result, &f] { result = f(); }, Qt::BlockingQueuedConnection);
     return result;
-}
-
-// Keeps an owner-less window above its owner and centred over it, as an owned window would be.
-void PlaceOverOwner(QWidget* window, QWidget* owner) {
-    if (!owner)
-        return;
-    QWidget* top = owner->window();
-    window->winId();
-    if (QWindow* ownerHandle = top->windowHandle())
-        window->windowHandle()->setTransientParent(ownerHandle);
-    window->adjustSize();
-    window->move(top->frameGeometry().center() - window->rect().center());
 }
 
 bool HaveWidgets() {

@@ -72,6 +72,14 @@ const MediaSnapshot* Media(CDVD_BURNER_GRABBER h, CallResult* why) {
     return &h->media;
 }
 
+// Runs `use` on the disc's facts and reports what it returns, or reports why there are none.
+template <class Use>
+long WithMedia(CDVD_BURNER_GRABBER h, char* text, unsigned long textSize, unsigned long* status, Use use) {
+    CallResult why;
+    const MediaSnapshot* m = Media(h, &why);
+    return Report(m ? use(*m) : why, text, textSize, status);
+}
+
 const DriveIdentity& Identity(CDVD_BURNER_GRABBER h) {
     if (!h->haveIdentity) {
         h->identity = h->drive->Identity();
@@ -253,17 +261,12 @@ void StarBurn_Destroy(CDVD_BURNER_GRABBER* handle) {
 long StarBurn_CdvdBurnerGrabber_TestUnitReady(CDVD_BURNER_GRABBER h, char* text, unsigned long textSize,
                                               unsigned long* status) {
     h->haveMedia = false; // a fresh look: the disc may have changed
-    CallResult why;
-    const MediaSnapshot* m = Media(h, &why);
-    if (!m) {
-        return Report(why, text, textSize, status);
-    }
-    if (!m->ready) {
-        return Report(
-            CallResult::Fail(EN_NOT_READY, m->discType == 14 ? "no disc in the drive" : "the unit is not ready"), text,
-            textSize, status);
-    }
-    return Report({}, text, textSize, status);
+    return WithMedia(h, text, textSize, status, [&](const MediaSnapshot& m) {
+        if (!m.ready) {
+            return CallResult::Fail(EN_NOT_READY, m.discType == 14 ? "no disc in the drive" : "the unit is not ready");
+        }
+        return CallResult{};
+    });
 }
 
 long StarBurn_CdvdBurnerGrabber_GetDeviceInformation(CDVD_BURNER_GRABBER h, char* vendor, char* product, char* revision,
@@ -334,55 +337,45 @@ int StarBurn_CdvdBurnerGrabber_GetInsertedDiscType(CDVD_BURNER_GRABBER h) {
 
 long StarBurn_CdvdBurnerGrabber_GetDiscInformation(CDVD_BURNER_GRABBER h, char* text, unsigned long textSize,
                                                    unsigned long* status, STARBURN_DISC_INFORMATION* info) {
-    CallResult why;
-    const MediaSnapshot* m = Media(h, &why);
-    if (!m) {
-        return Report(why, text, textSize, status);
-    }
-    if (!m->ready) {
-        return Report(CallResult::Fail(EN_NOT_READY, "no disc information: the unit is not ready"), text, textSize,
-                      status);
-    }
-    info->discStatus = m->discStatus;
-    info->erasable = m->erasable;
-    info->sessions = m->sessions;
-    info->tracks = m->tocStarts.empty() ? 0 : static_cast<int>(m->tocStarts.size()) - 1;
-    return Report({}, text, textSize, status);
+    return WithMedia(h, text, textSize, status, [&](const MediaSnapshot& m) {
+        if (!m.ready) {
+            return CallResult::Fail(EN_NOT_READY, "no disc information: the unit is not ready");
+        }
+        info->discStatus = m.discStatus;
+        info->erasable = m.erasable;
+        info->sessions = m.sessions;
+        info->tracks = m.tocStarts.empty() ? 0 : static_cast<int>(m.tocStarts.size()) - 1;
+        return CallResult{};
+    });
 }
 
 long StarBurn_CdvdBurnerGrabber_GetTrackInformation(CDVD_BURNER_GRABBER h, char* text, unsigned long textSize,
                                                     unsigned long* status, int track,
                                                     STARBURN_TRACK_INFORMATION* info) {
-    CallResult why;
-    const MediaSnapshot* m = Media(h, &why);
-    if (!m) {
-        return Report(why, text, textSize, status);
-    }
-    if (!m->ready) {
-        return Report(CallResult::Fail(EN_NOT_READY, "no track information: the unit is not ready"), text, textSize,
-                      status);
-    }
-    *info = {};
-    info->trackNumber = track;
-    if (track == 255) {
-        if (m->discStatus == 2 && m->freeSectors == 0) {
-            return Report(CallResult::Fail(EN_NOT_SUPPORTED, "the disc is closed: no writable track"), text, textSize,
-                          status);
+    return WithMedia(h, text, textSize, status, [&](const MediaSnapshot& m) {
+        if (!m.ready) {
+            return CallResult::Fail(EN_NOT_READY, "no track information: the unit is not ready");
         }
-        info->blank = true;
-        info->nwaValid = m->nwaValid;
-        info->nwa = m->nwa;
-        info->freeLBs = m->freeSectors;
-        info->startLBA = m->nwa;
-        return Report({}, text, textSize, status);
-    }
-    const int recorded = static_cast<int>(m->tocStarts.size()) - 1;
-    if (track < 1 || track > recorded) {
-        return Report(CallResult::Fail(EN_INVALID_PARAMETER, "no track " + std::to_string(track)), text, textSize,
-                      status);
-    }
-    info->startLBA = m->tocStarts[track - 1];
-    return Report({}, text, textSize, status);
+        *info = {};
+        info->trackNumber = track;
+        if (track == 255) {
+            if (m.discStatus == 2 && m.freeSectors == 0) {
+                return CallResult::Fail(EN_NOT_SUPPORTED, "the disc is closed: no writable track");
+            }
+            info->blank = true;
+            info->nwaValid = m.nwaValid;
+            info->nwa = m.nwa;
+            info->freeLBs = m.freeSectors;
+            info->startLBA = m.nwa;
+            return CallResult{};
+        }
+        const int recorded = static_cast<int>(m.tocStarts.size()) - 1;
+        if (track < 1 || track > recorded) {
+            return CallResult::Fail(EN_INVALID_PARAMETER, "no track " + std::to_string(track));
+        }
+        info->startLBA = m.tocStarts[track - 1];
+        return CallResult{};
+    });
 }
 
 void StarBurn_SetFastReadTOC(bool fast) {
@@ -391,21 +384,18 @@ void StarBurn_SetFastReadTOC(bool fast) {
 
 long StarBurn_CdvdBurnerGrabber_GetTOCInformation(CDVD_BURNER_GRABBER h, char* text, unsigned long textSize,
                                                   unsigned long* status, STARBURN_TOC_INFORMATION* toc) {
-    CallResult why;
-    const MediaSnapshot* m = Media(h, &why);
-    if (!m) {
-        return Report(why, text, textSize, status);
-    }
-    if (!m->ready || !m->tocValid) {
-        return Report(CallResult::Fail(EN_NOT_SUPPORTED, "the disc has no table of contents"), text, textSize, status);
-    }
-    *toc = {};
-    toc->isValid = true;
-    toc->isDVD = m->discType >= 4 && m->discType != 10 && m->discType != 11 && m->discType != 12 && m->discType != 14;
-    toc->sessions = m->sessions;
-    toc->tracks = static_cast<int>(std::min<size_t>(m->tocStarts.size(), 101));
-    std::copy(m->tocStarts.begin(), m->tocStarts.begin() + toc->tracks, toc->startLBA);
-    return Report({}, text, textSize, status);
+    return WithMedia(h, text, textSize, status, [&](const MediaSnapshot& m) {
+        if (!m.ready || !m.tocValid) {
+            return CallResult::Fail(EN_NOT_SUPPORTED, "the disc has no table of contents");
+        }
+        *toc = {};
+        toc->isValid = true;
+        toc->isDVD = m.discType >= 4 && m.discType != 10 && m.discType != 11 && m.discType != 12 && m.discType != 14;
+        toc->sessions = m.sessions;
+        toc->tracks = static_cast<int>(std::min<size_t>(m.tocStarts.size(), 101));
+        std::copy(m.tocStarts.begin(), m.tocStarts.begin() + toc->tracks, toc->startLBA);
+        return CallResult{};
+    });
 }
 
 long StarBurn_CdvdBurnerGrabber_SetSpeeds(CDVD_BURNER_GRABBER h, char* text, unsigned long textSize,
@@ -422,71 +412,55 @@ long StarBurn_CdvdBurnerGrabber_SetSpeeds(CDVD_BURNER_GRABBER h, char* text, uns
 long StarBurn_CdvdBurnerGrabber_GetSpeeds(CDVD_BURNER_GRABBER h, char* text, unsigned long textSize,
                                           unsigned long* status, unsigned long* currentRead, unsigned long* maxRead,
                                           unsigned long* currentWrite, unsigned long* maxWrite) {
-    CallResult why;
-    const MediaSnapshot* m = Media(h, &why);
-    if (!m) {
-        return Report(why, text, textSize, status);
-    }
-    *maxRead = m->maxRead;
-    *maxWrite = m->maxWrite;
-    *currentRead = Achieved(m->readSpeeds, m->maxRead, h->readSpeed);
-    *currentWrite = Achieved(m->writeSpeeds, m->maxWrite, h->writeSpeed);
-    return Report({}, text, textSize, status);
+    return WithMedia(h, text, textSize, status, [&](const MediaSnapshot& m) {
+        *maxRead = m.maxRead;
+        *maxWrite = m.maxWrite;
+        *currentRead = Achieved(m.readSpeeds, m.maxRead, h->readSpeed);
+        *currentWrite = Achieved(m.writeSpeeds, m.maxWrite, h->writeSpeed);
+        return CallResult{};
+    });
 }
 
 long StarBurn_CdvdBurnerGrabber_ProbeSupportedWriteModes(CDVD_BURNER_GRABBER h, char* text, unsigned long textSize,
                                                          unsigned long* status, bool* tao, bool* sao, bool* daoPQ,
                                                          bool* daoRaw) {
-    CallResult why;
-    const MediaSnapshot* m = Media(h, &why);
-    if (!m) {
-        return Report(why, text, textSize, status);
-    }
-    *tao = m->trackAtOnce;
-    *sao = m->sessionAtOnce;
-    *daoPQ = *daoRaw = false;
-    return Report({}, text, textSize, status);
+    return WithMedia(h, text, textSize, status, [&](const MediaSnapshot& m) {
+        *tao = m.trackAtOnce;
+        *sao = m.sessionAtOnce;
+        *daoPQ = *daoRaw = false;
+        return CallResult{};
+    });
 }
 
 long StarBurn_CdvdBurnerGrabber_GetBUP(CDVD_BURNER_GRABBER h, char* text, unsigned long textSize, unsigned long* status,
                                        bool* enabled, bool* supported) {
-    CallResult why;
-    const MediaSnapshot* m = Media(h, &why);
-    if (!m) {
-        return Report(why, text, textSize, status);
-    }
-    *supported = m->bupSupported;
-    *enabled = m->bupSupported && h->bupEnabled;
-    return Report({}, text, textSize, status);
+    return WithMedia(h, text, textSize, status, [&](const MediaSnapshot& m) {
+        *supported = m.bupSupported;
+        *enabled = m.bupSupported && h->bupEnabled;
+        return CallResult{};
+    });
 }
 
 long StarBurn_CdvdBurnerGrabber_SetBUP(CDVD_BURNER_GRABBER h, char* text, unsigned long textSize, unsigned long* status,
                                        bool enable) {
-    CallResult why;
-    const MediaSnapshot* m = Media(h, &why);
-    if (!m) {
-        return Report(why, text, textSize, status);
-    }
-    if (enable && !m->bupSupported) {
-        return Report(CallResult::Fail(EN_NOT_SUPPORTED, "the drive has no underrun protection"), text, textSize,
-                      status);
-    }
-    h->bupEnabled = enable;
-    return Report({}, text, textSize, status);
+    return WithMedia(h, text, textSize, status, [&](const MediaSnapshot& m) {
+        if (enable && !m.bupSupported) {
+            return CallResult::Fail(EN_NOT_SUPPORTED, "the drive has no underrun protection");
+        }
+        h->bupEnabled = enable;
+        return CallResult{};
+    });
 }
 
 // Power calibration is done by the drive when the write starts.
 long StarBurn_CdvdBurnerGrabber_SendOPC(CDVD_BURNER_GRABBER h, char* text, unsigned long textSize,
                                         unsigned long* status) {
-    CallResult why;
-    const MediaSnapshot* m = Media(h, &why);
-    if (!m) {
-        return Report(why, text, textSize, status);
-    }
-    if (!m->ready) {
-        return Report(CallResult::Fail(EN_NOT_READY, "the unit is not ready"), text, textSize, status);
-    }
-    return Report({}, text, textSize, status);
+    return WithMedia(h, text, textSize, status, [&](const MediaSnapshot& m) {
+        if (!m.ready) {
+            return CallResult::Fail(EN_NOT_READY, "the unit is not ready");
+        }
+        return CallResult{};
+    });
 }
 
 long StarBurn_CdvdBurnerGrabber_TrackAtOnceFromTree(CDVD_BURNER_GRABBER h, char* text, unsigned long textSize,

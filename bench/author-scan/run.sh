@@ -20,9 +20,8 @@ src="$work/big.mpg"
 echo "source: $(du -m "$src" | cut -f1) MB"
 cat "$src" > /dev/null # warm the page cache for every contender alike
 
-now() { date +%s.%N; }
+. "$(dirname "$0")/../lib.sh"
 elapsed() { echo "$2 - $1" | bc; }
-median() { sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
 # Removing a 1 GB file keeps the kernel busy for a moment: let it settle before the next run.
 clean() { rm -f "$work"/out/* "$work/copy.mpg"; sync; sleep 2; }
 

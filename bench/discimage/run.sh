@@ -32,8 +32,7 @@ echo "folder: $(du -m "$work/dvd/VIDEO_TS" | cut -f1) MB in $(ls "$work/dvd/VIDE
 cat "$work"/dvd/VIDEO_TS/* > /dev/null
 sync # the authored folder reaches the disk before the first timed run, not during it
 
-now() { date +%s.%N; }
-median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+. "$(dirname "$0")/../lib.sh"
 : > "$work/image.times"; : > "$work/copy.times"; : > "$work/rss"
 i=0
 while [ $i -lt "$runs" ]; do
@@ -42,25 +41,19 @@ while [ $i -lt "$runs" ]; do
     /usr/bin/time -v -o "$work/time.log" "$tool" -o "$work/image.iso" "$work/dvd" 2> "$work/image.log" \
         || { echo "qxmkdvdiso failed:" >&2; tail -5 "$work/image.log" >&2; exit 1; }
     sync
-    t1=$(now)
-    awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.3f\n", b - a }' >> "$work/image.times"
+    record_since "$t0" "$work/image.times"
     awk -F': ' '/Maximum resident set size/ { print $2 }' "$work/time.log" >> "$work/rss"
 
     rm -f "$work/image.iso"; sync
     t0=$(now)
     cp -r "$work/dvd" "$work/copy"
     sync
-    t1=$(now)
-    awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.3f\n", b - a }' >> "$work/copy.times"
+    record_since "$t0" "$work/copy.times"
     rm -rf "$work/copy"
     i=$((i + 1))
 done
-m=$(median < "$work/image.times")
-c=$(median < "$work/copy.times")
-mbest=$(sort -n "$work/image.times" | head -1)
-cbest=$(sort -n "$work/copy.times" | head -1)
 rss=$(sort -n "$work/rss" | tail -1)
-echo "image: median $m s over $runs runs ($(tr '\n' ' ' < "$work/image.times"))"
-echo "copy:  median $c s over $runs runs ($(tr '\n' ' ' < "$work/copy.times"))"
-echo "ratio image/copy: median $(awk -v a="$m" -v c="$c" 'BEGIN { printf "%.2f", a / c }'), best $mbest / $cbest = $(awk -v a="$mbest" -v c="$cbest" 'BEGIN { printf "%.2f", a / c }') (target <= 1.2)"
+runs_line "image:" "$work/image.times"
+runs_line "copy: " "$work/copy.times"
+ratio_line image/copy "$work/image.times" "$work/copy.times" 1.2
 echo "peak memory of qxmkdvdiso: $((rss / 1024)) MB ($rss kB; target < 32 MB)"

@@ -41,7 +41,7 @@ make_source() { # out lavfi rate
 # "wall cpu" of each of two commands (cpu = user + system): the medians of $runs runs, taken in
 # turns so that a change in the machine's load falls on both alike.
 runs="${BENCH_RUNS:-3}"
-median() { sort -n | awk '{v[NR] = $1} END {printf "%.2f", v[int((NR + 1) / 2)]}'; }
+. "$(dirname "$0")/../lib.sh"
 measure_pair() { # time-file-a time-file-b; commands in the arrays cmd_a and cmd_b
   : >"$1"
   : >"$2"

@@ -23,8 +23,7 @@ src="$work/big.mpg"
 echo "source: $(du -m "$src" | cut -f1) MB"
 cat "$src" > /dev/null
 
-now() { date +%s.%N; }
-median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+. "$(dirname "$0")/../lib.sh"
 : > "$work/author.times"; : > "$work/copy.times"; : > "$work/rss"; : > "$work/cpu"
 i=0
 while [ $i -lt "$runs" ]; do
@@ -33,8 +32,7 @@ while [ $i -lt "$runs" ]; do
     /usr/bin/time -v -o "$work/time.log" "$tool" -o "$work/out" "$src" 2> "$work/author.log" \
         || { echo "qxauthor failed:" >&2; tail -5 "$work/author.log" >&2; exit 1; }
     sync
-    t1=$(now)
-    awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.3f\n", b - a }' >> "$work/author.times"
+    record_since "$t0" "$work/author.times"
     awk -F': ' '/Maximum resident set size/ { print $2 }' "$work/time.log" >> "$work/rss"
     awk -F': ' '/User time|System time/ { t += $2 } END { printf "%.2f\n", t }' "$work/time.log" >> "$work/cpu"
 
@@ -42,18 +40,13 @@ while [ $i -lt "$runs" ]; do
     t0=$(now)
     cp "$src" "$work/copy.mpg"
     sync
-    t1=$(now)
-    awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.3f\n", b - a }' >> "$work/copy.times"
+    record_since "$t0" "$work/copy.times"
     rm -f "$work/copy.mpg"
     i=$((i + 1))
 done
-a=$(median < "$work/author.times")
-c=$(median < "$work/copy.times")
-abest=$(sort -n "$work/author.times" | head -1)
-cbest=$(sort -n "$work/copy.times" | head -1)
 rss=$(sort -n "$work/rss" | tail -1)
-echo "qxauthor: median $a s over $runs runs ($(tr '\n' ' ' < "$work/author.times"))"
-echo "copy:     median $c s over $runs runs ($(tr '\n' ' ' < "$work/copy.times"))"
-echo "ratio qxauthor/copy: median $(awk -v a="$a" -v c="$c" 'BEGIN { printf "%.2f", a / c }'), best $abest / $cbest = $(awk -v a="$abest" -v c="$cbest" 'BEGIN { printf "%.2f", a / c }') (target <= 1.5)"
+runs_line "qxauthor:" "$work/author.times"
+runs_line "copy:    " "$work/copy.times"
+ratio_line qxauthor/copy "$work/author.times" "$work/copy.times" 1.5
 echo "processor time of qxauthor (user + system): median $(median < "$work/cpu") s"
 echo "peak memory of qxauthor: $((rss / 1024)) MB ($rss kB; target < 64 MB)"

@@ -2,9 +2,7 @@
 #include "AppParts.h"
 
 #include "AuthorLog.h"
-#include "BuildInCore.h"
 #include "LogChannel.h"
-#include "NeroCore.h"
 #include "SystemServices.h"
 
 #include <QProcess>
@@ -69,46 +67,12 @@ bool OpenWithDesktop(const std::string& url) {
     return opener->exitStatus() == QProcess::NormalExit && opener->exitCode() == 0;
 }
 
-std::unique_ptr<EncoderLink> CreateEncoderLink(const std::string& program);
-std::unique_ptr<AuthoringLink> CreateAuthoringLink();
-
 void CompleteAppParts(AppParts& parts) {
-    if (!parts.encoder) {
-        parts.encoder = CreateEncoderLink(parts.encoderProgram);
-    }
     if (!parts.log) {
         parts.log = std::make_unique<LogChannelLink>(parts.logProgram);
     }
-    if (!parts.authoring) {
-        parts.authoring = CreateAuthoringLink();
-    }
-    if (!parts.buildInCore) {
-        // Engine messages (traces and status texts) reach the diagnostic print: errors always, the rest
-        // at the verbosity QXAUTHOR_VERBOSITY asks for. The engine's log lines go to the log program.
-        static const bool hooked = [] {
-            for (int channel : {0, 1}) {
-                AddEngineMessageHook(channel, [](int severity, const std::string& text) {
-                    AuthorLog(severity >= 3 ? AUTHOR_LOG_WARN : AUTHOR_LOG_DEBUG, "%s", text.c_str());
-                });
-            }
-            return true;
-        }();
-        (void)hooked;
-        LogLink* log = parts.log.get();
-        parts.buildInCore = std::make_unique<CBuildInCore>([log](const std::string& line) { log->Log(0, line); });
-    }
-    if (!parts.neroCore) {
-        // Offered only when the registry names a library folder whose library is recent enough.
-        LogLink* log = parts.log.get();
-        parts.neroCore = std::make_unique<CNeroCore>([log](const std::string& line) { log->Log(0, line); });
-    }
-    // Listing with one engine drops the other engine's cached drive list.
-    auto* buildIn = dynamic_cast<CBuildInCore*>(parts.buildInCore.get());
-    auto* nero = dynamic_cast<CNeroCore*>(parts.neroCore.get());
-    if (buildIn && nero) {
-        buildIn->onListWriters = [nero] { nero->DropDriveList(); };
-        nero->onListWriters = [buildIn] { buildIn->DropDeviceList(); };
-    }
+    LogLink* log = parts.log.get();
+    CompleteJobParts(parts, [log](const std::string& line) { log->Log(0, line); });
     if (!parts.power) {
         parts.power = std::make_unique<LoginManagerPower>();
     }

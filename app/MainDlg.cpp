@@ -5,7 +5,7 @@
 #include "AuthorLog.h"
 #include "Folders.h"
 #include "LinkIni.h"
-#include "MainDlgJobHost.h"
+#include "MainDlgJobObserver.h"
 #include "PictureButton.h"
 #include "ProgressDlg.h"
 #include "PromptService.h"
@@ -38,39 +38,30 @@ CQuilvoVidrevoDlg::CQuilvoVidrevoDlg(AppParts parts, QWidget* parent) : QDialog(
     CompleteAppParts(m_parts);
     m_strCompanionFolder = m_parts.companionFolder.empty() ? qx::ProgramFolder() : m_parts.companionFolder;
     m_strCompanionFolder = qx::WithTrailingSlash(m_strCompanionFolder);
-    m_jobHost = std::make_unique<MainDlgJobHost>(this);
+    m_observer = std::make_unique<MainDlgJobObserver>(this);
+    m_job = std::make_unique<DiscJob>(m_parts, *m_observer);
     const qx::Status inhibited = m_parts.screenSaver->Inhibit("QX Movie Disc", "Making a DVD");
     if (!inhibited.ok()) {
         AuthorLog(3, "Screen saver not held off: %s", inhibited.error().c_str());
     }
     CreateControls();
-    m_parts.encoder->onProgress = [this](int percent, const std::string& text) { ReportProgress(percent, text); };
-    m_parts.encoder->convertElapsedMs = [this] { return static_cast<uint32_t>(ProcessClockMs() - m_dwConvertStart); };
 }
 
 CQuilvoVidrevoDlg::~CQuilvoVidrevoDlg() {
     // The player goes first: it paints into this window's screen.
     ReleasePreview();
-    // Worker threads reach this window only through blocking calls; none may be left waiting.
+    // Worker threads reach this window only through blocking calls; none may be left waiting: the job
+    // stops its conversion and serves the conversion thread until it has ended, and the add-files
+    // thread is served until it has returned.
     m_bDestroying = true;
-    m_bStopConvert = true;
-    if (m_bJobRunning) {
-        m_parts.encoder->SendStop();
-    }
-    // A worker may be blocked on a call onto this thread: keep serving it until it has returned. The
-    // stop is repeated because the conversion thread may send its convert request after the first stop
-    // (the encoder would then convert the whole movie while this window waits).
-    for (int pass = 1; m_nWorkersRunning > 0; ++pass) {
+    while (m_nWorkersRunning > 0) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        if (m_bJobRunning && pass % 5 == 0) {
-            m_parts.encoder->SendStop();
-        }
     }
-    for (std::thread* t : {&m_addThread, &m_convertThread}) {
-        if (t->joinable()) {
-            t->join();
-        }
+    if (m_addThread.joinable()) {
+        m_addThread.join();
     }
+    m_job->Close();
+    m_job.reset();
     DestroyProgressDlg();
     m_parts.screenSaver->UnInhibit();
     HideLoading();
@@ -229,7 +220,7 @@ void CQuilvoVidrevoDlg::LogToApp(int level, const std::string& text) {
 
 void CQuilvoVidrevoDlg::closeEvent(QCloseEvent* event) {
     // A job or an add-files run holds the window: closing now would pull the list from under them.
-    if (m_bJobRunning || m_bAddingFiles) {
+    if (m_job->Running() || m_bAddingFiles) {
         event->ignore();
         return;
     }

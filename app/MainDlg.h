@@ -1,9 +1,11 @@
-// The main window: the source list, the output settings, the job workflow (check, convert, author,
-// burn, complete) and the private messages through which worker threads reach it.
+// The main window: the source list, the output settings, the preview, and the view of the disc job
+// (job/DiscJob.h): its handlers read the controls into a job value and show what the job reports,
+// through the private messages the job's conversion thread reaches the window with.
 #pragma once
 
 #include "AppParts.h"
 #include "BurnDialogParts.h"
+#include "DiscJob.h"
 #include "Messages.h"
 #include "PreviewPlayer.h"
 #include "SourceInfo.h"
@@ -47,9 +49,6 @@ std::string PreviewPositionText(int64_t rt);
 int PreviewSliderPercent(int64_t rt, int64_t duration);
 // Position a slider percentage stands for.
 int64_t PreviewSeekTarget(int64_t duration, int percent);
-
-// Milliseconds of the process clock.
-int64_t ProcessClockMs();
 
 class CQuilvoVidrevoDlg : public QDialog {
     Q_OBJECT
@@ -100,23 +99,20 @@ public:
     const std::vector<CSourceInfo>& Sources() const { return m_arrSources; }
     int TotalSizeMB() const { return m_nTotalSizeMB; }
     int DiscType() const { return m_nDiscType; }
-    int TVMode() const { return m_nTVMode; }
-    bool StopRequested() const { return m_bStopConvert; }
-    bool JobRunning() const { return m_bJobRunning; }
+    TvStandard TVMode() const { return m_tvMode; }
+    bool StopRequested() const { return m_job->StopRequested(); }
+    bool JobRunning() const { return m_job->Running(); }
     // For a program ended by a signal in the middle of a job: ends the encoder program and removes
     // the job's own converted streams, finished or partial.
-    void AbandonJob();
+    void AbandonJob() { m_job->Abandon(); }
     // The step the running job is in (None between jobs).
-    enum class JobStep { None, Converting, Authoring, Burning };
-    JobStep CurrentJobStep() const { return m_jobStep; }
-    // The program was told to end (SIGINT, SIGTERM) while a job runs: the step it is in stops
-    // without a question - a conversion as at the Stop button, the authoring engine within a sector
-    // (the files and folders it made go), a burn through the engine's own cancel (the DVD folder
-    // stays) - and the job ends without message boxes; jobFinished follows. False when no job runs
-    // (a burn or erase of the burn dialogs is then cancelled).
+    JobStep CurrentJobStep() const { return m_job->Step(); }
+    // The program was told to end (SIGINT, SIGTERM) while a job runs: the job's step stops without
+    // a question (DiscJob::Interrupt) and the job ends without message boxes; jobFinished follows.
+    // False when no job runs (a burn or erase of the burn dialogs is then cancelled).
     bool InterruptJob(int signal);
     // The signal that interrupted the running or last job; 0 when none did.
-    int InterruptSignal() const { return m_nInterruptSignal; }
+    int InterruptSignal() const { return m_job->InterruptSignal(); }
     bool AddingFiles() const { return m_bAddingFiles; }
     const std::string& TempFolder() const { return m_strTempFolder; }
     std::string ProgramFolder() const { return m_strCompanionFolder; }
@@ -134,8 +130,8 @@ public:
     // The diagnostic log channel (levels 0 information, 1 failure).
     void LogToApp(int level, const std::string& text);
 
-    // The conversion-job facts fixed at job start.
-    const ConvertJob& Job() const { return m_job; }
+    // The job the window runs (its value and outcome).
+    const DiscJob& Job() const { return *m_job; }
 
     // Sets the progress window's bar and text (when one is open) and tells progressChanged.
     void ReportProgress(int percent, const std::string& text);
@@ -154,7 +150,7 @@ protected:
     void reject() override;
 
 private:
-    friend class MainDlgJobHost;
+    friend class MainDlgJobObserver;
 
     // Construction of the controls (MainDlgLayout.cpp).
     void CreateControls();
@@ -188,72 +184,51 @@ private:
     // Budget (MainDlgBudget.cpp).
     void UpdateUsedSpace();
     void ShowDiscTarget();
-    int isEnoughFreeSpace(const std::string& folder);
-    bool RunSizeChecks();
 
-    // Job (MainDlgJob.cpp).
+    // Job (MainDlgJob.cpp): the job value from the controls, and what the job reports.
+    DiscJobSpec ReadJobSpec() const;
     bool StartEncoderProxy();
-    void RestartEncoderAfterJob();
     void OnConvertBegin(int row);
     void OnConvertEnd(int row);
     void OnConvertResult(int row, bool converted);
     void OnAllConverted();
-    // The end of a job that was not interrupted: the outcome's box, clean-up or shutdown.
-    void FinishWithOutcome(bool burn, bool* accomplished);
-    void DeleteConvertedFiles();
-    std::string SubstituteStream() const;
-    void FinishJob();
-    int IdentifyFileSystem(const std::string& folder);
-
-    // Authoring and completion (MainDlgAuthor.cpp).
     void AuthorDVDVideo();
-    bool FindOrDeleteLeftovers(bool checkOnly);
-    void CleanTemporaryFiles();
-    void ShutdownComputer();
+    void BurnToDVDDisc();
+    void OnJobFinished(const JobOutcome& outcome);
 
     // Burning (MainDlgBurn.cpp).
     void FillBurnCores();
     BurnCore* SelectedCore();
     void OnWriterList(std::vector<std::string>* list);
-    int CheckWriterReady(int target, int requiredMB);
-    BurnOutcome BurnToDVDDisc();
     BurnDialogParts DialogParts();
     void RequestStopBurn();
 
     AppParts m_parts;
     std::string m_strCompanionFolder;
 
-    // Job state.
+    // The list and the choices the controls show.
     std::vector<CSourceInfo> m_arrSources;
     int m_nRowCount = 0;
     int m_nTotalSizeMB = 0;
     int m_nDiscType = 0;
-    int m_nTVMode = 2;
+    TvStandard m_tvMode = TvStandard::Ntsc;
     bool m_bKeepAspect = true;
-    int m_bSplitOutput = 0;
-    std::atomic<bool> m_bStopConvert{false};
     std::string m_strTempFolder;
     std::string m_strDiscLabel;
-    int64_t m_dwConvertStart = 0;
-    ConvertJob m_job;
-    bool m_bJobRunning = false;
     std::atomic<bool> m_bAddingFiles{false};
     bool m_bInitialised = false;
     // The controls hold the saved settings only after a complete start; before, nothing is saved.
     bool m_bSettingsRead = false;
     bool m_bDestroying = false;
-    bool m_bStarting = false; // the start checks are running
-    bool m_bAuthorFailed = false;
-    JobStep m_jobStep = JobStep::None;
-    int m_nInterruptSignal = 0;
-    QTimer* m_pStopRepeatTimer = nullptr; // repeats an interruption's stop while the conversion runs
     int m_nJobsFinished = 0;
     bool m_bLastJobAccomplished = false;
     BurnOutcome m_lastBurnOutcome = BurnOutcome::Refused;
     std::atomic<int> m_nWorkersRunning{0}; // worker threads that have not returned yet
-    std::thread m_convertThread;
     std::thread m_addThread;
-    std::unique_ptr<class MainDlgJobHost> m_jobHost;
+    // The job and the window's view of it (the observer must outlive the job).
+    std::unique_ptr<class MainDlgJobObserver> m_observer;
+    std::unique_ptr<DiscJob> m_job;
+    std::string m_strConvertTitle; // the progress title of the movie being converted
     CLoadingDlg* m_pLoadingDlg = nullptr;
 
     // Preview (MainDlgPreview.cpp).

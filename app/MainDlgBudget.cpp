@@ -1,11 +1,10 @@
-// The window side of the disc budget: the used-space bar, the disc-target button, the size
-// questions and the free-space check at job start.
+// The window side of the disc budget: the used-space bar and the disc-target button (the size
+// questions and the free-space check at job start are the job's).
 #include "MainDlg.h"
 
 #include "AuthorLog.h"
 #include "DiscBudget.h"
 #include "PromptService.h"
-#include "VolumeInfo.h"
 
 #include <QCheckBox>
 #include <QLabel>
@@ -46,39 +45,4 @@ void CQuilvoVidrevoDlg::ToggleDiscType() {
     m_nDiscType = m_nDiscType == DISC_TYPE_D5 ? DISC_TYPE_D9 : DISC_TYPE_D5;
     ShowDiscTarget();
     UpdateUsedSpace();
-}
-
-namespace {
-
-BudgetAsk AskThrough(QWidget* owner) {
-    return [owner](BudgetBox kind, const std::string& caption, const std::string& text) {
-        qx::PromptBox box;
-        box.text = text;
-        box.caption = caption;
-        box.buttons = kind == BudgetBox::YesNoQuestion ? qx::PromptButtons::YesNo : qx::PromptButtons::Ok;
-        box.icon = qx::PromptIcon::Question;
-        box.owner = owner;
-        const qx::PromptAnswer answer = qx::Prompts().ShowBox(box);
-        return answer == qx::PromptAnswer::Yes || answer == qx::PromptAnswer::Ok;
-    };
-}
-
-} // namespace
-
-int CQuilvoVidrevoDlg::isEnoughFreeSpace(const std::string& folder) {
-    auto query = [](const std::string& path, uint64_t* freeMB) {
-        const qx::Result<qx::VolumeInfo> volume = qx::QueryVolume(path);
-        if (!volume.ok()) {
-            return false;
-        }
-        *freeMB = volume.value.freeBytes / 1024 / 1024;
-        return true;
-    };
-    return CheckFreeSpace(folder, m_nTotalSizeMB, query, AskThrough(this),
-                          [](const std::string& line) { AuthorLog(3, "%s", line.c_str()); });
-}
-
-bool CQuilvoVidrevoDlg::RunSizeChecks() {
-    return RunDiscSizeChecks(m_nTotalSizeMB, m_nDiscType, m_chkBurn->isChecked(), AskThrough(this),
-                             [this](int level, const std::string& text) { LogToApp(level, text); });
 }

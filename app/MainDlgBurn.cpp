@@ -1,12 +1,10 @@
-// The burn side of the main window: the engine and writer combos, the writer check before a job,
-// the burn job after authoring, and the buttons that open the writer-information and
-// burn-DVD-folder dialogs. The engines themselves sit behind BurnCore.
+// The burn side of the main window: the engine and writer combos and the buttons that open the
+// writer-information and burn-DVD-folder dialogs. The job's burn step is the job's (DiscJob); the
+// engines themselves sit behind BurnCore.
 #include "MainDlg.h"
 
 #include "BurnDVDMovieDlg.h"
-#include "BurnJob.h"
 #include "DialogDVDInfo.h"
-#include "ProgressDlg.h"
 #include "PromptService.h"
 #include "Settings.h"
 
@@ -76,68 +74,6 @@ void CQuilvoVidrevoDlg::OnWriterList(std::vector<std::string>* raw) {
     m_comboWriters->setEnabled(true);
     m_chkBurn->setEnabled(true);
     m_comboWriters->setCurrentIndex(previous >= 0 && previous < static_cast<int>(list->size()) ? previous : 0);
-}
-
-int CQuilvoVidrevoDlg::CheckWriterReady(int target, int requiredMB) {
-    WriterCheck check;
-    check.core = SelectedCore();
-    check.writer = m_comboWriters->currentIndex();
-    check.target = target;
-    check.requiredMB = requiredMB;
-    check.logPrefix = "PreduceDialog Check Writer ready";
-    check.owner = this;
-    check.log = [this](int level, const std::string& text) { LogToApp(level, text); };
-    return ::CheckWriterReady(check);
-}
-
-BurnOutcome CQuilvoVidrevoDlg::BurnToDVDDisc() {
-    CProgressDlg* progress = OpenProgressDlg("Burning Disc...", CProgressDlg::ModeBurn, this);
-    progress->SetStopHandler([this](int message) {
-        // Asked after the progress window's own handler has returned.
-        QMetaObject::invokeMethod(
-            this, [this, message] { SendMessage(message); }, Qt::QueuedConnection);
-    });
-    // The engine's timer sets the window directly; the status lines are told on like the others.
-    connect(progress, &CProgressDlg::progressSet, this, [this, progress](const QString& text, int percent) {
-        emit progressChanged(progress->windowTitle(), text, percent);
-    });
-    BurnOutcome outcome = BurnOutcome::Refused;
-    std::string folder = g_strWorkFolder + "DVD Movie/";
-    char line[256];
-    if (!CheckDvdFolder(&folder)) {
-        LogToApp(0, "Check DVD Folder '" + folder + "' failed\n");
-        qx::Prompts().Information(this, "Folder is Invalid! Please select valid Folder");
-    } else {
-        LogToApp(0, "Check DVD Folder '" + folder + "' successful\n");
-        const double size = DvdFolderSizeMB(folder);
-        if (size < 1) {
-            qx::Prompts().Information(this, "Selected DVD File System is too small! Please check it and try again.");
-            LogToApp(0, "Selected DVD File System is too small!\n");
-        } else if (size > kDvd5LimitMB && m_nDiscType == 0) {
-            std::snprintf(line, sizeof line, "Target is DVD_5 DVD Folder space:%f is over DVD_5 burn quit\n", size);
-            LogToApp(0, line);
-            qx::Prompts().Information(this,
-                                      "DVD file size is over DVD5_SIZE! \nPlease Set target to DVD_9 and burn again.");
-        } else if (size > kDvd9LimitMB) {
-            std::snprintf(line, sizeof line, "DVD Folder space:%f is over DVD_9 burn quit\n", size);
-            LogToApp(0, line);
-            qx::Prompts().Information(this, "DVD file size is over DVD9_SIZE! It can not be burned.");
-        } else if (BurnCore* core = SelectedCore()) {
-            std::snprintf(line, sizeof line, "Target is %d, DVD Folder space:%f, burn core:%d writer:%d\n", m_nDiscType,
-                          size, m_comboBurnEngine->currentIndex(), m_comboWriters->currentIndex());
-            LogToApp(0, line);
-            outcome = core->BurnDVDFolder(this, m_comboWriters->currentIndex(), folder, m_strDiscLabel);
-        }
-    }
-    LogToApp(0, "Burn Complete!\n");
-    DestroyProgressDlg();
-    return outcome;
-}
-
-void CQuilvoVidrevoDlg::RequestStopBurn() {
-    if (BurnCore* core = SelectedCore()) {
-        core->RequestStopBurn();
-    }
 }
 
 void CQuilvoVidrevoDlg::OnBtnWriterInfo() {

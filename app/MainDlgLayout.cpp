@@ -179,12 +179,12 @@ void CQuilvoVidrevoDlg::CreateControls() {
     connect(m_btnStart, &QPushButton::clicked, this, [this] { OnBtnStartconvert(); });
     connect(m_btnDiscType, &QPushButton::clicked, this, [this] { ToggleDiscType(); });
     connect(m_radioPal, &QRadioButton::clicked, this, [this] {
-        m_nTVMode = 1;
+        m_tvMode = TvStandard::Pal;
         m_radioPal->setChecked(true);
         m_radioNtsc->setChecked(false);
     });
     connect(m_radioNtsc, &QRadioButton::clicked, this, [this] {
-        m_nTVMode = 2;
+        m_tvMode = TvStandard::Ntsc;
         m_radioNtsc->setChecked(true);
         m_radioPal->setChecked(false);
     });

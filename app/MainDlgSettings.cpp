@@ -36,9 +36,9 @@ void CQuilvoVidrevoDlg::ReadSettings() {
     // The working folder always carries its trailing '/': converted-stream names are built on it.
     g_strWorkFolder = qx::WithTrailingSlash(s.tempFolder);
 
-    m_nTVMode = s.tvMode == kTvModePal ? 1 : 2;
-    m_radioPal->setChecked(m_nTVMode == 1);
-    m_radioNtsc->setChecked(m_nTVMode == 2);
+    m_tvMode = s.tv;
+    m_radioPal->setChecked(m_tvMode == TvStandard::Pal);
+    m_radioNtsc->setChecked(m_tvMode == TvStandard::Ntsc);
 
     m_comboAspect->setCurrentIndex(s.aspectIndex >= 0 && s.aspectIndex <= 1 ? s.aspectIndex : -1);
     m_bKeepAspect = s.keepAspect;

@@ -6,6 +6,7 @@
 #include "Folders.h"
 #include "InfoDialogs.h"
 #include "LoadingDlg.h"
+#include "MovieProbe.h"
 #include "PromptService.h"
 #include "XListCtrl.h"
 
@@ -16,8 +17,6 @@
 namespace {
 
 constexpr const char* kOpenFilter = "All support files(*.rm, *.rmvb)|*.rm; *.rmvb;||";
-// The probe request carries the path in an area of 260 bytes with its end mark.
-constexpr size_t kMaxSourcePathBytes = 259;
 
 } // namespace
 
@@ -38,7 +37,7 @@ void CQuilvoVidrevoDlg::StartAddFiles(std::optional<std::vector<std::string>> gi
                                   "EncoderProxy setup error!\nPlease reinstalled this software, or contact Support.");
         return;
     }
-    if (m_bAddingFiles || m_bJobRunning) {
+    if (m_bAddingFiles || m_job->Running()) {
         return;
     }
     if (m_addThread.joinable()) {
@@ -107,46 +106,14 @@ int CQuilvoVidrevoDlg::AddSourceFile(const std::string& path) {
             this, [] { QApplication::restoreOverrideCursor(); }, Qt::BlockingQueuedConnection);
         return result;
     };
-    if (path.size() > kMaxSourcePathBytes) {
-        LogToApp(1, "Add File:" + path + " Failed the path is too long\n");
+    ProbedMovie probed = ProbeMovie(
+        *m_parts.encoder, path, [this, &path] { SendMessage(WM_PROBE_FILE, reinterpret_cast<WPARAM>(path.c_str())); });
+    LogToApp(probed.logLevel, probed.logLine);
+    if (!probed.accepted) {
         ShowUnsupported(path);
         return done(0);
     }
-
-    SendMessage(WM_PROBE_FILE, reinterpret_cast<WPARAM>(path.c_str()));
-    ProbeAnswer answer;
-    if (m_parts.encoder->WaitProbe(&answer) == ProbeOutcome::Crashed) {
-        LogToApp(1, "Add File:" + path + " Failed encoder proxy crashed\n");
-        ShowUnsupported(path);
-        return done(0);
-    }
-    if (!answer.supported) {
-        LogToApp(0, "Add File:" + path + " Failed the file is not supported\n");
-        ShowUnsupported(path);
-        return done(0);
-    }
-    if (answer.width < 1 || answer.height < 1 || answer.duration < 0.1) {
-        char text[128];
-        std::snprintf(text, sizeof text, " Failed by error width:%d, height:%d duration:%d\n", answer.width,
-                      answer.height, static_cast<int>(answer.duration));
-        LogToApp(1, "Add File:" + path + text);
-        ShowUnsupported(path);
-        return done(0);
-    }
-    LogToApp(0, "Add File:" + path + " Successful\n");
-
-    CSourceInfo info;
-    info.strPath = answer.path;
-    info.dDuration = answer.duration;
-    info.dFrameRate = answer.frameRate;
-    info.dStartTime = answer.startTime;
-    info.dEndTime = info.dStartTime + info.dDuration;
-    info.nWidth = answer.width;
-    info.nHeight = answer.height;
-    info.fAspect = answer.aspect;
-    info.nProbeA = answer.probeA;
-    info.fProbeB = answer.probeB;
-    info.fSizeKB = answer.sizeKb;
+    CSourceInfo& info = probed.info;
 
     auto record = std::make_unique<RowRecord>();
     if (!PackRowRecord(MakeRowTexts(info), record.get())) {
@@ -211,7 +178,7 @@ void CQuilvoVidrevoDlg::OnBtnDelete() {
     const int count = m_listSources->GetItemCount();
     const int s = m_listSources->GetSelectedItem();
     // The list stays as it is while a job converts it or movies are being added.
-    if (count == 0 || s < 0 || m_bJobRunning || m_bAddingFiles) {
+    if (count == 0 || s < 0 || m_job->Running() || m_bAddingFiles) {
         return;
     }
     m_listSources->DeleteItem(s);
@@ -235,7 +202,7 @@ void CQuilvoVidrevoDlg::OnBtnUp() {
     const int n = m_listSources->GetItemCount();
     const int s = m_listSources->GetSelectedItem();
     AuthorLog(3, "ItemCount=%d,curSel=%d, in OnBtnUp", n, s);
-    if (s == -1 || n == 1 || s == 0 || m_bJobRunning || m_bAddingFiles) {
+    if (s == -1 || n == 1 || s == 0 || m_job->Running() || m_bAddingFiles) {
         return;
     }
     std::swap(m_arrSources.at(s - 1), m_arrSources.at(s));
@@ -254,7 +221,7 @@ void CQuilvoVidrevoDlg::OnBtnDown() {
     const int n = m_listSources->GetItemCount();
     const int s = m_listSources->GetSelectedItem();
     AuthorLog(3, "ItemCount=%d,curSel=%d, in OnBtnDown", n, s);
-    if (s == -1 || n == 1 || s + 1 == n || m_bJobRunning || m_bAddingFiles) {
+    if (s == -1 || n == 1 || s + 1 == n || m_job->Running() || m_bAddingFiles) {
         return;
     }
     std::swap(m_arrSources.at(s), m_arrSources.at(s + 1));

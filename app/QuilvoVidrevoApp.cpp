@@ -6,6 +6,7 @@
 #include "MainDlg.h"
 #include "OpenRequests.h"
 #include "ProgressDlg.h"
+#include "QtPromptService.h"
 #include "QuitOnSignal.h"
 
 #include <QAbstractButton>
@@ -58,6 +59,7 @@ void DismissOpenDialogs(CQuilvoVidrevoDlg* window) {
 } // namespace
 
 int CQuilvoVidrevoApp::InitInstance(AppParts parts, std::vector<std::string> files) {
+    qx::UseWindowPrompts();
     qx::InstanceLock lock;
     std::string error;
     switch (lock.Acquire("QXMOVIEDISC", &error)) {

@@ -2,7 +2,6 @@
 
 #include "BurnJob.h"
 #include "NamedEvent.h"
-#include "ProgressDlg.h"
 #include "PromptService.h"
 
 #include <QCoreApplication>
@@ -179,11 +178,9 @@ BurnOutcome CBuildInCore::RunWorker(QWidget* window, int writer, const std::func
     m_nBurnPhase = 0;
     m_nCurrentDevice = writer;
     m_pWindow = window;
-    CProgressDlg::ResetMainShowState();
     CProgressTimer timer;
     timer.Start([this] { return ProgressLineNow(); },
                 [this](const ProgressLine& line) {
-                    OnProgressText(line.text, line.percent);
                     if (onProgressLine) {
                         onProgressLine(line);
                     }
@@ -268,21 +265,11 @@ BurnOutcome CBuildInCore::BurnThread(QWidget* window, const std::string& folder,
         return BurnOutcome::Cancelled;
     }
     m_nBurnPhase = 2;
-    const DeviceResult result = d.BurnDVDVideo(descriptor, folder);
+    const BurnOutcome result = d.BurnDVDVideo(descriptor, folder);
     m_nBurnPhase = 0;
-    const bool written = result == DeviceResult::Done || result == DeviceResult::Cancelled;
+    const bool written = result == BurnOutcome::Done || result == BurnOutcome::Cancelled;
     Log("StarBurn Complete Write Data Progress:" + std::to_string(written ? 1 : 0) + "!\n");
-    switch (result) {
-    case DeviceResult::Done:
-        return BurnOutcome::Done;
-    case DeviceResult::Refused:
-        return BurnOutcome::Refused;
-    case DeviceResult::Cancelled:
-        return BurnOutcome::Cancelled;
-    case DeviceResult::Failed:
-        break;
-    }
-    return BurnOutcome::Failed;
+    return result;
 }
 
 BurnOutcome CBuildInCore::EraseThread() {

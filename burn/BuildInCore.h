@@ -30,8 +30,6 @@ public:
 
     // Run before each writer listing (the other engine drops its cached drive list).
     std::function<void()> onListWriters;
-    // Sees every progress line the timer hands to the progress window.
-    std::function<void(const ProgressLine&)> onProgressLine;
 
     // State, for the progress timer and tests.
     int BurnPhase() const { return m_nBurnPhase; }

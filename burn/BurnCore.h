@@ -39,6 +39,12 @@ struct DVDDeviceInfo {
     bool isEmpty = false;
 };
 
+// One status line of a running burn or erase, with its percentage.
+struct ProgressLine {
+    std::string text; // at most 511 characters
+    int percent = 0;
+};
+
 // One burning engine with its six operations, all called on the user-interface thread.
 class BurnCore {
 public:
@@ -61,4 +67,8 @@ public:
     // to end): nothing more is written, the running call returns Cancelled as soon as the engine has
     // stopped. Does nothing while nothing runs.
     virtual void CancelBurn() = 0;
+
+    // Sees every status line of a running burn or erase (the engine builds one every 500 ms); set by
+    // whoever shows the progress, may be empty.
+    std::function<void(const ProgressLine&)> onProgressLine;
 };

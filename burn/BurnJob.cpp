@@ -45,15 +45,20 @@ int CheckWriterReady(const WriterCheck& c) {
             c.log(0, text);
         }
     };
+    auto show = [&c](const std::string& text, qx::PromptButtons buttons, qx::PromptIcon icon) {
+        const qx::PromptBox box{text, "", buttons, icon, c.owner};
+        return c.ask ? c.ask(box) : qx::Prompts().ShowBox(box);
+    };
+    auto tell = [&show](const std::string& text) { show(text, qx::PromptButtons::Ok, qx::PromptIcon::Information); };
     if (!c.core) {
-        qx::Prompts().Information(c.owner, kNoWriter);
+        tell(kNoWriter);
         return 0;
     }
     DVDDeviceInfo info;
     const int found = c.core->GetWriterInfo(c.writer, &info);
     log(c.logPrefix + " resault:" + std::to_string(found ? 1 : 0) + "\n");
     if (!found) {
-        qx::Prompts().Information(c.owner, kNoWriter);
+        tell(kNoWriter);
         return 0;
     }
     char line[2048];
@@ -67,28 +72,27 @@ int CheckWriterReady(const WriterCheck& c) {
                   info.CanErase, info.isEmpty);
     log(line);
     if (!info.DiscIsInserted) {
-        qx::Prompts().Information(c.owner, "No inserted disk! Please insert writable DVD!");
+        tell("No inserted disk! Please insert writable DVD!");
         return 0;
     }
     if (!info.CanSupport) {
-        qx::Prompts().Information(c.owner, "The inserted disk is invalid! Please inserted writable DVD!");
+        tell("The inserted disk is invalid! Please inserted writable DVD!");
         return 0;
     }
     if (!info.isEmpty) {
         if (!info.CanErase) {
-            qx::Prompts().Information(c.owner, "The inserted media is writable disk, but it is not blank, and is not "
-                                               "erasable!\nPlease Inserted blank writable DVD Disk!");
+            tell("The inserted media is writable disk, but it is not blank, and is not "
+                 "erasable!\nPlease Inserted blank writable DVD Disk!");
             return 0;
         }
-        if (!qx::Prompts().AskYesNo(c.owner, "The inserted media is rewritable disk, and is not blank! \nThe disk "
-                                             "would be erased first, and all data will lost. Do you want to "
-                                             "Continue?")) {
+        if (show("The inserted media is rewritable disk, and is not blank! \nThe disk would be erased first, and "
+                 "all data will lost. Do you want to Continue?",
+                 qx::PromptButtons::YesNo, qx::PromptIcon::Question) != qx::PromptAnswer::Yes) {
             return 0;
         }
     }
     if (c.target == 1 && !info.m_bD9) {
-        qx::Prompts().Information(c.owner,
-                                  "Now We need a DVD9 type writable DVD Disk.\nThe inserted disk is not DVD9 type!");
+        tell("Now We need a DVD9 type writable DVD Disk.\nThe inserted disk is not DVD9 type!");
         return 0;
     }
     if (info.totalSpaceMB >= c.requiredMB) {
@@ -97,7 +101,7 @@ int CheckWriterReady(const WriterCheck& c) {
     char text[256];
     std::snprintf(text, sizeof text, "Inserted dvd disk volume:%dM is lower then video dvd file volume:%dM.\n",
                   info.totalSpaceMB, c.requiredMB);
-    qx::Prompts().Information(c.owner, std::string(text) + " So cannot burn. Please remove some file in dvd.");
+    tell(std::string(text) + " So cannot burn. Please remove some file in dvd.");
     log(text);
     return 0;
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "BurnCore.h"
+#include "PromptService.h"
 
 #include <functional>
 #include <string>
@@ -26,6 +27,8 @@ struct WriterCheck {
     std::string logPrefix;
     QWidget* owner = nullptr;
     std::function<void(int level, const std::string& text)> log;
+    // Shows the boxes; empty: the prompt service.
+    std::function<qx::PromptAnswer(const qx::PromptBox&)> ask;
 };
 int CheckWriterReady(const WriterCheck& check);
 

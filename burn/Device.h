@@ -3,6 +3,8 @@
 // on the user-interface thread; Erase and BurnDVDVideo on the engine's worker thread.
 #pragma once
 
+#include "BurnCore.h"
+
 #include "DeviceTables.h"
 #include "StarBurn.h"
 
@@ -28,9 +30,6 @@ using EngineLogSink = std::function<void(const std::string& line)>;
 // Seconds an erase is expected to take: the used size plus 700 MB at the current write speed (KB/s);
 // a drive that reports speed 0 is counted at 1x DVD.
 int EraseEstimateSeconds(double usedBytes, unsigned long currentWriteSpeed);
-
-// How a burn or an erase on a device ended.
-enum class DeviceResult { Done, Refused, Failed, Cancelled };
 
 // The DVD-Video volume to burn.
 struct DvdVideoDescriptor {
@@ -66,7 +65,7 @@ public:
 
     // Burning and erasing (worker thread), and the stop request (user-interface thread).
     bool Erase();
-    DeviceResult BurnDVDVideo(const DvdVideoDescriptor& descriptor, const std::string& folder);
+    BurnOutcome BurnDVDVideo(const DvdVideoDescriptor& descriptor, const std::string& folder);
     void DVDVideoBurnCallback(long event, void* param1, void* param2);
     // Cancels the running write or erase; remembered until ClearCancel, so that a cancel between two
     // steps still stops the next one.

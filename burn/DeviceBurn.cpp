@@ -114,7 +114,7 @@ bool CDevice::Erase() {
     return true;
 }
 
-DeviceResult CDevice::BurnDVDVideo(const DvdVideoDescriptor& descriptor, const std::string& folder) {
+BurnOutcome CDevice::BurnDVDVideo(const DvdVideoDescriptor& descriptor, const std::string& folder) {
     char line[2048];
     EngineMessage(1, 0, "Started");
     Log("Started\n");
@@ -132,14 +132,14 @@ DeviceResult CDevice::BurnDVDVideo(const DvdVideoDescriptor& descriptor, const s
         TraceFailure("\n\nCDevice::BurnDVDVideo(): StarBurn_DVDVideo_Create(), exception %ld, status %ld, text '%s'\n");
         Log("Creating DVD-Video file system failed!\n");
         EngineMessage(1, 3, "Creating DVD-Video file system failed!");
-        return DeviceResult::Failed;
+        return BurnOutcome::Failed;
     }
 
     // Row 3: a handle of its own for the burn, with the burn callback.
     if (!CdvdBurnerGrabberCreate(BurnCallback, 0)) {
         EngineMessage(1, 3, "Started Error!");
         Log("Started Error!\n");
-        return DeviceResult::Failed;
+        return BurnOutcome::Failed;
     }
 
     // Row 4.
@@ -149,7 +149,7 @@ DeviceResult CDevice::BurnDVDVideo(const DvdVideoDescriptor& descriptor, const s
     if (!TestUnitReady()) {
         EngineMessage(1, 3, "Unit is not ready!");
         Log("Unit is not ready!\n");
-        return DeviceResult::Failed;
+        return BurnOutcome::Failed;
     }
     EngineMessage(1, 0, "Unit is ready!");
     Log("Unit is ready!\n");
@@ -166,7 +166,7 @@ DeviceResult CDevice::BurnDVDVideo(const DvdVideoDescriptor& descriptor, const s
                      "exception %ld, status %ld, text '%s'\n");
         Log("Probing supported write modes Error!\n");
         EngineMessage(1, 3, "Probing supported write modes Error!");
-        return DeviceResult::Failed;
+        return BurnOutcome::Failed;
     }
     std::snprintf(line, sizeof line,
                   "CDevice::BurnDVDVideo(): Track-At-Once: %s, Session-At-Once: %s, Disc-At-Once PQ: %s, Disc-At-Once "
@@ -176,7 +176,7 @@ DeviceResult CDevice::BurnDVDVideo(const DvdVideoDescriptor& descriptor, const s
     if (!tao) {
         EngineMessage(0, 3, "\n\nCDevice::BurnDVDVideo(): Track-At-Once is unsupported!!!\n");
         EngineMessage(1, 3, "Track-At-Once is unsupported!");
-        return DeviceResult::Failed;
+        return BurnOutcome::Failed;
     }
     EngineMessage(1, 0, "Track-At-Once is supported!");
 
@@ -205,7 +205,7 @@ DeviceResult CDevice::BurnDVDVideo(const DvdVideoDescriptor& descriptor, const s
         if (onRefusal) {
             onRefusal(box, log);
         }
-        return DeviceResult::Refused;
+        return BurnOutcome::Refused;
     }
 
     // Rows 8 and 9.
@@ -218,7 +218,7 @@ DeviceResult CDevice::BurnDVDVideo(const DvdVideoDescriptor& descriptor, const s
                      "%ld, text '%s'\n");
         Log("Getting BUP failed!\n");
         EngineMessage(1, 3, "Getting BUP failed!");
-        return DeviceResult::Failed;
+        return BurnOutcome::Failed;
     }
     EngineMessage(1, 0, "Getting BUP successfully!");
     std::snprintf(line, sizeof line,
@@ -249,14 +249,14 @@ DeviceResult CDevice::BurnDVDVideo(const DvdVideoDescriptor& descriptor, const s
         GetWriteSpeeds();
     }
     if (m_writeSpeeds.empty()) {
-        return DeviceResult::Failed;
+        return BurnOutcome::Failed;
     }
     const SpeedEntry speed = m_writeSpeeds.back();
     Log("Setting speed: " + speed.name + "!\n");
     if (StarBurn_CdvdBurnerGrabber_SetSpeeds(m_hBurner, m_szText, sizeof m_szText, &m_dwStatus, 65535, speed.speed) !=
         EN_SUCCESS) {
         Log("Setting speed FAILED\n");
-        return DeviceResult::Failed;
+        return BurnOutcome::Failed;
     }
     Log("Setting speed OK\n");
 
@@ -277,7 +277,7 @@ DeviceResult CDevice::BurnDVDVideo(const DvdVideoDescriptor& descriptor, const s
     // A cancel that came before the write began: the burner handle may not have been there for it.
     if (m_bCancelled) {
         m_nDeviceState = Idle;
-        return DeviceResult::Cancelled;
+        return BurnOutcome::Cancelled;
     }
     StarBurnTree* tree = nullptr;
     StarBurn_DVDVideo_GetTreePointer(image.image, &tree);
@@ -286,7 +286,7 @@ DeviceResult CDevice::BurnDVDVideo(const DvdVideoDescriptor& descriptor, const s
     Log("Start real wite data OK\n");
     if (m_nDeviceState == CancelRequested || m_bCancelled) {
         m_nDeviceState = Idle;
-        return DeviceResult::Cancelled;
+        return BurnOutcome::Cancelled;
     }
     m_nDeviceState = Idle;
     if (m_lResult != EN_SUCCESS) {
@@ -298,7 +298,7 @@ DeviceResult CDevice::BurnDVDVideo(const DvdVideoDescriptor& descriptor, const s
                       m_lResult, static_cast<long>(m_dwStatus), m_szText);
         Log(line);
         EngineMessage(1, 3, "Burning Error!");
-        return DeviceResult::Failed;
+        return BurnOutcome::Failed;
     }
     Log("Complete burnning\n");
 
@@ -310,13 +310,13 @@ DeviceResult CDevice::BurnDVDVideo(const DvdVideoDescriptor& descriptor, const s
         TraceFailure("\n\nCDevice::BurnDVDVideo(): StarBurn_CdvdBurnerGrabber_CloseSession() failed, exception %ld, "
                      "status %ld, text '%s'\n");
         EngineMessage(1, 3, "Close Session Error!");
-        return DeviceResult::Failed;
+        return BurnOutcome::Failed;
     }
     EngineMessage(1, 0, "Closing session success!");
     StarBurn_CdvdBurnerGrabber_Eject(m_hBurner, m_szText, sizeof m_szText, &m_dwStatus);
     SetProgressPercent(100);
     EngineMessage(1, 0, "Burning Complete!");
-    return DeviceResult::Done;
+    return BurnOutcome::Done;
 }
 
 void CDevice::DVDVideoBurnCallback(long event, void* param1, void* param2) {

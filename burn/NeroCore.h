@@ -34,8 +34,6 @@ public:
     void DropDriveList();
     // Run before each writer listing (the other engine drops its list).
     std::function<void()> onListWriters;
-    // Sees every progress line the timer hands to the progress window.
-    std::function<void(const ProgressLine&)> onProgressLine;
 
     bool Available() const { return m_bNeroAvailable; }
     const CNeroBinding& Binding() const { return m_binding; }

@@ -2,7 +2,6 @@
 #include "BurnJob.h"
 #include "Folders.h"
 #include "NeroCore.h"
-#include "ProgressDlg.h"
 #include "PromptService.h"
 
 #include <QCoreApplication>
@@ -117,7 +116,6 @@ bool CNeroCore::EnsureEndEvent() {
 
 void CNeroCore::StartTimer(QWidget* window) {
     m_pWindow = window;
-    CProgressDlg::ResetMainShowState();
     m_pTimer = new CProgressTimer;
     m_pTimer->Start(
         [this]() -> std::optional<ProgressLine> {
@@ -133,7 +131,6 @@ void CNeroCore::StartTimer(QWidget* window) {
             return line;
         },
         [this](const ProgressLine& line) {
-            OnProgressText(line.text, line.percent);
             if (onProgressLine) {
                 onProgressLine(line);
             }

@@ -2,6 +2,8 @@
 // variables while a burn or erase runs, and the timer that delivers them to the owner.
 #pragma once
 
+#include "BurnCore.h"
+
 #include <QObject>
 #include <QTimer>
 
@@ -12,11 +14,6 @@
 
 // "%02d:%02d:%02d" of whole seconds; hours are not limited to two digits. Negative counts as 0.
 std::string FormatProgressTime(int64_t seconds);
-
-struct ProgressLine {
-    std::string text; // at most 511 characters
-    int percent = 0;
-};
 
 // Built-in engine. phase: 0 idle, 1 erasing, 2 writing. Nothing while idle, nor while writing at 0 %.
 std::optional<ProgressLine> BuiltInProgressLine(int phase, int64_t elapsedMs, int percent, int eraseSeconds);

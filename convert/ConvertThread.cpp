@@ -14,8 +14,8 @@ void ConvertOne(ConvertHost& host, int row) {
     host.ConvertBegin(row);
     host.SendConvertRequest(row);
     for (;;) {
-        const EncoderOutcome outcome = host.WaitEncoderOutcome(kWaitSliceMs);
-        if (outcome == EncoderOutcome::Complete) {
+        const ConvertWait outcome = host.WaitEncoderOutcome(kWaitSliceMs);
+        if (outcome == ConvertWait::Complete) {
             if (IsConvertedStreamGood(ConvertedStreamSize(host.ConvertedPath(row)))) {
                 host.ConvertResult(row, true);
                 host.Log(0, "Convert file:" + path + " compete stopped:" + (host.StopRequested() ? "1" : "0") + "\n");
@@ -25,7 +25,7 @@ void ConvertOne(ConvertHost& host, int row) {
             }
             break;
         }
-        if (outcome == EncoderOutcome::Crashed) {
+        if (outcome == ConvertWait::Crashed) {
             host.Log(1, "Convert file:" + path + " make Encoderproxy crashed\n");
             host.ConvertResult(row, false);
             break;

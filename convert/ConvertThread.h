@@ -1,7 +1,9 @@
 // The conversion driver: converts the movies of a job one after another through the encoder program.
-// The thread talks to the main window only through the host below, whose calls run synchronously on
-// the window's thread (the equivalent of sending a private window message).
+// The thread talks to the job only through the host below, whose calls run synchronously on the
+// job's thread (the equivalent of sending a private window message).
 #pragma once
+
+#include "EncoderRequest.h"
 
 #include <cstdint>
 #include <string>
@@ -15,14 +17,11 @@ bool IsConvertedStreamGood(int64_t sizeBytes);
 // Size of a file, 0 when it is missing or unreadable.
 int64_t ConvertedStreamSize(const std::string& path);
 
-// What the waiting thread learns from the encoder.
-enum class EncoderOutcome { None, Complete, Crashed };
-
 class ConvertHost {
 public:
     virtual ~ConvertHost() = default;
 
-    // Calls that run on the window's thread while this thread waits.
+    // Calls that run on the job's thread while this thread waits.
     virtual void EnableJobControls(bool enable) = 0;
     virtual void ConvertBegin(int row) = 0;                  // WM_CONVERT_BEGIN
     virtual void ConvertResult(int row, bool converted) = 0; // WM_CONVERT_RESULT
@@ -37,7 +36,7 @@ public:
     // Builds and sends the conversion request of one movie (on this thread).
     virtual void SendConvertRequest(int row) = 0;
     // Waits at most `timeoutMs` for the encoder; completion is tested before the crash report.
-    virtual EncoderOutcome WaitEncoderOutcome(int timeoutMs) = 0;
+    virtual ConvertWait WaitEncoderOutcome(int timeoutMs) = 0;
     virtual bool StopRequested() const = 0;
 
     // A line on the diagnostic log channel.

@@ -223,19 +223,19 @@ Status EncoderChannel::SendProbeRequest(const std::string& path, const std::stri
     return Status::Ok();
 }
 
-EncoderProbeWait EncoderChannel::WaitProbeAnswer(EncoderProbeAnswer* answer) {
+ProbeWait EncoderChannel::WaitProbeAnswer(EncoderProbeAnswer* answer) {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(options_.probeTimeoutMs);
     while (true) {
         if (probeDone_.Wait(kSliceMs) == NamedEvent::WaitResult::Signalled) {
             *answer = ReadProbeAnswer(Record());
-            return EncoderProbeWait::Answered;
+            return ProbeWait::Answered;
         }
         if (error_.Wait(kSliceMs) == NamedEvent::WaitResult::Signalled)
-            return EncoderProbeWait::Crashed;
+            return ProbeWait::Crashed;
         if (std::chrono::steady_clock::now() >= deadline) {
             RestartFromAnyThread();
             error_.Reset();
-            return EncoderProbeWait::Crashed;
+            return ProbeWait::Crashed;
         }
         ServeWhileWaiting(0);
     }
@@ -245,14 +245,15 @@ Status EncoderChannel::SendConvertRequest(const EncoderMovie& movie, const Encod
     ResetAnswerEvents();
     auto req = EncoderRecord::Blank<EncConvertRecord>(ENC_CONVERT);
     bool fits = PutRecordText(req.source, movie.path) && PutRecordText(req.output, movie.vobFile) &&
-                PutRecordText(req.aspect, AspectText(job.wide)) && PutRecordText(req.workFolder, job.workFolder);
+                PutRecordText(req.aspect, AspectText(job.aspect == DisplayAspect::Wide16x9)) && PutRecordText(req.workFolder, job.workFolder);
     if (!fits) {
         convertDone_.Set();
         return Status::Fail("the movie " + movie.path + ", its output " + movie.vobFile + " or the working folder " +
                             job.workFolder + " is too long for the encoder");
     }
-    req.tv = job.pal ? 0 : 1;
-    PictureSize size = ComputePictureSize(job.keepAspect, movie.width, movie.height, movie.aspect, job.pal, job.wide);
+    req.tv = job.tv == TvStandard::Pal ? 0 : 1;
+    PictureSize size = ComputePictureSize(job.keepAspect, movie.width, movie.height, movie.aspect, job.tv == TvStandard::Pal,
+                                          job.aspect == DisplayAspect::Wide16x9);
     req.width = size.width;
     req.height = size.height;
     req.fixedOne = 1;
@@ -281,16 +282,16 @@ void EncoderChannel::SendStopRequest() {
     Send(rec);
 }
 
-EncoderConvertWait EncoderChannel::WaitConvertOutcome(int timeoutMs) {
+ConvertWait EncoderChannel::WaitConvertOutcome(int timeoutMs) {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(0, timeoutMs));
     while (true) {
         if (convertDone_.Wait(0) == NamedEvent::WaitResult::Signalled)
-            return EncoderConvertWait::Complete;
+            return ConvertWait::Complete;
         if (error_.Wait(0) == NamedEvent::WaitResult::Signalled)
-            return EncoderConvertWait::Crashed;
+            return ConvertWait::Crashed;
         auto now = std::chrono::steady_clock::now();
         if (now >= deadline)
-            return EncoderConvertWait::None;
+            return ConvertWait::None;
         int left = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count());
         ServeWhileWaiting(std::min(left, 10));
     }

@@ -15,6 +15,7 @@
 
 #include "ChildProcess.h"
 #include "EncoderRecord.h"
+#include "EncoderRequest.h"
 #include "MessageWindow.h"
 #include "NamedEvent.h"
 #include "Status.h"
@@ -50,31 +51,8 @@ struct EncoderChannelOptions {
     int probeTimeoutMs = 180000; // bound of the probe wait; then the encoder counts as hung
 };
 
-// The CSourceInfo fields a conversion request carries.
-struct EncoderMovie {
-    std::string path;    // strPath
-    std::string vobFile; // strVobFile, ending ".vob"
-    int32_t width = 0;   // nWidth
-    int32_t height = 0;  // nHeight
-    float aspect = 0;    // fAspect
-    int32_t probeA = 0;  // nProbeA
-    float probeB = 0;    // fProbeB
-};
-
-// The main window's settings a conversion request carries.
-struct EncoderJob {
-    std::string workFolder;  // g_strWorkFolder, with its trailing '/'
-    bool pal = true;         // m_nTVMode == 1
-    bool wide = false;       // aspect combo index 1 ("16:9")
-    bool keepAspect = false; // "Keep Original Asepct Rate"
-    bool splitOutput = true; // m_bSplitOutput
-};
-
 // Reads an ENC_PROBE_RESULT; a cleared "supported" byte (or an unterminated path) means not supported.
 EncoderProbeAnswer ReadProbeAnswer(const EncoderRecord& record);
-
-enum class EncoderProbeWait { Answered, Crashed };
-enum class EncoderConvertWait { None, Complete, Crashed };
 
 class EncoderChannel {
 public:
@@ -104,7 +82,7 @@ public:
     Status SendProbeRequest(const std::string& path, const std::string& workFolder);
     // Adding thread: waits for the answer (50 ms on each event in turn, serving messages between),
     // at most probeTimeoutMs; a hung encoder is then restarted and the probe reported crashed.
-    EncoderProbeWait WaitProbeAnswer(EncoderProbeAnswer* answer);
+    ProbeWait WaitProbeAnswer(EncoderProbeAnswer* answer);
 
     // Conversion thread. Texts that do not fit are refused: "EncoderProxyConvertComplete" is
     // signalled without any output being written (the movie then fails by the outcome rule)
@@ -114,7 +92,7 @@ public:
     void SendStopRequest();
     // Conversion thread: completion is tested before the crash report; waits at most timeoutMs
     // (0 = test only), serving the thread's messages meanwhile.
-    EncoderConvertWait WaitConvertOutcome(int timeoutMs);
+    ConvertWait WaitConvertOutcome(int timeoutMs);
 
     // The main window's copy-data handler calls this first: true when the record was one of the
     // encoder's answers (types 4 to 7) and has been handled.

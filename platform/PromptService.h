@@ -5,7 +5,6 @@
 
 #include <cstddef>
 #include <cstdio>
-#include <deque>
 #include <mutex>
 #include <string>
 #include <utility>
@@ -100,10 +99,16 @@ private:
     std::string m_strDefaultCaption = "QX Movie Disc";
 };
 
-// The process-wide service. Until one is installed this is a QtPromptService.
+// The process-wide service: the one installed, else the default one. The window programs make the
+// message boxes of Qt Widgets their default (QtPromptService.h); without one, boxes are printed to
+// standard error and answered with their default button.
 PromptService& Prompts();
 // Installs a service (not owned; must outlive its use). Null restores the default.
 void SetPrompts(PromptService* service);
+// Sets the default service (not owned). Null: print to standard error.
+void SetDefaultPrompts(PromptService* service);
+// The answer of a box closed without a button: Ok (OK only), Cancel (OK/Cancel), No (Yes/No).
+PromptAnswer DefaultAnswer(PromptButtons buttons);
 
 // Splits a Windows-style filter "Label|*.rm; *.rmvb;||" into (label, patterns) pairs.
 struct FilterEntry {
@@ -115,45 +120,6 @@ std::vector<FilterEntry> ParseFileFilter(const std::string& filter);
 bool MatchesFilter(const std::vector<FilterEntry>& filter, const std::string& name);
 // Characters the names take in the classic multi-select buffer: folder, NUL, each name, NUL, final NUL.
 std::size_t NameBufferLength(const std::vector<std::string>& files);
-
-// Message boxes and file dialogs of Qt Widgets.
-class QtPromptService : public PromptService {
-public:
-    PromptAnswer ShowBox(const PromptBox& box) override;
-    OpenFilesResult OpenFiles(const OpenFilesRequest& request) override;
-    FolderResult BrowseFolder(const FolderRequest& request) override;
-};
-
-// Answers from queues filled by a test and records everything shown. With an empty queue a box
-// gets its default answer (Ok for OK boxes, Cancel/No for questions) and a dialog is cancelled.
-class ScriptedPromptService : public PromptService {
-public:
-    void QueueAnswer(PromptAnswer answer);
-    void QueueFiles(std::vector<std::string> files, OpenFilesStatus status = OpenFilesStatus::Chosen);
-    void QueueFolder(std::string folder); // empty string: the browser is cancelled
-
-    PromptAnswer ShowBox(const PromptBox& box) override;
-    OpenFilesResult OpenFiles(const OpenFilesRequest& request) override;
-    FolderResult BrowseFolder(const FolderRequest& request) override;
-
-    // Dialogs are recorded, not shown, unless a test wants the real windows.
-    void SetShowDialogs(bool show) { m_bShowDialogs = show; }
-    bool ShowDialogs() const override { return m_bShowDialogs; }
-    void NoteDialog(const std::string& caption, const std::string& text) override;
-
-    std::vector<PromptRecord> Records() const;
-    std::vector<std::string> BoxTexts() const; // the texts of the boxes only, in order
-    std::size_t CountText(const std::string& text) const;
-    void Clear();
-
-private:
-    mutable std::mutex m_mutex;
-    std::deque<PromptAnswer> m_answers;
-    std::deque<OpenFilesResult> m_files;
-    std::deque<FolderResult> m_folders;
-    std::vector<PromptRecord> m_records;
-    bool m_bShowDialogs = false;
-};
 
 // For the console front-end: prints every box to a stream and answers No/Cancel to questions,
 // unless told to answer yes. Dialogs return what was preset (nothing by default).

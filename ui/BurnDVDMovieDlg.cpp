@@ -1,12 +1,14 @@
 #include "BurnDVDMovieDlg.h"
 
 #include "BurnJob.h"
+#include "DialogJobObserver.h"
 #include "DialogDVDInfo.h"
 #include "LoadingDlg.h"
 #include "OwnedWindow.h"
 #include "PictureButton.h"
 #include "ProgressDlg.h"
 #include "PromptService.h"
+#include "WriterJobs.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
@@ -206,8 +208,6 @@ BurnOutcome CBurnDVDMovieDlg::OnBtnBurn() {
     if (m_bBurning) {
         return BurnOutcome::Refused;
     }
-    std::string folder = m_strDVDFolder;
-    const std::string label = m_editLabel->text().toStdString();
     HideLoading();
     m_pLoadingDlg = new CLoadingDlg(this);
     m_pLoadingDlg->ShowLoading();
@@ -215,75 +215,21 @@ BurnOutcome CBurnDVDMovieDlg::OnBtnBurn() {
         CBurnDVDMovieDlg* dlg;
         ~LoadingGone() { dlg->HideLoading(); }
     } loadingGone{this};
-    char line[512];
 
-    if (folder.empty()) {
-        qx::Prompts().Information(this, "Folder is empty! Please select valid Folder");
-        m_parts.Log("User Select a empty folder.\n");
-        return BurnOutcome::Refused;
-    }
-    if (!CheckDvdFolder(&folder)) {
-        qx::Prompts().Information(this, "Folder is Invalid! Please select valid Folder");
-        m_parts.Log("Burn DVD Movie Dialog no Check DVD Folder: '" + folder + "; invalid!\n");
-        return BurnOutcome::Refused;
-    }
-    m_parts.Log("Burn DVD Movie Dialog no Check DVD Folder: '" + folder + "; valid!\n");
-    const double volume = DvdFolderSizeMB(folder);
-    const FolderDisc disc = DiscForFolder(volume);
-    if (disc == FolderDisc::TooSmall) {
-        qx::Prompts().Information(this, "Selected DVD File System is too small! Please check it and try again.");
-        m_parts.Log("Selected DVD File System is too small!\n");
-        return BurnOutcome::Refused;
-    }
-    if (disc == FolderDisc::TooBig) {
-        qx::Prompts().Information(this, "Selected DVD file size is over DVD9_SIZE! It can not be burned.");
-        std::snprintf(line, sizeof line,
-                      "Burn DVD Movie Dialog no Check DVD Folder Volume is %0.1f Mover DVD9_SIZE:%0.1f. Burn process "
-                      "return\n",
-                      volume, kDvd9LimitMB);
-        m_parts.Log(line);
-        return BurnOutcome::Refused;
-    }
-    const int discType = disc == FolderDisc::DualLayer ? 1 : 0;
-    std::snprintf(line, sizeof line, "Burn DVD Movie Dialog Get DVD Folder Volume:%0.1f, dvd_type:%d\n", volume,
-                  discType);
-    m_parts.Log(line);
-
-    const int coreIndex = m_comboCore->currentIndex();
-    const int writer = m_comboWriter->currentIndex();
-    BurnCore* core = m_parts.Core(coreIndex);
-    WriterCheck check;
-    check.core = core;
-    check.writer = writer;
-    check.target = discType;
-    check.requiredMB = static_cast<int>(volume);
-    check.logPrefix = "Burn DVD Movie Dialog Check Writer ready";
-    check.owner = this;
-    check.log = m_parts.log;
-    if (CheckWriterReady(check) == 0) {
-        return BurnOutcome::Refused;
-    }
-    std::snprintf(
-        line, sizeof line,
-        "Burn DVD Movie Dialog Start ProgressDialog burnCore:%d, \n        writer:%d, dvdPath:%s, volume:%s\n",
-        coreIndex, writer, folder.c_str(), label.c_str());
-    m_parts.Log(line);
-
-    HideLoading();
-    OpenProgressDlg("Burning Disc...", CProgressDlg::ModeBurn, this)->SetStopHandler([this](int) {
-        // Asked after the progress window's own handler has returned.
-        QMetaObject::invokeMethod(
-            this, [this] { OnStopBurn(); }, Qt::QueuedConnection);
-    });
-    m_bBurning = true;
-    const BurnOutcome outcome = core->BurnDVDFolder(this, writer, folder, label);
+    FolderBurnRequest request;
+    request.engine = m_comboCore->currentIndex();
+    request.core = m_parts.Core(request.engine);
+    request.writer = m_comboWriter->currentIndex();
+    request.folder = m_strDVDFolder;
+    request.label = m_editLabel->text().toStdString();
+    DialogJobObserver observer(this, m_parts);
+    observer.beforeStep = [this] {
+        HideLoading();
+        m_bBurning = true;
+    };
+    observer.onStop = [this] { OnStopBurn(); };
+    const BurnOutcome outcome = BurnDvdFolder(request, observer);
     m_bBurning = false;
-    DestroyProgressDlg();
-    m_parts.Log("Burn DVD Movie Dialog Burnning Complete!\n");
-    if (outcome != BurnOutcome::Done && m_parts.log) {
-        m_parts.log(1, std::string("Burn DVD Movie Dialog burn ") + BurnOutcomeName(outcome) + "\n");
-    }
-    qx::Prompts().Information(this, BurnOutcomeMessage(outcome));
     return outcome;
 }
 

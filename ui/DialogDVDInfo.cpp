@@ -1,9 +1,11 @@
 #include "DialogDVDInfo.h"
 
 #include "BurnJob.h"
+#include "DialogJobObserver.h"
 #include "OwnedWindow.h"
 #include "ProgressDlg.h"
 #include "PromptService.h"
+#include "WriterJobs.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -102,30 +104,8 @@ CDialogDVDInfo::CDialogDVDInfo(int burnCore, int writerIndex, BurnDialogParts pa
 }
 
 int CDialogDVDInfo::ReadWriter(DVDDeviceInfo* info) {
-    m_parts.Log("DVD Device Info Dialog Begin to Get Device info burn core:" + std::to_string(m_nBurnCore) +
-                ", writer:" + std::to_string(m_nWriterIndex) + "\n");
-    BurnCore* core = m_parts.Core(m_nBurnCore);
-    if (!core) {
-        // Reported by the caller (at opening) or as "cannot be erased" (before an erase).
-        m_parts.Log("DVD Device Info Dialog Get Device info failed\n");
-        return 0;
-    }
-    const int found = core->GetWriterInfo(m_nWriterIndex, info);
-    if (!found) {
-        m_parts.Log("DVD Device Info Dialog Get Device info failed\n");
-        return 0;
-    }
-    char line[2048];
-    std::snprintf(line, sizeof line,
-                  "DVD Device Info Dialog Get Device info Successful \n        DeviceInfo: typename: %s, ReadSpeed:%s, "
-                  "WriteSpeed:%s, \n        support:%d%d%d%d%d%d\n        DiscInfo: type:%s, totleSpace:%s, "
-                  "m_bD9:%d, \n        DiscIsInserted:%d, CanSupport:%d, CanErase:%d, isEmpty:%d\n",
-                  info->typename_.c_str(), info->ReadSpeed.c_str(), info->WriteSpeed.c_str(), info->support[0],
-                  info->support[1], info->support[2], info->support[3], info->support[4], info->support[5],
-                  info->type.c_str(), info->totleSpace.c_str(), info->m_bD9, info->DiscIsInserted, info->CanSupport,
-                  info->CanErase, info->isEmpty);
-    m_parts.Log(line);
-    return found;
+    DialogJobObserver observer(this, m_parts);
+    return ReadWriterInfo(m_parts.Core(m_nBurnCore), m_nBurnCore, m_nWriterIndex, info, observer);
 }
 
 void CDialogDVDInfo::ShowInfo(const DVDDeviceInfo& info) {
@@ -146,27 +126,20 @@ BurnOutcome CDialogDVDInfo::OnBtnErase() {
         return BurnOutcome::Refused;
     }
     CProgressDlg::ResetMainShowState();
-    DVDDeviceInfo info;
-    if (!ReadWriter(&info) || !info.CanSupport || !info.CanErase || !info.DiscIsInserted || info.isEmpty) {
-        qx::Prompts().Information(this, "The inserted disk cannot be erased!");
-        return BurnOutcome::Refused;
-    }
-    BurnCore* core = m_parts.Core(m_nBurnCore);
     // An erase runs to its end: this dialog does not pass the progress window's stop request on.
-    OpenProgressDlg("Erase Disc...", CProgressDlg::ModeBurn, this);
-    m_bErasing = true;
-    const BurnOutcome outcome = core->EraseDisc(this, m_nWriterIndex);
+    DialogJobObserver observer(this, m_parts);
+    observer.beforeStep = [this] { m_bErasing = true; };
+    const BurnOutcome outcome = EraseWriterDisc(m_parts.Core(m_nBurnCore), m_nBurnCore, m_nWriterIndex, observer);
     m_bErasing = false;
-    DestroyProgressDlg();
     if (outcome == BurnOutcome::Done) {
-        qx::Prompts().Information(this, "Erase accomplished!");
         m_lblUsed->setText(QStringLiteral("0"));
         m_btnErase->setEnabled(false);
         return outcome;
     }
+    if (outcome == BurnOutcome::Refused && !observer.StepRan()) {
+        return outcome;
+    }
     // The disc is not what it was: show what is on it now.
-    m_parts.Log(std::string("DVD Device Info Dialog erase ") + BurnOutcomeName(outcome) + "\n");
-    qx::Prompts().Information(this, EraseOutcomeMessage(outcome));
     DVDDeviceInfo now;
     if (ReadWriter(&now)) {
         ShowInfo(now);

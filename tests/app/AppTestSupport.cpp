@@ -80,17 +80,17 @@ void FakeEncoder::SendProbe(const std::string& path, const std::string&) {
     m_cv.notify_all();
 }
 
-ProbeOutcome FakeEncoder::WaitProbe(ProbeAnswer* answer) {
+ProbeWait FakeEncoder::WaitProbe(ProbeAnswer* answer) {
     std::unique_lock<std::mutex> lock(m_mutex);
     if (!m_cv.wait_for(lock, std::chrono::seconds(10), [this] { return m_probePending; })) {
-        return ProbeOutcome::Crashed;
+        return ProbeWait::Crashed;
     }
     m_probePending = false;
     *answer = m_answer;
-    return m_probeCrashed ? ProbeOutcome::Crashed : ProbeOutcome::Answered;
+    return m_probeCrashed ? ProbeWait::Crashed : ProbeWait::Answered;
 }
 
-void FakeEncoder::SendConvert(const CSourceInfo& source, const ConvertJob& job) {
+void FakeEncoder::SendConvert(const CSourceInfo& source, const qx::EncoderJob& job) {
     if (beforeConvert) {
         beforeConvert();
     }

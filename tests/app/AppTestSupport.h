@@ -5,6 +5,7 @@
 #include "AppParts.h"
 #include "ProgressDlg.h"
 #include "PromptService.h"
+#include "ScriptedPromptService.h"
 #include "TestSupport.h"
 
 #include <atomic>
@@ -76,15 +77,15 @@ public:
     void Kill() override { m_running = false; }
     bool HasWindow() const override { return m_running && !noWindow; }
     void SendProbe(const std::string& path, const std::string& workFolder) override;
-    ProbeOutcome WaitProbe(ProbeAnswer* answer) override;
-    void SendConvert(const CSourceInfo& source, const ConvertJob& job) override;
+    ProbeWait WaitProbe(ProbeAnswer* answer) override;
+    void SendConvert(const CSourceInfo& source, const qx::EncoderJob& job) override;
     void SendStop() override;
     ConvertWait WaitConvert(int timeoutMs) override;
 
     int starts() const { return m_starts; }
     int stops() const { return m_stops; }
     std::vector<std::string> ConvertedSources() const;
-    ConvertJob lastJob;
+    qx::EncoderJob lastJob;
 
 private:
     mutable std::mutex m_mutex;
@@ -154,7 +155,9 @@ public:
         burned.push_back(folder);
         labels.push_back(label);
         if (!progressLine.empty()) {
-            OnProgressText(progressLine, 42);
+            if (onProgressLine) {
+                onProgressLine({progressLine, 42});
+            }
         }
         return burnResult;
     }

@@ -15,8 +15,8 @@ TEST(CliOptions, DefaultsAndEveryOption) {
     CliOptions o;
     std::string error;
     ASSERT_TRUE(Parse({"a.rm"}, &o, &error));
-    EXPECT_FALSE(o.pal);
-    EXPECT_TRUE(o.wide);
+    EXPECT_EQ(o.tv, TvStandard::Ntsc);
+    EXPECT_EQ(o.aspect, DisplayAspect::Wide16x9);
     EXPECT_TRUE(o.keepAspect);
     EXPECT_FALSE(o.dualLayer);
     EXPECT_FALSE(o.assumeYes);
@@ -27,8 +27,8 @@ TEST(CliOptions, DefaultsAndEveryOption) {
                        "x.rm", "y.rmvb"},
                       &all, &error))
         << error;
-    EXPECT_TRUE(all.pal);
-    EXPECT_FALSE(all.wide);
+    EXPECT_EQ(all.tv, TvStandard::Pal);
+    EXPECT_EQ(all.aspect, DisplayAspect::Standard4x3);
     EXPECT_FALSE(all.keepAspect);
     EXPECT_TRUE(all.dualLayer);
     EXPECT_EQ(all.workFolder, "/w");

@@ -38,22 +38,22 @@ public:
         m_current = row;
         m_passes = 0;
     }
-    EncoderOutcome WaitEncoderOutcome(int timeoutMs) override {
+    ConvertWait WaitEncoderOutcome(int timeoutMs) override {
         EXPECT_GT(timeoutMs, 0);
         const MovieScript& s = m_script[m_current];
         if (++m_passes < s.passesBeforeAnswer) {
             if (s.stopDuring && m_passes == 1) {
                 m_stop = true;
             }
-            return EncoderOutcome::None;
+            return ConvertWait::None;
         }
         if (s.crash) {
-            return EncoderOutcome::Crashed;
+            return ConvertWait::Crashed;
         }
         if (s.bytes > 0) {
             std::ofstream(ConvertedPath(m_current), std::ios::binary) << std::string(s.bytes, 'v');
         }
-        return EncoderOutcome::Complete;
+        return ConvertWait::Complete;
     }
     bool StopRequested() const override { return m_stop; }
     void Log(int level, const std::string& text) override { logs.push_back(std::to_string(level) + " " + text); }

@@ -71,6 +71,8 @@ protected:
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("QX_AUTHOR_TEST_PACE_MS", "60"); // about 12 s of authoring for this movie
         cli.setProcessEnvironment(env);
+        // Progress and log lines on standard error, results on standard output: read both as one.
+        cli.setProcessChannelMode(QProcess::MergedChannels);
         if (!args.contains("--burn-folder")) {
             args << "--work" << QString::fromStdString(work) << "--tv"
                  << "pal" << QString::fromStdString(movies + "movie.rm");
@@ -149,7 +151,7 @@ TEST_F(Interrupt, AConsoleJobInterruptedWhileBurningEndsCancelledWithTheFolderKe
 
     // The folder burned on its own (--burn-folder) ends the same way.
     const CliRun again = RunCli({"--burn-folder", QString::fromStdString(work + "DVD Movie"), "--writer", "0"},
-                                "progress: Writing Data");
+                                "progress: Burning Disc...: Writing Data");
     ASSERT_TRUE(again.signalled) << again.out;
     EXPECT_EQ(again.exitCode, 128 + SIGINT) << again.out;
     EXPECT_LT(again.stopMs, kStopBoundMs);

@@ -54,7 +54,7 @@ TEST_F(MainWindow, StartsWithTheTemplateControlsAndDefaultSettings) {
     EXPECT_EQ(Find<QLineEdit>("editTempFolder")->text().toStdString(), DefaultTempFolder());
     EXPECT_TRUE(Find<QRadioButton>("radioNtsc")->isChecked());
     EXPECT_FALSE(Find<QRadioButton>("radioPal")->isChecked());
-    EXPECT_EQ(dlg->TVMode(), 2);
+    EXPECT_EQ(dlg->TVMode(), TvStandard::Ntsc);
     EXPECT_EQ(Find<QComboBox>("comboAspect")->currentText(), "16:9");
     EXPECT_TRUE(Find<QCheckBox>("chkKeepAspect")->isChecked());
     EXPECT_FALSE(Find<QCheckBox>("chkShutdown")->isChecked());
@@ -262,7 +262,7 @@ TEST_F(MainWindow, AJobConvertsAuthorsAndTidiesUp) {
     EXPECT_EQ(Find<QLineEdit>("editTempFolder")->text().toStdString(), work);
     EXPECT_EQ(qx::GetPrivateProfileString("TMPFLD", "temp folder", "", settingsFile), work);
     EXPECT_EQ(qx::GetPrivateProfileString("TVMODE", "TV Mode", "", settingsFile), "PAL");
-    EXPECT_EQ(fake.encoder->lastJob.tvMode, 1);
+    EXPECT_EQ(fake.encoder->lastJob.tv, TvStandard::Pal);
     ASSERT_EQ(fake.authoring->titles.size(), 2u);
     EXPECT_EQ(fake.authoring->titles[0].vobFile, work + "one.vob");
     EXPECT_EQ(fake.authoring->titles[1].durationSeconds, 60);

@@ -111,8 +111,15 @@ TEST_F(RealJob, TheConsoleFrontEndRunsTheDemoInAPrivateFolder) {
     cli.start(QString(QX_BIN_DIR) + "/qxmoviedisc-cli",
               {"--demo", "--tv", "pal", "--label", "Demo Disc", "--iso", QString::fromStdString(iso)});
     ASSERT_TRUE(cli.waitForFinished(240000));
+    // Results on standard output; the course of the job on standard error, without the engines'
+    // diagnostic trace unless asked for.
     const std::string out = cli.readAllStandardOutput().toStdString();
-    EXPECT_EQ(cli.exitCode(), 0) << out << cli.readAllStandardError().toStdString();
+    const std::string err = cli.readAllStandardError().toStdString();
+    EXPECT_EQ(cli.exitCode(), 0) << out << err;
+    EXPECT_EQ(out.find("log: "), std::string::npos) << out;
+    EXPECT_EQ(out.find("progress: "), std::string::npos) << out;
+    EXPECT_EQ(err.find("DEBUG:"), std::string::npos) << err;
+    EXPECT_EQ(err.find("WARN: [???]"), std::string::npos) << err;
 
     const std::string marker = "DVD folder: ";
     const size_t at = out.find(marker);
@@ -125,8 +132,8 @@ TEST_F(RealJob, TheConsoleFrontEndRunsTheDemoInAPrivateFolder) {
     EXPECT_TRUE(S_ISDIR(st.st_mode));
     EXPECT_EQ(st.st_mode & 0777, 0700u);
     EXPECT_EQ(st.st_uid, geteuid());
-    EXPECT_NE(out.find("log: Begin convert file:" + demo + "demo-source/demo.rm"), std::string::npos) << out;
-    EXPECT_NE(out.find("progress: DVD authoring: "), std::string::npos) << out;
+    EXPECT_NE(err.find("log: Begin convert file:" + demo + "demo-source/demo.rm"), std::string::npos) << err;
+    EXPECT_NE(err.find("progress: DVD authoring: "), std::string::npos) << err;
     EXPECT_NE(out.find("QX Movie Disc: Mission accomplished!"), std::string::npos) << out;
     EXPECT_TRUE(ReadDvdFolder(demo + "DVD Movie").opened);
     // The disc image of that folder, labelled as asked.
@@ -147,10 +154,11 @@ TEST_F(RealJob, TheConsoleFrontEndFailsOnRefusedMovies) {
     cli.start(QString(QX_BIN_DIR) + "/qxmoviedisc-cli",
               {"--work", QString::fromStdString(work), QString::fromStdString(movies + "garbage.rm")});
     ASSERT_TRUE(cli.waitForFinished(120000));
-    const std::string out = cli.readAllStandardOutput().toStdString();
+    const std::string err = cli.readAllStandardError().toStdString();
     EXPECT_EQ(cli.exitCode(), 1);
-    EXPECT_NE(out.find("Information: Can not support file:\n" + movies + "garbage.rm"), std::string::npos) << out;
-    EXPECT_NE(out.find("No movie was added."), std::string::npos) << out;
+    EXPECT_EQ(cli.readAllStandardOutput().toStdString(), "");
+    EXPECT_NE(err.find("Information: Can not support file:\n" + movies + "garbage.rm"), std::string::npos) << err;
+    EXPECT_NE(err.find("No movie was added."), std::string::npos) << err;
 }
 
 // A German locale writes numbers with a decimal comma; numbers that travel between the programs
@@ -170,9 +178,10 @@ TEST_F(RealJob, AJobUnderADecimalCommaLocale) {
               {"--work", QString::fromStdString(work), "--tv", "pal", QString::fromStdString(movies + "film.rm")});
     ASSERT_TRUE(cli.waitForFinished(240000));
     const std::string out = cli.readAllStandardOutput().toStdString();
-    EXPECT_EQ(cli.exitCode(), 0) << out;
-    EXPECT_EQ(out.find("Can not support file:"), std::string::npos) << out;
-    EXPECT_NE(out.find("Finished 100.00%;"), std::string::npos) << out;
+    const std::string err = cli.readAllStandardError().toStdString();
+    EXPECT_EQ(cli.exitCode(), 0) << out << err;
+    EXPECT_EQ(err.find("Can not support file:"), std::string::npos) << err;
+    EXPECT_NE(err.find("Finished 100.00%;"), std::string::npos) << err;
     EXPECT_NE(out.find("QX Movie Disc: Mission accomplished!"), std::string::npos) << out;
     EXPECT_NEAR(ReadDvdFolder(work + "DVD Movie").titles.at(0).seconds, 5.0, 0.6);
 }
@@ -245,5 +254,6 @@ TEST_F(RealJob, TheConsoleFrontEndDoesNotRunBesideTheWindowProgram) {
     cli.start(QString(QX_BIN_DIR) + "/qxmoviedisc-cli", {"--work", QString::fromStdString(work), "x.rm"});
     ASSERT_TRUE(cli.waitForFinished(60000));
     EXPECT_EQ(cli.exitCode(), 1);
-    EXPECT_EQ(cli.readAllStandardOutput().toStdString(), "QX Movie Disc is already running; close it first.\n");
+    EXPECT_EQ(cli.readAllStandardOutput().toStdString(), "");
+    EXPECT_EQ(cli.readAllStandardError().toStdString(), "QX Movie Disc is already running; close it first.\n");
 }

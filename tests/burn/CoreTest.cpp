@@ -3,6 +3,7 @@
 #include "BuildInCore.h"
 #include "BurnSupport.h"
 #include "PromptService.h"
+#include "ScriptedPromptService.h"
 
 #include <gtest/gtest.h>
 

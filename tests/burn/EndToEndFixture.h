@@ -9,6 +9,7 @@
 #include "DvdReaderCheck.h"
 #include "FixtureSupport.h"
 #include "PromptService.h"
+#include "ScriptedPromptService.h"
 #include "UdfReadSupport.h"
 
 #include <gtest/gtest.h>

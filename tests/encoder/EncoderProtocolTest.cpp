@@ -61,28 +61,28 @@ public:
         o.program = EncoderProgram();
         return o;
     }
-    EncoderConvertWait Convert(const EncoderMovie& movie, const EncoderJob& job, int boundMs = 120000) {
+    ConvertWait Convert(const EncoderMovie& movie, const EncoderJob& job, int boundMs = 120000) {
         Status st = channel->SendConvertRequest(movie, job);
         EXPECT_TRUE(st) << st.error();
         return Wait(boundMs);
     }
-    EncoderConvertWait Wait(int boundMs = 120000) {
+    ConvertWait Wait(int boundMs = 120000) {
         auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(boundMs);
         while (std::chrono::steady_clock::now() < end) {
-            EncoderConvertWait w = channel->WaitConvertOutcome(100);
-            if (w != EncoderConvertWait::None)
+            ConvertWait w = channel->WaitConvertOutcome(100);
+            if (w != ConvertWait::None)
                 return w;
         }
-        return EncoderConvertWait::None;
+        return ConvertWait::None;
     }
-    EncoderProbeAnswer Probe(const std::string& path, EncoderProbeWait* how = nullptr) {
+    EncoderProbeAnswer Probe(const std::string& path, ProbeWait* how = nullptr) {
         channel->SendProbeRequest(path, TestRoot());
         EncoderProbeAnswer a;
-        EncoderProbeWait w = channel->WaitProbeAnswer(&a);
+        ProbeWait w = channel->WaitProbeAnswer(&a);
         if (how)
             *how = w;
         else
-            EXPECT_EQ(w, EncoderProbeWait::Answered) << path;
+            EXPECT_EQ(w, ProbeWait::Answered) << path;
         return a;
     }
     MessageWindow window;
@@ -105,8 +105,8 @@ EncoderMovie MovieOf(const EncoderProbeAnswer& a, const std::string& out) {
 EncoderJob Job(bool pal, bool wide, bool keep) {
     EncoderJob j;
     j.workFolder = TestRoot();
-    j.pal = pal;
-    j.wide = wide;
+    j.tv = pal ? TvStandard::Pal : TvStandard::Ntsc;
+    j.aspect = wide ? DisplayAspect::Wide16x9 : DisplayAspect::Standard4x3;
     j.keepAspect = keep;
     j.splitOutput = true;
     return j;
@@ -142,7 +142,7 @@ TEST(EncoderProtocol, PathsTooLongForTheRecordAreRefusedAtOnce) {
     Status st = rig.channel->SendProbeRequest(longPath, TestRoot());
     EXPECT_FALSE(st);
     EncoderProbeAnswer a;
-    EXPECT_EQ(rig.channel->WaitProbeAnswer(&a), EncoderProbeWait::Answered);
+    EXPECT_EQ(rig.channel->WaitProbeAnswer(&a), ProbeWait::Answered);
     EXPECT_FALSE(a.supported);
 
     EncoderMovie m;
@@ -150,7 +150,7 @@ TEST(EncoderProtocol, PathsTooLongForTheRecordAreRefusedAtOnce) {
     m.vobFile = TestRoot() + std::string(400, 'v') + ".vob";
     st = rig.channel->SendConvertRequest(m, Job(true, false, false));
     EXPECT_FALSE(st);
-    EXPECT_EQ(rig.channel->WaitConvertOutcome(0), EncoderConvertWait::Complete)
+    EXPECT_EQ(rig.channel->WaitConvertOutcome(0), ConvertWait::Complete)
         << "the waiting thread is not left hanging; the missing output fails the movie";
 }
 
@@ -166,7 +166,7 @@ TEST(EncoderProtocol, ConvertsWithAndWithoutKeepingTheAspect) {
     for (const Case& c : cases) {
         std::string out = TestRoot() + c.name;
         rig.host.bars.clear();
-        ASSERT_EQ(rig.Convert(MovieOf(a, out), Job(c.pal, c.wide, c.keep)), EncoderConvertWait::Complete);
+        ASSERT_EQ(rig.Convert(MovieOf(a, out), Job(c.pal, c.wide, c.keep)), ConvertWait::Complete);
         StreamFacts f = ReadStreamFacts(out);
         EXPECT_EQ(f.videoCodec, "mpeg2video") << c.name;
         EXPECT_EQ(f.height, c.pal ? 576 : 480) << c.name;
@@ -198,13 +198,13 @@ TEST(EncoderProtocol, StopEndsTheConversionWithAWrittenStream) {
     std::string out = TestRoot() + "stopped.vob";
     ASSERT_TRUE(rig.channel->SendConvertRequest(MovieOf(a, out), Job(true, false, false)));
     auto begun = std::chrono::steady_clock::now();
-    EncoderConvertWait w = EncoderConvertWait::None;
-    while (rig.host.bars.empty() && w == EncoderConvertWait::None &&
+    ConvertWait w = ConvertWait::None;
+    while (rig.host.bars.empty() && w == ConvertWait::None &&
            std::chrono::steady_clock::now() - begun < std::chrono::seconds(60))
         w = rig.channel->WaitConvertOutcome(20);
-    ASSERT_EQ(w, EncoderConvertWait::None) << "the 20-second movie must not be done before its first progress";
+    ASSERT_EQ(w, ConvertWait::None) << "the 20-second movie must not be done before its first progress";
     rig.channel->SendStopRequest();
-    ASSERT_EQ(rig.Wait(), EncoderConvertWait::Complete);
+    ASSERT_EQ(rig.Wait(), ConvertWait::Complete);
     double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - begun).count();
     StreamFacts f = ReadStreamFacts(out);
     EXPECT_EQ(f.videoCodec, "mpeg2video");
@@ -222,22 +222,22 @@ TEST(EncoderProtocol, CrashingWorkerYieldsRestart) {
     pid_t first = rig.channel->EncoderPid();
     EncoderProbeAnswer a = rig.Probe(Rv20Ac3Movie());
     ASSERT_TRUE(a.supported) << "probes still work: only conversions crash";
-    ASSERT_EQ(rig.Convert(MovieOf(a, TestRoot() + "crash.vob"), Job(true, false, false)), EncoderConvertWait::Crashed);
+    ASSERT_EQ(rig.Convert(MovieOf(a, TestRoot() + "crash.vob"), Job(true, false, false)), ConvertWait::Crashed);
     EXPECT_NE(rig.channel->EncoderPid(), first);
     EXPECT_NE(rig.channel->EncoderPid(), 0);
     EXPECT_TRUE(rig.channel->HasEncoderWindow());
     // The new encoder converts.
     std::string out = TestRoot() + "after-crash.vob";
-    EXPECT_EQ(rig.Convert(MovieOf(a, out), Job(true, false, false)), EncoderConvertWait::Complete);
+    EXPECT_EQ(rig.Convert(MovieOf(a, out), Job(true, false, false)), ConvertWait::Complete);
     EXPECT_GE(FileSize(out), 10240);
 
     setenv("QX_ENCODER_TEST_CRASH", "probe", 1);
     rig.channel->KillEncoderProxy();
     ASSERT_EQ(rig.channel->StartEncoderProxy(), 1);
     unsetenv("QX_ENCODER_TEST_CRASH");
-    EncoderProbeWait how;
+    ProbeWait how;
     rig.Probe(Rv20Ac3Movie(), &how);
-    EXPECT_EQ(how, EncoderProbeWait::Crashed);
+    EXPECT_EQ(how, ProbeWait::Crashed);
     EXPECT_TRUE(rig.Probe(Rv20Ac3Movie()).supported);
 }
 
@@ -306,7 +306,7 @@ TEST(EncoderProtocol, PartFilesThroughTheProtocol) {
     unsetenv("QX_ENCODER_PART_LIMIT");
     EncoderProbeAnswer a = rig.Probe(Rv20Ac3Movie());
     std::string out = TestRoot() + "split.vob";
-    ASSERT_EQ(rig.Convert(MovieOf(a, out), Job(true, false, false)), EncoderConvertWait::Complete);
+    ASSERT_EQ(rig.Convert(MovieOf(a, out), Job(true, false, false)), ConvertWait::Complete);
     EXPECT_EQ(FileSize(out), 598016);
     EXPECT_EQ(FileSize(out + ".part1"), 598016);
     EXPECT_GT(FileSize(out + ".part2"), 0);
@@ -327,7 +327,7 @@ TEST(EncoderProtocol, EncoderRefusesNonsenseRequestsAndClearsTheirOutput) {
     EncoderRecord rec;
     rec.Set(req);
     ASSERT_TRUE(SendCopyData(encoder, rig.window.handle(), 0, rec.data(), rec.size(), 5000));
-    EXPECT_EQ(rig.Wait(30000), EncoderConvertWait::Complete);
+    EXPECT_EQ(rig.Wait(30000), ConvertWait::Complete);
     EXPECT_EQ(FileSize(out), -1) << "the old file must not pass for the movie's stream";
     // A record of the wrong size is not taken at all.
     EXPECT_EQ(SendCopyData(encoder, rig.window.handle(), 0, rec.data(), 100, 5000).value, 0);

@@ -6,6 +6,7 @@
 #include "Folders.h"
 #include "ProfileIni.h"
 #include "PromptService.h"
+#include "ScriptedPromptService.h"
 #include "Registry.h"
 
 #include <gtest/gtest.h>

@@ -16,6 +16,7 @@ ProgramRun RunProgram(const std::string& program, const QStringList& args, int t
         p.waitForFinished(5000);
     }
     r.out = p.readAllStandardOutput().toStdString();
+    r.err = p.readAllStandardError().toStdString();
     return r;
 }
 

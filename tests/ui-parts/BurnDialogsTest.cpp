@@ -8,6 +8,7 @@
 #include "ProgressDlg.h"
 #include "ProgressText.h"
 #include "PromptService.h"
+#include "ScriptedPromptService.h"
 #include "TestSupport.h"
 
 #include <QApplication>
@@ -63,7 +64,11 @@ public:
         int percent = 0;
         CProgressTimer timer;
         timer.Start([&] { return BuiltInProgressLine(progressPhase, t.elapsed(), percent, 7); },
-                    [](const ProgressLine& line) { OnProgressText(line.text, line.percent); });
+                    [this](const ProgressLine& line) {
+                        if (onProgressLine) {
+                            onProgressLine(line);
+                        }
+                    });
         while (t.elapsed() < runMs) {
             percent = static_cast<int>(1 + t.elapsed() * 99 / runMs);
             QApplication::processEvents(QEventLoop::AllEvents, 20);

@@ -5,6 +5,7 @@
 #include "LinkIni.h"
 #include "LoadingDlg.h"
 #include "PromptService.h"
+#include "ScriptedPromptService.h"
 #include "TestSupport.h"
 
 #include <QApplication>

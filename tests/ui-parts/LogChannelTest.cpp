@@ -5,6 +5,7 @@
 #include "LogFile.h"
 #include "LogLine.h"
 #include "PromptService.h"
+#include "ScriptedPromptService.h"
 #include "TestSupport.h"
 
 #include <QApplication>

@@ -1,6 +1,8 @@
 // The prompt service: filters, the name-buffer rule, scripted and console answers, and real Qt
 // message boxes answered by a simulated click (also when asked from a worker thread).
 #include "PromptService.h"
+#include "QtPromptService.h"
+#include "ScriptedPromptService.h"
 #include "TestSupport.h"
 
 #include <QAbstractButton>
@@ -171,12 +173,17 @@ TEST(ConsolePrompts, PresetFilesAreReturnedOnceAndFolderGetsItsSlash) {
     std::fclose(out);
 }
 
-TEST(ServiceInstallation, PromptsUsesTheInstalledServiceAndFallsBackToQt) {
+TEST(ServiceInstallation, PromptsUsesTheInstalledServiceAndFallsBackToTheDefault) {
     ScriptedPromptService s;
     SetPrompts(&s);
     Prompts().Information(nullptr, "routed");
     EXPECT_EQ(s.CountText("routed"), 1u);
     SetPrompts(nullptr);
+    // Without a window program's default, boxes go to standard error with their default answer.
+    SetDefaultPrompts(nullptr);
+    EXPECT_NE(dynamic_cast<ConsolePromptService*>(&Prompts()), nullptr);
+    EXPECT_FALSE(Prompts().AskYesNo(nullptr, "printed, answered No"));
+    UseWindowPrompts();
     EXPECT_NE(dynamic_cast<QtPromptService*>(&Prompts()), nullptr);
 }
 

@@ -3,6 +3,7 @@
 #include "Settings.h"
 #include "Folders.h"
 #include "PromptService.h"
+#include "ScriptedPromptService.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -25,7 +26,7 @@ TEST(SettingsDefaults, NoFileGivesTheDocumentedDefaults) {
     const CSettingsStore store(FreshFolder("none") + "settings.ini");
     const OutputSettings s = store.ReadSettings();
     EXPECT_EQ(s.tempFolder, qx::HomeFolder() + "/QXMovieDisc");
-    EXPECT_EQ(s.tvMode, kTvModeNtsc);
+    EXPECT_EQ(s.tv, TvStandard::Ntsc);
     EXPECT_EQ(s.aspectIndex, 1);
     EXPECT_TRUE(s.keepAspect);
     EXPECT_TRUE(s.burnDisc);
@@ -43,7 +44,7 @@ TEST(SettingsDefaults, EmptyValuesAndAFolderInPlaceOfTheFileReadAsDefaults) {
                                  "[BURN]\nburn disc=\n[SHUTDOWN]\nshutdown computer=\n")
                            .ReadSettings();
     EXPECT_EQ(s.tempFolder, DefaultTempFolder());
-    EXPECT_EQ(s.tvMode, kTvModeNtsc);
+    EXPECT_EQ(s.tv, TvStandard::Ntsc);
     EXPECT_EQ(s.aspectIndex, 1);
     EXPECT_TRUE(s.keepAspect);
     EXPECT_TRUE(s.burnDisc);
@@ -57,10 +58,10 @@ TEST(SettingsDefaults, EmptyValuesAndAFolderInPlaceOfTheFileReadAsDefaults) {
 }
 
 TEST(SettingsRead, TvModeIsPalOnlyForExactlyPal) {
-    EXPECT_EQ(StoreWith("[TVMODE]\nTV Mode=PAL\n").ReadSettings().tvMode, kTvModePal);
-    EXPECT_EQ(StoreWith("[tvmode]\ntv mode=PAL\n").ReadSettings().tvMode, kTvModePal); // names ignore case
-    EXPECT_EQ(StoreWith("[TVMODE]\nTV Mode=pal\n").ReadSettings().tvMode, kTvModeNtsc);
-    EXPECT_EQ(StoreWith("[TVMODE]\nTV Mode=SECAM\n").ReadSettings().tvMode, kTvModeNtsc);
+    EXPECT_EQ(StoreWith("[TVMODE]\nTV Mode=PAL\n").ReadSettings().tv, TvStandard::Pal);
+    EXPECT_EQ(StoreWith("[tvmode]\ntv mode=PAL\n").ReadSettings().tv, TvStandard::Pal); // names ignore case
+    EXPECT_EQ(StoreWith("[TVMODE]\nTV Mode=pal\n").ReadSettings().tv, TvStandard::Ntsc);
+    EXPECT_EQ(StoreWith("[TVMODE]\nTV Mode=SECAM\n").ReadSettings().tv, TvStandard::Ntsc);
 }
 
 TEST(SettingsRead, NumbersAreReadLikeAtoiAndAspectOutsideTheComboSelectsNothing) {
@@ -90,13 +91,13 @@ TEST(SettingsWrite, SaveOutputSettingsWritesTheFourKeysThatReadBack) {
 
     const OutputSettings s = store.ReadSettings();
     EXPECT_EQ(s.tempFolder, "/data/dvd work/");
-    EXPECT_EQ(s.tvMode, kTvModePal);
+    EXPECT_EQ(s.tv, TvStandard::Pal);
     EXPECT_EQ(s.aspectIndex, 0);
     EXPECT_FALSE(s.keepAspect);
 
     ASSERT_TRUE(store.SaveOutputSettings("/w", false, -1, true));
     const OutputSettings t = store.ReadSettings();
-    EXPECT_EQ(t.tvMode, kTvModeNtsc);
+    EXPECT_EQ(t.tv, TvStandard::Ntsc);
     EXPECT_EQ(t.aspectIndex, -1);
     EXPECT_NE(ReadFile(file).find("ASPECT=-1\n"), std::string::npos);
 }
@@ -131,7 +132,7 @@ TEST(SettingsWrite, AFolderTooLongForTheFileIsRefusedNotCutAndTheOtherKeysStillS
     EXPECT_FALSE(st.error().empty());
     const OutputSettings s = store.ReadSettings();
     EXPECT_EQ(s.tempFolder, "/old/");
-    EXPECT_EQ(s.tvMode, kTvModePal);
+    EXPECT_EQ(s.tv, TvStandard::Pal);
 }
 
 TEST(SettingsWrite, AnUnwritablePlaceReportsTheFailure) {

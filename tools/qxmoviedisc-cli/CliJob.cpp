@@ -1,22 +1,18 @@
+// A whole disc job from the console: the movies probed, the job value built from the options, DiscJob
+// run to its end on this thread's event loop, the results printed.
 #include "CliJob.h"
-#include "NumericLocale.h"
 
+#include "CliObserver.h"
+#include "DiscJob.h"
 #include "Folders.h"
-#include "ImageTool.h"
 #include "InstanceLock.h"
-#include "MainDlg.h"
-#include "ProgressDlg.h"
-#include "PromptService.h"
+#include "MovieProbe.h"
 #include "QuitOnSignal.h"
+#include "Settings.h"
 
-#include <QApplication>
-#include <QCheckBox>
-#include <QComboBox>
 #include <QDir>
 #include <QEventLoop>
 #include <QFileInfo>
-#include <QLineEdit>
-#include <QRadioButton>
 #include <QTimer>
 
 #include <sys/stat.h>
@@ -25,122 +21,11 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
-#include <sstream>
 
 namespace {
 
-// Log lines go to the console instead of the log program.
-class ConsoleLog : public LogLink {
-public:
-    explicit ConsoleLog(std::FILE* out) : m_out(out) {}
-    bool Start() override { return true; }
-    void Log(int level, const std::string& text) override {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        std::string line = text;
-        while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) {
-            line.pop_back();
-        }
-        std::fprintf(m_out, "log%s: %s\n", level == 1 ? " (failure)" : "", line.c_str());
-        std::fflush(m_out);
-    }
-    void End() override {}
-
-private:
-    std::FILE* m_out;
-    std::mutex m_mutex;
-};
-
-} // namespace
-
-std::unique_ptr<LogLink> MakeConsoleLog(std::FILE* out) {
-    return std::make_unique<ConsoleLog>(out);
-}
-
-bool AcquireCliInstanceLock(qx::InstanceLock& lock, std::FILE* out) {
-    std::string error;
-    const qx::InstanceLock::State state = lock.Acquire("QXMOVIEDISC", &error);
-    if (state == qx::InstanceLock::State::HeldElsewhere) {
-        std::fprintf(out, "QX Movie Disc is already running; close it first.\n");
-        return false;
-    }
-    if (state == qx::InstanceLock::State::Failed) {
-        std::fprintf(out, "Cannot take the single-instance lock: %s\n", error.c_str());
-        return false;
-    }
-    return true;
-}
-
-namespace {
-
-template <class T> T* Control(CQuilvoVidrevoDlg& dlg, const char* name) {
-    return dlg.findChild<T*>(name);
-}
-
-void ApplyOptions(CQuilvoVidrevoDlg& dlg, const CliOptions& options, const std::string& workFolder) {
-    Control<QRadioButton>(dlg, options.pal ? "radioPal" : "radioNtsc")->click();
-    Control<QComboBox>(dlg, "comboAspect")->setCurrentIndex(options.wide ? 1 : 0);
-    QCheckBox* keep = Control<QCheckBox>(dlg, "chkKeepAspect");
-    if (keep->isChecked() != options.keepAspect) {
-        keep->click();
-    }
-    if (options.dualLayer != (dlg.DiscType() == 1)) {
-        dlg.ToggleDiscType();
-    }
-    Control<QLineEdit>(dlg, "editTempFolder")->setText(QString::fromStdString(workFolder));
-    Control<QCheckBox>(dlg, "chkShutdown")->setChecked(false);
-    Control<QLineEdit>(dlg, "editDiscLabel")->setText(QString::fromStdString(options.label));
-}
-
-// The disc image of the folder the job made, with the window's label; messages go to `out`.
-int WriteJobImage(CQuilvoVidrevoDlg& dlg, const std::string& isoFile, std::FILE* out) {
-    const std::string folder = qx::WithTrailingSlash(dlg.TempFolder()) + "DVD Movie/VIDEO_TS";
-    const std::string label = Control<QLineEdit>(dlg, "editDiscLabel")->text().toStdString();
-    std::ostringstream messages;
-    const int status = qx::discimage::WriteFolderImageFile("qxmoviedisc-cli", folder, isoFile, label, messages, false);
-    std::fputs(messages.str().c_str(), out);
-    std::fflush(out);
-    return status;
-}
-
-// Ticks "Burn to DVD disc" and chooses the writer (--writer N), or unticks it. False, with the
-// reason printed, when writer N is not in the list.
-bool ApplyBurnOptions(CQuilvoVidrevoDlg& dlg, const CliOptions& options, std::FILE* out) {
-    QCheckBox* burn = Control<QCheckBox>(dlg, "chkBurn");
-    // Only the clicks the user would make: the box's own handler keeps the settings in step.
-    if (options.writer < 0) {
-        if (burn->isChecked()) {
-            burn->click();
-        }
-        return true;
-    }
-    if (options.engine >= 0) {
-        QComboBox* engines = Control<QComboBox>(dlg, "comboBurnEngine");
-        if (options.engine >= engines->count()) {
-            std::fprintf(out, "The \"Nero\" burn engine is not available.\n");
-            return false;
-        }
-        engines->setCurrentIndex(options.engine);
-        dlg.ListWriters();
-    }
-    QComboBox* writers = Control<QComboBox>(dlg, "comboWriters");
-    if (options.writer >= writers->count() || !burn->isEnabled()) {
-        std::fprintf(out, "There is no writer %d (%d writers; --list-writers shows them).\n", options.writer,
-                     writers->count());
-        return false;
-    }
-    writers->setCurrentIndex(options.writer);
-    if (!burn->isChecked()) {
-        burn->click();
-    }
-    // Temporary files: the DVD folder is kept; the console front-end never deletes it.
-    QCheckBox* deleteTmp = Control<QCheckBox>(dlg, "chkDeleteTmp");
-    if (deleteTmp->isChecked()) {
-        deleteTmp->click();
-    }
-    Control<QLineEdit>(dlg, "editDiscLabel")->setText(QString::fromStdString(options.label));
-    return true;
-}
+constexpr const char* kEncoderCreateError =
+    "Error on Create Encoder Proxy,\nPlease reinstalled this software, or contact Support.";
 
 // The movie's path made absolute byte for byte: a name that is not valid UTF-8 (or holds a
 // newline) must reach the encoder exactly as the file system has it.
@@ -156,186 +41,306 @@ std::string AbsolutePath(const std::string& path) {
     return qx::WithTrailingSlash(cwd) + (path.rfind("./", 0) == 0 ? path.substr(2) : path);
 }
 
-// SIGINT and SIGTERM end the job on the window's thread. During a conversion the encoder is ended
-// and the job's streams removed at once; the authoring engine and a burn are stopped through their
-// own stop, since ending the program under them would leave a half DVD folder or half disc, and
-// the job then ends on its usual path.
-void OnJobSignal(CQuilvoVidrevoDlg& dlg, int signal, QTimer& bound, std::FILE* out) {
-    if (dlg.InterruptSignal() != 0) {
+// The console's view of the job: what CliObserver prints, the choices kept for the next run once the
+// job is accepted, and the end of the job's event loop.
+class CliJobObserver : public CliObserver {
+public:
+    CliJobObserver(std::FILE* out, std::FILE* err, bool assumeYes, std::string settingsFile)
+        : CliObserver(out, err, assumeYes), m_strSettingsFile(std::move(settingsFile)) {}
+    void SetJob(const DiscJob* job) { m_job = job; }
+    void SetLoop(QEventLoop* loop) { m_loop = loop; }
+    void JobAccepted() override {
+        const DiscJobSpec& spec = m_job->Spec();
+        const qx::Status saved =
+            CSettingsStore(m_strSettingsFile)
+                .SaveOutputSettings(spec.workFolder, spec.tv == TvStandard::Pal,
+                                    spec.aspect == DisplayAspect::Wide16x9 ? 1 : 0, spec.keepAspect);
+        if (!saved.ok()) {
+            Log(1, "The choices were not kept: " + saved.error() + "\n");
+        }
+    }
+    void Finished(const JobOutcome& outcome) override {
+        CliObserver::Finished(outcome);
+        if (m_loop) {
+            m_loop->quit();
+        }
+    }
+
+private:
+    std::string m_strSettingsFile;
+    const DiscJob* m_job = nullptr;
+    QEventLoop* m_loop = nullptr;
+};
+
+// The demonstration's own folder with a sample movie in it, and its settings file beside it. Empty
+// with the reason printed when it cannot be made.
+bool PrepareDemo(CliOptions* job, std::string* settingsFile, std::FILE* err) {
+    if (job->workFolder.empty()) {
+        const qx::Result<std::string> folder = MakeDemoFolder(QDir::tempPath().toStdString());
+        if (!folder) {
+            std::fprintf(err, "Cannot make a folder for the demonstration: %s\n", folder.error.c_str());
+            return false;
+        }
+        job->workFolder = folder.value;
+    }
+    // The demonstration's choices stay beside it: its folder never becomes the working folder the
+    // console front-end offers next time.
+    const std::string sourceFolder = qx::WithTrailingSlash(job->workFolder) + "demo-source/";
+    *settingsFile = sourceFolder + "demo-settings.ini";
+    const qx::Status made = qx::MakeFolderPath(sourceFolder);
+    if (!made.ok()) {
+        std::fprintf(err, "Cannot make %s: %s\n", sourceFolder.c_str(), made.error().c_str());
+        return false;
+    }
+    const std::string movie = sourceFolder + "demo.rm";
+    std::fprintf(err, "Making a 5-second sample movie %s ...\n", movie.c_str());
+    std::fflush(err);
+    std::string error;
+    if (!MakeDemoMovie(movie, &error)) {
+        std::fprintf(err, "The sample movie could not be made: %s\n", error.c_str());
+        return false;
+    }
+    job->movies = {movie};
+    job->assumeYes = true; // a repeated demo replaces its own earlier DVD folder
+    return true;
+}
+
+// Probes every movie as "Add Video files" does; what cannot be read is left out with the
+// "Can not support file:" note. Converted-stream names are reserved as the list reserves them.
+std::vector<CSourceInfo> ProbeMovies(EncoderLink& encoder, const std::vector<std::string>& paths,
+                                     const std::string& workFolder, CliObserver& observer, int* dropped) {
+    std::vector<CSourceInfo> movies;
+    for (const std::string& path : paths) {
+        ProbedMovie probed = ProbeMovie(encoder, path, [&] { encoder.SendProbe(path, workFolder); });
+        if (probed.accepted) {
+            auto taken = [&movies](const std::string& candidate) {
+                for (const CSourceInfo& source : movies) {
+                    if (source.strVobFile == candidate) {
+                        return true;
+                    }
+                }
+                return ConvertedNameOnDisk(candidate);
+            };
+            probed.info.strVobFile = ChooseConvertedName(workFolder, ConvertedBaseName(probed.info.strPath), taken);
+            if (probed.info.strVobFile.empty()) {
+                probed.accepted = false;
+                probed.logLevel = 1;
+                probed.logLine = "Add File:" + path + " Failed no free name for its converted stream\n";
+            }
+        }
+        observer.Log(probed.logLevel, probed.logLine);
+        if (!probed.accepted) {
+            observer.ErrorPrompts().NoteDialog("Information", "Can not support file:\n" + path);
+            ++*dropped;
+            continue;
+        }
+        movies.push_back(probed.info);
+    }
+    return movies;
+}
+
+// The engine and writer of --writer N as the window would choose them: the given engine, else
+// "Nero" when it is available, else "Build-in". False, with the reason printed, when there is no
+// such engine or writer.
+bool ChooseBurnTarget(JobParts& parts, const CliOptions& options, BurnTarget* target, std::FILE* err) {
+    if (!parts.buildInCore->InitBurnCore()) {
+        qx::Prompts().Information(nullptr, "Init Build-in Burn Engine Failed!");
+    }
+    const bool neroAvailable = parts.neroCore->InitBurnCore();
+    target->engine = options.engine >= 0 ? options.engine : (neroAvailable ? 1 : 0);
+    if (target->engine == 1 && !neroAvailable) {
+        std::fprintf(err, "The \"Nero\" burn engine is not available.\n");
+        return false;
+    }
+    std::vector<std::string> writers;
+    parts.Core(target->engine)->ListWriters(nullptr, [&](std::vector<std::string> list) { writers = std::move(list); });
+    if (options.writer >= static_cast<int>(writers.size())) {
+        std::fprintf(err, "There is no writer %d (%zu writers; --list-writers shows them).\n", options.writer,
+                     writers.size());
+        return false;
+    }
+    target->writer = options.writer;
+    return true;
+}
+
+// SIGINT and SIGTERM end the job on this thread. During a conversion the encoder is ended and the
+// job's streams removed at once; the authoring engine, a burn and an image write are stopped through
+// their own stop, since ending the program under them would leave a half DVD folder, disc or image,
+// and the job then ends on its usual path.
+void OnJobSignal(DiscJob& job, int signal, QTimer& bound, std::FILE* err) {
+    if (job.InterruptSignal() != 0) {
         return; // stopping already; the bound ends the program if the step does not stop
     }
-    const CQuilvoVidrevoDlg::JobStep step = dlg.CurrentJobStep();
-    if (step == CQuilvoVidrevoDlg::JobStep::Authoring || step == CQuilvoVidrevoDlg::JobStep::Burning) {
-        std::fprintf(out, step == CQuilvoVidrevoDlg::JobStep::Authoring
-                              ? "Interrupted: stopping the authoring and removing the job's files.\n"
-                              : "Interrupted: cancelling the burn.\n");
-        std::fflush(out);
-        dlg.InterruptJob(signal);
-        QObject::connect(&bound, &QTimer::timeout, [&dlg, signal, out] {
-            std::fprintf(out, "The job did not stop within %d seconds; ending anyway.\n", kCliInterruptBoundMs / 1000);
-            dlg.AbandonJob();
-            std::fflush(out);
+    const JobStep step = job.Step();
+    if (step == JobStep::Authoring || step == JobStep::Burning || step == JobStep::Imaging) {
+        std::fprintf(err, step == JobStep::Authoring  ? "Interrupted: stopping the authoring and removing the job's "
+                                                        "files.\n"
+                          : step == JobStep::Burning ? "Interrupted: cancelling the burn.\n"
+                                                     : "Interrupted: stopping the disc image.\n");
+        std::fflush(err);
+        job.Interrupt(signal);
+        QObject::connect(&bound, &QTimer::timeout, [&job, signal, err] {
+            std::fprintf(err, "The job did not stop within %d seconds; ending anyway.\n", kCliInterruptBoundMs / 1000);
+            job.Abandon();
+            std::fflush(err);
             std::_Exit(128 + signal);
         });
         bound.start(kCliInterruptBoundMs);
         return;
     }
-    std::fprintf(out, "Interrupted: removing the job's files.\n");
-    dlg.AbandonJob();
-    std::fflush(out);
+    std::fprintf(err, "Interrupted: removing the job's files.\n");
+    job.Abandon();
+    std::fflush(err);
     std::_Exit(128 + signal);
+}
+
+// What the job made, on standard output; the exit status.
+int ReportOutcome(const CliOptions& options, const DiscJob& job, int dropped, std::FILE* out, std::FILE* err) {
+    const JobOutcome& outcome = job.Outcome();
+    if (!outcome.dvdFolder.empty()) {
+        std::string folder = outcome.dvdFolder;
+        folder.pop_back();
+        std::fprintf(out, "DVD folder: %s\n", folder.c_str());
+        if (options.writer >= 0) {
+            std::fprintf(out, "Burn: %s\n",
+                         BurnOutcomeName(outcome.burnTried ? outcome.burnOutcome : BurnOutcome::Refused));
+        }
+    }
+    for (const std::string& warning : outcome.imageWarnings) {
+        std::fprintf(err, "qxmoviedisc-cli: warning: %s\n", warning.c_str());
+    }
+    if (outcome.imageWritten) {
+        std::fprintf(out, "qxmoviedisc-cli: wrote %s (%llu bytes)\n", options.isoFile.c_str(),
+                     static_cast<unsigned long long>(outcome.imageBytes));
+    } else if (outcome.imageTried) {
+        std::fprintf(err, "qxmoviedisc-cli: %s\n", outcome.imageError.c_str());
+    }
+    int status = outcome.accomplished ? 0 : 1;
+    // "Mission accomplished!" also ends a job whose movies were replaced by the substitute stream or
+    // left out: a script must not take that for a good disc.
+    const size_t total = job.Spec().movies.size() + static_cast<size_t>(dropped);
+    if (outcome.failedMovies > 0) {
+        std::fprintf(out, "%d of %zu movies failed and were replaced\n", outcome.failedMovies, total);
+    }
+    if (dropped > 0) {
+        std::fprintf(out, "%d of %zu movies could not be read and were left out\n", dropped, total);
+    }
+    if (status == 0 && (outcome.failedMovies > 0 || dropped > 0)) {
+        status = kCliMoviesReplaced;
+    }
+    if (outcome.interruptSignal != 0) {
+        if (outcome.burnTried) {
+            std::fprintf(err, "Interrupted: the burn ended %s; the DVD folder is kept.\n",
+                         BurnOutcomeName(outcome.burnOutcome));
+        } else {
+            std::fprintf(err, "Interrupted: the DVD files and folders the job made were removed.\n");
+        }
+        status = 128 + outcome.interruptSignal;
+    }
+    return status;
 }
 
 } // namespace
 
-int RunCliJob(const CliOptions& options, std::FILE* out) {
+bool AcquireCliInstanceLock(qx::InstanceLock& lock, std::FILE* err) {
+    std::string error;
+    const qx::InstanceLock::State state = lock.Acquire("QXMOVIEDISC", &error);
+    if (state == qx::InstanceLock::State::HeldElsewhere) {
+        std::fprintf(err, "QX Movie Disc is already running; close it first.\n");
+        return false;
+    }
+    if (state == qx::InstanceLock::State::Failed) {
+        std::fprintf(err, "Cannot take the single-instance lock: %s\n", error.c_str());
+        return false;
+    }
+    return true;
+}
+
+int RunCliJob(const CliOptions& options, std::FILE* out, std::FILE* err) {
     qx::InstanceLock lock;
-    if (!AcquireCliInstanceLock(lock, out)) {
+    if (!AcquireCliInstanceLock(lock, err)) {
         return 1;
     }
-
     CliOptions job = options;
-    std::string demoSettings;
+    std::string settingsFile = qx::ConfigFolder() + "settings-cli.ini";
     // An image target that can never be written is refused before the long part.
     struct stat target;
     if (!job.isoFile.empty() && lstat(job.isoFile.c_str(), &target) == 0 && !S_ISREG(target.st_mode)) {
-        std::fprintf(out, "%s exists and is not a regular file; it is left alone\n", job.isoFile.c_str());
+        std::fprintf(err, "%s exists and is not a regular file; it is left alone\n", job.isoFile.c_str());
         return 1;
     }
-    if (job.demo) {
-        if (job.workFolder.empty()) {
-            const qx::Result<std::string> folder = MakeDemoFolder(QDir::tempPath().toStdString());
-            if (!folder) {
-                std::fprintf(out, "Cannot make a folder for the demonstration: %s\n", folder.error.c_str());
-                return 1;
-            }
-            job.workFolder = folder.value;
-        }
-        // The demonstration's choices stay beside it: its folder never becomes the working
-        // folder the console front-end offers next time.
-        demoSettings = qx::WithTrailingSlash(job.workFolder) + "demo-source/demo-settings.ini";
-        const std::string sourceFolder = qx::WithTrailingSlash(job.workFolder) + "demo-source/";
-        const qx::Status made = qx::MakeFolderPath(sourceFolder);
-        if (!made.ok()) {
-            std::fprintf(out, "Cannot make %s: %s\n", sourceFolder.c_str(), made.error().c_str());
-            return 1;
-        }
-        const std::string movie = sourceFolder + "demo.rm";
-        std::fprintf(out, "Making a 5-second sample movie %s ...\n", movie.c_str());
-        std::fflush(out);
-        std::string error;
-        if (!MakeDemoMovie(movie, &error)) {
-            std::fprintf(out, "The sample movie could not be made: %s\n", error.c_str());
-            return 1;
-        }
-        job.movies = {movie};
-        job.assumeYes = true; // a repeated demo replaces its own earlier DVD folder
+    if (job.demo && !PrepareDemo(&job, &settingsFile, err)) {
+        return 1;
     }
 
-    qx::ConsolePromptService prompts(out);
-    prompts.SetAssumeYes(job.assumeYes);
+    CliJobObserver observer(out, err, job.assumeYes, settingsFile);
+    qx::SetPrompts(&observer.ErrorPrompts());
+    struct PromptsGone {
+        ~PromptsGone() { qx::SetPrompts(nullptr); }
+    } promptsGone;
+
+    JobParts parts;
+    CompleteJobParts(parts, [&observer](const std::string& line) { observer.Log(0, line); });
+    DiscJobSpec spec;
+    spec.tv = job.tv;
+    spec.aspect = job.aspect;
+    spec.keepAspect = job.keepAspect;
+    spec.discType = job.dualLayer ? DISC_TYPE_D9 : DISC_TYPE_D5;
+    spec.label = job.label;
+    spec.imageFile = job.isoFile.empty() ? std::string() : AbsolutePath(job.isoFile);
+    spec.workFolder = job.workFolder.empty()
+                          ? CSettingsStore(settingsFile).ReadSettings().tempFolder
+                          : QFileInfo(QString::fromStdString(job.workFolder)).absoluteFilePath().toStdString();
+    if (job.writer >= 0) {
+        spec.burn = true;
+        if (!ChooseBurnTarget(parts, job, &spec.burnTarget, err)) {
+            return 1;
+        }
+    }
+
+    std::string error;
+    if (!parts.encoder->Start(&error)) {
+        observer.Ask({kEncoderCreateError, "", qx::PromptButtons::Ok, qx::PromptIcon::Information, nullptr});
+        return 1;
+    }
+    DiscJob discJob(parts, observer);
+    discJob.SetRestartEncoderAtEnd(false);
+    observer.SetJob(&discJob);
+
+    // Interrupted, the job leaves nothing of its own behind but a DVD folder it completed; then the
+    // program ends with the signal's status.
+    QTimer interruptBound;
+    interruptBound.setSingleShot(true);
+    const qx::Status handled = qx::CallOnTermination(
+        [&discJob, &interruptBound, err](int signal) { OnJobSignal(discJob, signal, interruptBound, err); });
+    if (!handled.ok()) {
+        std::fprintf(err, "Ctrl+C will not end the job cleanly: %s\n", handled.error().c_str());
+    }
+    struct TerminationGone {
+        ~TerminationGone() { qx::DefaultTermination(); } // past the job a signal ends the program as usual
+    } terminationGone;
+
     std::vector<std::string> paths;
     for (const std::string& movie : job.movies) {
         paths.push_back(AbsolutePath(movie));
     }
-    prompts.SetFiles(paths);
-    qx::SetPrompts(&prompts);
-
-    AppParts parts;
-    parts.log = MakeConsoleLog(out);
-    parts.settingsFile = job.demo ? demoSettings : qx::ConfigFolder() + "settings-cli.ini";
-    int status = 1;
-    {
-        CQuilvoVidrevoDlg dlg(std::move(parts));
-        if (!dlg.OnInitDialog()) {
-            qx::SetPrompts(nullptr);
-            return 1;
-        }
-        const std::string workFolder =
-            job.workFolder.empty() ? dlg.TempFolder()
-                                   : QFileInfo(QString::fromStdString(job.workFolder)).absoluteFilePath().toStdString();
-        ApplyOptions(dlg, job, workFolder);
-        if (!ApplyBurnOptions(dlg, job, out)) {
-            qx::SetPrompts(nullptr);
-            return 1;
-        }
-
-        // Interrupted, the job leaves nothing of its own behind but a DVD folder it completed;
-        // then the program ends with the signal's status.
-        QTimer interruptBound;
-        interruptBound.setSingleShot(true);
-        const qx::Status handled = qx::CallOnTermination(
-            [&dlg, &interruptBound, out](int signal) { OnJobSignal(dlg, signal, interruptBound, out); });
-        if (!handled.ok()) {
-            std::fprintf(out, "Ctrl+C will not end the job cleanly: %s\n", handled.error().c_str());
-        }
-
-        // Progress lines: every status the progress window shows, once per change.
-        std::string lastProgress;
-        QObject::connect(&dlg, &CQuilvoVidrevoDlg::progressChanged,
-                         [&](const QString& title, const QString& text, int) {
-                             const std::string line = title.toStdString() + ": " + text.toStdString();
-                             if (line != lastProgress) {
-                                 lastProgress = line;
-                                 std::fprintf(out, "progress: %s\n", line.c_str());
-                                 std::fflush(out);
-                             }
-                         });
-
-        dlg.OnBtnAddFiles();
-        dlg.WaitForAddFiles(24 * 3600 * 1000);
-        if (dlg.Sources().empty()) {
-            std::fprintf(out, "No movie was added.\n");
-        } else {
-            QEventLoop loop;
-            QObject::connect(&dlg, &CQuilvoVidrevoDlg::jobFinished, &loop, &QEventLoop::quit);
-            dlg.OnBtnStartconvert();
-            if (dlg.JobRunning()) {
-                loop.exec();
-                interruptBound.stop();
-                const bool burned = job.writer >= 0 && dlg.LastBurnOutcome() != BurnOutcome::Refused;
-                const bool haveFolder = dlg.InterruptSignal() == 0 || burned;
-                if (haveFolder) {
-                    std::fprintf(out, "DVD folder: %sDVD Movie/VIDEO_TS\n",
-                                 qx::WithTrailingSlash(dlg.TempFolder()).c_str());
-                }
-                if (job.writer >= 0 && haveFolder) {
-                    std::fprintf(out, "Burn: %s\n", BurnOutcomeName(dlg.LastBurnOutcome()));
-                }
-                status = dlg.LastJobAccomplished() ? 0 : 1;
-                // "Mission accomplished!" also ends a job whose movies were replaced by the
-                // substitute stream: a script must not take that for a good disc.
-                size_t failed = 0;
-                for (const CSourceInfo& source : dlg.Sources()) {
-                    failed += source.strStatus == "Failed" ? 1 : 0;
-                }
-                if (status == 0 && !job.isoFile.empty()) {
-                    status = WriteJobImage(dlg, job.isoFile, out);
-                }
-                if (failed > 0) {
-                    std::fprintf(out, "%zu of %zu movies failed and were replaced\n", failed, dlg.Sources().size());
-                    if (status == 0) {
-                        status = kCliMoviesReplaced;
-                    }
-                }
-                if (dlg.InterruptSignal() != 0) {
-                    if (burned) {
-                        std::fprintf(out, "Interrupted: the burn ended %s; the DVD folder is kept.\n",
-                                     BurnOutcomeName(dlg.LastBurnOutcome()));
-                    } else {
-                        std::fprintf(out, "Interrupted: the DVD files and folders the job made were removed.\n");
-                    }
-                    status = 128 + dlg.InterruptSignal();
-                }
-            } else {
-                std::fprintf(out, "The job did not start.\n");
-            }
-        }
-        // Past the job a signal ends the program as usual.
-        qx::DefaultTermination();
+    int dropped = 0;
+    spec.movies = ProbeMovies(*parts.encoder, paths, qx::WithTrailingSlash(spec.workFolder), observer, &dropped);
+    if (spec.movies.empty()) {
+        std::fprintf(err, "No movie was added.\n");
+        return 1;
     }
-    qx::SetPrompts(nullptr);
-    return status;
+    QEventLoop loop;
+    observer.SetLoop(&loop);
+    if (!discJob.Start(spec)) {
+        std::fprintf(err, "The job did not start.\n");
+        return 1;
+    }
+    if (!observer.IsFinished()) {
+        loop.exec();
+    }
+    interruptBound.stop();
+    return ReportOutcome(job, discJob, dropped, out, err);
 }
 
 qx::Result<std::string> MakeDemoFolder(const std::string& tempFolder) {
@@ -349,36 +354,4 @@ qx::Result<std::string> MakeDemoFolder(const std::string& tempFolder) {
         return qx::Result<std::string>::Fail(pattern + " is not a private folder of this user");
     }
     return qx::Result<std::string>::Ok(pattern + "/");
-}
-
-static void QuietPlatformMessages(QtMsgType type, const QMessageLogContext& context, const QString& text) {
-    // The off-screen platform warns about every window feature it lacks; everything else stays.
-    if (type == QtWarningMsg && text.startsWith("This plugin does not support")) {
-        return;
-    }
-    std::fprintf(stderr, "%s\n", qFormatLogMessage(type, context, text).toLocal8Bit().constData());
-}
-
-int CliMain(int argc, char** argv) {
-    std::vector<std::string> args(argv + 1, argv + argc);
-    CliOptions options;
-    std::string error;
-    if (!ParseCliOptions(args, &options, &error)) {
-        std::fprintf(stderr, "qxmoviedisc-cli: %s\n%s", error.c_str(), CliUsage().c_str());
-        return 2;
-    }
-    if (options.help) {
-        std::fputs(CliUsage().c_str(), stdout);
-        return 0;
-    }
-    // No window is ever shown: the off-screen platform works without a display. Its notes about
-    // what it cannot do for a window ("This plugin does not support ...") are not the job's lines.
-    setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    setenv("QT_LOGGING_RULES", "qt.qpa.*=false", 0);
-    qInstallMessageHandler(QuietPlatformMessages);
-    QApplication app(argc, argv);
-    qx::UseLocaleIndependentNumbers();
-    QApplication::setApplicationName("QX Movie Disc");
-    QApplication::setQuitOnLastWindowClosed(false);
-    return options.WriterOperation() ? RunCliWriterOperation(options, stdout) : RunCliJob(options, stdout);
 }

@@ -1,26 +1,28 @@
-// The console front-end: one whole job through the main window's own operations, with every
-// message box, dialog, log line and progress line printed instead of shown.
+// The console front-end: a whole disc job (job/DiscJob.h) or one writer operation, with every
+// message box, dialog, log line and progress line printed instead of shown. Results go to standard
+// output; progress, log lines and questions to standard error.
 #pragma once
 
+#include "DvdFormat.h"
 #include "Status.h"
 
 #include <cstdio>
-#include <memory>
 #include <string>
 #include <vector>
 
 struct CliOptions {
-    bool pal = false;       // --tv pal|ntsc (default: NTSC)
-    bool wide = true;       // --aspect 4:3|16:9 (default: 16:9)
-    bool keepAspect = true; // --keep-aspect / --no-keep-aspect
-    bool dualLayer = false; // --disc d5|d9
+    TvStandard tv = TvStandard::Ntsc;               // --tv pal|ntsc
+    DisplayAspect aspect = DisplayAspect::Wide16x9; // --aspect 4:3|16:9
+    bool keepAspect = true;                         // --keep-aspect / --no-keep-aspect
+    bool dualLayer = false;                         // --disc d5|d9
     std::string workFolder; // --work DIR (default: the last one the console front-end used)
     bool assumeYes = false; // --yes: answer Yes/OK to every question
     bool demo = false;      // --demo: make a short sample movie and convert it
     int writer = -1;        // --writer N: burn the DVD folder with writer N (as the writer combo counts)
     std::string label;      // --label TEXT: the disc label (at most 32 characters)
     bool help = false;
-    std::string isoFile; // --iso FILE: also write the disc image of the DVD folder the job made
+    bool verbose = false; // --verbose: the engines' diagnostic trace on standard error
+    std::string isoFile;  // --iso FILE: also write the disc image of the DVD folder the job made
     std::vector<std::string> movies;
 
     // Writer operations (one per run), through the burn engine the windows use.
@@ -32,19 +34,15 @@ struct CliOptions {
     bool WriterOperation() const { return listWriters || writerInfo >= 0 || !burnFolder.empty() || erase >= 0; }
 };
 
-class LogLink;
-// Log lines printed to `out` as "log: ..." instead of going to the log program.
-std::unique_ptr<LogLink> MakeConsoleLog(std::FILE* out);
-
 namespace qx {
 class InstanceLock;
 }
 // Takes the program's single-instance lock for a console run; false (with the reason printed to
-// `out`) while the window program or another console run holds it.
-bool AcquireCliInstanceLock(qx::InstanceLock& lock, std::FILE* out);
+// `err`) while the window program or another console run holds it.
+bool AcquireCliInstanceLock(qx::InstanceLock& lock, std::FILE* err);
 
 // Runs the writer operation of the options; exit status 0 only when it succeeded.
-int RunCliWriterOperation(const CliOptions& options, std::FILE* out);
+int RunCliWriterOperation(const CliOptions& options, std::FILE* out, std::FILE* err);
 
 // Parses the command line (without the program name). False with a reason in `error`.
 bool ParseCliOptions(const std::vector<std::string>& args, CliOptions* options, std::string* error);
@@ -64,13 +62,13 @@ qx::Result<std::string> MakeDemoFolder(const std::string& tempFolder);
 constexpr int kCliInterruptBoundMs = 30000;
 
 // Exit status of a job that ended with "Mission accomplished!" although some movies failed and
-// were replaced by the substitute stream (a summary line says how many).
+// were replaced by the substitute stream, or were left out because they could not be read (a
+// summary line says how many).
 constexpr int kCliMoviesReplaced = 3;
 
 // Runs the job; returns the exit status (0 only after "Mission accomplished!" with every movie
-// converted, which a job that burns reaches only when the burn succeeded). Needs a QApplication.
-// Everything the user would see goes to `out`.
-int RunCliJob(const CliOptions& options, std::FILE* out);
+// converted, which a job that burns reaches only when the burn succeeded). Needs a QCoreApplication.
+int RunCliJob(const CliOptions& options, std::FILE* out, std::FILE* err);
 
-// main(): options, a QApplication on the off-screen platform, the job.
+// main(): options, a QCoreApplication, the job or the writer operation.
 int CliMain(int argc, char** argv);

@@ -38,7 +38,7 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions* options, 
                 *error = "--tv takes pal or ntsc, not '" + v + "'";
                 return false;
             }
-            options->pal = v == "pal";
+            options->tv = v == "pal" ? TvStandard::Pal : TvStandard::Ntsc;
         } else if (arg == "--aspect") {
             if (!value(&v)) {
                 return false;
@@ -47,7 +47,7 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions* options, 
                 *error = "--aspect takes 4:3 or 16:9, not '" + v + "'";
                 return false;
             }
-            options->wide = v == "16:9";
+            options->aspect = v == "16:9" ? DisplayAspect::Wide16x9 : DisplayAspect::Standard4x3;
         } else if (arg == "--disc") {
             if (!value(&v)) {
                 return false;
@@ -112,6 +112,8 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions* options, 
             options->keepAspect = false;
         } else if (arg == "--yes") {
             options->assumeYes = true;
+        } else if (arg == "--verbose") {
+            options->verbose = true;
         } else if (arg == "--demo") {
             options->demo = true;
         } else if (arg == "--help" || arg == "-h") {
@@ -163,6 +165,7 @@ std::string CliUsage() {
     return "usage: qxmoviedisc-cli [--tv pal|ntsc] [--aspect 4:3|16:9] [--keep-aspect|--no-keep-aspect]\n"
            "                       [--disc d5|d9] [--work DIR] [--yes] [[--engine 0|1] --writer N] [--label TEXT] "
            "[--iso FILE]\n"
+           "                       [--verbose]\n"
            "                       MOVIE...\n"
            "       qxmoviedisc-cli --demo [--work DIR] [options]\n"
            "       qxmoviedisc-cli [--engine 0|1] --list-writers | --writer-info N | --erase N\n"
@@ -181,7 +184,9 @@ std::string CliUsage() {
            "--label TEXT names the disc (burned or imaged), at most 32 characters.\n"
            "Writer operations print one line per writer (INDEX: TEXT), a writer's description\n"
            "(field=value), or the burn's or erase's outcome; exit status 0 only when the operation\n"
-           "succeeded. Engine 0 is \"Build-in\", 1 \"Nero\" (default: as the window selects).\n";
+           "succeeded. Engine 0 is \"Build-in\", 1 \"Nero\" (default: as the window selects).\n"
+           "Results go to standard output; progress, log lines and questions to standard error;\n"
+           "--verbose adds the engines' diagnostic trace there.\n";
 }
 
 bool MakeDemoMovie(const std::string& path, std::string* error) {

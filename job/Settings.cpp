@@ -52,8 +52,8 @@ OutputSettings CSettingsStore::ReadSettings() const {
     OutputSettings s;
     s.burnDisc = qx::GetPrivateProfileInt(kSecBurn, kKeyBurn, 1, m_strFile) != 0;
     s.tempFolder = qx::GetPrivateProfileString(kSecTempFolder, kKeyTempFolder, DefaultTempFolder(), m_strFile);
-    s.tvMode =
-        qx::GetPrivateProfileString(kSecTvMode, kKeyTvMode, "NTSC", m_strFile) == "PAL" ? kTvModePal : kTvModeNtsc;
+    s.tv = qx::GetPrivateProfileString(kSecTvMode, kKeyTvMode, "NTSC", m_strFile) == "PAL" ? TvStandard::Pal
+                                                                                           : TvStandard::Ntsc;
     const int aspect = qx::GetPrivateProfileInt(kSecAspect, kKeyAspect, 1, m_strFile);
     s.aspectIndex = (aspect == 0 || aspect == 1) ? aspect : -1;
     // Present: its number decides; missing (or empty): on.

@@ -7,18 +7,16 @@
 // "shutdown computer"; numbers written with %d.
 #pragma once
 
+#include "DvdFormat.h"
 #include "Status.h"
 
 #include <string>
 
 class QWidget;
 
-constexpr int kTvModePal = 1;
-constexpr int kTvModeNtsc = 2;
-
 struct OutputSettings {
     std::string tempFolder; // as typed or chosen; the trailing '/' is added at job start
-    int tvMode = kTvModeNtsc;
+    TvStandard tv = TvStandard::Ntsc; // "TV Mode": "PAL" or "NTSC"
     int aspectIndex = 1; // 0 "4:3", 1 "16:9", -1 nothing selected (a stored value outside 0..1)
     bool keepAspect = true;
     bool burnDisc = true;
@@ -44,7 +42,7 @@ public:
     // selected), keep aspect. All four are attempted; the first failure is returned.
     qx::Status SaveOutputSettings(const std::string& tempFolder, bool pal, int aspectIndex, bool keepAspect) const;
     qx::Status SaveOutputSettings(const OutputSettings& s) const {
-        return SaveOutputSettings(s.tempFolder, s.tvMode == kTvModePal, s.aspectIndex, s.keepAspect);
+        return SaveOutputSettings(s.tempFolder, s.tv == TvStandard::Pal, s.aspectIndex, s.keepAspect);
     }
 
     // The writes made at the click of their check boxes (1 ticked, 0 not).

@@ -1,6 +1,6 @@
-// The encoder program behind the main window: the encoder channel, answered through a message
-// window that belongs to the window's thread.
-#include "AppParts.h"
+// The encoder program behind a job: the encoder channel, answered through a message window that
+// belongs to the thread that starts the encoder.
+#include "JobParts.h"
 
 #include "AuthorLog.h"
 #include "EncoderChannel.h"
@@ -56,38 +56,27 @@ public:
             AuthorLog(3, "probe request of %s: %s", path.c_str(), sent.error().c_str());
         }
     }
-    ProbeOutcome WaitProbe(ProbeAnswer* answer) override {
+    ProbeWait WaitProbe(ProbeAnswer* answer) override {
         qx::EncoderProbeAnswer got;
-        if (m_channel->WaitProbeAnswer(&got) == qx::EncoderProbeWait::Crashed) {
-            return ProbeOutcome::Crashed;
+        if (m_channel->WaitProbeAnswer(&got) == ProbeWait::Crashed) {
+            return ProbeWait::Crashed;
         }
         *answer = got;
-        return ProbeOutcome::Answered;
+        return ProbeWait::Answered;
     }
-    void SendConvert(const CSourceInfo& source, const ConvertJob& job) override {
+    void SendConvert(const CSourceInfo& source, const qx::EncoderJob& job) override {
         qx::EncoderMovie movie{source.strPath, source.strVobFile, source.nWidth, source.nHeight,
                                source.fAspect, source.nProbeA,    source.fProbeB};
-        qx::EncoderJob encoderJob{job.workFolder, job.tvMode == 1, job.aspectIndex == 1, job.keepAspect,
-                                  job.splitOutput};
-        const qx::Status sent = m_channel->SendConvertRequest(movie, encoderJob);
+        const qx::Status sent = m_channel->SendConvertRequest(movie, job);
         if (!sent.ok()) {
             AuthorLog(3, "conversion request of %s: %s", source.strPath.c_str(), sent.error().c_str());
         }
     }
     void SendStop() override { m_channel->SendStopRequest(); }
-    ConvertWait WaitConvert(int timeoutMs) override {
-        switch (m_channel->WaitConvertOutcome(timeoutMs)) {
-        case qx::EncoderConvertWait::Complete:
-            return ConvertWait::Complete;
-        case qx::EncoderConvertWait::Crashed:
-            return ConvertWait::Crashed;
-        default:
-            return ConvertWait::None;
-        }
-    }
+    ConvertWait WaitConvert(int timeoutMs) override { return m_channel->WaitConvertOutcome(timeoutMs); }
 
 private:
-    // The window shows the start failure itself (one message, whatever the cause).
+    // The job shows the start failure itself (one message, whatever the cause).
     void ShowEncoderStartError(const std::string&) override {}
     void ShowEncoderProgress(int percent, const std::string& text) override {
         if (onProgress) {

@@ -1,6 +1,6 @@
-// The authoring engine behind the main window: one title set, one title per movie, a chapter every
-// 300 seconds, each title chained to the next, no menus.
-#include "AppParts.h"
+// The authoring engine behind a job: one title set, one title per movie, a chapter every 300
+// seconds, each title chained to the next, no menus.
+#include "JobParts.h"
 
 #include "AplAuthor.h"
 

@@ -27,6 +27,7 @@ BitPlan::BitPlan(const BitPlanSettings& settings, std::vector<PlaceDifficulty> p
     gopComplexity_.resize(static_cast<size_t>(std::max(gops, 1)));
     gopPlace_.resize(gopComplexity_.size());
     placeRatio_.assign(places.size(), 1.0);
+    placeLearned_.assign(places.size(), 0);
     size_t k = 0;
     for (size_t g = 0; g < gopComplexity_.size(); ++g) {
         // Each GOP takes the nearest looked-at place: a scene change is placed halfway between
@@ -39,45 +40,97 @@ BitPlan::BitPlan(const BitPlanSettings& settings, std::vector<PlaceDifficulty> p
         gopComplexity_[g] = std::max(1.0, places[k].complexity) * std::max(part, 1.0 / s_.gopPictures);
         gopPlace_[g] = static_cast<int>(k);
     }
-    rootSuffix_.assign(gopComplexity_.size() + 1, 0.0);
-    sumSuffix_.assign(gopComplexity_.size() + 1, 0.0);
-    for (size_t g = gopComplexity_.size(); g-- > 0;) {
-        rootSuffix_[g] = rootSuffix_[g + 1] + std::sqrt(gopComplexity_[g]);
-        sumSuffix_[g] = sumSuffix_[g + 1] + gopComplexity_[g];
+    rootPrefix_.assign(gopComplexity_.size() + 1, 0.0);
+    sumPrefix_.assign(gopComplexity_.size() + 1, 0.0);
+    for (size_t g = 0; g < gopComplexity_.size(); ++g) {
+        rootPrefix_[g + 1] = rootPrefix_[g] + std::sqrt(gopComplexity_[g]);
+        sumPrefix_[g + 1] = sumPrefix_[g] + gopComplexity_[g];
     }
+    placeEnd_.assign(places.size(), 0);
+    for (size_t g = 0; g < gopComplexity_.size(); ++g)
+        placeEnd_[static_cast<size_t>(gopPlace_[g])] = static_cast<int>(g) + 1;
 }
 
 BitPlan::GopChoice BitPlan::StartGop(int64_t picture) {
     GopChoice c;
     const double gopSeconds = s_.gopPictures / s_.frameRate;
     const int last = Gops() - 1;
+    const int previous = current_;
     current_ = static_cast<int>(std::clamp<int64_t>(picture / s_.gopPictures, 0, last));
     const double complexity = gopComplexity_[static_cast<size_t>(current_)];
-    // A place not encoded yet counts as the look found it: a ratio learned on one scene says
-    // little about another.
-    const double ratio = placeRatio_[static_cast<size_t>(gopPlace_[static_cast<size_t>(current_)])];
+    const size_t place = static_cast<size_t>(gopPlace_[static_cast<size_t>(current_)]);
+    if (previous >= 0 && !placeLearned_[place]) {
+        // A place not encoded yet takes what was learned on the one before when the look found
+        // them alike (the same scene, most likely); else it counts as the look found it, since a
+        // ratio learned on one kind of picture says little about another.
+        const size_t before = static_cast<size_t>(gopPlace_[static_cast<size_t>(previous)]);
+        const double alike = complexity / gopComplexity_[static_cast<size_t>(previous)];
+        if (before != place && placeLearned_[before] && alike > 0.5 && alike < 2.0)
+            placeRatio_[place] = placeRatio_[before];
+    }
+    const double ratio = placeRatio_[place];
     const double left = s_.averageBitrate * s_.seconds - spent_;
     const double leftSeconds = std::max(gopSeconds, s_.seconds - static_cast<double>(picture) / s_.frameRate);
+    const double peakBits = kPeakShare * s_.peakBitrate * gopSeconds;
+    double most = peakBits; // what this GOP can take at most
     if (picture / s_.gopPictures > last) {
         // Longer than the movie was said to be: the average, with what is left of the budget.
         c.targetBits = std::max(0.0, s_.averageBitrate * gopSeconds + std::min(0.0, left));
+        most = std::min(peakBits, ratio * complexity / s_.finestStep);
     } else {
-        // Bits follow the square root of the complexity: a busy GOP gets more bits than a calm
-        // one but a coarser step, as a two-pass encoder spreads them.
-        c.targetBits = std::max(0.0, left) * std::sqrt(complexity) / rootSuffix_[static_cast<size_t>(current_)];
+        // Bits follow the square root of the complexity (a busy GOP gets more bits than a calm one
+        // but a coarser step, as a two-pass encoder spreads them), except that no GOP gets more
+        // than it takes at the finest step or than the peak rate brings: what those cannot use
+        // goes to the others. Solved over the looked-at places still to come.
+        struct Part {
+            double root, most;
+        };
+        std::vector<Part> parts;
+        for (size_t p = place, from = static_cast<size_t>(current_); p < placeRatio_.size(); ++p) {
+            const size_t to = static_cast<size_t>(placeEnd_[p]);
+            if (to <= from)
+                continue;
+            const double r = placeLearned_[p] || p == place ? placeRatio_[p] : 1.0;
+            parts.push_back(
+                {rootPrefix_[to] - rootPrefix_[from], std::min(r * (sumPrefix_[to] - sumPrefix_[from]) / s_.finestStep,
+                                                               peakBits * static_cast<double>(to - from))});
+            from = to;
+        }
+        double room = 0;
+        for (const Part& part : parts)
+            room += part.most;
+        const double share = std::max(0.0, left);
+        double perRoot = 0;
+        if (share >= room) {
+            perRoot = 1e30;
+        } else {
+            double low = 0, high = 1;
+            auto takes = [&](double k) {
+                double sum = 0;
+                for (const Part& part : parts)
+                    sum += std::min(k * part.root, part.most);
+                return sum;
+            };
+            for (int i = 0; i < 200 && takes(high) < share; ++i)
+                high *= 2;
+            for (int i = 0; i < 50; ++i) {
+                const double mid = (low + high) / 2;
+                (takes(mid) < share ? low : high) = mid;
+            }
+            perRoot = (low + high) / 2;
+        }
+        most = std::min(peakBits, ratio * complexity / s_.finestStep);
+        c.targetBits = std::min(perRoot * std::sqrt(complexity), most);
+        if (share > room && c.targetBits >= most) {
+            // Even the finest step everywhere leaves bits over: they buy no picture, so they are
+            // padded evenly over the rest of the movie, where they harm nothing.
+            c.minimumBitrate =
+                std::min(kPeakShare * s_.peakBitrate, (most + (share - room) * gopSeconds / leftSeconds) / gopSeconds);
+        }
     }
-    c.targetBits = std::min(c.targetBits, kPeakShare * s_.peakBitrate * gopSeconds);
+    c.targetBits = std::min(c.targetBits, peakBits);
     c.step = c.targetBits > 0 ? ratio * complexity / c.targetBits : s_.coarsestStep;
     c.step = std::clamp(c.step, s_.finestStep, s_.coarsestStep);
-    // What the rest of the movie takes at the finest step; a budget beyond that cannot buy any
-    // picture and is padded evenly over the rest, where it harms nothing.
-    const double finestRest =
-        (picture / s_.gopPictures > last ? ratio * complexity : sumSuffix_[static_cast<size_t>(current_)]) /
-        s_.finestStep;
-    if (left > finestRest) {
-        const double natural = ratio * complexity / c.step / gopSeconds;
-        c.minimumBitrate = std::min(kPeakShare * s_.peakBitrate, natural + (left - finestRest) / leftSeconds);
-    }
     currentStep_ = c.step;
     currentTarget_ = c.targetBits;
     return c;
@@ -100,7 +153,9 @@ void BitPlan::EndGop(double bits, double pictureBits) {
         return;
     const double estimate = gopComplexity_[static_cast<size_t>(current_)] / currentStep_;
     const double seen = std::clamp(pictureBits / estimate, 0.05, 20.0);
-    double& ratio = placeRatio_[static_cast<size_t>(gopPlace_[static_cast<size_t>(current_)])];
+    const size_t place = static_cast<size_t>(gopPlace_[static_cast<size_t>(current_)]);
+    placeLearned_[place] = 1;
+    double& ratio = placeRatio_[place];
     ratio = std::exp(kRatioLearning * std::log(seen) + (1 - kRatioLearning) * std::log(ratio));
 }
 

@@ -58,11 +58,13 @@ public:
 private:
     BitPlanSettings s_;
     std::vector<double> gopComplexity_;
-    std::vector<double> rootSuffix_; // sum of sqrt(complexity) from each GOP to the end
-    std::vector<double> sumSuffix_;  // sum of complexity from each GOP to the end
+    std::vector<double> rootPrefix_; // sum of sqrt(complexity) of the GOPs before each
+    std::vector<double> sumPrefix_;  // sum of complexity of the GOPs before each
+    std::vector<int> placeEnd_;      // one past the last GOP that takes each place's complexity
     double spent_ = 0;
     std::vector<int> gopPlace_;      // the look's place each GOP takes its complexity from
     std::vector<double> placeRatio_; // bits the encoder really makes there against the look's estimate
+    std::vector<char> placeLearned_;
     int current_ = -1;
     double currentStep_ = 0;
     double currentTarget_ = 0;

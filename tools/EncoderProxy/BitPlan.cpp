@@ -90,7 +90,10 @@ BitPlan::GopChoice BitPlan::StartGop(int64_t picture) {
             const size_t to = static_cast<size_t>(placeEnd_[p]);
             if (to <= from)
                 continue;
-            const double r = placeLearned_[p] || p == place ? placeRatio_[p] : 1.0;
+            // Never less than the look's own figure: a GOP judged by the place
+            // beside a scene change can teach a ratio far too low, and padding on that would
+            // throw away bits the rest can use.
+            const double r = std::max(1.0, placeRatio_[p]);
             parts.push_back(
                 {rootPrefix_[to] - rootPrefix_[from], std::min(r * (sumPrefix_[to] - sumPrefix_[from]) / s_.finestStep,
                                                                peakBits * static_cast<double>(to - from))});
@@ -152,7 +155,7 @@ void BitPlan::EndGop(double bits, double pictureBits) {
     if (current_ < 0 || pictureBits <= 0)
         return;
     const double estimate = gopComplexity_[static_cast<size_t>(current_)] / currentStep_;
-    const double seen = std::clamp(pictureBits / estimate, 0.05, 20.0);
+    const double seen = std::clamp(pictureBits / estimate, 0.2, 5.0);
     const size_t place = static_cast<size_t>(gopPlace_[static_cast<size_t>(current_)]);
     placeLearned_[place] = 1;
     double& ratio = placeRatio_[place];

@@ -198,10 +198,11 @@ std::vector<PlaceDifficulty> LookAtDifficulty(const ConvertRequest& req, int vid
     look(0);
     for (std::thread& w : workers)
         w.join();
-    for (int k = 0; k < count; ++k)
-        if (ok[static_cast<size_t>(k)])
-            places.push_back(found[static_cast<size_t>(k)]);
-    return places;
+    // A movie that cannot be sought (the look would see its start only, and take a busy movie
+    // for a calm one) gets no plan: the one-pass rate control keeps to the average.
+    if (std::count(ok.begin(), ok.end(), 1) < count)
+        return places;
+    return found;
 }
 
 } // namespace qx::enc

@@ -5,7 +5,7 @@
 # (`-pass 1`/`-pass 2`); wall time, processor time, size against the disc budget's estimate, and SSIM
 # of each against the source (both scaled to the 720x576 frame the same way), for the whole movie
 # and for each half.
-#   bench/encoder/run.sh [build-folder] [seconds] [movie-name-filter]
+#   bench/encoder/run.sh [build-folder] [seconds] [movie-name-regex]
 #   (defaults: build, 40, all; BENCH_RUNS=3 timed runs)
 # Targets: SSIM at least the two-pass reference's where it reaches our size (each half at least the
 # one-pass figure); wall time at most the one-pass command line's; our size within +-3% of the
@@ -76,7 +76,8 @@ wall_cpu() { echo "$(awk '{print $1}' "$1" | median) $(awk '{print $2 + $3}' "$1
 
 # "whole first-half second-half" SSIM in dB of a converted stream against its source at 720x576.
 quality() {
-  local h; h=$(awk -v s="$3" 'BEGIN {print s / 2}')
+  # The middle on a picture boundary: a cut between pictures would pair each with its neighbour.
+  local h; h=$(awk -v s="$3" 'BEGIN {printf "%.2f", int(s * 25 / 2) / 25}')
   ffmpeg -nostdin -i "$1" -i "$2" -lavfi \
     "[0:v]setpts=PTS-STARTPTS,format=yuv420p,split=3[d0][d1][d2];[1:v]setpts=PTS-STARTPTS,fps=25,scale=720:576:flags=bicubic,format=yuv420p,split=3[r0][r1][r2];[d1]trim=end=$h,setpts=PTS-STARTPTS[a1];[r1]trim=end=$h,setpts=PTS-STARTPTS[b1];[d2]trim=start=$h,setpts=PTS-STARTPTS[a2];[r2]trim=start=$h,setpts=PTS-STARTPTS[b2];[d0][r0]ssim;[a1][b1]ssim;[a2][b2]ssim" \
     -f null - 2>&1 |
@@ -102,13 +103,15 @@ ffmpeg_at() {
 ffmpeg_matching() {
   local v out="$work/ffmpeg$1.vob"
   v=$(awk -v s="$size" -v d="$d" 'BEGIN {printf "%d", s * 8 / d * 0.965 - 192000}')
-  ffmpeg_at "$1" "$v" "$out"
+  # ffmpeg's two-pass rate control can abort on a movie it cannot fit: the figures then say so.
+  rm -f "$out"
+  ffmpeg_at "$1" "$v" "$out" || { echo "$v"; return 0; }
   for _ in 1 2 3; do
     local got; got=$(stat -c %s "$out")
     awk -v a="$got" -v b="$size" -v t="$2" 'BEGIN {exit !(a / b > 1 + t || a / b < 1 - t)}' || break
     v=$(awk -v v="$v" -v a="$got" -v b="$size" -v d="$d" 'BEGIN {printf "%d", v + (b - a) * 8 / d * 0.965}')
     [ "$v" -gt 100000 ] || break
-    ffmpeg_at "$1" "$v" "$out"
+    ffmpeg_at "$1" "$v" "$out" || break
   done
   echo "$v"
 }
@@ -118,7 +121,7 @@ printf "%-22s %-13s %-13s %-8s %-15s %-45s %-28s %s\n" movie "ours wall/cpu" "ff
   "SSIM dB whole ours/ff1/ff2/1-pass" "halves ours ff1 ff2" quantiser
 run_movie() { # name lavfi rate [second-half-lavfi]
   name="$1"
-  [ -z "$filter" ] || [[ "$name" == *$filter* ]] || return 0
+  [ -z "$filter" ] || [[ "$name" =~ $filter ]] || return 0
   src="$work/$name.rm"
   make_source "$src" "$2" "$3" "${4:-}" || { echo "$name: cannot make the source" >&2; return 0; }
   d=$("$encoder" --probe "$src" | sed -n 's/^duration=//p')
@@ -136,10 +139,11 @@ run_movie() { # name lavfi rate [second-half-lavfi]
     >/dev/null 2>&1
   read -r os o1 o2 < <(quality "$work/ours.vob" "$src" "$d")
   read -r f1s f11 f12 < <(quality "$work/ffmpeg1.vob" "$src" "$d")
-  read -r f2s f21 f22 < <(quality "$work/ffmpeg2.vob" "$src" "$d")
+  f2s=nan f21=nan f22=nan
+  [ -s "$work/ffmpeg2.vob" ] && read -r f2s f21 f22 < <(quality "$work/ffmpeg2.vob" "$src" "$d")
   read -r bs _ _ < <(quality "$work/before.vob" "$src" "$d")
   awk -v n="$name" -v ow="$ow" -v oc="$oc" -v fw="$fw" -v fc="$fc" -v s="$size" -v d="$d" \
-    -v z1="$(stat -c %s "$work/ffmpeg1.vob")" -v z2="$(stat -c %s "$work/ffmpeg2.vob")" \
+    -v z1="$(stat -c %s "$work/ffmpeg1.vob")" -v z2="$(stat -c %s "$work/ffmpeg2.vob" 2>/dev/null || echo 0)" \
     -v os="$os" -v f1="$f1s" -v f2="$f2s" -v bs="$bs" -v q="$quantiser" \
     -v halves="$o1/$o2 $f11/$f12 $f21/$f22" 'BEGIN {
     printf "%-22s %5.2f/%-7.2f %5.2f/%-7.2f %+6.1f%%  %+5.1f%%,%+5.1f%%  %6.3f/%6.3f/%6.3f/%-22.3f %-28s %s\n",

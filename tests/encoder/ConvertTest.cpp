@@ -373,6 +373,32 @@ TEST(Convert, CalmMoviesGetTheLinearQuantiserAndUnreadableOnesTheSafeOne) {
     EXPECT_EQ(none.quantiser, Quantiser::NonLinear);
 }
 
+TEST(Convert, CalmScenesLeaveTheirBitsToTheBusyScenesThatFollowAndTheSizeHolds) {
+    // 5 s of a still picture, then 5 s of camera noise.
+    std::string movie = Fixture(
+        "calm-busy.rm",
+        "-f lavfi -i color=c=gray:size=320x240:rate=25:d=5 -f lavfi -i "
+        "testsrc2=size=320x240:rate=25,noise=alls=20:allf=t,trim=duration=5 -filter_complex "
+        "[0:v][1:v]concat=n=2:v=1[v] -f lavfi -i sine=d=10 -map [v] -map 2:a -t 10 -c:v rv20 -b:v 400k -qmin 8 -g 50 "
+        "-c:a ac3 -b:a 96k");
+    for (TvStandard tv : {TvStandard::Pal, TvStandard::Ntsc}) {
+        std::string out = Out("calm-busy.vob");
+        ConvertResult res = ConvertMovie(Request(movie, out, tv, false), nullptr, nullptr);
+        ASSERT_TRUE(res.ok) << res.error;
+        EXPECT_NEAR(res.bytes / res.seconds / kTargetBytesPerSecond, 1.0, 0.05);
+        std::vector<GopFacts> gops = ReadGops(out);
+        ASSERT_GE(gops.size(), 10u);
+        double calm = 0, busy = 0;
+        for (size_t i = 0; i < gops.size(); ++i)
+            for (int64_t bytes : gops[i].pictureBytes)
+                (i < gops.size() / 2 ? calm : busy) += static_cast<double>(bytes);
+        // Before, the calm half was padded up to the average as it passed.
+        EXPECT_GT(busy, 4 * calm) << "calm " << calm << " busy " << busy;
+        const double fps = tv == TvStandard::Pal ? 25.0 : 30000.0 / 1001.0;
+        EXPECT_EQ(CheckVideoBuffer(gops, fps, 9800000, 1835008), "");
+    }
+}
+
 TEST(Convert, PictureIsScaledToTheRequestAndCentredOnBlack) {
     std::string white = Fixture("white.rm", "-f lavfi -i color=white:size=320x240:rate=25 -t 1 -c:v rv20");
     std::string out = Out("centred.vob");

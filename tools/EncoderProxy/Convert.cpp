@@ -335,6 +335,13 @@ ConvertResult MovieConverter::Run(OutputFileOpener opener) {
     ws.partLimit = req_.partLimit;
     ws.opener = std::move(opener);
     ws.quantiser = ChooseMovieQuantiser();
+    if (!std::getenv("QX_ENCODER_ONE_PASS")) {
+        ws.seconds = duration_;
+        ws.places = LookAtDifficulty(req_, video_, duration_, ws.quantiser);
+        if (std::getenv("QX_ENCODER_DEBUG_PLAN"))
+            for (const PlaceDifficulty& p : ws.places)
+                std::fprintf(stderr, "place %.2f s: %.0f\n", p.seconds, p.complexity);
+    }
     bool ok = SetUpVideo(&error) && SetUpAudio(&error) && writer_.Open(ws, &error);
     PacketPtr pkt(av_packet_alloc());
     while (ok) {

@@ -80,7 +80,7 @@ void SetPictureEncoder(AVCodecContext* v, TvStandard tv, bool wide, Quantiser qu
         // more SSIM at the same size on every kind of picture measured (most on smooth motion and
         // scrolling detail). Not for the busy movies the non-linear quantiser is for: their larger
         // I pictures would push them past their share.
-        v->i_quant_factor = -0.6f;
+        v->i_quant_factor = static_cast<float>(-kLinearKeyFactor);
     }
     // Intra pictures keep the first AC table: FFmpeg's encoder gave 0.02-0.09 dB more SSIM at the same
     // size with it on busy movies than with the alternative intra table.
@@ -98,6 +98,28 @@ void SetPictureEncoder(AVCodecContext* v, TvStandard tv, bool wide, Quantiser qu
         v->color_trc = AVCOL_TRC_SMPTE170M;
         v->colorspace = AVCOL_SPC_SMPTE170M;
     }
+}
+
+double QuantiserStep(Quantiser quantiser, double code) {
+    // The non-linear quantiser's steps for codes 1 to 31; the linear one's step is twice its code.
+    static const double kNonLinear[] = {1,  2,  3,  4,  5,  6,  7,  8,  10, 12, 14, 16, 18, 20,  22, 24,
+                                        28, 32, 36, 40, 44, 48, 52, 56, 64, 72, 80, 88, 96, 104, 112};
+    if (quantiser == Quantiser::Linear)
+        return 2.0 * code;
+    code = std::clamp(code, 1.0, 31.0);
+    const int below = std::min(static_cast<int>(code), 30);
+    return kNonLinear[below - 1] + (kNonLinear[below] - kNonLinear[below - 1]) * (code - below);
+}
+
+double QuantiserCode(Quantiser quantiser, double step) {
+    if (quantiser == Quantiser::Linear)
+        return step / 2.0;
+    double low = 1, high = 31;
+    for (int i = 0; i < 40; ++i) {
+        double mid = (low + high) / 2;
+        (QuantiserStep(quantiser, mid) < step ? low : high) = mid;
+    }
+    return (low + high) / 2;
 }
 
 int64_t ChooseVideoBitrate() {
@@ -121,8 +143,13 @@ struct DvdWriter::Impl {
     std::atomic<int64_t> pictures{0};
     int64_t videoBytes = 0; // picture stream bytes out of the encoder
     int64_t audioBytes = 0;
-    int64_t videoPacketEnd = 0; // end of the last picture out of the encoder, in frames
-    double paceIntegral = 0;    // bits per second of padding this movie has needed so far
+    int64_t videoPacketEnd = 0;    // end of the last picture out of the encoder, in frames
+    double paceIntegral = 0;       // bits per second of padding this movie has needed so far
+    std::unique_ptr<BitPlan> plan; // null: one-pass rate control
+    int64_t planned = 0;           // pictures handed to the encoder under the plan
+    int64_t gopStartBytes = 0;     // videoBytes when the current GOP started
+    int64_t stuffingBytes = 0;     // zero bytes the encoder added after pictures to reach the minimum rate
+    int64_t gopStartStuffing = 0;
     std::string ioError;
     bool headerWritten = false;
 };
@@ -178,6 +205,24 @@ bool DvdWriter::Open(const DvdWriterSettings& settings, std::string* error) {
     v->rc_min_rate = 0; // steered per picture by KeepPace()
     v->rc_buffer_size = kVbvBufferBits;
     v->rc_initial_buffer_occupancy = kVbvBufferBits * 3 / 4;
+    BitPlanSettings plan;
+    plan.seconds = settings.seconds;
+    plan.frameRate = av_q2d(DvdFrameRate(settings.tv));
+    plan.gopPictures = MaxGop(settings.tv);
+    plan.averageBitrate = static_cast<double>(v->bit_rate);
+    plan.peakBitrate = kPeakVideoBitrate;
+    plan.finestStep = QuantiserStep(settings.quantiser, 2);
+    plan.coarsestStep = QuantiserStep(settings.quantiser, v->qmax);
+    m.plan = std::make_unique<BitPlan>(plan, settings.places);
+    if (!m.plan->Usable()) {
+        m.plan.reset();
+    } else {
+        // Each picture's step comes from the plan; the encoder still keeps the decoder buffer
+        // (it codes a picture again, coarser, when it would not arrive in time) and pads up to
+        // the minimum rate.
+        v->flags |= AV_CODEC_FLAG_QSCALE;
+        v->global_quality = FF_QP2LAMBDA * 4;
+    }
     int rc = avcodec_open2(v, vcodec, nullptr);
     if (rc < 0) {
         *error = "cannot open the MPEG-2 encoder: " + AvError(rc);
@@ -265,6 +310,11 @@ bool DvdWriter::EncodeAndMux(AVCodecContext* enc, AVStream* st, const AVFrame* f
         }
         if (st == m.vst) {
             m.videoBytes += m.pkt->size;
+            // A picture ends with its last slice's bits; zero bytes after them are stuffing.
+            int zeros = 0;
+            while (zeros < m.pkt->size && m.pkt->data[m.pkt->size - 1 - zeros] == 0)
+                ++zeros;
+            m.stuffingBytes += std::max(0, zeros - 1);
             m.videoPacketEnd = std::max(m.videoPacketEnd, m.pkt->pts + std::max<int64_t>(1, m.pkt->duration));
         } else {
             m.audioBytes += m.pkt->size;
@@ -287,11 +337,46 @@ bool DvdWriter::WritePicture(AVFrame* picture, std::string* error) {
     }
     picture->pict_type = AV_PICTURE_TYPE_NONE;
     picture->sample_aspect_ratio = m.venc->sample_aspect_ratio;
+    if (m.plan)
+        FollowPlan(picture);
     if (!EncodeAndMux(m.venc.get(), m.vst, picture, error))
         return false;
     m.pictures = std::max(m.pictures.load(), picture->pts + 1);
-    KeepPace();
+    if (!m.plan)
+        KeepPace();
     return true;
+}
+
+// Sets the picture's step from the plan, which is asked again at the start of every GOP (the
+// encoder starts one every MaxGop pictures). Pictures leave the encoder as they go in (no B
+// pictures), so the bytes of the GOP before are all counted by then.
+void DvdWriter::FollowPlan(AVFrame* picture) {
+    Impl& m = *impl_;
+    const int gop = MaxGop(settings_.tv);
+    const int index = static_cast<int>(m.planned % gop);
+    double code;
+    if (index == 0) {
+        if (m.planned > 0) {
+            const int64_t bytes = m.videoBytes - m.gopStartBytes;
+            m.plan->EndGop(8.0 * static_cast<double>(bytes),
+                           8.0 * static_cast<double>(bytes - (m.stuffingBytes - m.gopStartStuffing)));
+        }
+        BitPlan::GopChoice c = m.plan->StartGop(m.planned);
+        m.venc->rc_min_rate = static_cast<int64_t>(c.minimumBitrate);
+        if (std::getenv("QX_ENCODER_DEBUG_PLAN"))
+            std::fprintf(stderr, "gop %lld: before %.0f target %.0f step %.2f floor %.0f\n",
+                         static_cast<long long>(m.planned / gop), 8.0 * (m.videoBytes - m.gopStartBytes), c.targetBits,
+                         c.step, c.minimumBitrate);
+        m.gopStartBytes = m.videoBytes;
+        m.gopStartStuffing = m.stuffingBytes;
+        code = QuantiserCode(settings_.quantiser, c.step) *
+               (settings_.quantiser == Quantiser::Linear ? kLinearKeyFactor : kNonLinearKeyFactor);
+    } else {
+        code = QuantiserCode(settings_.quantiser,
+                             m.plan->PictureStep(index, 8.0 * static_cast<double>(m.videoBytes - m.gopStartBytes)));
+    }
+    picture->quality = static_cast<int>(std::lround(FF_QP2LAMBDA * std::max(1.0, code)));
+    ++m.planned;
 }
 
 // FFmpeg's rate control spends less than asked on simple pictures (it cannot go below its finest

@@ -6,6 +6,9 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
+
+#include "BitPlan.h"
 
 #include "EncoderTypes.h"
 #include "FfmpegUtil.h"
@@ -27,6 +30,14 @@ int64_t ChooseVideoBitrate();
 
 enum class Quantiser { Linear, NonLinear };
 
+// The I picture's step against the P pictures' of its GOP, for each quantiser.
+constexpr double kLinearKeyFactor = 0.6;
+constexpr double kNonLinearKeyFactor = 0.8;
+
+// The quantiser step (quantiser_scale) of a code, fractions interpolated, and back.
+double QuantiserStep(Quantiser quantiser, double code);
+double QuantiserCode(Quantiser quantiser, double step);
+
 // The picture encoder's fixed settings: frame, aspect, GOP, quantiser, threads, colours. The rate
 // is the caller's.
 void SetPictureEncoder(AVCodecContext* v, TvStandard tv, bool wide, Quantiser quantiser);
@@ -45,6 +56,10 @@ struct DvdWriterSettings {
     uint64_t partLimit = kDefaultPartLimit;
     OutputFileOpener opener = OpenPosixOutputFile;
     Quantiser quantiser = Quantiser::NonLinear;
+    // The movie's length and the look at its difficulty: with both, the bits are spread over the
+    // movie by a BitPlan; without, the encoder's one-pass rate control keeps to the average.
+    double seconds = 0;
+    std::vector<PlaceDifficulty> places;
 };
 
 class DvdWriter {
@@ -77,6 +92,7 @@ public:
 private:
     bool DrainSound(std::string* error);
     void KeepPace();
+    void FollowPlan(AVFrame* picture);
     bool EncodeAndMux(AVCodecContext* enc, AVStream* st, const AVFrame* frame, std::string* error);
 
     DvdWriterSettings settings_;

@@ -3,6 +3,9 @@
 // its share of the disc budget.
 #pragma once
 
+#include <vector>
+
+#include "BitPlan.h"
 #include "DvdWriter.h"
 #include "EncoderTypes.h"
 
@@ -24,6 +27,12 @@ constexpr double kLinearDemandLimit = 0.7;
 // `video` is the picture stream's index. A movie that cannot be looked at gets the non-linear
 // quantiser, which keeps the size promise whatever the movie holds.
 QuantiserLook LookAtMovie(const ConvertRequest& request, int video, double seconds);
+
+// Encodes one GOP at a place every few seconds of the movie at a fixed step of `quantiser`, on
+// the machine's cores; each place's complexity in the order of the movie. Places that cannot be
+// read are left out; an unknown length (0) gives none.
+std::vector<PlaceDifficulty> LookAtDifficulty(const ConvertRequest& request, int video, double seconds,
+                                              Quantiser quantiser);
 
 // The choice for a measured demand (bits a second at the coarsest linear step).
 Quantiser ChooseQuantiser(double linearDemand);

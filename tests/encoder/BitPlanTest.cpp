@@ -1,0 +1,119 @@
+// The bit plan against a model encoder whose pictures take truth x complexity / step bits, padded up
+// to the minimum rate the plan asks for: where the bits go, and that the total holds.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <vector>
+
+#include "BitPlan.h"
+
+using namespace qx::enc;
+
+namespace {
+
+constexpr double kShare = 3.0e6; // bits per second
+constexpr double kGopSeconds = 0.6;
+
+BitPlanSettings Settings(double seconds) {
+    BitPlanSettings s;
+    s.seconds = seconds;
+    s.frameRate = 25;
+    s.gopPictures = 15;
+    s.averageBitrate = kShare;
+    s.finestStep = 4;
+    s.coarsestStep = 62;
+    return s;
+}
+
+struct Encoded {
+    std::vector<double> gopBits;
+    std::vector<double> floors;
+    double total = 0;
+};
+
+// `truth(seconds)` is how far the encoder's real bits stand from the look's estimate there.
+Encoded Encode(double seconds, const std::function<double(double)>& complexity,
+               const std::function<double(double)>& truth) {
+    std::vector<PlaceDifficulty> places;
+    for (double t = 0; t < seconds; t += 4)
+        places.push_back({t, complexity(t)});
+    BitPlan plan(Settings(seconds), places);
+    EXPECT_TRUE(plan.Usable());
+    Encoded run;
+    for (int g = 0; g < plan.Gops(); ++g) {
+        const double t = (g + 0.5) * kGopSeconds;
+        BitPlan::GopChoice c = plan.StartGop(g * 15);
+        EXPECT_GE(c.step, 4.0);
+        EXPECT_LE(c.step, 62.0);
+        const double picture = truth(t) * complexity(t) / c.step;
+        const double bits = std::max(picture, c.minimumBitrate * kGopSeconds);
+        plan.EndGop(bits, picture);
+        run.gopBits.push_back(bits);
+        run.floors.push_back(c.minimumBitrate);
+        run.total += bits;
+    }
+    return run;
+}
+
+double Mean(const std::vector<double>& v, size_t from, size_t to) {
+    double sum = 0;
+    for (size_t i = from; i < to; ++i)
+        sum += v[i];
+    return sum / static_cast<double>(to - from);
+}
+
+} // namespace
+
+TEST(BitPlan, CalmScenesSaveTheirBitsForTheBusyOnesAndTheTotalHolds) {
+    const double seconds = 40;
+    auto calmThenBusy = [](double t) { return t < 20 ? 1.0e6 : 3.0e7; };
+    auto busyThenCalm = [](double t) { return t < 20 ? 3.0e7 : 1.0e6; };
+    auto exact = [](double) { return 1.0; };
+    for (bool calmFirst : {true, false}) {
+        SCOPED_TRACE(calmFirst ? "calm then busy" : "busy then calm");
+        Encoded run = calmFirst ? Encode(seconds, calmThenBusy, exact) : Encode(seconds, busyThenCalm, exact);
+        const size_t half = run.gopBits.size() / 2;
+        const double busy =
+            calmFirst ? Mean(run.gopBits, half + 1, run.gopBits.size()) : Mean(run.gopBits, 0, half - 1);
+        // The busy half gets what the calm half could not use, far beyond the average share.
+        EXPECT_GT(busy / kGopSeconds, 1.6 * kShare);
+        EXPECT_NEAR(run.total / (kShare * seconds), 1.0, 0.03);
+        // Nothing is padded away while the busy half can still use it.
+        const size_t busyEnd = calmFirst ? run.floors.size() - 2 : half - 1;
+        EXPECT_EQ(*std::max_element(run.floors.begin(), run.floors.begin() + busyEnd), 0.0);
+        for (size_t g = 0; g < run.floors.size(); ++g)
+            if (run.floors[g] > 0)
+                ADD_FAILURE() << "GOP " << g << " of " << run.floors.size() << " padded at " << run.floors[g];
+    }
+}
+
+TEST(BitPlan, AStillMovieIsPaddedEvenlyToItsShare) {
+    Encoded run = Encode(
+        60, [](double) { return 2.0e5; }, [](double) { return 0.5; });
+    EXPECT_NEAR(run.total / (kShare * 60), 1.0, 0.03);
+    // Spread over the movie, not left to its end.
+    EXPECT_NEAR(Mean(run.gopBits, 0, 20) / Mean(run.gopBits, 20, run.gopBits.size()), 1.0, 0.35);
+}
+
+TEST(BitPlan, AScenetheLookMisjudgedIsLearnedWithinAFewGops) {
+    // The encoder makes three times the bits the look expected in the second half.
+    Encoded run = Encode(
+        40, [](double) { return 1.0e7; }, [](double t) { return t < 20 ? 1.0 : 3.0; });
+    const size_t half = run.gopBits.size() / 2;
+    EXPECT_NEAR(run.total / (kShare * 40), 1.0, 0.03);
+    for (size_t g = half + 4; g < run.gopBits.size(); ++g)
+        EXPECT_LT(run.gopBits[g] / kGopSeconds, 1.5 * kShare) << g;
+}
+
+TEST(BitPlan, NoPlanWithoutALookOrALength) {
+    EXPECT_FALSE(BitPlan(Settings(40), {}).Usable());
+    EXPECT_FALSE(BitPlan(Settings(0), {{0, 1e6}}).Usable());
+    BitPlan one(Settings(1), {{0, 1e6}});
+    ASSERT_TRUE(one.Usable());
+    EXPECT_EQ(one.Gops(), 2);
+    // A movie longer than it was said to be still gets steps within bounds.
+    BitPlan::GopChoice late = one.StartGop(15 * 10);
+    EXPECT_GE(late.step, 4.0);
+    EXPECT_LE(late.step, 62.0);
+}

@@ -1,6 +1,7 @@
 // The authoring engine behind a job: one title set, one title per movie, a chapter every 300
 // seconds, each title chained to the next, no menus.
 #include "JobParts.h"
+#include "TestHooks.h"
 
 #include "AplAuthor.h"
 
@@ -13,12 +14,10 @@ namespace {
 
 constexpr int kChapterSeconds = 300;
 
-// QX_AUTHOR_TEST_PACE_MS=N holds the engine for N ms at each new percentage, so that tests can
-// interrupt a run of a small movie in the middle.
+// Tests slow the engine down (TestHooks.h) to interrupt a run of a small movie in the middle.
 std::function<void(int, int)> PacedForTests(const std::function<void(int, int)>& progress) {
-    const char* pace = std::getenv("QX_AUTHOR_TEST_PACE_MS");
-    const int ms = pace ? std::atoi(pace) : 0;
-    if (ms <= 0 || ms > 1000) {
+    const int ms = qx::hooks::AuthorPaceMs();
+    if (ms == 0) {
         return progress;
     }
     return [progress, ms, last = std::make_shared<int>(-1)](int phase, int percent) {

@@ -1,4 +1,5 @@
 #include "CommandLine.h"
+#include "TestHooks.h"
 
 #include <charconv>
 #include <cmath>
@@ -69,8 +70,7 @@ CommandLine Invalid(const std::string& why) {
 }
 
 void MaybeCrashForTest(const char* stage) {
-    const char* hook = std::getenv("QX_ENCODER_TEST_CRASH");
-    if (hook && std::strcmp(hook, stage) == 0) {
+    if (qx::hooks::EncoderCrashAt(stage)) {
         struct rlimit none {
             0, 0
         };

@@ -1,4 +1,5 @@
 #include "Convert.h"
+#include "TestHooks.h"
 
 #include <algorithm>
 #include <cmath>
@@ -243,14 +244,13 @@ bool MovieConverter::Decode(AVCodecContext* dec, Chain* chain, const AVPacket* p
 }
 
 Quantiser MovieConverter::ChooseMovieQuantiser() const {
-    if (const char* forced = std::getenv("QX_ENCODER_QUANTISER")) {
-        if (std::strcmp(forced, "linear") == 0)
-            return Quantiser::Linear;
-        if (std::strcmp(forced, "non-linear") == 0)
-            return Quantiser::NonLinear;
-    }
+    const std::string forced = qx::hooks::Value("QX_ENCODER_QUANTISER");
+    if (forced == "linear")
+        return Quantiser::Linear;
+    if (forced == "non-linear")
+        return Quantiser::NonLinear;
     QuantiserLook look = LookAtMovie(req_, video_, duration_);
-    if (std::getenv("QX_ENCODER_DEBUG_RATE"))
+    if (qx::hooks::IsSet("QX_ENCODER_DEBUG_RATE"))
         std::fprintf(stderr, "quantiser: %s, %d pictures looked at, %.0f bit/s at the coarsest linear step\n",
                      look.quantiser == Quantiser::Linear ? "linear" : "non-linear", look.pictures, look.linearDemand);
     return look.quantiser;
@@ -335,10 +335,10 @@ ConvertResult MovieConverter::Run(OutputFileOpener opener) {
     ws.partLimit = req_.partLimit;
     ws.opener = std::move(opener);
     ws.quantiser = ChooseMovieQuantiser();
-    if (!std::getenv("QX_ENCODER_ONE_PASS")) {
+    if (!qx::hooks::IsSet("QX_ENCODER_ONE_PASS")) {
         ws.seconds = duration_;
         ws.places = LookAtDifficulty(req_, video_, duration_, ws.quantiser);
-        if (std::getenv("QX_ENCODER_DEBUG_PLAN"))
+        if (qx::hooks::IsSet("QX_ENCODER_DEBUG_PLAN"))
             for (const PlaceDifficulty& p : ws.places)
                 std::fprintf(stderr, "place %.2f s: %.0f\n", p.seconds, p.complexity);
     }

@@ -1,4 +1,5 @@
 #include "DvdWriter.h"
+#include "TestHooks.h"
 
 #include <algorithm>
 #include <atomic>
@@ -363,7 +364,7 @@ void DvdWriter::FollowPlan(AVFrame* picture) {
         }
         BitPlan::GopChoice c = m.plan->StartGop(m.planned);
         m.venc->rc_min_rate = static_cast<int64_t>(c.minimumBitrate);
-        if (std::getenv("QX_ENCODER_DEBUG_PLAN"))
+        if (qx::hooks::IsSet("QX_ENCODER_DEBUG_PLAN"))
             std::fprintf(stderr, "gop %lld: before %.0f target %.0f step %.2f floor %.0f\n",
                          static_cast<long long>(m.planned / gop), 8.0 * (m.videoBytes - m.gopStartBytes), c.targetBits,
                          c.step, c.minimumBitrate);
@@ -479,7 +480,7 @@ bool DvdWriter::Finish(std::string* error) {
         return false;
     }
     // Diagnostic for tuning the rate: what the encoders produced against what was written.
-    if (std::getenv("QX_ENCODER_DEBUG_RATE"))
+    if (qx::hooks::IsSet("QX_ENCODER_DEBUG_RATE"))
         std::fprintf(stderr, "rate: video %lld audio %lld file %llu seconds %.3f\n", (long long)m.videoBytes,
                      (long long)m.audioBytes, (unsigned long long)m.out->TotalBytes(), PictureSeconds());
     return m.out->Close(error);

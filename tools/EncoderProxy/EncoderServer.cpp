@@ -1,4 +1,5 @@
 #include "EncoderServer.h"
+#include "TestHooks.h"
 #include "NumericLocale.h"
 
 #include <signal.h>
@@ -204,9 +205,9 @@ void EncoderServer::StartConvert(const Job& job) {
                                      "--probe-b", std::to_string(req.probeB)};
     if (req.splitOutput) {
         args.push_back("--part-files");
-        if (const char* limit = std::getenv("QX_ENCODER_PART_LIMIT")) {
+        if (qx::hooks::IsSet("QX_ENCODER_PART_LIMIT")) {
             args.push_back("--part-limit");
-            args.push_back(limit);
+            args.push_back(qx::hooks::Value("QX_ENCODER_PART_LIMIT"));
         }
     }
     worker_ = std::make_unique<WorkerProcess>();

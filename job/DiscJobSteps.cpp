@@ -121,7 +121,10 @@ BurnOutcome DiscJob::BurnToDVDDisc() {
             core->onProgressLine = [this](const ProgressLine& progress) {
                 m_observer.Progress(progress.percent, progress.text);
             };
-            outcome = core->BurnDVDFolder(m_observer.PromptOwner(), m_spec.burnTarget.writer, folder, m_spec.label);
+            // A signal that came while the step opened must not be lost to an engine not yet running.
+            outcome = m_outcome.interruptSignal != 0
+                          ? BurnOutcome::Cancelled
+                          : core->BurnDVDFolder(m_observer.PromptOwner(), m_spec.burnTarget.writer, folder, m_spec.label);
             core->onProgressLine = nullptr;
         }
     }

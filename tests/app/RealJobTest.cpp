@@ -106,6 +106,10 @@ TEST_F(RealJob, TheConsoleFrontEndRunsTheDemoInAPrivateFolder) {
     const std::string iso = work + "demo.iso";
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("TMPDIR", QString::fromStdString(temp));
+    // The console front-end needs no display and no window platform.
+    env.remove("QT_QPA_PLATFORM");
+    env.remove("DISPLAY");
+    env.remove("WAYLAND_DISPLAY");
     cli.setProcessEnvironment(env);
     cli.setProcessChannelMode(QProcess::SeparateChannels);
     cli.start(QString(QX_BIN_DIR) + "/qxmoviedisc-cli",

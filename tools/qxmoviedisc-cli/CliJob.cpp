@@ -106,28 +106,12 @@ bool PrepareDemo(CliOptions* job, std::string* settingsFile, std::FILE* err) {
 }
 
 // Probes every movie as "Add Video files" does; what cannot be read is left out with the
-// "Can not support file:" note. Converted-stream names are reserved as the list reserves them.
+// "Can not support file:" note. (The job names the converted streams when it starts.)
 std::vector<CSourceInfo> ProbeMovies(EncoderLink& encoder, const std::vector<std::string>& paths,
                                      const std::string& workFolder, CliObserver& observer, int* dropped) {
     std::vector<CSourceInfo> movies;
     for (const std::string& path : paths) {
-        ProbedMovie probed = ProbeMovie(encoder, path, [&] { encoder.SendProbe(path, workFolder); });
-        if (probed.accepted) {
-            auto taken = [&movies](const std::string& candidate) {
-                for (const CSourceInfo& source : movies) {
-                    if (source.strVobFile == candidate) {
-                        return true;
-                    }
-                }
-                return ConvertedNameOnDisk(candidate);
-            };
-            probed.info.strVobFile = ChooseConvertedName(workFolder, ConvertedBaseName(probed.info.strPath), taken);
-            if (probed.info.strVobFile.empty()) {
-                probed.accepted = false;
-                probed.logLevel = 1;
-                probed.logLine = "Add File:" + path + " Failed no free name for its converted stream\n";
-            }
-        }
+        const ProbedMovie probed = ProbeMovie(encoder, path, [&] { encoder.SendProbe(path, workFolder); });
         observer.Log(probed.logLevel, probed.logLine);
         if (!probed.accepted) {
             observer.ErrorPrompts().NoteDialog("Information", "Can not support file:\n" + path);

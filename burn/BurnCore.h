@@ -31,6 +31,9 @@ struct DVDDeviceInfo {
     std::string type;       // inserted media name
     std::string totleSpace; // "%0.1f M"
     int totalSpaceMB = 0;   // the same in whole MB
+    // What a rewritable disc that holds data can take once it is erased (whole MB); 0: the same as
+    // totalSpaceMB (a blank disc, or an engine that cannot tell).
+    int blankSpaceMB = 0;
     std::string usedSpace;  // "%0.1f M"
     bool m_bD9 = false;
     bool DiscIsInserted = false;

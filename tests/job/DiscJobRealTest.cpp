@@ -93,3 +93,32 @@ TEST_F(RealJobParts, TheImageStepWritesTheFoldersImageAndStopsCleanlyWhenInterru
     EXPECT_TRUE(ReadFile(spec.imageFile) == before) << "the earlier image is untouched";
     EXPECT_TRUE(FileExists(work + "DVD Movie/VIDEO_TS/VIDEO_TS.IFO")) << "the DVD folder was complete: it stays";
 }
+
+// A DVD-RW that holds an earlier disc reports only that session's size; once the user agrees to
+// erase it, the job judges the blank disc it becomes and burns.
+TEST_F(RealJobParts, AWrittenRewritableDiscIsJudgedAsTheBlankDiscItBecomes) {
+    DiscJobSpec first = OneMovie();
+    first.imageFile = images + "old.iso";
+    ASSERT_TRUE(Run(first));
+    ASSERT_TRUE(observer.outcome.imageWritten);
+    std::ofstream(qx::ConfigFolder() + "writers.ini")
+        << "[Writer 1]\nname=Virtual DVD-RW\nimage=" << images << "old.iso\nmedia=7\ncapacity=2295104\n"
+        << "state=written\nspeeds=1385,2770\n";
+    observer = RecordingObserver();
+    observer.Answer("Found vob or ifo files", qx::PromptAnswer::Ok);
+    DiscJobSpec spec = OneMovie();
+    spec.burn = true;
+    spec.burnTarget = {0, 0};
+    spec.discType = DISC_TYPE_D5;
+    // No: nothing is erased and nothing starts.
+    EXPECT_FALSE(job->Start(spec));
+    EXPECT_EQ(observer.boxes.back().rfind("The inserted media is rewritable disk, and is not blank!", 0), 0u);
+
+    observer.Answer("The inserted media is rewritable disk", qx::PromptAnswer::Yes);
+    ASSERT_TRUE(Run(spec));
+    for (const std::string& box : observer.boxes) {
+        EXPECT_EQ(box.find("is lower then video dvd file volume"), std::string::npos) << box;
+    }
+    EXPECT_EQ(observer.outcome.burnOutcome, BurnOutcome::Done) << ::testing::PrintToString(observer.log);
+    EXPECT_EQ(VolumeId(images + "old.iso"), "CD001 JOB_TEST");
+}

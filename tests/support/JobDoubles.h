@@ -29,7 +29,7 @@ struct FakeMovie {
     float frameRate = 25;
     float sizeKB = 1024;
     size_t outputBytes = 20000; // written at completion
-    std::string outputFrom;     // when set, this file is the converted stream (a real one)
+    std::string outputFrom{};   // when set, this file is the converted stream (a real one)
     bool crashWhileConverting = false;
     bool holdUntilStopped = false; // completes only after a stop request, or after holdPasses waits
     int holdPasses = 400;

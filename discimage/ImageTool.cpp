@@ -2,6 +2,7 @@
 
 #include "DiscText.h"
 #include "DvdVideoImage.h"
+#include "TerminalText.h"
 
 #include <atomic>
 #include <cerrno>
@@ -119,11 +120,22 @@ std::string DefaultLabel(const std::string& videoTsFolder) {
 std::string FindVideoTsFolder(const std::string& folder) {
     if (holdsName(folder, "VIDEO_TS.IFO"))
         return folder;
-    std::string sub = (folder.empty() || folder.back() == '/' ? folder : folder + "/") + "VIDEO_TS";
-    struct stat info;
-    if (stat(sub.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
-        return sub;
-    return folder;
+    const std::string base = folder.empty() || folder.back() == '/' ? folder : folder + "/";
+    auto isFolder = [&](const std::string& name) {
+        struct stat info;
+        return stat((base + name).c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+    };
+    if (isFolder("VIDEO_TS"))
+        return base + "VIDEO_TS";
+    // "video_ts", "Video_Ts": taken when it is the only such folder (with two, neither is guessed).
+    std::vector<std::string> found;
+    if (DIR* dir = opendir(folder.c_str())) {
+        while (dirent* entry = readdir(dir))
+            if (strcasecmp(entry->d_name, "VIDEO_TS") == 0 && isFolder(entry->d_name))
+                found.push_back(entry->d_name);
+        closedir(dir);
+    }
+    return found.size() == 1 ? base + found[0] : folder;
 }
 
 int WriteFolderImageFile(const std::string& program, const std::string& videoTsFolder, const std::string& isoPath,
@@ -132,17 +144,18 @@ int WriteFolderImageFile(const std::string& program, const std::string& videoTsF
     descriptor.label = label;
     std::string error;
     if (!ImageClock(&descriptor.localTime, &error)) {
-        out << program << ": " << error << "\n";
+        out << program << ": " << PrintableText(error) << "\n";
         return kImageFailed;
     }
     std::vector<std::string> warnings;
     std::unique_ptr<DvdVideoImage> image = DvdVideoImage::Create(videoTsFolder, descriptor, &error, &warnings);
     for (const std::string& warning : warnings)
-        out << program << ": warning: " << warning << "\n";
+        out << program << ": warning: " << PrintableText(warning) << "\n";
     if (!image) {
-        out << program << ": " << error << "\n";
+        out << program << ": " << PrintableText(error) << "\n";
         return kImageFailed;
     }
+    const std::string shownPath = PrintableText(isoPath);
 
     InterruptCancel cancel;
     WriteOptions options;
@@ -153,21 +166,21 @@ int WriteFolderImageFile(const std::string& program, const std::string& videoTsF
             int percent = static_cast<int>(done * 100 / total);
             if (percent != shown) {
                 shown = percent;
-                out << "\r" << program << ": writing " << isoPath << " " << percent << "%" << std::flush;
+                out << "\r" << program << ": writing " << shownPath << " " << percent << "%" << std::flush;
             }
         };
     bool ok = WriteImageFile(*image, isoPath, options, &error);
     if (shown >= 0)
         out << "\n";
     if (!ok && g_interrupted.load()) {
-        out << program << ": interrupted; no image was written to " << isoPath << std::endl;
+        out << program << ": interrupted; no image was written to " << shownPath << std::endl;
         return 128 + g_signal.load();
     }
     if (!ok) {
-        out << program << ": " << error << std::endl;
+        out << program << ": " << PrintableText(error) << std::endl;
         return kImageFailed;
     }
-    out << program << ": wrote " << isoPath << " (" << image->SizeInBytes() << " bytes)" << std::endl;
+    out << program << ": wrote " << shownPath << " (" << image->SizeInBytes() << " bytes)" << std::endl;
     return kImageOk;
 }
 

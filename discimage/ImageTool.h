@@ -22,11 +22,15 @@ bool ImageClock(std::tm* time, std::string* error);
 std::string DefaultLabel(const std::string& videoTsFolder);
 
 // The VIDEO_TS folder of `folder`: the folder itself when it holds VIDEO_TS.IFO (any case), else its
-// VIDEO_TS subfolder when that exists; otherwise `folder` unchanged (Create then names what is missing).
+// VIDEO_TS subfolder when that exists, matched in any letter case ("video_ts"; with several such
+// folders only "VIDEO_TS" itself is taken); otherwise `folder` unchanged (Create then names what is
+// missing).
 std::string FindVideoTsFolder(const std::string& folder);
 
 // Writes the image of `videoTsFolder` to `isoPath`; warnings, errors and the result go to `out` as
-// "PROGRAM: ..." lines, with a percentage updated in place when `showProgress` (for a terminal).
+// "PROGRAM: ..." lines (control characters in names escaped, see PrintableText), with a percentage
+// updated in place when `showProgress` (for a terminal). An `isoPath` that is one of the folder's
+// files or lies inside it is refused (WriteImageFile).
 // While it runs, SIGINT and SIGTERM stop it and remove the partial file. Returns kImageOk,
 // kImageFailed, or 128 + the signal.
 int WriteFolderImageFile(const std::string& program, const std::string& videoTsFolder, const std::string& isoPath,

@@ -82,7 +82,8 @@ std::string QxAuthorUsage() {
            "  each title followed by the next. --parts continues a stream in STREAM.part1 and STREAM.part2;\n"
            "  --replace deletes DVD files left in OUTDIR/VIDEO_TS instead of refusing to start.\n"
            "  --iso FILE also writes the folder's disc image (ISO 9660 + UDF) to FILE, labelled TEXT (at most\n"
-           "  32 characters; default: the name of OUTDIR); FILE is replaced only by a complete image.\n";
+           "  32 characters; default: the name of OUTDIR); FILE is replaced only by a complete image.\n"
+           "  Outputs that would replace a stream (FILE, or a stream inside OUTDIR/VIDEO_TS) are refused.\n";
 }
 
 bool ParseQxAuthorArgs(const std::vector<std::string>& argv, QxAuthorArgs& args, std::string& error) {

@@ -29,28 +29,6 @@ void onSignal(int signal) {
     g_interrupted.store(true);
 }
 
-// SIGINT and SIGTERM set the flag while this lives; the previous handlers come back afterwards.
-class InterruptCancel {
-public:
-    InterruptCancel() {
-        g_interrupted.store(false);
-        g_signal.store(0);
-        struct sigaction action {};
-        action.sa_handler = onSignal;
-        sigemptyset(&action.sa_mask);
-        sigaction(SIGINT, &action, &m_oldInt);
-        sigaction(SIGTERM, &action, &m_oldTerm);
-    }
-    ~InterruptCancel() {
-        sigaction(SIGINT, &m_oldInt, nullptr);
-        sigaction(SIGTERM, &m_oldTerm, nullptr);
-    }
-
-private:
-    struct sigaction m_oldInt {};
-    struct sigaction m_oldTerm {};
-};
-
 std::string lastName(std::string path) {
     while (path.size() > 1 && path.back() == '/')
         path.pop_back();
@@ -77,6 +55,29 @@ bool holdsName(const std::string& folder, const char* name) {
 }
 
 } // namespace
+
+InterruptCancel::InterruptCancel() {
+    g_interrupted.store(false);
+    g_signal.store(0);
+    struct sigaction action {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, &m_oldInt);
+    sigaction(SIGTERM, &action, &m_oldTerm);
+}
+
+InterruptCancel::~InterruptCancel() {
+    sigaction(SIGINT, &m_oldInt, nullptr);
+    sigaction(SIGTERM, &m_oldTerm, nullptr);
+}
+
+const std::atomic<bool>& InterruptCancel::Flag() const {
+    return g_interrupted;
+}
+
+int InterruptCancel::Signal() const {
+    return g_signal.load();
+}
 
 bool ImageClock(std::tm* time, std::string* error) {
     std::time_t now = std::time(nullptr);
@@ -159,7 +160,7 @@ int WriteFolderImageFile(const std::string& program, const std::string& videoTsF
 
     InterruptCancel cancel;
     WriteOptions options;
-    options.cancel = &g_interrupted;
+    options.cancel = &cancel.Flag();
     int shown = -1;
     if (showProgress)
         options.progress = [&](std::uint64_t done, std::uint64_t total) {
@@ -172,9 +173,9 @@ int WriteFolderImageFile(const std::string& program, const std::string& videoTsF
     bool ok = WriteImageFile(*image, isoPath, options, &error);
     if (shown >= 0)
         out << "\n";
-    if (!ok && g_interrupted.load()) {
+    if (!ok && cancel.Flag().load()) {
         out << program << ": interrupted; no image was written to " << shownPath << std::endl;
-        return 128 + g_signal.load();
+        return 128 + cancel.Signal();
     }
     if (!ok) {
         out << program << ": " << PrintableText(error) << std::endl;

@@ -2,6 +2,8 @@
 // messages under the program's name, progress on a terminal, and SIGINT/SIGTERM as a clean cancel.
 #pragma once
 
+#include <atomic>
+#include <csignal>
 #include <ctime>
 #include <ostream>
 #include <string>
@@ -12,6 +14,23 @@ namespace qx::discimage {
 constexpr int kImageOk = 0;
 constexpr int kImageFailed = 1;
 // Interrupted by a signal: 128 + the signal number, as a shell reports it.
+
+// While it lives, SIGINT and SIGTERM only raise Flag() (and record the signal): the program stops its
+// work cleanly and exits with 128 + Signal(). The previous handlers come back when it goes away. One
+// at a time: a new one starts with the flag down.
+class InterruptCancel {
+public:
+    InterruptCancel();
+    ~InterruptCancel();
+    InterruptCancel(const InterruptCancel&) = delete;
+    InterruptCancel& operator=(const InterruptCancel&) = delete;
+    const std::atomic<bool>& Flag() const;
+    int Signal() const;
+
+private:
+    struct sigaction m_oldInt {};
+    struct sigaction m_oldTerm {};
+};
 
 // The local time now, or of SOURCE_DATE_EPOCH (seconds since 1970) when that is set, so a build that
 // sets it gets the same image twice.

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
@@ -146,6 +148,38 @@ TEST_F(ToolSafety, AKilledRunLeavesNoTemporaryAndStaleOnesOfOurOwnAreRemovedLate
     EXPECT_EQ(run.exitStatus, 0) << run.output;
     EXPECT_EQ(FolderNames(m_out.path()), kept);
     close(held);
+}
+
+TEST_F(ToolSafety, QxauthorStoppedBySignalsRemovesWhatItWroteSoTheNextRunStarts) {
+    // Several long titles, so that the authoring is still running when the signal comes.
+    std::vector<std::string> streams;
+    for (int i = 0; i < 8; ++i) {
+        streams.push_back(out("title" + std::to_string(i) + ".mpg"));
+        fs::create_hard_link(FixtureStream(TvStandard::Pal, 301), streams.back());
+    }
+    for (int signal : {SIGTERM, SIGINT}) {
+        pid_t pid = fork();
+        if (pid == 0) {
+            std::vector<const char*> argv = {kQxAuthor.c_str(), "-o", m_out.path().c_str()};
+            for (const std::string& stream : streams)
+                argv.push_back(stream.c_str());
+            argv.push_back(nullptr);
+            setenv("QXAUTHOR_VERBOSITY", "-1", 1);
+            freopen("/dev/null", "w", stderr);
+            execv(argv[0], const_cast<char* const*>(argv.data()));
+            _exit(127);
+        }
+        ASSERT_TRUE(WaitUntilWriting(pid, out("VIDEO_TS")));
+        kill(pid, signal);
+        int status = 0;
+        waitpid(pid, &status, 0);
+        ASSERT_TRUE(WIFEXITED(status)) << "the program must end by itself, not by the signal";
+        EXPECT_EQ(WEXITSTATUS(status), 128 + signal);
+        for (const std::string& name : FolderNames(out("VIDEO_TS")))
+            ADD_FAILURE() << name << " was left in the folder";
+    }
+    ProgramResult next = RunProgram({kQxAuthor, "-o", m_out.path(), streams[0]});
+    EXPECT_EQ(next.exitStatus, 0) << next.output;
 }
 
 TEST_F(ToolSafety, RootFollowsNoLinkOutOfTheFolderAndReadsOnlyItsOwnersFiles) {

@@ -228,7 +228,17 @@ int RunQxAuthor(const QxAuthorArgs& args, std::ostream& err) {
         return QXAUTHOR_FAILED;
     }
     author.EndTitleSet();
-    if (!author.CreateDVD()) {
+    // SIGINT and SIGTERM stop the engine, which removes the files it wrote: no half folder is left
+    // to block the next run.
+    qx::discimage::InterruptCancel interrupt;
+    author.SetStopFlag(&interrupt.Flag());
+    const bool authored = author.CreateDVD();
+    if (interrupt.Flag().load()) {
+        say(err, authored ? "interrupted; the DVD folder " + videoFolder + " is complete, no image was written"
+                          : "interrupted; the files this run wrote were removed");
+        return 128 + interrupt.Signal();
+    }
+    if (!authored) {
         say(err, author.LastError());
         return QXAUTHOR_FAILED;
     }
@@ -252,9 +262,13 @@ int QxAuthorMain(int argc, char** argv) {
         std::cout << QxAuthorUsage();
         return QXAUTHOR_OK;
     }
-    // The engine's lines name the streams too: they reach the terminal escaped as well.
+    // The engine's lines name the streams too: they reach the terminal escaped as well, except the
+    // line ends ("\n", or "\r" that returns to the start of a progress line).
     AuthorLogSetHandler([](int level, const char* text) {
-        return AuthorLogWrite(level, qx::discimage::PrintableText(text, true).c_str());
+        std::string body = text;
+        std::size_t end = body.find_last_not_of("\r\n") + 1;
+        const std::string ends = body.substr(end);
+        return AuthorLogWrite(level, (qx::discimage::PrintableText(body.substr(0, end), true) + ends).c_str());
     });
     return RunQxAuthor(parsed, std::cerr);
 }

@@ -23,6 +23,7 @@ namespace {
 
 std::atomic<bool> g_interrupted{false};
 std::atomic<int> g_signal{0};
+std::atomic<int> g_depth{0};
 
 void onSignal(int signal) {
     g_signal.store(signal);
@@ -57,8 +58,11 @@ bool holdsName(const std::string& folder, const char* name) {
 } // namespace
 
 InterruptCancel::InterruptCancel() {
-    g_interrupted.store(false);
-    g_signal.store(0);
+    // Only the outermost one starts with the flag down: a signal already taken stays taken.
+    if (g_depth.fetch_add(1) == 0) {
+        g_interrupted.store(false);
+        g_signal.store(0);
+    }
     struct sigaction action {};
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
@@ -69,6 +73,7 @@ InterruptCancel::InterruptCancel() {
 InterruptCancel::~InterruptCancel() {
     sigaction(SIGINT, &m_oldInt, nullptr);
     sigaction(SIGTERM, &m_oldTerm, nullptr);
+    g_depth.fetch_sub(1);
 }
 
 const std::atomic<bool>& InterruptCancel::Flag() const {
@@ -141,6 +146,12 @@ std::string FindVideoTsFolder(const std::string& folder) {
 
 int WriteFolderImageFile(const std::string& program, const std::string& videoTsFolder, const std::string& isoPath,
                          const std::string& label, std::ostream& out, bool showProgress) {
+    InterruptCancel cancel;
+    const std::string shownPath = PrintableText(isoPath);
+    auto interrupted = [&] {
+        out << program << ": interrupted; no image was written to " << shownPath << std::endl;
+        return 128 + cancel.Signal();
+    };
     ImageDescriptor descriptor;
     descriptor.label = label;
     std::string error;
@@ -156,9 +167,8 @@ int WriteFolderImageFile(const std::string& program, const std::string& videoTsF
         out << program << ": " << PrintableText(error) << "\n";
         return kImageFailed;
     }
-    const std::string shownPath = PrintableText(isoPath);
-
-    InterruptCancel cancel;
+    if (cancel.Flag().load())
+        return interrupted();
     WriteOptions options;
     options.cancel = &cancel.Flag();
     int shown = -1;
@@ -173,10 +183,8 @@ int WriteFolderImageFile(const std::string& program, const std::string& videoTsF
     bool ok = WriteImageFile(*image, isoPath, options, &error);
     if (shown >= 0)
         out << "\n";
-    if (!ok && cancel.Flag().load()) {
-        out << program << ": interrupted; no image was written to " << shownPath << std::endl;
-        return 128 + cancel.Signal();
-    }
+    if (!ok && cancel.Flag().load())
+        return interrupted();
     if (!ok) {
         out << program << ": " << PrintableText(error) << std::endl;
         return kImageFailed;

@@ -17,7 +17,8 @@ constexpr int kImageFailed = 1;
 
 // While it lives, SIGINT and SIGTERM only raise Flag() (and record the signal): the program stops its
 // work cleanly and exits with 128 + Signal(). The previous handlers come back when it goes away. One
-// at a time: a new one starts with the flag down.
+// inside another (qxauthor's around the image step) keeps the flag as it is; the outermost one starts
+// with it down.
 class InterruptCancel {
 public:
     InterruptCancel();

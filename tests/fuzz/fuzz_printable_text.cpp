@@ -9,18 +9,22 @@
 
 namespace {
 
-// Valid UTF-8 without C0, DEL or C1 characters (`allowed` passes as well).
+// Valid UTF-8 without C0, DEL or C1 characters, between the `allowed` ones (each piece on its own, so
+// that a sequence cut by an allowed character is not mended by leaving that character out).
 bool printable(const std::string& text, char allowed) {
-    std::string rest;
-    for (char c : text)
-        if (c != allowed)
-            rest += c;
-    std::u32string characters;
-    if (!qx::discimage::DecodeUtf8(rest, &characters))
-        return false;
-    for (char32_t c : characters)
-        if (c >= 0x80 && c <= 0x9F)
+    std::size_t start = 0;
+    while (start <= text.size()) {
+        std::size_t end = allowed ? text.find(allowed, start) : std::string::npos;
+        if (end == std::string::npos)
+            end = text.size();
+        std::u32string characters;
+        if (!qx::discimage::DecodeUtf8(text.substr(start, end - start), &characters))
             return false;
+        for (char32_t c : characters)
+            if (c >= 0x80 && c <= 0x9F)
+                return false;
+        start = end + 1;
+    }
     return true;
 }
 

@@ -244,6 +244,12 @@ void LogSeeds() {
     Seed("log_record", "unterminated", LogRecord(7, std::string(1024, 'x')));
 }
 
+void PrintableTextSeeds() {
+    Seed("printable_text", "plain", Text(0, "VTS_01_1.VOB Holiday 2026 \xc3\xbc \xe4\xb8\xad"));
+    Seed("printable_text", "escapes", Text(0, "evil\x1b]0;title\x07\x1b[2J\r\n\t\x7f\xc2\x9b.txt"));
+    Seed("printable_text", "broken_utf8", Text(1, "bad \xff\xc3 end \xe4\xb8 \xc0\xaf \xed\xa0\x80\n"));
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -258,5 +264,6 @@ int main(int argc, char** argv) {
     IfoSeeds();
     EncoderSeeds();
     LogSeeds();
+    PrintableTextSeeds();
     return 0;
 }

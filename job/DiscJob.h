@@ -95,6 +95,7 @@ private:
     bool RunStartChecks();
     int CheckWriterReady();
     bool CheckWorkFolder();
+    bool CheckOutputsSpareInputs();
     bool FindOrDeleteLeftovers();
     int isEnoughFreeSpace(const std::string& folder);
     bool RunSizeChecks();

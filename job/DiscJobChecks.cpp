@@ -7,6 +7,7 @@
 #include "DiscBudget.h"
 #include "DvdLeftovers.h"
 #include "Folders.h"
+#include "OutputGuard.h"
 #include "VolumeInfo.h"
 
 #include <QCoreApplication>
@@ -82,7 +83,7 @@ bool DiscJob::RunStartChecks() {
     if (m_spec.burn && CheckWriterReady() == 0) {
         return false;
     }
-    if (!CheckWorkFolder()) {
+    if (!CheckWorkFolder() || !CheckOutputsSpareInputs()) {
         return false;
     }
     if (!FindOrDeleteLeftovers()) {
@@ -146,6 +147,27 @@ bool DiscJob::CheckWorkFolder() {
         }
     }
     m_observer.JobAccepted();
+    return true;
+}
+
+bool DiscJob::CheckOutputsSpareInputs() {
+    namespace di = qx::discimage;
+    std::vector<std::string> inputs;
+    for (const CSourceInfo& source : m_spec.movies) {
+        inputs.push_back(source.strPath);
+    }
+    // The DVD folder's files may all be replaced or deleted, and an image file replaced: neither may
+    // be a movie of the job.
+    std::string refusal = di::OutputRefusal(m_spec.workFolder + "DVD Movie", di::OutputKind::Folder, inputs);
+    if (refusal.empty() && !m_spec.imageFile.empty()) {
+        refusal = di::OutputRefusal(m_spec.imageFile, di::OutputKind::File, inputs,
+                                    {m_spec.workFolder + "DVD Movie/VIDEO_TS"});
+    }
+    if (!refusal.empty()) {
+        Log(1, refusal + "\n");
+        Tell(refusal, qx::PromptIcon::Error);
+        return false;
+    }
     return true;
 }
 

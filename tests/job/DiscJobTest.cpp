@@ -212,3 +212,25 @@ TEST_F(JobTest, ABurnThatFailsKeepsTheFolderAndNeverShutsDown) {
     EXPECT_FALSE(FileExists(work + "DVD Movie/VIDEO_TS/VIDEO_TS.IFO"));
     EXPECT_TRUE(observer.outcome.dvdFolder.empty());
 }
+
+TEST_F(JobTest, AnOutputThatWouldDestroyAMovieIsRefusedBeforeAnythingIsWritten) {
+    DiscJobSpec image = TwoMovies();
+    image.imageFile = image.movies[1].strPath; // --iso two.rm two.rm
+    const std::string movie = ReadFile(image.imageFile);
+    EXPECT_FALSE(job->Start(image));
+    ASSERT_FALSE(observer.boxes.empty());
+    EXPECT_NE(observer.boxes.back().find("destroy"), std::string::npos) << observer.boxes.back();
+    EXPECT_EQ(ReadFile(image.imageFile), movie);
+    EXPECT_EQ(encoder->ConvertedSources().size(), 0u);
+
+    // A movie kept inside the DVD folder the job replaces.
+    DiscJobSpec inside = TwoMovies();
+    fs::create_directories(work + "DVD Movie/VIDEO_TS");
+    inside.movies[0].strPath = work + "DVD Movie/VIDEO_TS/VTS_01_1.VOB";
+    WriteFile(inside.movies[0].strPath, 100, 'm');
+    observer.boxes.clear();
+    EXPECT_FALSE(job->Start(inside));
+    ASSERT_FALSE(observer.boxes.empty());
+    EXPECT_NE(observer.boxes.back().find("destroy"), std::string::npos) << observer.boxes.back();
+    EXPECT_EQ(ReadFile(inside.movies[0].strPath), std::string(100, 'm'));
+}

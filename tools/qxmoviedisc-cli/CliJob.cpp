@@ -9,6 +9,7 @@
 #include "MovieProbe.h"
 #include "QuitOnSignal.h"
 #include "Settings.h"
+#include "TerminalText.h"
 
 #include <QDir>
 #include <QEventLoop>
@@ -21,6 +22,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+
+using qx::discimage::PrintableText;
 
 namespace {
 
@@ -114,7 +117,7 @@ std::vector<CSourceInfo> ProbeMovies(EncoderLink& encoder, const std::vector<std
         const ProbedMovie probed = ProbeMovie(encoder, path, [&] { encoder.SendProbe(path, workFolder); });
         observer.Log(probed.logLevel, probed.logLine);
         if (!probed.accepted) {
-            observer.ErrorPrompts().NoteDialog("Information", "Can not support file:\n" + path);
+            observer.ErrorPrompts().NoteDialog("Information", "Can not support file:\n" + PrintableText(path));
             ++*dropped;
             continue;
         }
@@ -184,20 +187,20 @@ int ReportOutcome(const CliOptions& options, const DiscJob& job, int dropped, st
     if (!outcome.dvdFolder.empty()) {
         std::string folder = outcome.dvdFolder;
         folder.pop_back();
-        std::fprintf(out, "DVD folder: %s\n", folder.c_str());
+        std::fprintf(out, "DVD folder: %s\n", PrintableText(folder).c_str());
         if (options.writer >= 0) {
             std::fprintf(out, "Burn: %s\n",
                          BurnOutcomeName(outcome.burnTried ? outcome.burnOutcome : BurnOutcome::Refused));
         }
     }
     for (const std::string& warning : outcome.imageWarnings) {
-        std::fprintf(err, "qxmoviedisc-cli: warning: %s\n", warning.c_str());
+        std::fprintf(err, "qxmoviedisc-cli: warning: %s\n", PrintableText(warning).c_str());
     }
     if (outcome.imageWritten) {
-        std::fprintf(out, "qxmoviedisc-cli: wrote %s (%llu bytes)\n", options.isoFile.c_str(),
+        std::fprintf(out, "qxmoviedisc-cli: wrote %s (%llu bytes)\n", PrintableText(options.isoFile).c_str(),
                      static_cast<unsigned long long>(outcome.imageBytes));
     } else if (outcome.imageTried) {
-        std::fprintf(err, "qxmoviedisc-cli: %s\n", outcome.imageError.c_str());
+        std::fprintf(err, "qxmoviedisc-cli: %s\n", PrintableText(outcome.imageError).c_str());
     }
     int status = outcome.accomplished ? 0 : 1;
     // "Mission accomplished!" also ends a job whose movies were replaced by the substitute stream or
@@ -250,7 +253,8 @@ int RunCliJob(const CliOptions& options, std::FILE* out, std::FILE* err) {
     // An image target that can never be written is refused before the long part.
     struct stat target;
     if (!job.isoFile.empty() && lstat(job.isoFile.c_str(), &target) == 0 && !S_ISREG(target.st_mode)) {
-        std::fprintf(err, "%s exists and is not a regular file; it is left alone\n", job.isoFile.c_str());
+        std::fprintf(err, "%s exists and is not a regular file; it is left alone\n",
+                     PrintableText(job.isoFile).c_str());
         return 1;
     }
     if (job.demo && !PrepareDemo(&job, &settingsFile, err)) {

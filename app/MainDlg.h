@@ -220,6 +220,9 @@ private:
     // The controls hold the saved settings only after a complete start; before, nothing is saved.
     bool m_bSettingsRead = false;
     bool m_bDestroying = false;
+    // The burn choices to restore when writers come back after a listing found none.
+    bool m_bBurnChosen = true;
+    bool m_bDeleteTmpChosen = true;
     int m_nJobsFinished = 0;
     bool m_bLastJobAccomplished = false;
     BurnOutcome m_lastBurnOutcome = BurnOutcome::Refused;

@@ -65,14 +65,35 @@ void CQuilvoVidrevoDlg::OnWriterList(std::vector<std::string>* raw) {
         m_comboWriters->addItem(QString::fromStdString(entry));
     }
     if (list->empty()) {
+        // A job can still make a DVD folder: burning is off while there is nothing to burn with.
+        // What the user had chosen is kept for the writers' return.
+        if (m_chkBurn->isEnabled()) {
+            // Before the settings are in the controls (the first listing), the stored choice counts.
+            const OutputSettings stored = CSettingsStore(SettingsFile()).ReadSettings();
+            m_bBurnChosen = m_bSettingsRead ? m_chkBurn->isChecked() : stored.burnDisc;
+            m_bDeleteTmpChosen = m_bSettingsRead ? m_chkDeleteTmp->isChecked() : stored.deleteTempFiles;
+        }
         m_comboWriters->setEnabled(false);
+        m_chkBurn->setChecked(false);
         m_chkBurn->setEnabled(false);
+        m_chkDeleteTmp->setChecked(false);
+        m_chkDeleteTmp->setEnabled(false);
+        m_chkDeleteTmp->setVisible(false);
         CSettingsStore(SettingsFile()).WriteNoWriter();
         return;
     }
-    // A writer is back: burning can be chosen again.
+    // A writer is back: burning can be chosen again, as the user had it before the writers went.
     m_comboWriters->setEnabled(true);
-    m_chkBurn->setEnabled(true);
+    if (!m_chkBurn->isEnabled()) {
+        m_chkBurn->setEnabled(true);
+        m_chkDeleteTmp->setEnabled(true);
+        m_chkBurn->setChecked(m_bBurnChosen);
+        m_chkDeleteTmp->setChecked(m_bDeleteTmpChosen);
+        if (m_bSettingsRead) {
+            OnBurnBoxClicked();
+            OnDeleteTmpClicked();
+        }
+    }
     m_comboWriters->setCurrentIndex(previous >= 0 && previous < static_cast<int>(list->size()) ? previous : 0);
 }
 

@@ -164,7 +164,15 @@ FolderDisc DiscForFolder(double sizeMB) {
     return FolderDisc::TooBig;
 }
 
-std::string BurnOutcomeMessage(BurnOutcome outcome) {
+namespace {
+
+std::string SeeTheLog(const std::string& text, const std::string& logPlace) {
+    return logPlace.empty() ? text + "." : text + ": " + logPlace;
+}
+
+} // namespace
+
+std::string BurnOutcomeMessage(BurnOutcome outcome, const std::string& logPlace) {
     switch (outcome) {
     case BurnOutcome::Done:
         return "Mission accomplished!";
@@ -175,10 +183,10 @@ std::string BurnOutcomeMessage(BurnOutcome outcome) {
     case BurnOutcome::Failed:
         break;
     }
-    return "Burning failed! The disc is not complete. See the log for details.";
+    return SeeTheLog("Burning failed! The disc is not complete. See the log for details", logPlace);
 }
 
-std::string EraseOutcomeMessage(BurnOutcome outcome) {
+std::string EraseOutcomeMessage(BurnOutcome outcome, const std::string& logPlace) {
     switch (outcome) {
     case BurnOutcome::Done:
         return "Erase accomplished!";
@@ -189,5 +197,5 @@ std::string EraseOutcomeMessage(BurnOutcome outcome) {
     case BurnOutcome::Failed:
         break;
     }
-    return "Erasing the disc failed! See the log for details.";
+    return SeeTheLog("Erasing the disc failed! See the log for details", logPlace);
 }

@@ -184,7 +184,7 @@ void DiscJob::FinishWithOutcome() {
         // Nothing usable reached the disc: the DVD folder stays for another try and the computer
         // stays on so that the user learns about it.
         Log(1, std::string("Burn DVD ") + BurnOutcomeName(m_outcome.burnOutcome) + "\n");
-        Tell(BurnOutcomeMessage(m_outcome.burnOutcome) + kept);
+        Tell(BurnOutcomeMessage(m_outcome.burnOutcome, m_observer.LogPlace()) + kept);
         return;
     }
     if (m_outcome.imageTried && !m_outcome.imageWritten) {

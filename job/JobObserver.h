@@ -22,6 +22,9 @@ public:
 
     // A line for the log program: level 0 information, 1 failure.
     virtual void Log(int level, const std::string& text) { (void)level, (void)text; }
+    // Where the user finds those lines, for messages that send him there (a file's path); empty when
+    // they are shown along the way.
+    virtual std::string LogPlace() const { return {}; }
 
     // The start checks: the working folder with its trailing '/' (before it is made and checked) ...
     virtual void WorkFolderChosen(const std::string& folder) { (void)folder; }

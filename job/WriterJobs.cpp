@@ -84,7 +84,7 @@ BurnOutcome BurnDvdFolder(const FolderBurnRequest& request, JobObserver& observe
         observer.Log(1, std::string("Burn DVD Movie Dialog burn ") + BurnOutcomeName(outcome) + "\n");
     }
     observer.BeforeOutcome();
-    Tell(observer, BurnOutcomeMessage(outcome));
+    Tell(observer, BurnOutcomeMessage(outcome, observer.LogPlace()));
     return outcome;
 }
 
@@ -128,6 +128,6 @@ BurnOutcome EraseWriterDisc(BurnCore* core, int engine, int writer, JobObserver&
     }
     observer.Log(0, std::string("DVD Device Info Dialog erase ") + BurnOutcomeName(outcome) + "\n");
     observer.BeforeOutcome();
-    Tell(observer, EraseOutcomeMessage(outcome));
+    Tell(observer, EraseOutcomeMessage(outcome, observer.LogPlace()));
     return outcome;
 }

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <utility>
@@ -24,6 +25,9 @@ struct PromptBox {
     PromptButtons buttons = PromptButtons::Ok;
     PromptIcon icon = PromptIcon::None;
     QWidget* owner = nullptr; // disabled while the box is shown; may be null
+    // When set, the box closes by itself (answered as closed without a button) once this turns
+    // true: a question that events have overtaken, such as a stop question when the work ended.
+    std::function<bool()> closeWhen{};
 };
 
 struct OpenFilesRequest {

@@ -8,6 +8,7 @@
 #include <QMessageBox>
 #include <QMetaObject>
 #include <QThread>
+#include <QTimer>
 
 namespace qx {
 
@@ -89,6 +90,15 @@ PromptAnswer QtPromptService::ShowBox(const PromptBox& box) {
         mb.setEscapeButton(escape);
         mb.setWindowModality(Qt::ApplicationModal);
         PlaceOverOwner(&mb, box.owner);
+        QTimer overtaken;
+        if (box.closeWhen) {
+            QObject::connect(&overtaken, &QTimer::timeout, &mb, [&mb, &box] {
+                if (box.closeWhen()) {
+                    mb.done(QMessageBox::Cancel);
+                }
+            });
+            overtaken.start(100);
+        }
         const int r = mb.exec();
         switch (r) {
         case QMessageBox::Ok:

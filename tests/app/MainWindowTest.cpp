@@ -103,6 +103,35 @@ TEST_F(MainWindow, AWriterListBeyondTheOldSelectionSelectsTheFirst) {
     EXPECT_FALSE(Find<QComboBox>("comboWriters")->isEnabled());
 }
 
+// The writers went away after a reload: burning is unticked (a job can still make its DVD folder
+// instead of being refused at every start) and comes back as chosen when the writers return.
+TEST_F(MainWindow, WritersThatGoAwayUntickBurningUntilTheyReturn) {
+    fake.encoder->movies["a.rm"] = FakeMovie{};
+    fake.buildIn->writers = {"D: A"};
+    FakeCore* core = fake.buildIn;
+    Create();
+    ASSERT_TRUE(Find<QCheckBox>("chkBurn")->isChecked());
+    ASSERT_TRUE(Find<QCheckBox>("chkDeleteTmp")->isChecked());
+    core->writers = {};
+    Click("btnReloadWriters");
+    EXPECT_FALSE(Find<QCheckBox>("chkBurn")->isChecked());
+    EXPECT_FALSE(Find<QCheckBox>("chkBurn")->isEnabled());
+    EXPECT_FALSE(Find<QCheckBox>("chkDeleteTmp")->isChecked());
+    EXPECT_FALSE(Find<QCheckBox>("chkDeleteTmp")->isEnabled());
+    AddMovies({"a.rm"});
+    ASSERT_TRUE(RunJob());
+    EXPECT_EQ(prompts.CountText("No DVD Writer detected! Cannot burn DVD Disk!"), 0u);
+    EXPECT_TRUE(dlg->LastJobAccomplished());
+    EXPECT_TRUE(core->burned.empty());
+
+    core->writers = {"D: A"};
+    Click("btnReloadWriters");
+    EXPECT_TRUE(Find<QCheckBox>("chkBurn")->isEnabled());
+    EXPECT_TRUE(Find<QCheckBox>("chkBurn")->isChecked());
+    EXPECT_TRUE(Find<QCheckBox>("chkDeleteTmp")->isChecked());
+    EXPECT_EQ(qx::GetPrivateProfileString("BURN", "burn disc", "", settingsFile), "1");
+}
+
 TEST_F(MainWindow, AddedMoviesGetRowsAndUniqueStreamNames) {
     fake.encoder->movies["a.rm"] = FakeMovie{};
     fake.encoder->movies["movie.part.rmvb"] = FakeMovie{};

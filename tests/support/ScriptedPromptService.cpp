@@ -27,6 +27,9 @@ void ScriptedPromptService::QueueFolder(std::string folder) {
 PromptAnswer ScriptedPromptService::ShowBox(const PromptBox& box) {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_records.push_back({PromptRecord::Kind::Box, box.text, CaptionFor(box), box.buttons, box.icon});
+    if (box.closeWhen && box.closeWhen()) {
+        return DefaultAnswer(box.buttons); // overtaken before anyone could answer
+    }
     PromptAnswer answer = DefaultAnswer(box.buttons);
     if (!m_answers.empty()) {
         answer = m_answers.front();

@@ -7,6 +7,7 @@
 #include "LoadingDlg.h"
 #include "ProgressDlg.h"
 #include "ProgressText.h"
+#include "Folders.h"
 #include "PromptService.h"
 #include "ScriptedPromptService.h"
 #include "TestSupport.h"
@@ -401,7 +402,7 @@ TEST_F(BurnDialogs, BurnFolderDialogBurnsWithProgressAndSaysHowItEnded) {
         prompts.Clear();
         core.result = o;
         EXPECT_EQ(dlg.OnBtnBurn(), o);
-        EXPECT_EQ(Boxes(), std::vector<std::string>{BurnOutcomeMessage(o)});
+        EXPECT_EQ(Boxes(), std::vector<std::string>{BurnOutcomeMessage(o, qx::LogFilePath())});
     }
     dlg.hide();
     EXPECT_TRUE(qxtest::SaveScreenshot(&dlg, "burn_dvd_folder_dialog"));
@@ -439,7 +440,7 @@ TEST_F(BurnDialogs, InfoDialogShowsTheWriterAndErasesOnlyARewritableDiscWithData
     core.progressPhase = 1;
     core.info.usedSpace = "100.0 M";
     EXPECT_EQ(dlg.OnBtnErase(), BurnOutcome::Failed);
-    EXPECT_EQ(Boxes(), std::vector<std::string>{EraseOutcomeMessage(BurnOutcome::Failed)});
+    EXPECT_EQ(Boxes(), std::vector<std::string>{EraseOutcomeMessage(BurnOutcome::Failed, qx::LogFilePath())});
     EXPECT_EQ(text("lblUsedSize"), "100.0 M");
     EXPECT_TRUE(dlg.EraseButton()->isEnabled());
 

@@ -221,6 +221,8 @@ private:
     bool m_bSettingsRead = false;
     bool m_bDestroying = false;
     // The burn choices to restore when writers come back after a listing found none.
+    bool m_bNoWriter = false; // the last listing found no writer
+    int m_nRealWriters = 0;   // writers in the combo before its image entry
     bool m_bBurnChosen = true;
     bool m_bDeleteTmpChosen = true;
     int m_nJobsFinished = 0;
@@ -232,6 +234,7 @@ private:
     std::unique_ptr<class MainDlgJobObserver> m_observer;
     std::unique_ptr<DiscJob> m_job;
     std::string m_strConvertTitle; // the progress title of the movie being converted
+    std::string m_strImageFolder;  // where the last disc image went
     CLoadingDlg* m_pLoadingDlg = nullptr;
 
     // Preview (MainDlgPreview.cpp).

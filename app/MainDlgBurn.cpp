@@ -7,6 +7,7 @@
 #include "DialogDVDInfo.h"
 #include "PromptService.h"
 #include "Settings.h"
+#include "WriterJobs.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -60,33 +61,36 @@ void CQuilvoVidrevoDlg::ListWriters() {
 void CQuilvoVidrevoDlg::OnWriterList(std::vector<std::string>* raw) {
     std::unique_ptr<std::vector<std::string>> list(raw);
     const int previous = m_comboWriters->currentIndex();
+    const bool imageWasChosen = previous >= 0 && previous == m_nRealWriters;
     m_comboWriters->clear();
     for (const std::string& entry : *list) {
         m_comboWriters->addItem(QString::fromStdString(entry));
     }
+    m_nRealWriters = static_cast<int>(list->size());
+    // The list always ends with the image file: with no writer at all a job can still burn an image.
+    m_comboWriters->addItem(QString::fromUtf8(kImageWriterEntry));
+    m_comboWriters->setEnabled(true);
     if (list->empty()) {
-        // A job can still make a DVD folder: burning is off while there is nothing to burn with.
-        // What the user had chosen is kept for the writers' return.
-        if (m_chkBurn->isEnabled()) {
+        // Nothing to burn a disc with: burning is unticked, so that a job makes its DVD folder instead of
+        // being refused at every start (it may be ticked again for the image file). What the user had
+        // chosen is kept for the writers' return.
+        if (!m_bNoWriter) {
             // Before the settings are in the controls (the first listing), the stored choice counts.
             const OutputSettings stored = CSettingsStore(SettingsFile()).ReadSettings();
             m_bBurnChosen = m_bSettingsRead ? m_chkBurn->isChecked() : stored.burnDisc;
             m_bDeleteTmpChosen = m_bSettingsRead ? m_chkDeleteTmp->isChecked() : stored.deleteTempFiles;
         }
-        m_comboWriters->setEnabled(false);
+        m_bNoWriter = true;
         m_chkBurn->setChecked(false);
-        m_chkBurn->setEnabled(false);
         m_chkDeleteTmp->setChecked(false);
-        m_chkDeleteTmp->setEnabled(false);
         m_chkDeleteTmp->setVisible(false);
+        m_comboWriters->setCurrentIndex(0);
         CSettingsStore(SettingsFile()).WriteNoWriter();
         return;
     }
-    // A writer is back: burning can be chosen again, as the user had it before the writers went.
-    m_comboWriters->setEnabled(true);
-    if (!m_chkBurn->isEnabled()) {
-        m_chkBurn->setEnabled(true);
-        m_chkDeleteTmp->setEnabled(true);
+    // A writer is back: burning is as the user had it before the writers went.
+    if (m_bNoWriter) {
+        m_bNoWriter = false;
         m_chkBurn->setChecked(m_bBurnChosen);
         m_chkDeleteTmp->setChecked(m_bDeleteTmpChosen);
         if (m_bSettingsRead) {
@@ -94,7 +98,9 @@ void CQuilvoVidrevoDlg::OnWriterList(std::vector<std::string>* raw) {
             OnDeleteTmpClicked();
         }
     }
-    m_comboWriters->setCurrentIndex(previous >= 0 && previous < static_cast<int>(list->size()) ? previous : 0);
+    m_comboWriters->setCurrentIndex(imageWasChosen ? m_nRealWriters
+                                    : previous >= 0 && previous < m_nRealWriters ? previous
+                                                                                 : 0);
 }
 
 void CQuilvoVidrevoDlg::OnBtnWriterInfo() {

@@ -103,6 +103,13 @@ void DiscJob::StopConvert() {
 }
 
 void DiscJob::RequestStopBurn() {
+    if (m_step == JobStep::Imaging && !m_bCancelImage) {
+        if (Tell("Do you really want to stop writing the disc image?", qx::PromptIcon::Question,
+                 qx::PromptButtons::YesNo) == qx::PromptAnswer::Yes) {
+            m_bCancelImage = true;
+        }
+        return;
+    }
     if (m_step != JobStep::Burning) {
         return;
     }

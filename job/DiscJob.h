@@ -96,6 +96,7 @@ private:
     int CheckWriterReady();
     bool CheckWorkFolder();
     bool CheckOutputsSpareInputs();
+    bool CheckImageTarget();
     bool FindOrDeleteLeftovers();
     int isEnoughFreeSpace(const std::string& folder);
     bool RunSizeChecks();

@@ -14,6 +14,8 @@
 
 #include <sys/stat.h>
 
+#include <cstdio>
+
 namespace {
 
 constexpr const char* kEncoderCreateError =
@@ -80,10 +82,13 @@ bool DiscJob::RunStartChecks() {
         seconds.push_back(source.PlayingSeconds());
     }
     m_nTotalSizeMB = EstimatedTotalMB(seconds);
-    if (m_spec.burn && CheckWriterReady() == 0) {
+    if (m_spec.burn && !m_spec.burnToImage && CheckWriterReady() == 0) {
         return false;
     }
     if (!CheckWorkFolder() || !CheckOutputsSpareInputs()) {
+        return false;
+    }
+    if (m_spec.burn && m_spec.burnToImage && !CheckImageTarget()) {
         return false;
     }
     if (!FindOrDeleteLeftovers()) {
@@ -167,6 +172,29 @@ bool DiscJob::CheckOutputsSpareInputs() {
         Log(1, refusal + "\n");
         Tell(refusal, qx::PromptIcon::Error);
         return false;
+    }
+    return true;
+}
+
+bool DiscJob::CheckImageTarget() {
+    if (m_spec.imageFile.empty() || m_spec.imageFile.front() != '/') {
+        Tell("Please choose a file for the disc image!");
+        return false;
+    }
+    // The image takes about what the disc would: there must be room for it where it goes.
+    const std::string folder = m_spec.imageFile.substr(0, m_spec.imageFile.rfind('/') + 1);
+    const qx::Result<qx::VolumeInfo> volume = qx::QueryVolume(folder);
+    if (!volume.ok()) {
+        Tell(folder + " is not a valid folder!");
+        return false;
+    }
+    const uint64_t freeMB = volume.value.freeBytes / 1024 / 1024;
+    if (freeMB < static_cast<uint64_t>(m_nTotalSizeMB)) {
+        char text[512];
+        std::snprintf(text, sizeof text,
+                      "The disc image needs about %d MB, but %s has only %llu MB free. Do you want to continue?",
+                      m_nTotalSizeMB, folder.c_str(), static_cast<unsigned long long>(freeMB));
+        return Tell(text, qx::PromptIcon::Question, qx::PromptButtons::YesNo) == qx::PromptAnswer::Yes;
     }
     return true;
 }

@@ -122,12 +122,21 @@ void DiscJob::OnAllConverted() {
     if (m_spec.burn && authored) {
         AuthorLog(3, "Enter BurnToDVDDisc in OnBtnStartconvert");
         Log(0, "Begin Burn DVD\n");
-        m_step = JobStep::Burning;
         m_outcome.burnTried = true;
-        m_outcome.burnOutcome = BurnToDVDDisc();
+        if (m_spec.burnToImage) {
+            // The writer list's image entry: the burn is the disc image file.
+            m_step = JobStep::Imaging;
+            WriteDiscImage();
+            m_outcome.burnOutcome = m_outcome.imageWritten ? BurnOutcome::Done
+                                    : m_bCancelImage       ? BurnOutcome::Cancelled
+                                                           : BurnOutcome::Failed;
+        } else {
+            m_step = JobStep::Burning;
+            m_outcome.burnOutcome = BurnToDVDDisc();
+        }
     }
     const bool burned = !m_spec.burn || m_outcome.burnOutcome == BurnOutcome::Done;
-    if (!m_spec.imageFile.empty() && authored && burned && m_outcome.interruptSignal == 0) {
+    if (!m_spec.imageFile.empty() && !m_spec.burnToImage && authored && burned && m_outcome.interruptSignal == 0) {
         m_step = JobStep::Imaging;
         WriteDiscImage();
     }

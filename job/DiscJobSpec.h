@@ -28,6 +28,8 @@ struct DiscJobSpec {
     std::string label;            // the disc's volume label (burned or imaged), at most 32 characters
     bool burn = false;            // "Burn to DVD disc"
     BurnTarget burnTarget;        // used when burn is set
+    bool burnToImage = false;     // the burn writes the disc image file `imageFile` instead of a disc
+                                  // (the writer list's "Disc image file (.iso)" entry)
     std::string imageFile;        // when set, the DVD folder's disc image is written here after authoring
     bool deleteTempFiles = false; // "Delete tmp file": after a done burn the DVD folder's files go
     bool shutdown = false;        // "Shutdown computer when finished"

@@ -156,6 +156,21 @@ FolderResult QtPromptService::BrowseFolder(const FolderRequest& request) {
     });
 }
 
+std::string QtPromptService::SaveFile(const SaveFileRequest& request) {
+    if (!HaveWidgets())
+        return {};
+    return OnGuiThread<std::string>([&]() {
+        const QString start = QString::fromStdString(
+            request.folder.empty() ? request.defaultName
+                                   : (request.folder.back() == '/' ? request.folder : request.folder + "/") +
+                                         request.defaultName);
+        return QFileDialog::getSaveFileName(request.owner, QString::fromStdString(request.title), start,
+                                            QtFilterFrom(request.filter), nullptr,
+                                            QFileDialog::DontConfirmOverwrite)
+            .toStdString();
+    });
+}
+
 void UseWindowPrompts() {
     static QtPromptService service;
     SetDefaultPrompts(&service);

@@ -59,11 +59,13 @@ TEST_F(MainWindow, StartsWithTheTemplateControlsAndDefaultSettings) {
     EXPECT_TRUE(Find<QCheckBox>("chkKeepAspect")->isChecked());
     EXPECT_FALSE(Find<QCheckBox>("chkShutdown")->isChecked());
 
-    // The built-in engine found no writer: burning cannot be chosen and both burn settings are 0.
+    // The built-in engine found no writer: both burn settings are 0 and burning is unticked; the
+    // writer list still offers the disc image file.
     EXPECT_EQ(Find<QComboBox>("comboBurnEngine")->count(), 1);
     EXPECT_EQ(Find<QComboBox>("comboBurnEngine")->itemText(0), "Build-in");
-    EXPECT_FALSE(Find<QComboBox>("comboWriters")->isEnabled());
-    EXPECT_FALSE(Find<QCheckBox>("chkBurn")->isEnabled());
+    EXPECT_EQ(Find<QComboBox>("comboWriters")->count(), 1);
+    EXPECT_EQ(Find<QComboBox>("comboWriters")->itemText(0), "Disc image file (.iso)");
+    EXPECT_TRUE(Find<QCheckBox>("chkBurn")->isEnabled());
     EXPECT_FALSE(Find<QCheckBox>("chkBurn")->isChecked());
     EXPECT_EQ(qx::GetPrivateProfileString("BURN", "burn disc", "", settingsFile), "0");
     EXPECT_EQ(qx::GetPrivateProfileString("DELTMPFILE", "delete temp files", "", settingsFile), "0");
@@ -95,12 +97,17 @@ TEST_F(MainWindow, AWriterListBeyondTheOldSelectionSelectsTheFirst) {
     Find<QComboBox>("comboWriters")->setCurrentIndex(2);
     core->writers = {"D: A"};
     Click("btnReloadWriters");
-    EXPECT_EQ(Find<QComboBox>("comboWriters")->count(), 1);
+    EXPECT_EQ(Find<QComboBox>("comboWriters")->count(), 2);
     EXPECT_EQ(Find<QComboBox>("comboWriters")->currentIndex(), 0);
+    // The image entry chosen stays chosen over a reload.
+    Find<QComboBox>("comboWriters")->setCurrentIndex(1);
+    core->writers = {"D: A", "E: B"};
+    Click("btnReloadWriters");
+    EXPECT_EQ(Find<QComboBox>("comboWriters")->currentText(), "Disc image file (.iso)");
     core->writers = {};
     Click("btnReloadWriters");
-    EXPECT_FALSE(Find<QCheckBox>("chkBurn")->isEnabled());
-    EXPECT_FALSE(Find<QComboBox>("comboWriters")->isEnabled());
+    EXPECT_FALSE(Find<QCheckBox>("chkBurn")->isChecked());
+    EXPECT_EQ(Find<QComboBox>("comboWriters")->currentText(), "Disc image file (.iso)");
 }
 
 // The writers went away after a reload: burning is unticked (a job can still make its DVD folder
@@ -115,9 +122,7 @@ TEST_F(MainWindow, WritersThatGoAwayUntickBurningUntilTheyReturn) {
     core->writers = {};
     Click("btnReloadWriters");
     EXPECT_FALSE(Find<QCheckBox>("chkBurn")->isChecked());
-    EXPECT_FALSE(Find<QCheckBox>("chkBurn")->isEnabled());
     EXPECT_FALSE(Find<QCheckBox>("chkDeleteTmp")->isChecked());
-    EXPECT_FALSE(Find<QCheckBox>("chkDeleteTmp")->isEnabled());
     AddMovies({"a.rm"});
     ASSERT_TRUE(RunJob());
     EXPECT_EQ(prompts.CountText("No DVD Writer detected! Cannot burn DVD Disk!"), 0u);
@@ -126,7 +131,6 @@ TEST_F(MainWindow, WritersThatGoAwayUntickBurningUntilTheyReturn) {
 
     core->writers = {"D: A"};
     Click("btnReloadWriters");
-    EXPECT_TRUE(Find<QCheckBox>("chkBurn")->isEnabled());
     EXPECT_TRUE(Find<QCheckBox>("chkBurn")->isChecked());
     EXPECT_TRUE(Find<QCheckBox>("chkDeleteTmp")->isChecked());
     EXPECT_EQ(qx::GetPrivateProfileString("BURN", "burn disc", "", settingsFile), "1");

@@ -74,7 +74,7 @@ TEST_F(RealJobParts, TheImageStepWritesTheFoldersImageAndStopsCleanlyWhenInterru
     EXPECT_TRUE(observer.outcome.imageWritten) << observer.outcome.imageError;
     EXPECT_EQ(observer.outcome.imageBytes, static_cast<uint64_t>(qxtest::FileSize(spec.imageFile)));
     EXPECT_EQ(VolumeId(spec.imageFile), "CD001 JOB_TEST");
-    EXPECT_EQ(observer.boxes, std::vector<std::string>{"Mission accomplished!"});
+    EXPECT_EQ(observer.boxes, std::vector<std::string>{"Mission accomplished!\nThe disc image is " + spec.imageFile});
 
     // Interrupted while the image is written: no half image, the earlier one untouched, no box but
     // the question about the first job's DVD folder.

@@ -1,5 +1,7 @@
 #include "QuitOnSignal.h"
 
+#include "NamedEvent.h"
+
 #include <QCoreApplication>
 #include <QSocketNotifier>
 
@@ -20,6 +22,13 @@ void OnTermination(int signal) {
     const unsigned char number = static_cast<unsigned char>(signal);
     [[maybe_unused]] const ssize_t n = ::write(gWakeFds[1], &number, 1);
     errno = saved;
+}
+
+// The default end, after the events this program made are removed (they would outlive it).
+void EndAsByDefault(int signal) {
+    NamedEvent::RemoveCreatedNames();
+    ::signal(signal, SIG_DFL);
+    ::raise(signal);
 }
 
 } // namespace
@@ -57,8 +66,12 @@ Status CallOnTermination(std::function<void(int signal)> handler) {
 }
 
 void DefaultTermination() {
-    std::signal(SIGTERM, SIG_DFL);
-    std::signal(SIGINT, SIG_DFL);
+    struct sigaction action {};
+    action.sa_handler = EndAsByDefault;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESETHAND;
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGINT, &action, nullptr);
 }
 
 Status QuitEventLoopOnTermination() {

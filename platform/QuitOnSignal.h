@@ -16,7 +16,7 @@ namespace qx {
 // handler. Needs the QCoreApplication.
 Status CallOnTermination(std::function<void(int signal)> handler);
 
-// SIGTERM and SIGINT end the program as by default again.
+// SIGTERM and SIGINT end the program as by default again (the events it created are removed first).
 void DefaultTermination();
 
 // Call once, after the QCoreApplication exists and before its exec(): a signal quits the loop.

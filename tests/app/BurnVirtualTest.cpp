@@ -70,7 +70,7 @@ protected:
                 << "\ncapacity=" << w.capacity << "\nstate=" << (w.written ? "written" : "blank")
                 << "\nspeeds=" << w.speeds << "\nfail=" << w.fail << "\n";
             if (w.written) {
-                WriteFile(image, 4 * 1024 * 1024, 'w'); // the earlier data on the disc
+                std::ofstream(image, std::ios::binary) << qxtest::DiscImageBytes(4 * 1024 * 1024, 'w'); // earlier data
             }
         }
         ini.close();

@@ -132,12 +132,7 @@ TEST_F(StarBurnLibrary, VirtualDiscsReportKindStateSizesAndSpeeds) {
     written.state = "written";
     written.image = dir + "written.iso";
     written.capacity = "1000";
-    {
-        std::string data(300 * 2048, 'x');
-        FILE* f = fopen(written.image.c_str(), "wb");
-        fwrite(data.data(), 1, data.size(), f);
-        fclose(f);
-    }
+    qxtest::WriteFile(written.image, DiscImageBytes(300 * 2048, 'x'));
     VirtualWriter empty = blank;
     empty.media = "14";
     VirtualWriter notReady = blank;
@@ -237,11 +232,8 @@ TEST_F(StarBurnLibrary, FailedWritesLeaveNoHalfImageAndKeepTheOldOne) {
     VirtualWriter small;
     small.image = dir + "small.iso";
     small.capacity = "100";
-    {
-        FILE* f = fopen(plain.image.c_str(), "wb");
-        fputs("old image", f);
-        fclose(f);
-    }
+    const std::string oldImage = DiscImageBytes(40 * 2048, 'o');
+    qxtest::WriteFile(plain.image, oldImage);
     WriteWriters({injected, plain, small});
 
     ASSERT_TRUE(Open(1));
@@ -254,7 +246,7 @@ TEST_F(StarBurnLibrary, FailedWritesLeaveNoHalfImageAndKeepTheOldOne) {
     PatternTree unreadable(2000, 500);
     EXPECT_EQ(Write(&unreadable), EN_WRITE_FAILURE);
     EXPECT_STREQ(m_text, "VTS_01_1.VOB changed size");
-    EXPECT_EQ(ReadFile(plain.image), "old image");
+    EXPECT_EQ(ReadFile(plain.image), oldImage);
 
     ASSERT_TRUE(Open(3));
     EXPECT_EQ(Write(&tree), EN_NO_SPACE);
@@ -299,10 +291,9 @@ TEST_F(StarBurnLibrary, BlankEmptiesARewritableImageAndInjectedFailuresKeepIt) {
     VirtualWriter once = rw;
     once.media = "5";
     once.image = dir + "once.iso";
+    const std::string data = DiscImageBytes(0);
     for (const std::string& path : {rw.image, failing.image, once.image}) {
-        FILE* f = fopen(path.c_str(), "wb");
-        fputs("data", f);
-        fclose(f);
+        qxtest::WriteFile(path, data);
     }
     WriteWriters({rw, failing, once});
     ASSERT_TRUE(Open(1));
@@ -317,8 +308,8 @@ TEST_F(StarBurnLibrary, BlankEmptiesARewritableImageAndInjectedFailuresKeepIt) {
 
     ASSERT_TRUE(Open(2));
     EXPECT_EQ(StarBurn_CdvdBurnerGrabber_Blank(m_handle, m_text, sizeof m_text, &m_status, true), EN_BLANK_FAILURE);
-    EXPECT_EQ(ReadFile(failing.image), "data");
+    EXPECT_EQ(ReadFile(failing.image), data);
     ASSERT_TRUE(Open(3));
     EXPECT_EQ(StarBurn_CdvdBurnerGrabber_Blank(m_handle, m_text, sizeof m_text, &m_status, true), EN_NOT_SUPPORTED);
-    EXPECT_EQ(ReadFile(once.image), "data");
+    EXPECT_EQ(ReadFile(once.image), data);
 }

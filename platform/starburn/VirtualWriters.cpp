@@ -1,7 +1,7 @@
 // Virtual writers: a writers.ini section each; the disc's sectors live in an image file written
 // through libburn's stdio pseudo-drive. The section supplies what a file cannot report: the media
-// kind, blank state, capacity, speeds and injected failures. A write goes to a private temporary
-// file beside the image and replaces the image only when it succeeded.
+// kind, blank state, capacity, speeds and injected failures. What a writer may do to its image
+// (only its own, one burn or erase at a time, a new file renamed into place) is VirtualImage.h's.
 #include "StarBurnDrive.h"
 #include "VirtualImage.h"
 

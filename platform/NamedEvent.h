@@ -8,9 +8,9 @@
 //  - Open: opens an existing event of this user only.
 //  - Set: signals when not already signalled (one wait consumes the signal).
 //  - Wait: bounded; 0 only tests (and consumes) the signal.
-// A creator removes the name when it closes, at exit(), and (with DefaultTermination) when a
-// SIGINT or SIGTERM ends the program; RemoveCreatedNames() is for paths that end the process
-// without either (std::_Exit).
+// A creator removes the name when it closes, at exit(), and when a SIGINT or SIGTERM arrives
+// (CallOnTermination, DefaultTermination in QuitOnSignal.h); RemoveCreatedNames() is for other ways
+// out that skip exit() (std::_Exit). After a SIGKILL the next Create removes it.
 #pragma once
 
 #include "Status.h"

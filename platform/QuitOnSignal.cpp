@@ -19,6 +19,9 @@ std::function<void(int)>* gHandler = nullptr;
 
 void OnTermination(int signal) {
     const int saved = errno;
+    // The program is to end: the names of its events go now, since the end may be a forced one
+    // (std::_Exit when a step does not stop in time). Processes that opened them keep them.
+    NamedEvent::RemoveCreatedNames();
     const unsigned char number = static_cast<unsigned char>(signal);
     [[maybe_unused]] const ssize_t n = ::write(gWakeFds[1], &number, 1);
     errno = saved;

@@ -1,6 +1,6 @@
 #include "VirtualImage.h"
 
-#include "Folders.h"
+#include "Status.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -163,28 +163,22 @@ ImageLook LookAtImage(const std::string& image) {
 
 CallResult ImageLock::Acquire(const std::string& image) {
     Release();
-    Result<std::string> runtime = RuntimeFolder();
-    if (!runtime) {
-        return CallResult::Fail(EN_GENERIC_FAILURE, "cannot lock the writer: " + runtime.error);
-    }
-    // Two paths to one image (links in the folder path) lock the same name.
-    std::string identity = image;
-    struct stat fst {};
-    if (stat(FolderOf(image).c_str(), &fst) == 0) {
-        identity = std::to_string(fst.st_dev) + ":" + std::to_string(fst.st_ino) + "/" + NameOf(image);
-    }
-    uint64_t hash = 14695981039346656037ULL; // FNV-1a
-    for (unsigned char c : identity) {
-        hash = (hash ^ c) * 1099511628211ULL;
-    }
-    char name[64];
-    std::snprintf(name, sizeof name, "writer-%016llx.lock", static_cast<unsigned long long>(hash));
-    const std::string path = runtime.value + name;
-    // The holder removes the file when it ends; a program that locked a removed file tries again.
+    // Beside the image, so that every program of the user sees it, whatever its runtime folder. The
+    // folder is one no other user can write (LookAtImage), or a sticky one where a lock file of
+    // someone else's is refused.
+    const std::string folder = FolderOf(image);
+    const std::string path = (folder == "/" ? "" : folder) + "/." + NameOf(image) + ".lock";
+    // The holder removes the file when it ends; a program that locked a removed file tries again,
+    // and one left by a killed program is simply locked and removed again.
     for (int attempt = 0; attempt < 10; ++attempt) {
-        const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+        const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
         if (fd < 0) {
             return CallResult::Fail(EN_GENERIC_FAILURE, ErrnoText("cannot lock the writer (" + path + ")", errno));
+        }
+        struct stat held {};
+        if (fstat(fd, &held) != 0 || !S_ISREG(held.st_mode) || held.st_uid != geteuid()) {
+            close(fd);
+            return CallResult::Fail(EN_NOT_READY, "the writer's lock " + path + " is not a file of this user");
         }
         if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
             const int err = errno;
@@ -194,10 +188,8 @@ CallResult ImageLock::Acquire(const std::string& image) {
             }
             return CallResult::Fail(EN_GENERIC_FAILURE, ErrnoText("cannot lock the writer (" + path + ")", err));
         }
-        struct stat held {
-        }, named{};
-        if (fstat(fd, &held) == 0 && stat(path.c_str(), &named) == 0 && held.st_ino == named.st_ino &&
-            held.st_dev == named.st_dev) {
+        struct stat named {};
+        if (lstat(path.c_str(), &named) == 0 && held.st_ino == named.st_ino && held.st_dev == named.st_dev) {
             m_fd = fd;
             m_path = path;
             return {};

@@ -27,8 +27,8 @@ ImageLook LookAtImage(const std::string& image);
 // True when the file holds an ISO 9660 or UDF volume (a signature in sectors 16..31).
 bool HoldsDiscImage(int fd);
 
-// One burn or erase per image, also across processes: a lock file in the private runtime folder,
-// named after the image's folder (device and inode) and file name.
+// One burn or erase per image, also across processes (whatever their runtime folder): a lock
+// (flock) on ".IMAGE.lock" beside the image, a file of this user removed again when released.
 class ImageLock {
 public:
     ImageLock() = default;

@@ -123,10 +123,6 @@ public:
     }
 
     CallResult Write(const WriteJob& job, ActiveDrive* active) override {
-        ImageLock lock;
-        if (const CallResult locked = lock.Acquire(m_config.image); locked.code != EN_SUCCESS) {
-            return locked;
-        }
         Reload();
         if (m_config.media == 14 || m_config.fail == VirtualWriterConfig::Fail::NotReady) {
             return CallResult::Fail(EN_NOT_READY, "the unit is not ready");
@@ -134,9 +130,10 @@ public:
         if (m_config.media == 4 || m_config.media == 1 || m_config.media == 10) {
             return CallResult::Fail(EN_NOT_SUPPORTED, "the drive cannot write this disc");
         }
-        const ImageLook look = LookAtImage(m_config.image);
-        if (!look.usable) {
-            return CallResult::Fail(EN_NOT_READY, look.problem);
+        ImageLock lock;
+        ImageLook look;
+        if (const CallResult locked = LockAndLook(&lock, &look); locked.code != EN_SUCCESS) {
+            return locked;
         }
         if (Written(look) && !IsOverwritable(m_config.media)) {
             return CallResult::Fail(EN_NOT_SUPPORTED, "the disc is not blank");
@@ -189,10 +186,6 @@ public:
     }
 
     CallResult Blank(bool, ActiveDrive* active) override {
-        ImageLock lock;
-        if (const CallResult locked = lock.Acquire(m_config.image); locked.code != EN_SUCCESS) {
-            return locked;
-        }
         Reload();
         if (m_config.media == 14 || m_config.fail == VirtualWriterConfig::Fail::NotReady) {
             return CallResult::Fail(EN_NOT_READY, "the unit is not ready");
@@ -206,9 +199,10 @@ public:
         if (active->CancelRequested()) {
             return CallResult::Fail(EN_CANCELLED, "cancelled");
         }
-        const ImageLook look = LookAtImage(m_config.image);
-        if (!look.usable) {
-            return CallResult::Fail(EN_NOT_READY, look.problem);
+        ImageLock lock;
+        ImageLook look;
+        if (const CallResult locked = LockAndLook(&lock, &look); locked.code != EN_SUCCESS) {
+            return locked;
         }
         // A new empty file renamed into place; a missing or empty image is a blank disc already.
         if (look.bytes > 0) {
@@ -243,6 +237,19 @@ private:
                 return;
             }
         }
+    }
+
+    // Only an image the writer may touch is locked (the lock file goes beside it), and it is looked
+    // at again once locked.
+    CallResult LockAndLook(ImageLock* lock, ImageLook* look) const {
+        *look = LookAtImage(m_config.image);
+        if (look->usable) {
+            if (const CallResult locked = lock->Acquire(m_config.image); locked.code != EN_SUCCESS) {
+                return locked;
+            }
+            *look = LookAtImage(m_config.image);
+        }
+        return look->usable ? CallResult{} : CallResult::Fail(EN_NOT_READY, look->problem);
     }
 
     // An image that holds data is a written disc, whatever writers.ini's state says: a written

@@ -11,6 +11,7 @@
 #include <utime.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <fstream>
 #include <thread>
 
@@ -165,6 +166,7 @@ TEST_F(StarBurnLibrary, ImageFoldersOtherUsersCanWriteAreRefused) {
 TEST_F(StarBurnLibrary, OneBurnOrEraseAtATimePerImage) {
     const std::string dir = FreshFolder("busy");
     VirtualWriter w;
+    w.media = "8"; // rewritable: it may be erased too
     w.image = dir + "disc.iso";
     w.speeds = "1385"; // several seconds for 8 MB
     WriteWriters({w});
@@ -176,7 +178,10 @@ TEST_F(StarBurnLibrary, OneBurnOrEraseAtATimePerImage) {
     for (int i = 0; i < 250 && events.done <= 0; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    // A second handle (as another program would have) finds the writer busy.
+    // A second handle, as another program would have, finds the writer busy, also one with a runtime
+    // folder of its own.
+    const std::string runtime = std::getenv("XDG_RUNTIME_DIR");
+    setenv("XDG_RUNTIME_DIR", FreshFolder("other-runtime").c_str(), 1);
     CDVD_BURNER_GRABBER second = nullptr;
     char text[1024] = {};
     unsigned long status = 0;
@@ -190,10 +195,12 @@ TEST_F(StarBurnLibrary, OneBurnOrEraseAtATimePerImage) {
     EXPECT_NE(std::string(text).find("the writer is busy"), std::string::npos) << text;
     EXPECT_EQ(StarBurn_CdvdBurnerGrabber_Blank(second, text, sizeof text, &status, true), EN_BUSY);
     StarBurn_Destroy(&second);
+    setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
     StarBurn_CdvdBurnerGrabber_Cancel(m_handle);
     writer.join();
     EXPECT_EQ(first, EN_CANCELLED);
     EXPECT_FALSE(FileExists(w.image));
+    EXPECT_TRUE(FilesStartingWith(dir, ".disc.iso.lock").empty()) << "the lock outlived the burn";
 }
 
 // What the image holds decides: a DVD-R image holding a burned disc is not blank, whatever

@@ -260,8 +260,8 @@ TEST(NamedEvent, AnotherUserCanNeitherSeeNorBlockEvents) {
 }
 
 // The name goes with the program that made it on every way out: exit(), a SIGINT after the job
-// (DefaultTermination), the forced end (std::_Exit after RemoveCreatedNames); after a SIGKILL the
-// next Create removes it.
+// (DefaultTermination), the forced end of a signalled program (std::_Exit in the handler of
+// CallOnTermination); after a SIGKILL the next Create removes it.
 TEST(NamedEvent, NamesAreRemovedOnEveryExitPath) {
     test::IsolatedEnv env;
     EventNames cleanup{{"ByExit", "BySigint", "ByForcedExit", "ByKill", "Next"}};

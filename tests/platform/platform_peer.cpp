@@ -184,9 +184,12 @@ int main(int argc, char** argv) {
             DefaultTermination();
             raise(SIGINT);
         }
-        if (arg(2) == "forced") {
-            NamedEvent::RemoveCreatedNames();
-            std::_Exit(3);
+        if (arg(2) == "forced") { // as a window program ends when a step does not stop in time
+            QCoreApplication app(argc, argv);
+            if (!CallOnTermination([](int) { std::_Exit(3); }))
+                return 4;
+            raise(SIGTERM);
+            return app.exec();
         }
         raise(SIGKILL);
         return 1;

@@ -69,8 +69,11 @@ protected:
             ini << "[Writer " << i + 1 << "]\nname=" << w.name << "\nimage=" << image << "\nmedia=" << w.media
                 << "\ncapacity=" << w.capacity << "\nstate=" << (w.written ? "written" : "blank")
                 << "\nspeeds=" << w.speeds << "\nfail=" << w.fail << "\n";
+            // The image is the disc: a blank disc has none (or an empty one), whatever state= says.
             if (w.written) {
-                WriteFile(image, 4 * 1024 * 1024, 'w'); // the earlier data on the disc
+                std::ofstream(image, std::ios::binary) << qxtest::DiscImageBytes(4 * 1024 * 1024, 'w'); // earlier data
+            } else {
+                fs::remove(image);
             }
         }
         ini.close();

@@ -30,11 +30,7 @@ TEST(CliWriters, ListsDescribesAndErasesVirtualWriters) {
     rw.media = "9";
     rw.state = "written";
     rw.image = dir + "rw.iso";
-    {
-        FILE* f = fopen(rw.image.c_str(), "wb");
-        fputs("data", f);
-        fclose(f);
-    }
+    qxtest::WriteFile(rw.image, DiscImageBytes(0));
     VirtualWriter slow; // below 1x DVD: left out, and the list says why
     slow.image = dir + "slow.iso";
     slow.speeds = "700";

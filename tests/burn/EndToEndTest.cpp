@@ -44,7 +44,7 @@ protected:
         return outcome;
     }
     static void WriteData(const std::string& path) {
-        std::ofstream(path, std::ios::binary) << std::string(1 << 20, 'o');
+        std::ofstream(path, std::ios::binary) << DiscImageBytes(1 << 20, 'o');
     }
 
     std::string m_trail; // the log lines and boxes of the burns, shown when a test fails
@@ -100,7 +100,7 @@ TEST_F(BurnEndToEnd, ARewritableDiscHoldingDataIsErasedFirstAndAFailedBlankWrite
     ExpectPlayableImage(rw.image);
 
     ASSERT_EQ(Burn({rw, failing}, 1), BurnOutcome::Failed);
-    EXPECT_EQ(ReadFile(failing.image), std::string(1 << 20, 'o'));
+    EXPECT_EQ(ReadFile(failing.image), DiscImageBytes(1 << 20, 'o'));
     const auto lines = m_log.All();
     const size_t erases = std::count(lines.begin(), lines.end(), std::string("StarBurn Begin Erase Progress!\n"));
     const size_t writes = std::count(lines.begin(), lines.end(), std::string("StarBurn Begin Write Data Progress!\n"));
@@ -194,7 +194,7 @@ TEST_F(BurnEndToEnd, CancelWithoutQuestionStopsTheEraseOrTheWriteThatComesNext) 
     };
     ASSERT_EQ(Burn({rewritable}), BurnOutcome::Cancelled) << m_trail;
     EXPECT_FALSE(m_log.Has("StarBurn Begin Write Data Progress!\n")) << m_trail;
-    EXPECT_EQ(ReadFile(rewritable.image), std::string(1 << 20, 'o')) << "the disc is left as it was";
+    EXPECT_EQ(ReadFile(rewritable.image), DiscImageBytes(1 << 20, 'o')) << "the disc is left as it was";
 
     EngineMessages messages;
     VirtualWriter blank = Writer("5", "blank.iso");

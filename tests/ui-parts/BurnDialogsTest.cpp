@@ -285,7 +285,8 @@ TEST_F(BurnDialogs, BurnFolderDialogOpensWithTheWritersAndItsTips) {
     auto* writers = dlg.findChild<QComboBox*>("comboWriters");
     EXPECT_EQ(cores->count(), 1); // no second engine offered
     EXPECT_EQ(cores->currentText(), "Build-in");
-    EXPECT_EQ(writers->count(), 2);
+    EXPECT_EQ(writers->count(), 3);
+    EXPECT_EQ(writers->itemText(2), "Disc image file (.iso)");
     EXPECT_EQ(writers->currentIndex(), 0);
     EXPECT_TRUE(dlg.findChild<QPushButton*>("btnBurn")->isEnabled());
     EXPECT_TRUE(dlg.findChild<QLineEdit*>("editDiscLabel")->text().isEmpty());
@@ -312,15 +313,17 @@ TEST_F(BurnDialogs, BurnFolderDialogOpensWithTheWritersAndItsTips) {
     dlg.OnBtnBrowse();
     EXPECT_EQ(dlg.DVDFolder(), "/tmp/some/where/");
 
-    // No writer: a message, Burn disabled; a writer again enables it.
+    // No writer: the message; the image file is left to choose and Burn makes it.
     core.writers.clear();
     dlg.findChild<QPushButton*>("btnReloadWriters")->click();
     EXPECT_EQ(Boxes().back(), kNoWriter);
-    EXPECT_FALSE(dlg.findChild<QPushButton*>("btnBurn")->isEnabled());
+    EXPECT_EQ(writers->count(), 1);
+    EXPECT_EQ(writers->currentText(), "Disc image file (.iso)");
+    EXPECT_TRUE(dlg.findChild<QPushButton*>("btnBurn")->isEnabled());
     EXPECT_TRUE(Logged("Burn DVD Movie Dialog no Detected dvd writer!\n"));
     core.writers = {"V1 Virtual DVD-R"};
     dlg.findChild<QPushButton*>("btnReloadWriters")->click();
-    EXPECT_TRUE(dlg.findChild<QPushButton*>("btnBurn")->isEnabled());
+    EXPECT_EQ(writers->currentText(), "Disc image file (.iso)") << "the image file stays chosen";
 }
 
 TEST_F(BurnDialogs, BurnFolderDialogRefusesBadFoldersAndClosesItsLoadingWindow) {

@@ -25,6 +25,11 @@ void CQuilvoVidrevoDlg::FillBurnCores() {
         m_comboBurnEngine->setCurrentIndex(1);
     } else {
         m_comboBurnEngine->setCurrentIndex(0);
+        // Why the second engine is not offered goes to the log (a library refused as unsafe, say).
+        const std::string reason = m_parts.neroCore ? m_parts.neroCore->UnavailableReason() : std::string();
+        if (!reason.empty()) {
+            LogToApp(0, "The \"Nero\" burn engine is not available: " + reason + "\n");
+        }
     }
 }
 

@@ -38,6 +38,7 @@ public:
     bool Available() const { return m_bNeroAvailable; }
     // Why InitBurnCore failed (the binding's reason, or a library too old), empty when it did not.
     const std::string& LoadError() const { return m_strLoadError; }
+    std::string UnavailableReason() const override { return m_strLoadError; }
     const CNeroBinding& Binding() const { return m_binding; }
     int Phase() const { return m_nPhase; }
     bool AbortRequested() const { return m_bAbort; }

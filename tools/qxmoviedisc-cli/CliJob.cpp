@@ -136,7 +136,7 @@ bool ChooseBurnTarget(JobParts& parts, const CliOptions& options, BurnTarget* ta
     const bool neroAvailable = parts.neroCore->InitBurnCore();
     target->engine = options.engine >= 0 ? options.engine : (neroAvailable ? 1 : 0);
     if (target->engine == 1 && !neroAvailable) {
-        std::fprintf(err, "The \"Nero\" burn engine is not available.\n");
+        PrintUnavailable(*parts.neroCore, err);
         return false;
     }
     std::vector<std::string> writers;

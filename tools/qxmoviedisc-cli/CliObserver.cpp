@@ -4,6 +4,12 @@
 
 using qx::discimage::PrintableText;
 
+void PrintUnavailable(const BurnCore& core, std::FILE* err) {
+    const std::string reason = core.UnavailableReason();
+    std::fprintf(err, "The \"Nero\" burn engine is not available.%s%s\n", reason.empty() ? "" : " ",
+                 PrintableText(reason).c_str());
+}
+
 CliObserver::CliObserver(std::FILE* out, std::FILE* err, bool assumeYes)
     : m_out(out), m_err(err), m_outPrompts(out), m_errPrompts(err) {
     m_outPrompts.SetAssumeYes(assumeYes);

@@ -11,6 +11,10 @@ namespace {
 
 constexpr int kFrameSamples = 1536; // every AC-3 frame
 constexpr int kDiscRate = 48000;
+// A time further ahead than this is taken for a broken one, not a pause: a real pause in the sound
+// is filled as the picture passes it (never more than a few seconds behind), so what is left of it
+// when the sound comes back is short.
+constexpr int64_t kMostGapSamples = 30 * kDiscRate;
 
 bool NativeLayout(const AVCodecParameters* par, AVChannelLayout* layout) {
     if (par->ch_layout.order == AV_CHANNEL_ORDER_NATIVE)
@@ -54,63 +58,79 @@ DvdSound SoundForTheDisc(const AVStream* st) {
     return sound;
 }
 
-struct Ac3Frames::Parser {
-    AVCodecParserContext* parser = av_parser_init(AV_CODEC_ID_AC3);
-    CodecPtr context{avcodec_alloc_context3(nullptr)};
-    ~Parser() { av_parser_close(parser); }
-};
-
-Ac3Frames::Ac3Frames(const AVStream* st, int64_t startUs, FrameFn frame, SilenceFn silence)
-    : timeBase_(st->time_base), offset_(av_rescale_q(startUs, AV_TIME_BASE_Q, st->time_base)), frame_(std::move(frame)),
-      silence_(std::move(silence)), parser_(std::make_unique<Parser>()) {
-    if (parser_->context)
-        parser_->context->codec_id = AV_CODEC_ID_AC3;
-}
-
-Ac3Frames::~Ac3Frames() = default;
-
-bool Ac3Frames::Take(const AVPacket* pkt, std::string* error) {
-    if (!parser_->parser || !parser_->context) {
-        *error = "FFmpeg lacks the AC-3 parser";
+bool ReadAc3Header(const uint8_t* p, size_t left, Ac3Header* header) {
+    // Sync word, CRC, then fscod (2 bits) and frmsizecod (6), then bsid (5) and bsmod (3).
+    static const int kKbps[19] = {32,  40,  48,  56,  64,  80,  96,  112, 128, 160,
+                                  192, 224, 256, 320, 384, 448, 512, 576, 640};
+    if (left < 6 || p[0] != 0x0B || p[1] != 0x77)
         return false;
-    }
-    const uint8_t* data = pkt ? pkt->data : nullptr;
-    int left = pkt ? pkt->size : 0;
-    const int64_t pts = pkt ? pkt->pts : AV_NOPTS_VALUE;
-    const int64_t dts = pkt ? pkt->dts : AV_NOPTS_VALUE;
-    do {
-        uint8_t* out = nullptr;
-        int outSize = 0;
-        const int used = av_parser_parse2(parser_->parser, parser_->context.get(), &out, &outSize, data, left, pts, dts,
-                                          pkt ? pkt->pos : -1);
-        if (used < 0)
-            return true; // a damaged packet costs its sound, not the movie
-        data += used;
-        left -= used;
-        if (outSize > 0 && !Frame(out, outSize, parser_->parser->pts, error))
-            return false;
-        if (outSize == 0 && (!pkt || used == 0))
-            break; // flushed, or a parser that takes nothing more
-
-    } while (left > 0 || !pkt);
+    const int rateCode = p[4] >> 6, sizeCode = p[4] & 0x3F, bsid = p[5] >> 3;
+    if (rateCode == 3 || sizeCode >= 38 || bsid > 10)
+        return false;
+    const int kbps = kKbps[sizeCode >> 1];
+    const int words = rateCode == 0   ? kbps * 2
+                      : rateCode == 2 ? kbps * 3
+                                      : kbps * 320 / 147 + (sizeCode & 1); // 44.1 kHz: 1536 samples' worth
+    header->bytes = 2 * words;
+    header->kbps = kbps;
+    header->fitsTheDisc = rateCode == 0 && bsid <= 8 && kbps * 1000 <= kMostDiscAc3Bitrate;
     return true;
 }
 
-bool Ac3Frames::Frame(const uint8_t* data, int size, int64_t pts, std::string* error) {
+Ac3Frames::Ac3Frames(const AVStream* st, int64_t startUs, FrameFn frame, SilenceFn silence)
+    : timeBase_(st->time_base), offset_(av_rescale_q(startUs, AV_TIME_BASE_Q, st->time_base)), frame_(std::move(frame)),
+      silence_(std::move(silence)) {}
+
+bool Ac3Frames::Take(const AVPacket* pkt, std::string* error) {
+    if (!pkt) {
+        pending_.clear(); // a frame cut off by the end of the movie is lost
+        return true;
+    }
+    // A packet normally holds whole frames; one cut between packets waits here for its rest.
+    size_t newStart = pending_.size();
+    int64_t newPts = pkt->pts;
+    pending_.insert(pending_.end(), pkt->data, pkt->data + pkt->size);
+    const uint8_t* b = pending_.data();
+    const size_t size = pending_.size();
+    size_t at = 0;
+    while (true) {
+        while (at + 1 < size && !(b[at] == 0x0B && b[at + 1] == 0x77))
+            ++at; // damage: on to the next sync word
+        Ac3Header header;
+        if (at + 6 > size)
+            break;
+        if (!ReadAc3Header(b + at, size - at, &header)) {
+            ++at;
+            continue;
+        }
+        if (static_cast<size_t>(header.bytes) > size - at)
+            break;
+        // The packet's time belongs to the first frame that starts in it.
+        int64_t pts = AV_NOPTS_VALUE;
+        if (at >= newStart) {
+            pts = newPts;
+            newPts = AV_NOPTS_VALUE;
+        }
+        if (!Frame(b + at, header, pts, error))
+            return false;
+        at += static_cast<size_t>(header.bytes);
+    }
+    pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(std::min(at, size)));
+    return true;
+}
+
+bool Ac3Frames::Frame(const uint8_t* data, const Ac3Header& header, int64_t pts, std::string* error) {
     if (pts != AV_NOPTS_VALUE) {
-        // Times that do not advance are ignored: the frame follows the one before.
+        // Times that do not advance, or leap too far, are ignored: the frame follows the one before.
         const int64_t at = av_rescale_q(pts - offset_, timeBase_, AVRational{1, kDiscRate});
-        if (at >= samples_ + kFrameSamples && !FillTo(at, error))
+        if (at >= samples_ + kFrameSamples && at - samples_ <= kMostGapSamples && !FillTo(at, error))
             return false;
     }
-    const AVCodecContext* c = parser_->context.get();
-    const bool fits = c->codec_id == AV_CODEC_ID_AC3 && c->sample_rate == kDiscRate && c->bit_rate > 0 &&
-                      c->bit_rate <= kMostDiscAc3Bitrate && parser_->parser->duration == kFrameSamples;
     samples_ += kFrameSamples;
-    if (!fits)
+    if (!header.fitsTheDisc)
         return silence_(1, error);
     out_->data = const_cast<uint8_t*>(data);
-    out_->size = size;
+    out_->size = header.bytes;
     return frame_(out_.get(), error);
 }
 
@@ -120,9 +140,14 @@ bool Ac3Frames::FillTo(int64_t samples, std::string* error) {
     const int64_t missing = samples - samples_ + kFrameSamples / 2;
     if (missing < kFrameSamples)
         return true;
-    const int frames = static_cast<int>(missing / kFrameSamples);
-    samples_ += static_cast<int64_t>(frames) * kFrameSamples;
-    return silence_(frames, error);
+    for (int64_t frames = missing / kFrameSamples; frames > 0;) {
+        const int now = static_cast<int>(std::min<int64_t>(frames, kDiscRate));
+        samples_ += static_cast<int64_t>(now) * kFrameSamples;
+        frames -= now;
+        if (!silence_(now, error))
+            return false;
+    }
+    return true;
 }
 
 } // namespace qx::enc

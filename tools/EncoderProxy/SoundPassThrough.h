@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "FfmpegUtil.h"
 
@@ -26,21 +27,28 @@ struct DvdSound {
 // (not AC-3, another rate, too many bits, or a layout our encoder cannot make silence in).
 DvdSound SoundForTheDisc(const AVStream* st);
 
+// The facts of an AC-3 frame header at `p` (`left` bytes readable); false when there is none.
+struct Ac3Header {
+    int bytes = 0; // the whole frame
+    int kbps = 0;
+    bool fitsTheDisc = false; // 48 kHz, plain AC-3, at most kMostDiscAc3Bitrate
+};
+bool ReadAc3Header(const uint8_t* p, size_t left, Ac3Header* header);
+
 // Cuts the movie's AC-3 packets into frames and times them on the disc's sound clock (48 kHz
 // samples from the movie's start): each frame follows the one before; where the movie's times
-// jump ahead by a frame or more the gap becomes silent frames. Frames whose header does not fit
-// the disc (another rate, E-AC-3, too many bits) are replaced by silence of the same length.
+// jump ahead by a frame or more the gap becomes silent frames. Frames the disc cannot take
+// (another rate, too many bits) become a silent frame each; bytes that are no AC-3 frame are skipped.
 class Ac3Frames {
 public:
     using FrameFn = std::function<bool(const AVPacket* frame, std::string* error)>;
     using SilenceFn = std::function<bool(int frames, std::string* error)>;
 
     Ac3Frames(const AVStream* st, int64_t startUs, FrameFn frame, SilenceFn silence);
-    ~Ac3Frames();
     Ac3Frames(const Ac3Frames&) = delete;
     Ac3Frames& operator=(const Ac3Frames&) = delete;
 
-    // One packet of the stream; null flushes what the parser holds.
+    // One packet of the stream; null ends the stream (an incomplete frame left over is dropped).
     bool Take(const AVPacket* pkt, std::string* error);
     // Silent frames until the sound reaches `samples`.
     bool FillTo(int64_t samples, std::string* error);
@@ -48,14 +56,13 @@ public:
     int64_t Samples() const { return samples_; }
 
 private:
-    bool Frame(const uint8_t* data, int size, int64_t pts, std::string* error);
+    bool Frame(const uint8_t* data, const Ac3Header& header, int64_t pts, std::string* error);
 
     AVRational timeBase_;
     int64_t offset_; // the movie's start in the stream's time base
     FrameFn frame_;
     SilenceFn silence_;
-    struct Parser;
-    std::unique_ptr<Parser> parser_;
+    std::vector<uint8_t> pending_; // bytes of a frame whose rest is still to come
     PacketPtr out_{av_packet_alloc()};
     int64_t samples_ = 0;
 };

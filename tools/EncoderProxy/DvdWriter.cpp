@@ -325,6 +325,10 @@ bool DvdWriter::EncodeAndMux(AVCodecContext* enc, AVStream* st, const AVFrame* f
             m.videoPacketEnd = std::max(m.videoPacketEnd, m.pkt->pts + std::max<int64_t>(1, m.pkt->duration));
         } else {
             m.audioBytes += m.pkt->size;
+            // Among the movie's own frames a silent one goes exactly where it was put; the encoder
+            // would set it back by its start-up delay, and the times would run backwards.
+            if (settings_.sound.passThrough && frame)
+                m.pkt->pts = m.pkt->dts = frame->pts;
         }
         av_packet_rescale_ts(m.pkt.get(), enc->time_base, st->time_base);
         m.pkt->stream_index = st->index;

@@ -111,6 +111,39 @@ void ExpectDiscStream(const std::string& out, TvStandard tv) {
 
 } // namespace
 
+TEST(AnyMovie, EveryCommonKindOfMovieConvertsWholeWithItsSound) {
+    // Two seconds with a flash and a beep at 1 s, in the codecs each container usually carries.
+    const std::string source =
+        "-f lavfi -i \"color=black:s=160x120:r=25:d=2,drawbox=c=white:t=fill:enable='gte(t,1)'\" "
+        "-f lavfi -i \"aevalsrc='if(gte(t,1),0.8*sin(2*PI*440*t),0)':s=44100:d=2\" ";
+    const char* kinds[][2] = {
+        {"h264.mp4", "-c:v libx264 -preset ultrafast -c:a aac"},
+        {"vp8.webm", "-c:v libvpx -deadline realtime -c:a libvorbis"},
+        {"mpeg4.avi", "-c:v mpeg4 -c:a libmp3lame"},
+        {"mjpeg.mov", "-c:v mjpeg -c:a pcm_s16le"},
+        {"wmv2.wmv", "-c:v wmv2 -c:a wmav2"},
+        {"flv1.flv", "-c:v flv1 -c:a libmp3lame -ar 44100"},
+        {"mpeg2.mpg", "-c:v mpeg2video -c:a mp2"},
+        {"mpeg2.ts", "-c:v mpeg2video -c:a mp2"},
+        {"h264.3gp", "-c:v libx264 -preset ultrafast -c:a aac -ac 1"},
+        {"theora.ogv", "-c:v libtheora -c:a libvorbis"},
+    };
+    for (const auto& kind : kinds) {
+        const std::string movie = Fixture(std::string("kind-") + kind[0], source + kind[1]);
+        const ConvertRequest r = Request(movie, "kind.vob", TvStandard::Pal);
+        const ConvertResult res = Convert(r);
+        ASSERT_TRUE(res.ok) << movie;
+        // Every picture, the last ones too (some containers start the picture a frame or two after
+        // the sound, as ffmpeg writes them).
+        EXPECT_GE(res.seconds, 2.0 - 0.001) << movie;
+        EXPECT_LE(res.seconds, 2.1) << movie;
+        EXPECT_NEAR(FirstBrightPicture(r.output), 1.02, 0.041) << movie;
+        EXPECT_NEAR(FirstLoudSound(r.output) - FirstBrightPicture(r.output), 0.0, 0.04) << movie;
+        int nav = 0;
+        EXPECT_EQ(CheckPacks(r.output, &nav), "") << movie;
+    }
+}
+
 TEST(AnyMovie, PhoneMoviesTurnedAQuarterStandUpright) {
     // The display matrix of a phone held upright; the corner box shows where the top left went.
     struct Case {

@@ -392,12 +392,10 @@ ConvertResult MovieConverter::Run(OutputFileOpener opener) {
             break;
         }
         int rc = av_read_frame(fmt_.get(), pkt.get());
-        if (rc == AVERROR_EOF || avio_feof(fmt_->pb))
+        // The end, or a read error in the middle: keep what was converted up to here. (The file
+        // may be read to its end while the reader still holds packets: they come first.)
+        if (rc < 0)
             break;
-        if (rc < 0) {
-            // A read error in the middle: keep what was converted up to here.
-            break;
-        }
         if (pkt->stream_index == video_)
             ok = Decode(vdec_.get(), &vchain_, pkt.get(), true, &error);
         else if (pkt->stream_index == audio_)

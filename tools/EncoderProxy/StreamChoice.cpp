@@ -53,8 +53,15 @@ std::string Facts(const AVStream* st) {
     std::snprintf(text, sizeof text, "%s, %d Hz, %d channel%s", avcodec_get_name(par->codec_id), par->sample_rate,
                   par->ch_layout.nb_channels, par->ch_layout.nb_channels == 1 ? "" : "s");
     std::string facts = text;
-    if (const AVDictionaryEntry* lang = av_dict_get(st->metadata, "language", nullptr, 0))
-        facts += std::string(", ") + lang->value;
+    // The movie's own words: only a tag's letters reach the log, never a control character.
+    if (const AVDictionaryEntry* lang = av_dict_get(st->metadata, "language", nullptr, 0)) {
+        std::string tag;
+        for (const char* c = lang->value; *c != '\0' && tag.size() < 16; ++c)
+            if ((*c >= 'a' && *c <= 'z') || (*c >= 'A' && *c <= 'Z') || (*c >= '0' && *c <= '9') || *c == '-')
+                tag += *c;
+        if (!tag.empty())
+            facts += ", " + tag;
+    }
     return facts;
 }
 

@@ -1,7 +1,5 @@
-// Movies of every type: the open-file filter of "Add Video files", and files and folders dropped on
-// the source list from a file manager (driven with Qt's own drag events).
-#include "MovieTypes.h"
-#include "SourceListDrops.h"
+// Files and folders dropped on the source list from a file manager (driven with Qt's own drag
+// events).
 #include "WindowFixture.h"
 
 #include <QDropEvent>
@@ -12,21 +10,12 @@
 
 namespace {
 
-// Remembers the filter the window hands to the open-file dialog.
-class FilterPrompts : public TestPrompts {
-public:
-    qx::OpenFilesResult OpenFiles(const qx::OpenFilesRequest& request) override {
-        filter = request.filter;
-        return TestPrompts::OpenFiles(request);
-    }
-    std::string filter;
-};
-
 QMimeData* Urls(const std::vector<std::string>& paths) {
     auto* data = new QMimeData;
     QList<QUrl> urls;
     for (const std::string& p : paths)
-        urls << (p.rfind("http", 0) == 0 ? QUrl(QString::fromStdString(p)) : QUrl::fromLocalFile(QString::fromStdString(p)));
+        urls << (p.rfind("http", 0) == 0 ? QUrl(QString::fromStdString(p))
+                                         : QUrl::fromLocalFile(QString::fromStdString(p)));
     data->setUrls(urls);
     return data;
 }
@@ -81,20 +70,4 @@ TEST_F(SourceDrops, FilesAndFoldersAreAddedInTheOrderDroppedAndOnlyWhenTheListTa
     EXPECT_EQ(fake.log->Count("0 Add File:" + movies + "bad.mov Failed the file is not supported\n"), 1u);
     for (const qx::PromptRecord& record : prompts.Records())
         EXPECT_NE(record.kind, qx::PromptRecord::Kind::OpenFiles);
-}
-
-TEST_F(SourceDrops, AddVideoFilesOffersEveryMovieTypeWithRealMediaFirst) {
-    FilterPrompts filterPrompts;
-    qx::SetPrompts(&filterPrompts);
-    fake.encoder->movies["clip.webm"] = FakeMovie{};
-    Create();
-    g_strWorkFolder = work;
-    WriteFile(movies + "clip.webm", 100);
-    filterPrompts.QueueFiles({movies + "clip.webm"});
-    Click("btnAddFiles");
-    ASSERT_TRUE(dlg->WaitForAddFiles(10000));
-    EXPECT_EQ(filterPrompts.filter, MovieOpenFilter());
-    EXPECT_EQ(filterPrompts.filter.rfind("All support files(*.rm, *.rmvb)|*.rm; *.rmvb;|", 0), 0u);
-    ASSERT_EQ(dlg->Sources().size(), 1u);
-    EXPECT_EQ(List()->GetItemText(0, 0), " clip.webm");
 }

@@ -68,6 +68,8 @@ public:
     // Adds files named outside the window (command line, a desktop's "Open with") exactly as if they
     // had been chosen in the open-file dialog of "Add Video files".
     void AddGivenFiles(std::vector<std::string> paths);
+    // Files and folders dropped on the source list: added the same way, a folder by its movies.
+    void AddDroppedFiles(std::vector<std::string> paths);
     void OnBtnDelete();
     void OnBtnUp();
     void OnBtnDown();
@@ -171,8 +173,8 @@ private:
     std::string SettingsFile() const;
 
     // Source list (MainDlgSources.cpp).
-    void StartAddFiles(std::optional<std::vector<std::string>> given);
-    void AddFilesThread(const std::optional<std::vector<std::string>>& given);
+    void StartAddFiles(std::optional<std::vector<std::string>> given, bool gatherFolders = false);
+    void AddFilesThread(const std::optional<std::vector<std::string>>& given, bool gatherFolders);
     int AddSourceFile(const std::string& path);
     void ShowUnsupported(const std::string& path);
     void OnAddSourceRow(RowRecord* record);

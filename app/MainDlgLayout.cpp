@@ -3,6 +3,7 @@
 
 #include "PictureButton.h"
 #include "PreviewScreen.h"
+#include "SourceListDrops.h"
 #include "XListCtrl.h"
 
 #include <QCheckBox>
@@ -42,6 +43,9 @@ void CQuilvoVidrevoDlg::CreateControls() {
     m_listSources = new CXListCtrl(this);
     m_listSources->setObjectName("listSources");
     m_listSources->setMinimumSize(640, 220);
+    new SourceListDrops(
+        m_listSources, [this] { return !m_bAddingFiles && m_job && !m_job->Running() && m_listSources->isEnabled(); },
+        [this](std::vector<std::string> paths) { AddDroppedFiles(std::move(paths)); });
 
     m_barUsedSpace = new QProgressBar(this);
     m_barUsedSpace->setObjectName("barUsedSpace");

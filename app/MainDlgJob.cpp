@@ -86,6 +86,7 @@ DiscJobSpec CQuilvoVidrevoDlg::ReadJobSpec() const {
     spec.burnTarget = {m_comboBurnEngine->currentIndex(), m_comboWriters->currentIndex()};
     spec.deleteTempFiles = m_chkDeleteTmp->isChecked();
     spec.shutdown = m_chkShutdown->isChecked();
+    spec.menu = m_chkMenu->isChecked();
     return spec;
 }
 

@@ -9,6 +9,7 @@
 #include "DvdVideoImage.h"
 #include "Folders.h"
 #include "ImageTool.h"
+#include "MenuProgram.h"
 
 #include <QCoreApplication>
 
@@ -65,8 +66,8 @@ void DiscJob::AuthorDVDVideo() {
     } else {
         m_parts.authoring->stop = m_outcome.interruptSignal != 0;
         ok = m_parts.authoring->Author(
-            outFolder, titles, m_bSplitOutput, [&throttle](int phase, int percent) { throttle.Report(phase, percent); },
-            &error);
+            outFolder, titles, m_bSplitOutput, m_menu.get(),
+            [&throttle](int phase, int percent) { throttle.Report(phase, percent); }, &error);
     }
     m_observer.StepEnd(JobStep::Authoring);
     if (!ok && m_outcome.interruptSignal != 0) {

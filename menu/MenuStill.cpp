@@ -86,6 +86,7 @@ Codec openPictureEncoder(const MenuStill& still, int lines, std::string* error) 
     v->gop_size = MenuStillPictures(still.tv) + 1;
     v->max_b_frames = 0;
     v->flags |= AV_CODEC_FLAG_CLOSED_GOP;
+    av_opt_set_int(v->priv_data, "sc_threshold", 1000000000, 0); // closed GOPs take no scene cuts
     v->bit_rate = kVideoBitrate;
     v->rc_max_rate = kPeakBitrate;
     v->rc_buffer_size = kVbvBufferBits;

@@ -187,6 +187,20 @@ bool WriteMenuStill(const MenuStill& still, const std::string& path, std::string
     avcodec_parameters_from_context(vst->codecpar, v.get());
     vst->time_base = v->time_base;
     vst->sample_aspect_ratio = v->sample_aspect_ratio;
+    // The DVD's decoder buffer, for the muxer's timing.
+    size_t propsSize = 0;
+    AVCPBProperties* props = av_cpb_properties_alloc(&propsSize);
+    if (!props) {
+        *error = "out of memory";
+        return false;
+    }
+    props->buffer_size = kVbvBufferBits;
+    props->max_bitrate = kPeakBitrate;
+    if (av_stream_add_side_data(vst, AV_PKT_DATA_CPB_PROPERTIES, reinterpret_cast<uint8_t*>(props), propsSize) < 0) {
+        av_free(props);
+        *error = "out of memory";
+        return false;
+    }
     avcodec_parameters_from_context(ast->codecpar, a.get());
     ast->time_base = a->time_base;
     std::vector<AVStream*> subpictures;

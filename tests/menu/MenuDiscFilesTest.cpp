@@ -5,6 +5,7 @@
 // composite is saved as build/screenshots/menu-<case>.png); the disc image passes the image checks.
 #include "DiscImageSupport.h"
 #include "DvdReaderCheck.h"
+#include "MenuBuilder.h"
 #include "MenuDiscSupport.h"
 #include "MenuNavigator.h"
 #include "MenuPicture.h"
@@ -29,6 +30,7 @@ extern "C" {
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <map>
 
 namespace {
@@ -327,6 +329,16 @@ TEST_P(MenuDiscFiles, FfmpegDecodesTheMenuPictureWithItsHighlight) {
     const QImage shown = composite.scaled(layout().geometry.displayWidth, lines, Qt::IgnoreAspectRatio,
                                           Qt::SmoothTransformation);
     EXPECT_TRUE(shown.save(folder + "/menu-" + GetParam().name + ".png"));
+}
+
+TEST_P(MenuDiscFiles, TheDiscBudgetHoldsTheMenusStreams) {
+    // What the menu adds: its two VOBs and the menu tables of the information files (and backups).
+    namespace fs = std::filesystem;
+    const double bytes = static_cast<double>(fs::file_size(video() + "VIDEO_TS.VOB") +
+                                             fs::file_size(video() + "VTS_01_0.VOB") +
+                                             2 * fs::file_size(video() + "VIDEO_TS.IFO"));
+    std::cout << "menu of " << GetParam().titles << " movies: " << bytes / 1048576 << " MB\n";
+    EXPECT_LE(bytes, MenuBudgetMB(GetParam().titles) * 1048576.0);
 }
 
 TEST_P(MenuDiscFiles, TheDiscImageOfAMenuDiscPassesTheImageChecks) {

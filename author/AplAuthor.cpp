@@ -230,8 +230,7 @@ bool AplAuthor::CreateDVD() {
             m_managerMenus = std::make_unique<AuthorMenuList>();
         ProgramChain firstPlay;
         firstPlay.preCommands = m_firstPlay;
-        CreateToc(m_firstPlay.empty() ? nullptr : &firstPlay, *m_managerMenus, m_outputFolder, m_numTitleSets,
-                  options);
+        CreateToc(m_firstPlay.empty() ? nullptr : &firstPlay, *m_managerMenus, m_outputFolder, m_numTitleSets, options);
         // A stop that came during the last steps still wins: the caller has been told the run stops.
         if (stopRequested())
             throw AuthorStopRequest();

@@ -58,8 +58,7 @@ public:
     // to it. `progress(phase, percent)` is the engine's progress hook. False with the engine's error
     // text when the engine failed.
     virtual bool Author(const std::string& outFolder, const std::vector<AuthorTitle>& titles, bool splitOutput,
-                        const MenuDisc* menu, const std::function<void(int, int)>& progress,
-                        std::string* error) = 0;
+                        const MenuDisc* menu, const std::function<void(int, int)>& progress, std::string* error) = 0;
     // Set (on any thread) to end a run early: the engine stops within a sector or a navigation pack
     // and removes the files it wrote; Author then returns false.
     std::atomic<bool> stop{false};

@@ -28,8 +28,9 @@ TEST_F(JobTest, TheMenuIsMadeAfterTheConversionHandedToTheAuthoringAndThenRemove
     spec.menu = true;
     spec.label = "TRIP";
     ASSERT_TRUE(Run(spec));
-    const std::vector<std::string> tail = {"all converted", "step Creating DVD menu", "step end",
-                                           "step DVD authoring", "step end", "controls on", "finished"};
+    const std::vector<std::string> tail = {
+        "all converted", "step Creating DVD menu", "step end", "step DVD authoring", "step end", "controls on",
+        "finished"};
     ASSERT_GE(observer.events.size(), tail.size());
     EXPECT_EQ(std::vector<std::string>(observer.events.end() - tail.size(), observer.events.end()), tail);
     EXPECT_EQ(authoring->menuPages, 1);

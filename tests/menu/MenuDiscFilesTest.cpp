@@ -65,12 +65,13 @@ struct Ifo {
 QRgb fromYCrCb(uint32_t entry) {
     const double y = (entry >> 16 & 0xFF) - 16.0, cr = (entry >> 8 & 0xFF) - 128.0, cb = (entry & 0xFF) - 128.0;
     auto clamp = [](double v) { return std::clamp(static_cast<int>(std::lround(v)), 0, 255); };
-    return qRgb(clamp(1.164 * y + 1.596 * cr), clamp(1.164 * y - 0.813 * cr - 0.392 * cb), clamp(1.164 * y + 2.017 * cb));
+    return qRgb(clamp(1.164 * y + 1.596 * cr), clamp(1.164 * y - 0.813 * cr - 0.392 * cb),
+                clamp(1.164 * y + 2.017 * cb));
 }
 
 // The last picture and the first subpicture (as pixel values 0..3) of a program stream.
 struct DecodedMenu {
-    QImage picture;                 // as stored: 720 pixels wide
+    QImage picture;                  // as stored: 720 pixels wide
     std::vector<uint8_t> subpicture; // picture-sized, 0 where the unit has no pixel
     int subWidth = 0, subHeight = 0;
 };
@@ -84,8 +85,8 @@ DecodedMenu decodeMenu(const std::string& path, int subpictureId) {
     std::map<int, AVCodecContext*> decoders;
     for (unsigned i = 0; i < input->nb_streams; ++i) {
         const AVCodecParameters* par = input->streams[i]->codecpar;
-        const bool wanted = par->codec_type == AVMEDIA_TYPE_VIDEO ||
-                            (par->codec_id == AV_CODEC_ID_DVD_SUBTITLE && (input->streams[i]->id & 0xFF) == subpictureId);
+        const bool wanted = par->codec_type == AVMEDIA_TYPE_VIDEO || (par->codec_id == AV_CODEC_ID_DVD_SUBTITLE &&
+                                                                      (input->streams[i]->id & 0xFF) == subpictureId);
         const AVCodec* codec = wanted ? avcodec_find_decoder(par->codec_id) : nullptr;
         if (!codec)
             continue;
@@ -248,7 +249,7 @@ TEST_P(MenuDiscFiles, MenuProgramChainsAndAttributesAreWhatPlayersNeed) {
         SCOPED_TRACE("page " + std::to_string(page));
         EXPECT_EQ(menus->pgci_srp[page].entry_id, 0);
         ASSERT_EQ(pgc->nr_of_cells, 1);
-        EXPECT_EQ(pgc->cell_playback[0].still_time, 255); // held until a button is pressed
+        EXPECT_EQ(pgc->cell_playback[0].still_time, 255);                    // held until a button is pressed
         EXPECT_EQ(pgc->subp_control[0], wide() ? 0x80000100u : 0x80000000u); // wide 0, letterbox 1
         EXPECT_EQ(pgc->palette[kMenuSelectColor], MenuColorTable()[kMenuSelectColor]);
         ASSERT_TRUE(pgc->command_tbl);
@@ -301,8 +302,8 @@ TEST_P(MenuDiscFiles, FfmpegDecodesTheMenuPictureWithItsHighlight) {
             bool inButton = false;
             for (int b = 0; b < pci.hli.hl_gi.btn_ns; ++b) {
                 const btni_t& e = pci.hli.btnit[b];
-                inButton = inButton || (x >= int(e.x_start) && x <= int(e.x_end) && y >= int(e.y_start) &&
-                                        y <= int(e.y_end));
+                inButton =
+                    inButton || (x >= int(e.x_start) && x <= int(e.x_end) && y >= int(e.y_start) && y <= int(e.y_end));
             }
             (inButton ? inside : outside)++;
             if (x < int(selected.x_start) || x > int(selected.x_end) || y < int(selected.y_start) ||
@@ -312,8 +313,9 @@ TEST_P(MenuDiscFiles, FfmpegDecodesTheMenuPictureWithItsHighlight) {
             const QRgb over = fromYCrCb(palette[colors >> (16 + 4 * value) & 0xF]);
             const QRgb under = composite.pixel(x, y);
             auto mix = [&](int a, int b) { return (a * contrast + b * (15 - contrast)) / 15; };
-            composite.setPixel(x, y, qRgb(mix(qRed(over), qRed(under)), mix(qGreen(over), qGreen(under)),
-                                          mix(qBlue(over), qBlue(under))));
+            composite.setPixel(
+                x, y,
+                qRgb(mix(qRed(over), qRed(under)), mix(qGreen(over), qGreen(under)), mix(qBlue(over), qBlue(under))));
         }
     EXPECT_GT(inside, 0);
     EXPECT_EQ(outside, 0) << "subpicture pixels outside every button";
@@ -326,17 +328,17 @@ TEST_P(MenuDiscFiles, FfmpegDecodesTheMenuPictureWithItsHighlight) {
 
     const QString folder = QStringLiteral(QX_BIN_DIR "/../screenshots");
     QDir().mkpath(folder);
-    const QImage shown = composite.scaled(layout().geometry.displayWidth, lines, Qt::IgnoreAspectRatio,
-                                          Qt::SmoothTransformation);
+    const QImage shown =
+        composite.scaled(layout().geometry.displayWidth, lines, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     EXPECT_TRUE(shown.save(folder + "/menu-" + GetParam().name + ".png"));
 }
 
 TEST_P(MenuDiscFiles, TheDiscBudgetHoldsTheMenusStreams) {
     // What the menu adds: its two VOBs and the menu tables of the information files (and backups).
     namespace fs = std::filesystem;
-    const double bytes = static_cast<double>(fs::file_size(video() + "VIDEO_TS.VOB") +
-                                             fs::file_size(video() + "VTS_01_0.VOB") +
-                                             2 * fs::file_size(video() + "VIDEO_TS.IFO"));
+    const double bytes =
+        static_cast<double>(fs::file_size(video() + "VIDEO_TS.VOB") + fs::file_size(video() + "VTS_01_0.VOB") +
+                            2 * fs::file_size(video() + "VIDEO_TS.IFO"));
     std::cout << "menu of " << GetParam().titles << " movies: " << bytes / 1048576 << " MB\n";
     EXPECT_LE(bytes, MenuBudgetMB(GetParam().titles) * 1048576.0);
 }
@@ -361,7 +363,8 @@ TEST_P(MenuDiscFiles, TheDiscImageOfAMenuDiscPassesTheImageChecks) {
             continue;
         ++files;
         EXPECT_TRUE(e.bytes == ReadWholeFile(m_disc->root + e.path)) << e.path;
-        auto it = std::find_if(extents.begin(), extents.end(), [&](const auto& p) { return "/VIDEO_TS/" + p.first == e.path; });
+        auto it = std::find_if(extents.begin(), extents.end(),
+                               [&](const auto& p) { return "/VIDEO_TS/" + p.first == e.path; });
         ASSERT_NE(it, extents.end()) << e.path;
         EXPECT_EQ(it->second.sector, e.sector) << e.path;
     }
@@ -379,6 +382,8 @@ TEST_P(MenuDiscFiles, TheDiscImageOfAMenuDiscPassesTheImageChecks) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, MenuDiscFiles, ::testing::ValuesIn(kFileCases),
-                         [](const ::testing::TestParamInfo<MenuDiscCase>& info) { return std::string(info.param.name); });
+                         [](const ::testing::TestParamInfo<MenuDiscCase>& info) {
+                             return std::string(info.param.name);
+                         });
 
 } // namespace

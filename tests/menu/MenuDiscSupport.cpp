@@ -48,6 +48,7 @@ std::unique_ptr<AuthoredMenuDisc> AuthorMenuDisc(const MenuDiscCase& c, const st
         return out;
     out->root = out->temp->path() + "/DVD Movie";
     std::unique_ptr<AuthoringLink> link = CreateAuthoringLink();
-    out->ok = link->Author(out->root, titles, false, &out->menu, [](int, int) {}, &out->error);
+    out->ok = link->Author(
+        out->root, titles, false, &out->menu, [](int, int) {}, &out->error);
     return out;
 }

@@ -20,7 +20,7 @@ void PrintTo(const MenuDiscCase& c, std::ostream* out);
 
 struct AuthoredMenuDisc {
     std::unique_ptr<TempFolder> temp;
-    std::string root;      // the folder holding VIDEO_TS
+    std::string root;       // the folder holding VIDEO_TS
     std::string menuFolder; // the menu's streams (kept for the tests)
     MenuDisc menu;
     bool ok = false;

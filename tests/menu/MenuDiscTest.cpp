@@ -178,6 +178,8 @@ TEST_P(MenuDiscPlay, LibdvdreadReadsEveryInformationFile) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, MenuDiscPlay, ::testing::ValuesIn(kCases),
-                         [](const ::testing::TestParamInfo<MenuDiscCase>& info) { return std::string(info.param.name); });
+                         [](const ::testing::TestParamInfo<MenuDiscCase>& info) {
+                             return std::string(info.param.name);
+                         });
 
 } // namespace

@@ -1,8 +1,8 @@
 #include "MenuNavigator.h"
 
 #include <cstdarg>
-#include <cstdio>
 #include <cstdint>
+#include <cstdio>
 
 namespace {
 

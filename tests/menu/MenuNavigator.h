@@ -22,13 +22,13 @@ public:
     // Plays until a title (1-based, of the whole disc) starts; 0 when a menu or the end comes first.
     int RunToTitle(long maxEvents = 200000);
 
-    int Buttons() const;          // buttons of the current menu's navigation pack
-    int Selected() const;         // the highlighted button
+    int Buttons() const;  // buttons of the current menu's navigation pack
+    int Selected() const; // the highlighted button
     // The current navigation pack's presentation control information.
     const pci_t& Pci() const { return m_pci; }
 
     // Remote keys.
-    bool Activate(int button); // select the button and press Enter
+    bool Activate(int button);  // select the button and press Enter
     bool Arrow(char direction); // 'u', 'd', 'l', 'r'
     bool MenuKey();             // the title set's root menu
     bool TitleKey();            // the title menu

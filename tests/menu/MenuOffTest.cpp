@@ -37,8 +37,9 @@ qxtest::Bytes SyntheticStream(int vobus, int aspectCode) {
 
 std::string sha256(const std::string& path) {
     const qxtest::Bytes bytes = qxtest::ReadFile(path);
-    return QCryptographicHash::hash(QByteArray(reinterpret_cast<const char*>(bytes.data()), static_cast<int>(bytes.size())),
-                                    QCryptographicHash::Sha256)
+    return QCryptographicHash::hash(
+               QByteArray(reinterpret_cast<const char*>(bytes.data()), static_cast<int>(bytes.size())),
+               QCryptographicHash::Sha256)
         .toHex()
         .toStdString();
 }
@@ -51,8 +52,9 @@ TEST(MenuOff, TheAuthoredFolderIsByteForByteTheOneWrittenBeforeMenusExisted) {
     qxtest::WriteFile(dir.file("b.mpg"), SyntheticStream(3, 3));
     std::unique_ptr<AuthoringLink> link = CreateAuthoringLink();
     std::string error;
-    ASSERT_TRUE(link->Author(dir.file("DVD Movie"), {{dir.file("a.mpg"), 2}, {dir.file("b.mpg"), 1}}, true, nullptr,
-                             [](int, int) {}, &error))
+    ASSERT_TRUE(link->Author(
+        dir.file("DVD Movie"), {{dir.file("a.mpg"), 2}, {dir.file("b.mpg"), 1}}, true, nullptr, [](int, int) {},
+        &error))
         << error;
 
     std::map<std::string, std::string> found;

@@ -76,12 +76,12 @@ TEST(MenuLayout, ArrowsFollowTheDrawnOrderAndTheRows) {
         EXPECT_EQ(b[i].right, static_cast<int>((i + 1) % b.size() + 1));
         EXPECT_EQ(b[(i + 1) % b.size()].left, static_cast<int>(i + 1));
     }
-    EXPECT_EQ(b[0].down, 4);  // movie 1 -> movie 4
-    EXPECT_EQ(b[4].down, 7);  // movie 5 (the middle) -> Play all (the middle)
-    EXPECT_EQ(b[5].down, 8);  // movie 6 -> Next
-    EXPECT_EQ(b[6].up, 5);    // Play all -> movie 5
-    EXPECT_EQ(b[6].down, 2);  // round to the top row
-    EXPECT_EQ(b[1].up, 7);    // and back
+    EXPECT_EQ(b[0].down, 4);                  // movie 1 -> movie 4
+    EXPECT_EQ(b[4].down, 7);                  // movie 5 (the middle) -> Play all (the middle)
+    EXPECT_EQ(b[5].down, 8);                  // movie 6 -> Next
+    EXPECT_EQ(b[6].up, 5);                    // Play all -> movie 5
+    EXPECT_EQ(b[6].down, 2);                  // round to the top row
+    EXPECT_EQ(b[1].up, 7);                    // and back
     const MenuPage& second = layout.pages[1]; // movies 7, 8; Previous, Play all
     ASSERT_EQ(second.buttons.size(), 4u);
     EXPECT_EQ(second.Find(MenuButtonKind::Previous), 3);
@@ -105,7 +105,7 @@ TEST(MenuSubpicture, FfmpegsDecoderReadsBackEveryPixel) {
     ASSERT_FALSE(unit.empty()) << error;
     EXPECT_EQ(unit[0] << 8 | unit[1], static_cast<int>(unit.size()));
     const size_t control = unit[2] << 8 | unit[3];
-    EXPECT_EQ(unit[control + 4], 0x00); // shown whether subtitles are on or off
+    EXPECT_EQ(unit[control + 4], 0x00);                            // shown whether subtitles are on or off
     EXPECT_EQ(unit[control + 6] << 8 | unit[control + 7], 0x4320); // colours of values 3, 2, 1, 0
 
     const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_DVD_SUBTITLE);

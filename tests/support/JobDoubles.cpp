@@ -118,8 +118,8 @@ std::vector<std::string> FakeEncoder::ConvertedSources() const {
     return m_converted;
 }
 
-bool FakeAuthoring::Author(const std::string& folder, const std::vector<AuthorTitle>& list, bool,
-                           const MenuDisc* menu, const std::function<void(int, int)>& progress, std::string* error) {
+bool FakeAuthoring::Author(const std::string& folder, const std::vector<AuthorTitle>& list, bool, const MenuDisc* menu,
+                           const std::function<void(int, int)>& progress, std::string* error) {
     ++runs;
     outFolder = folder;
     titles = list;

@@ -87,8 +87,8 @@ public:
     std::vector<std::string> titleContents; // each title's stream as the engine found it
     std::string outFolder;
     int runs = 0;
-    int menuPages = -1;                  // pages of the menu handed over; -1 without a menu
-    std::vector<std::string> menuFiles;  // the menu's streams, which existed while the engine ran
+    int menuPages = -1;                 // pages of the menu handed over; -1 without a menu
+    std::vector<std::string> menuFiles; // the menu's streams, which existed while the engine ran
 };
 
 class FakeCore : public BurnCore {

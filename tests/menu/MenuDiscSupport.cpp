@@ -3,7 +3,7 @@
 #include "JobParts.h"
 #include "MenuBuilder.h"
 
-#include <QGuiApplication>
+#include "TestSupport.h"
 
 #include <filesystem>
 
@@ -14,13 +14,7 @@ void PrintTo(const MenuDiscCase& c, std::ostream* out) {
 }
 
 void EnsureGuiApp() {
-    if (QCoreApplication::instance())
-        return;
-    static int argc = 1;
-    static char name[] = "qx-menu-test";
-    static char* argv[] = {name, nullptr};
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    new QGuiApplication(argc, argv);
+    qxtest::EnsureApp(); // off screen, in the process's private user folders
 }
 
 std::unique_ptr<AuthoredMenuDisc> AuthorMenuDisc(const MenuDiscCase& c, const std::string& label) {

@@ -34,5 +34,5 @@ constexpr int kMenuTestTitleSeconds = 3;
 // headed `label`.
 std::unique_ptr<AuthoredMenuDisc> AuthorMenuDisc(const MenuDiscCase& c, const std::string& label = "HOLIDAYS 2026");
 
-// Makes sure a Qt Gui application exists for drawing.
+// Makes sure a Qt Gui application exists for drawing (tests/support's, with private user folders).
 void EnsureGuiApp();

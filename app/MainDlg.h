@@ -170,6 +170,7 @@ private:
     void OnBurnBoxClicked();
     void OnDeleteTmpClicked();
     void OnShutdownClicked();
+    void OnMenuBoxClicked();
     std::string SettingsFile() const;
 
     // Source list (MainDlgSources.cpp).
@@ -290,6 +291,7 @@ private:
     QCheckBox* m_chkBurn = nullptr;
     QCheckBox* m_chkDeleteTmp = nullptr;
     QCheckBox* m_chkShutdown = nullptr;
+    QCheckBox* m_chkMenu = nullptr;
     CPictureButton* m_btnBurnFolder = nullptr;
     CPictureButton* m_btnPlay = nullptr;
     CPictureButton* m_btnPause = nullptr;

@@ -97,6 +97,7 @@ DiscJobSpec CQuilvoVidrevoDlg::ReadJobSpec() const {
     spec.burnToImage = m_comboWriters->currentIndex() >= m_nRealWriters;
     spec.deleteTempFiles = m_chkDeleteTmp->isChecked();
     spec.shutdown = m_chkShutdown->isChecked();
+    spec.menu = m_chkMenu->isChecked();
     return spec;
 }
 

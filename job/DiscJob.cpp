@@ -4,6 +4,7 @@
 
 #include "AuthorLog.h"
 #include "Folders.h"
+#include "MenuProgram.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -146,6 +147,8 @@ bool DiscJob::Interrupt(int signal) {
         }
         m_pStopRepeatTimer->start(500);
         break;
+    case JobStep::Menu:
+        break; // the menu looks at the signal between its pieces of work
     case JobStep::Authoring:
         m_parts.authoring->stop = true;
         break;
@@ -167,4 +170,5 @@ void DiscJob::Abandon() {
     // Nothing may write any more before the files go; then they go as at a normal end.
     m_parts.encoder->Kill();
     DeleteConvertedFiles();
+    DropDvdMenu();
 }

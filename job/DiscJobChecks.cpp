@@ -7,6 +7,7 @@
 #include "DiscBudget.h"
 #include "DvdLeftovers.h"
 #include "Folders.h"
+#include "MenuBuilder.h"
 #include "OutputGuard.h"
 #include "VolumeInfo.h"
 
@@ -81,7 +82,7 @@ bool DiscJob::RunStartChecks() {
     for (const CSourceInfo& source : m_spec.movies) {
         seconds.push_back(source.PlayingSeconds());
     }
-    m_nTotalSizeMB = EstimatedTotalMB(seconds);
+    m_nTotalSizeMB = EstimatedTotalMB(seconds) + (m_spec.menu ? MenuBudgetMB(static_cast<int>(seconds.size())) : 0);
     if (m_spec.burn && !m_spec.burnToImage && CheckWriterReady() == 0) {
         return false;
     }

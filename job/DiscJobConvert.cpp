@@ -115,9 +115,16 @@ void DiscJob::OnAllConverted() {
         return;
     }
     m_outcome.started = true;
-    Log(0, "Begin DVD Author\n");
-    m_step = JobStep::Authoring;
-    AuthorDVDVideo();
+    if (m_spec.menu) {
+        m_step = JobStep::Menu;
+        CreateDvdMenu();
+    }
+    if (!m_outcome.authorFailed) {
+        Log(0, "Begin DVD Author\n");
+        m_step = JobStep::Authoring;
+        AuthorDVDVideo();
+    }
+    DropDvdMenu();
     const bool authored = !m_outcome.authorFailed && m_outcome.interruptSignal == 0;
     if (m_spec.burn && authored) {
         AuthorLog(3, "Enter BurnToDVDDisc in OnBtnStartconvert");

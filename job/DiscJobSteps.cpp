@@ -8,6 +8,7 @@
 #include "DvdLeftovers.h"
 #include "DiscImageStep.h"
 #include "Folders.h"
+#include "MenuProgram.h"
 
 #include <QCoreApplication>
 
@@ -64,8 +65,8 @@ void DiscJob::AuthorDVDVideo() {
     } else {
         m_parts.authoring->stop = m_outcome.interruptSignal != 0;
         ok = m_parts.authoring->Author(
-            outFolder, titles, m_bSplitOutput, [&throttle](int phase, int percent) { throttle.Report(phase, percent); },
-            &error);
+            outFolder, titles, m_bSplitOutput, m_menu.get(),
+            [&throttle](int phase, int percent) { throttle.Report(phase, percent); }, &error);
     }
     m_observer.StepEnd(JobStep::Authoring);
     if (!ok && m_outcome.interruptSignal != 0) {

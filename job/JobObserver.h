@@ -43,8 +43,8 @@ public:
     // A movie's status text changed ("Ready", "Completed", "Failed").
     virtual void MovieStatus(int row, const std::string& status) { (void)row, (void)status; }
 
-    // The steps after the conversion (Authoring "DVD authoring", Burning "Burning Disc...",
-    // Imaging "Writing disc image..."), each with its progress.
+    // The steps after the conversion (Menu "Creating DVD menu", Authoring "DVD authoring", Burning
+    // "Burning Disc...", Imaging "Writing disc image..."), each with its progress.
     virtual void StepBegin(JobStep step, const std::string& title) { (void)step, (void)title; }
     virtual void StepEnd(JobStep step) { (void)step; }
     // Bar position and status line of the step (or movie) in progress.

@@ -2,6 +2,7 @@
 #include "AppTestSupport.h"
 #include "InstanceLock.h"
 #include "MainDlg.h"
+#include "MenuBuilder.h"
 #include "PictureButton.h"
 #include "ProfileIni.h"
 #include "ProgressDlg.h"
@@ -562,6 +563,28 @@ TEST_F(MainWindow, SizeAndFreeSpaceQuestionsCanRefuse) {
     }
     EXPECT_TRUE(asked);
     EXPECT_FALSE(dlg->JobRunning());
+}
+
+TEST_F(MainWindow, CreateDvdMenuIsKeptCountedInTheBudgetAndGivesTheJobItsMenu) {
+    fake.encoder->movies["a.rm"] = FakeMovie{};
+    fake.encoder->movies["a.rm"].duration = 600;
+    Create();
+    QCheckBox* menu = Find<QCheckBox>("chkMenu");
+    EXPECT_EQ(menu->text(), "Create DVD menu");
+    EXPECT_FALSE(menu->isChecked());
+    AddMovies({"a.rm"});
+    const int without = dlg->TotalSizeMB();
+    Click("chkMenu");
+    EXPECT_EQ(qx::GetPrivateProfileString("DVDMENU", "create dvd menu", "", settingsFile), "1");
+    EXPECT_EQ(dlg->TotalSizeMB(), without + MenuBudgetMB(1));
+    ASSERT_TRUE(RunJob());
+    EXPECT_EQ(fake.authoring->menuPages, 1);
+    EXPECT_EQ(prompts.CountText("Mission accomplished!"), 1u);
+    dlg.reset();
+    fake = MakeFakeParts(companion);
+    fake.parts.settingsFile = settingsFile;
+    Create(); // the next start keeps the choice
+    EXPECT_TRUE(Find<QCheckBox>("chkMenu")->isChecked());
 }
 
 TEST_F(MainWindow, ShutdownReplacesTheFinalMessage) {

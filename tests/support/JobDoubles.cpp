@@ -1,5 +1,7 @@
 #include "JobDoubles.h"
 
+#include "MenuProgram.h"
+
 #include <QCoreApplication>
 
 #include <chrono>
@@ -116,11 +118,23 @@ std::vector<std::string> FakeEncoder::ConvertedSources() const {
     return m_converted;
 }
 
-bool FakeAuthoring::Author(const std::string& folder, const std::vector<AuthorTitle>& list, bool,
+bool FakeAuthoring::Author(const std::string& folder, const std::vector<AuthorTitle>& list, bool, const MenuDisc* menu,
                            const std::function<void(int, int)>& progress, std::string* error) {
     ++runs;
     outFolder = folder;
     titles = list;
+    menuPages = menu ? static_cast<int>(menu->pageStreams.size()) : -1;
+    menuFiles.clear();
+    if (menu) {
+        for (const std::string& stream : menu->pageStreams) {
+            if (FileExists(stream)) {
+                menuFiles.push_back(stream);
+            }
+        }
+        if (FileExists(menu->rootStream)) {
+            menuFiles.push_back(menu->rootStream);
+        }
+    }
     titleContents.clear();
     for (const AuthorTitle& title : list) {
         titleContents.push_back(ReadFile(title.vobFile));

@@ -79,7 +79,7 @@ private:
 class FakeAuthoring : public AuthoringLink {
 public:
     bool Author(const std::string& outFolder, const std::vector<AuthorTitle>& titles, bool splitOutput,
-                const std::function<void(int, int)>& progress, std::string* error) override;
+                const MenuDisc* menu, const std::function<void(int, int)>& progress, std::string* error) override;
     std::string failWith; // non-empty: the engine fails with this text
     // The run waits at half way (serving events) until `stop` is set, then fails as the engine does.
     bool holdUntilStopped = false;
@@ -87,6 +87,8 @@ public:
     std::vector<std::string> titleContents; // each title's stream as the engine found it
     std::string outFolder;
     int runs = 0;
+    int menuPages = -1;                 // pages of the menu handed over; -1 without a menu
+    std::vector<std::string> menuFiles; // the menu's streams, which existed while the engine ran
 };
 
 class FakeCore : public BurnCore {

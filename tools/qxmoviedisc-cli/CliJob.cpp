@@ -159,11 +159,13 @@ void OnJobSignal(DiscJob& job, int signal, QTimer& bound, std::FILE* err) {
         return; // stopping already; the bound ends the program if the step does not stop
     }
     const JobStep step = job.Step();
-    if (step == JobStep::Authoring || step == JobStep::Burning || step == JobStep::Imaging) {
-        std::fprintf(err, step == JobStep::Authoring  ? "Interrupted: stopping the authoring and removing the job's "
-                                                        "files.\n"
-                          : step == JobStep::Burning ? "Interrupted: cancelling the burn.\n"
-                                                     : "Interrupted: stopping the disc image.\n");
+    if (step == JobStep::Menu || step == JobStep::Authoring || step == JobStep::Burning || step == JobStep::Imaging) {
+        std::fprintf(err, step == JobStep::Menu        ? "Interrupted: stopping the DVD menu and removing the job's "
+                                                         "files.\n"
+                          : step == JobStep::Authoring ? "Interrupted: stopping the authoring and removing the job's "
+                                                         "files.\n"
+                          : step == JobStep::Burning   ? "Interrupted: cancelling the burn.\n"
+                                                       : "Interrupted: stopping the disc image.\n");
         std::fflush(err);
         job.Interrupt(signal);
         QObject::connect(&bound, &QTimer::timeout, [&job, signal, err] {
@@ -275,6 +277,7 @@ int RunCliJob(const CliOptions& options, std::FILE* out, std::FILE* err) {
     spec.keepAspect = job.keepAspect;
     spec.discType = job.dualLayer ? DISC_TYPE_D9 : DISC_TYPE_D5;
     spec.label = job.label;
+    spec.menu = job.menu;
     spec.imageFile = job.isoFile.empty() ? std::string() : AbsolutePath(job.isoFile);
     spec.workFolder = job.workFolder.empty()
                           ? CSettingsStore(settingsFile).ReadSettings().tempFolder

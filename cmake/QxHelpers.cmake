@@ -17,27 +17,31 @@ function(qx_add_gtest name)
   endif()
   # Only one environment entry survives test discovery as a property; sanitizer options come from
   # the environment ctest runs in (see `make test-asan`).
+  # A library renamed or dropped must not take its tests with it silently: the names are checked once
+  # every folder has been read.
+  foreach(lib ${ARG_LIBS})
+    if(lib MATCHES "^qx_")
+      set_property(GLOBAL APPEND PROPERTY QX_TEST_LIBRARIES "${name}>${lib}")
+    endif()
+  endforeach()
   gtest_discover_tests(${name}
     DISCOVERY_TIMEOUT 60
     PROPERTIES TIMEOUT ${ARG_TIMEOUT} ENVIRONMENT QT_QPA_PLATFORM=offscreen LABELS "${ARG_LABELS}")
 endfunction()
 
-# qx_add_optional_gtest(NAME SOURCE [SOURCES ...] LIBS ... [EXTRA_LIBS ...] [TIMEOUT s])
-# qx_add_gtest for a folder whose tests come and go with the parts they test: nothing is built when
-# SOURCE or one of the LIBS targets is missing. The calling folder's headers are visible.
-function(qx_add_optional_gtest name source)
-  cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBS;EXTRA_LIBS" ${ARGN})
-  if(NOT EXISTS ${source})
-    return()
-  endif()
-  foreach(lib ${ARG_LIBS})
+# Every project library (qx_*) a test program names must exist (a missing A::B is an error already).
+function(qx_check_test_libraries)
+  get_property(links GLOBAL PROPERTY QX_TEST_LIBRARIES)
+  foreach(link ${links})
+    string(REPLACE ">" ";" parts "${link}")
+    list(GET parts 0 program)
+    list(GET parts 1 lib)
     if(NOT TARGET ${lib})
-      return()
+      message(FATAL_ERROR "test program ${program} links ${lib}, which no folder defines")
     endif()
   endforeach()
-  qx_add_gtest(${name} SOURCES ${source} ${ARG_SOURCES} LIBS ${ARG_LIBS} ${ARG_EXTRA_LIBS} TIMEOUT ${ARG_TIMEOUT})
-  target_include_directories(${name} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
 endfunction()
+cmake_language(DEFER DIRECTORY ${CMAKE_SOURCE_DIR} CALL qx_check_test_libraries)
 
 # qx_add_subfolders(): adds every subfolder of the current folder that has a CMakeLists.txt, in name order.
 function(qx_add_subfolders)

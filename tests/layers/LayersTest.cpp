@@ -211,3 +211,25 @@ TEST(Layers, IncludesAndLinksFollowTheTable) {
     const std::vector<std::string> linked = LinkViolations(table, files);
     EXPECT_TRUE(linked.empty()) << ::testing::PrintToString(linked);
 }
+
+// tests/ mirrors the source tree: a folder of tests carries the name of the folder whose code it tests,
+// except the shared support and the checks of the whole (build, install, fuzzing, these layers).
+TEST(Layers, EveryTestFolderMirrorsASourceFolder) {
+    const Table table = ReadTable();
+    const std::set<std::string> whole = {"support", "build", "install", "fuzz", "layers"};
+    std::vector<std::string> strays;
+    for (const auto& entry : fs::recursive_directory_iterator(kSource / "tests")) {
+        if (!entry.is_regular_file() || entry.path().filename() != "CMakeLists.txt") {
+            continue;
+        }
+        const std::string folder = fs::relative(entry.path().parent_path(), kSource / "tests").generic_string();
+        const std::string top = folder.substr(0, folder.find('/'));
+        // A folder that only gathers others (tests/tools) has no code of its own to mirror.
+        const bool gathers = folder == "tools" || folder == ".";
+        if (!gathers && !whole.count(top) && !table.may.count(folder)) {
+            strays.push_back("tests/" + folder);
+        }
+    }
+    EXPECT_TRUE(strays.empty()) << "test folders without a source folder of the same name: "
+                                << ::testing::PrintToString(strays);
+}

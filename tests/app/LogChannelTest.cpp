@@ -22,7 +22,7 @@
 namespace {
 
 const std::string kQXLog = std::string(QX_BIN_DIR) + "/QXLog";
-const std::string kFake = std::string(QX_BIN_DIR) + "/ui_parts_fake_log";
+const std::string kFake = std::string(QX_BIN_DIR) + "/app_fake_log";
 
 std::vector<std::string> Lines(const std::string& text) {
     std::vector<std::string> out;

@@ -338,13 +338,13 @@ BurnOutcome CDevice::BurnDVDVideo(const DvdVideoDescriptor& descriptor, const st
 // The read-back of the closed disc: every block compared with the fingerprint taken as it was written.
 BurnOutcome CDevice::VerifyDisc(StarBurnTree* tree) {
     EngineMessage(0, 0, "CDevice::BurnDVDVideo(): Reading the disc back and comparing it >>>\n");
-    EngineMessage(1, 0, "Verifying...");
-    Log("Verifying Data...\n");
     SetProgressPercent(0);
     m_nDeviceState = Verifying;
     if (onVerifyBegin) {
         onVerifyBegin();
     }
+    EngineMessage(1, 0, "Verifying...");
+    Log("Verifying Data...\n");
     if (m_bCancelled) {
         m_nDeviceState = Idle;
         return BurnOutcome::Cancelled;

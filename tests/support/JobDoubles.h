@@ -97,6 +97,8 @@ public:
     std::vector<std::string> writers;
     DVDDeviceInfo info;
     std::vector<std::string> burned; // folders
+    std::vector<bool> verifies;      // whether each burn was asked to read the disc back
+    std::string verifyFailure;       // a failed burn's read-back reason, when set
     bool InitBurnCore() override { return available; }
     void ListWriters(QWidget*, const std::function<void(std::vector<std::string>)>& deliver) override {
         ++listings;
@@ -106,11 +108,13 @@ public:
     BurnOutcome burnResult = BurnOutcome::Done;
     std::vector<std::string> labels;
     int listings = 0;
-    std::string progressLine; // handed to the progress window once during a burn, as the engine's timer does
+    std::string progressLine;         // handed to the progress window once during a burn, as the engine's timer does
     std::function<void()> duringBurn; // runs inside the burn; a cancel meanwhile ends it cancelled
     BurnOutcome BurnDVDFolder(QWidget*, int, const std::string& folder, const std::string& label) override {
         burned.push_back(folder);
         labels.push_back(label);
+        verifies.push_back(verifyAfterBurn);
+        m_strVerifyFailure = burnResult == BurnOutcome::Failed ? verifyFailure : std::string();
         if (duringBurn) {
             const int before = cancels;
             duringBurn();

@@ -18,9 +18,9 @@ protected:
         stream = movies + "real.mpg";
         const qxtest::ProgramRun made =
             qxtest::RunProgram("ffmpeg",
-                               {"-y", "-v", "error", "-f", "lavfi", "-i", "testsrc2=size=352x288:rate=25", "-f",
-                                "lavfi", "-i", "sine=sample_rate=48000", "-t", "6", "-target", "pal-dvd", "-b:v",
-                                "2500k", QString::fromStdString(stream)},
+                               {"-y", "-v", "error", "-f", "lavfi", "-i", "testsrc2=size=352x288:rate=25", "-f", "lavfi",
+                                "-i", "sine=sample_rate=48000", "-t", "6", "-target", "pal-dvd", "-b:v", "2500k",
+                                QString::fromStdString(stream)},
                                60000, true);
         ASSERT_EQ(made.status, 0) << made.out;
         encoder->movies["one.rm"].outputFrom = stream;

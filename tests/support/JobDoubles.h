@@ -108,7 +108,7 @@ public:
     BurnOutcome burnResult = BurnOutcome::Done;
     std::vector<std::string> labels;
     int listings = 0;
-    std::string progressLine;         // handed to the progress window once during a burn, as the engine's timer does
+    std::string progressLine; // handed to the progress window once during a burn, as the engine's timer does
     std::function<void()> duringBurn; // runs inside the burn; a cancel meanwhile ends it cancelled
     BurnOutcome BurnDVDFolder(QWidget*, int, const std::string& folder, const std::string& label) override {
         burned.push_back(folder);

@@ -5,8 +5,8 @@
 #include "AuthorLog.h"
 #include "AuthorProgress.h"
 #include "BurnJob.h"
-#include "DiscImageStep.h"
 #include "DvdLeftovers.h"
+#include "DiscImageStep.h"
 #include "Folders.h"
 #include "MenuProgram.h"
 
@@ -125,10 +125,9 @@ BurnOutcome DiscJob::BurnToDVDDisc() {
             Log(0, m_spec.verify ? "Burn verify: the disc is read back and compared after writing\n"
                                  : "Burn verify: off\n");
             // A signal that came while the step opened must not be lost to an engine not yet running.
-            outcome =
-                m_outcome.interruptSignal != 0
-                    ? BurnOutcome::Cancelled
-                    : core->BurnDVDFolder(m_observer.PromptOwner(), m_spec.burnTarget.writer, folder, m_spec.label);
+            outcome = m_outcome.interruptSignal != 0
+                          ? BurnOutcome::Cancelled
+                          : core->BurnDVDFolder(m_observer.PromptOwner(), m_spec.burnTarget.writer, folder, m_spec.label);
             core->onProgressLine = nullptr;
             core->verifyAfterBurn = false;
             if (outcome == BurnOutcome::Failed && !core->VerifyFailure().empty()) {

@@ -79,7 +79,7 @@ BurnOutcome ImageFolder(const FolderBurnRequest& request, const std::string& fol
         WriteDiscImageFile(folder, request.imageFile, request.label, request.stopImage,
                            [&observer](int percent, const std::string& text) { observer.Progress(percent, text); });
     observer.StepEnd(JobStep::Imaging);
-    const BurnOutcome outcome = image.written                                    ? BurnOutcome::Done
+    const BurnOutcome outcome = image.written                                         ? BurnOutcome::Done
                                 : request.stopImage && request.stopImage->load() ? BurnOutcome::Cancelled
                                                                                  : BurnOutcome::Failed;
     observer.Log(outcome == BurnOutcome::Done ? 0 : 1,

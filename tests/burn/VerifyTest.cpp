@@ -1,7 +1,7 @@
 // The read-back after a write, in the burning library: a sound virtual disc matches; a byte changed
 // while writing (fail=corrupt:N) or afterwards is found in its sector with what was read there; an
-// image that ends early is a read error at the first missing sector (also cut by the test hook while
-// the read-back runs); cancel; and the real writers' read-back through libburn, on a stdio drive.
+// image that ends early is a read error at the first missing sector; and the real writers' read-back
+// through libburn, on a stdio drive. (Whole burns with the test hooks, cancel included: EndToEndTest.)
 #include "LibraryFixture.h"
 
 #include "StarBurnDrive.h"
@@ -9,9 +9,7 @@
 
 #include <unistd.h>
 
-#include <cstdlib>
 #include <fstream>
-#include <thread>
 
 using namespace burntest;
 using namespace qx::starburn;
@@ -20,11 +18,6 @@ namespace {
 
 class VerifyLibrary : public StarBurnLibrary {
 protected:
-    void TearDown() override {
-        unsetenv("QX_VERIFY_TEST_SHORTEN_AT");
-        unsetenv("QX_VERIFY_TEST_PACE_MS");
-        StarBurnLibrary::TearDown();
-    }
     long Verify(StarBurnTree* tree) {
         return StarBurn_CdvdBurnerGrabber_VerifyTrack(m_handle, m_text, sizeof m_text, &m_status, tree, &m_bad);
     }
@@ -121,34 +114,6 @@ TEST_F(VerifyLibrary, AChangeAfterTheWriteAndAShortImageAreFound) {
     EXPECT_EQ(m_bad, 600u);
     EXPECT_EQ(std::string(m_text),
               "sector 600 could not be read back: nothing: the disc image " + image + " ends after 600 sectors");
-}
-
-TEST_F(VerifyLibrary, TheTestHookCutsTheImageWhileTheReadBackRuns) {
-    const std::string image = WriteDisc("shorten", 4000);
-    setenv("QX_VERIFY_TEST_SHORTEN_AT", "50", 1);
-    ASSERT_EQ(Verify(m_tree.get()), EN_READ_FAILURE) << m_text;
-    EXPECT_EQ(m_bad, 2048u) << "the first read run at or past 50 %";
-    EXPECT_EQ(ReadFile(image).size(), 2048u * 2048);
-    EXPECT_GT(m_events.done, 0);
-    EXPECT_LT(m_events.done, 4000 * 2048);
-}
-
-TEST_F(VerifyLibrary, CancelStopsTheReadBack) {
-    WriteDisc("cancel", 8192);
-    setenv("QX_VERIFY_TEST_PACE_MS", "50", 1); // 16 runs of 1 MB: most of a second
-    m_events.done = -1;
-    std::thread canceller([&] {
-        for (int i = 0; i < 200 && m_events.done <= 0; ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        StarBurn_CdvdBurnerGrabber_Cancel(m_handle);
-    });
-    EXPECT_EQ(Verify(m_tree.get()), EN_CANCELLED);
-    canceller.join();
-    EXPECT_LT(m_events.done, 8192 * 2048);
-    // The request is used up: the next read-back runs.
-    unsetenv("QX_VERIFY_TEST_PACE_MS");
-    EXPECT_EQ(Verify(m_tree.get()), EN_SUCCESS) << m_text;
 }
 
 // A real writer's read-back goes through libburn; a stdio drive on a file takes the disc's place.

@@ -6,8 +6,8 @@
 #include "Folders.h"
 #include "ProfileIni.h"
 #include "PromptService.h"
-#include "Registry.h"
 #include "ScriptedPromptService.h"
+#include "Registry.h"
 
 #include <gtest/gtest.h>
 

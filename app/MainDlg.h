@@ -171,6 +171,7 @@ private:
     void OnDeleteTmpClicked();
     void OnShutdownClicked();
     void OnMenuBoxClicked();
+    void OnVerifyBoxClicked();
     std::string SettingsFile() const;
 
     // Source list (MainDlgSources.cpp).
@@ -292,6 +293,7 @@ private:
     QCheckBox* m_chkDeleteTmp = nullptr;
     QCheckBox* m_chkShutdown = nullptr;
     QCheckBox* m_chkMenu = nullptr;
+    QCheckBox* m_chkVerify = nullptr; // "Verify disc after burning"
     CPictureButton* m_btnBurnFolder = nullptr;
     CPictureButton* m_btnPlay = nullptr;
     CPictureButton* m_btnPause = nullptr;

@@ -50,6 +50,7 @@ BurnDialogParts CQuilvoVidrevoDlg::DialogParts() {
     parts.nero = m_comboBurnEngine->count() > 1 ? m_parts.neroCore.get() : nullptr;
     parts.log = [this](int level, const std::string& text) { LogToApp(level, text); };
     parts.openHelp = [this] { OnBtnHelp(); };
+    parts.verifyAfterBurn = m_chkVerify->isChecked();
     return parts;
 }
 
@@ -89,6 +90,7 @@ void CQuilvoVidrevoDlg::OnWriterList(std::vector<std::string>* raw) {
         m_chkBurn->setChecked(false);
         m_chkDeleteTmp->setChecked(false);
         m_chkDeleteTmp->setVisible(false);
+        m_chkVerify->setVisible(false);
         m_comboWriters->setCurrentIndex(0);
         CSettingsStore(SettingsFile()).WriteNoWriter();
         return;

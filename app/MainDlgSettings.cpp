@@ -46,6 +46,7 @@ void CQuilvoVidrevoDlg::ReadSettings() {
     m_chkDeleteTmp->setChecked(s.deleteTempFiles);
     m_chkShutdown->setChecked(s.shutdown);
     m_chkMenu->setChecked(s.createMenu);
+    m_chkVerify->setChecked(s.verifyDisc);
 }
 
 void CQuilvoVidrevoDlg::SaveOutputSettings() {
@@ -60,6 +61,7 @@ void CQuilvoVidrevoDlg::SaveOutputSettings() {
 
 void CQuilvoVidrevoDlg::OnBurnBoxClicked() {
     m_chkDeleteTmp->setVisible(m_chkBurn->isChecked());
+    m_chkVerify->setVisible(m_chkBurn->isChecked());
     Report(CSettingsStore(SettingsFile()).WriteBurnDisc(m_chkBurn->isChecked()));
 }
 
@@ -75,6 +77,10 @@ void CQuilvoVidrevoDlg::OnMenuBoxClicked() {
     Report(CSettingsStore(SettingsFile()).WriteCreateMenu(m_chkMenu->isChecked()));
     // The menu takes room on the disc.
     UpdateUsedSpace();
+}
+
+void CQuilvoVidrevoDlg::OnVerifyBoxClicked() {
+    Report(CSettingsStore(SettingsFile()).WriteVerifyDisc(m_chkVerify->isChecked()));
 }
 
 void CQuilvoVidrevoDlg::OnBtnSelectFolder() {

@@ -217,10 +217,22 @@ BurnOutcome CBuildInCore::BurnThread(QWidget* window, const std::string& folder,
         Log(log);
     };
     d.onRefusal = refuse;
-    struct ClearRefusal {
+    bool verifying = false;
+    d.onVerifyBegin = [&] {
+        // The write is complete: the read-back is a phase of its own, with its own time.
+        Log("StarBurn Complete Write Data Progress:1!\n");
+        Log("StarBurn Begin Verify Data Progress!\n");
+        verifying = true;
+        m_nStartMs = NowMs();
+        m_nBurnPhase = 3;
+    };
+    struct ClearHooks {
         CDevice& device;
-        ~ClearRefusal() { device.onRefusal = nullptr; }
-    } clearRefusal{d};
+        ~ClearHooks() {
+            device.onRefusal = nullptr;
+            device.onVerifyBegin = nullptr;
+        }
+    } clearHooks{d};
     if (m_bStopRequested) {
         return BurnOutcome::Cancelled;
     }
@@ -268,8 +280,13 @@ BurnOutcome CBuildInCore::BurnThread(QWidget* window, const std::string& folder,
         return BurnOutcome::Cancelled;
     }
     m_nBurnPhase = 2;
-    const BurnOutcome result = d.BurnDVDVideo(descriptor, folder);
+    const BurnOutcome result = d.BurnDVDVideo(descriptor, folder, verifyAfterBurn);
     m_nBurnPhase = 0;
+    if (verifying) {
+        m_strVerifyFailure = d.VerifyFailure();
+        Log("StarBurn Complete Verify Data Progress:" + std::to_string(result == BurnOutcome::Done ? 1 : 0) + "!\n");
+        return result;
+    }
     const bool written = result == BurnOutcome::Done || result == BurnOutcome::Cancelled;
     Log("StarBurn Complete Write Data Progress:" + std::to_string(written ? 1 : 0) + "!\n");
     return result;
@@ -296,6 +313,7 @@ BurnOutcome CBuildInCore::EraseThread() {
 
 BurnOutcome CBuildInCore::BurnDVDFolder(QWidget* window, int writer, const std::string& folder,
                                         const std::string& label) {
+    m_strVerifyFailure.clear();
     return RunWorker(window, writer, [&] { return BurnThread(window, folder, label); });
 }
 
@@ -305,16 +323,18 @@ BurnOutcome CBuildInCore::EraseDisc(QWidget* window, int writer) {
 
 void CBuildInCore::RequestStopBurn() {
     CDevice* d = Device(m_nCurrentDevice);
-    if (m_bStopRequested || !m_bBusy || !d || d->DeviceState() != CDevice::Writing) {
+    // The read-back after the write is stopped as the write is.
+    auto stoppable = [d] { return d->DeviceState() == CDevice::Writing || d->DeviceState() == CDevice::Verifying; };
+    if (m_bStopRequested || !m_bBusy || !d || !stoppable()) {
         return;
     }
-    qx::PromptBox question{"Do you really want to stop burning", "", qx::PromptButtons::YesNo,
-                           qx::PromptIcon::Question, m_pWindow};
+    qx::PromptBox question{"Do you really want to stop burning", "", qx::PromptButtons::YesNo, qx::PromptIcon::Question,
+                           m_pWindow};
     // A burn that ends while the question is up closes it: its outcome, not a stop, is what happened.
     question.closeWhen = [this] { return m_bWorkDone.load(); };
     if (qx::Prompts().ShowBox(question) == qx::PromptAnswer::Yes) {
         // The write may have ended while the question was up.
-        if (m_bWorkDone || d->DeviceState() != CDevice::Writing) {
+        if (m_bWorkDone || !stoppable()) {
             Log("StarBurn stop came after the write had ended\n");
             return;
         }

@@ -34,7 +34,7 @@ struct DVDDeviceInfo {
     // What a rewritable disc that holds data can take once it is erased (whole MB); 0: the same as
     // totalSpaceMB (a blank disc, or an engine that cannot tell).
     int blankSpaceMB = 0;
-    std::string usedSpace;  // "%0.1f M"
+    std::string usedSpace; // "%0.1f M"
     bool m_bD9 = false;
     bool DiscIsInserted = false;
     bool CanSupport = false;
@@ -76,4 +76,15 @@ public:
     // Sees every status line of a running burn or erase (the engine builds one every 500 ms); set by
     // whoever shows the progress, may be empty.
     std::function<void(const ProgressLine&)> onProgressLine;
+
+    // Whether BurnDVDFolder reads the written disc back and compares it with what was written (its
+    // own phase, "Verifying Data; ..."): Done then means every sector matches. Set by whoever starts
+    // the burn; off, the burn is what it always was.
+    bool verifyAfterBurn = false;
+    // Why the last burn's read-back failed - the first sector that differs or could not be read, and
+    // what was read there - or empty when it did not fail.
+    const std::string& VerifyFailure() const { return m_strVerifyFailure; }
+
+protected:
+    std::string m_strVerifyFailure;
 };

@@ -186,6 +186,12 @@ std::string BurnOutcomeMessage(BurnOutcome outcome, const std::string& logPlace)
     return SeeTheLog("Burning failed! The disc is not complete. See the log for details", logPlace);
 }
 
+std::string VerifyFailureMessage(const std::string& reason, const std::string& logPlace) {
+    return SeeTheLog("Verifying the disc failed! The disc does not read back as it was written:\n" + reason +
+                         "\nSee the log for details",
+                     logPlace);
+}
+
 std::string EraseOutcomeMessage(BurnOutcome outcome, const std::string& logPlace) {
     switch (outcome) {
     case BurnOutcome::Done:

@@ -49,4 +49,6 @@ FolderDisc DiscForFolder(double sizeMB);
 // What a window tells the user after a burn or an erase that did not end in Done. A failure sends the
 // user to the log; `logPlace`, when given, says where it is ("... See the log for details: PATH").
 std::string BurnOutcomeMessage(BurnOutcome outcome, const std::string& logPlace = {});
+// A burn whose read-back failed: `reason` names the first bad sector and what was read there.
+std::string VerifyFailureMessage(const std::string& reason, const std::string& logPlace = {});
 std::string EraseOutcomeMessage(BurnOutcome outcome, const std::string& logPlace = {});

@@ -40,7 +40,7 @@ struct DvdVideoDescriptor {
 
 class CDevice {
 public:
-    enum State { Idle = 0, Writing = 1, Erasing = 2, CancelRequested = 5 };
+    enum State { Idle = 0, Writing = 1, Erasing = 2, Verifying = 3, CancelRequested = 5 };
 
     CDevice(const SCSI_DEVICE_ADDRESS& address, EngineLogSink log);
     ~CDevice();
@@ -67,7 +67,11 @@ public:
     bool Erase();
     // Why the last Erase failed (for the log); empty after one that succeeded.
     const std::string& EraseFailure() const { return m_strEraseFailure; }
-    BurnOutcome BurnDVDVideo(const DvdVideoDescriptor& descriptor, const std::string& folder);
+    // With `verify`, the closed disc is read back and compared before it is ejected; Done only when
+    // every sector matches.
+    BurnOutcome BurnDVDVideo(const DvdVideoDescriptor& descriptor, const std::string& folder, bool verify);
+    // Why the last read-back failed (the first bad sector and what was read there); empty otherwise.
+    const std::string& VerifyFailure() const { return m_strVerifyFailure; }
     void DVDVideoBurnCallback(long event, void* param1, void* param2);
     // Cancels the running write or erase; remembered until ClearCancel, so that a cancel between two
     // steps still stops the next one.
@@ -76,6 +80,8 @@ public:
 
     // The capacity check's refusal (message box and log line), shared with the burn thread.
     std::function<void(const std::string& box, const std::string& log)> onRefusal;
+    // The write is done and the read-back begins (the burn thread's phase changes).
+    std::function<void()> onVerifyBegin;
 
     int ProgressPercent() const;
     void SetProgressPercent(int percent);
@@ -99,6 +105,7 @@ private:
     void Log(const std::string& line) const;
     void TraceFailure(const char* format);
     void DestroyHandle();
+    BurnOutcome VerifyDisc(StarBurnTree* tree);
     // The drive's highest read and write speeds (the grabber made first when needed); a failed
     // query is traced with `failureTrace` when it is given.
     bool QueryMaxSpeeds(unsigned long* maxRead, unsigned long* maxWrite, const char* failureTrace);
@@ -117,6 +124,7 @@ private:
     unsigned long m_dwCacheBytes = 0;
     int m_nDiscType = 0;
     std::string m_strEraseFailure;
+    std::string m_strVerifyFailure;
     double m_dUsedBytes = 0;
     double m_dFreeBytes = 0;
     std::string m_strVolumeLabel;

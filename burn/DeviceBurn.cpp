@@ -119,8 +119,9 @@ bool CDevice::Erase() {
     return true;
 }
 
-BurnOutcome CDevice::BurnDVDVideo(const DvdVideoDescriptor& descriptor, const std::string& folder) {
+BurnOutcome CDevice::BurnDVDVideo(const DvdVideoDescriptor& descriptor, const std::string& folder, bool verify) {
     char line[2048];
+    m_strVerifyFailure.clear();
     EngineMessage(1, 0, "Started");
     Log("Started\n");
 
@@ -318,10 +319,56 @@ BurnOutcome CDevice::BurnDVDVideo(const DvdVideoDescriptor& descriptor, const st
         return BurnOutcome::Failed;
     }
     EngineMessage(1, 0, "Closing session success!");
+    if (verify) {
+        const BurnOutcome checked = VerifyDisc(tree);
+        if (checked == BurnOutcome::Cancelled) {
+            return checked;
+        }
+        if (checked != BurnOutcome::Done) {
+            StarBurn_CdvdBurnerGrabber_Eject(m_hBurner, m_szText, sizeof m_szText, &m_dwStatus);
+            return checked;
+        }
+    }
     StarBurn_CdvdBurnerGrabber_Eject(m_hBurner, m_szText, sizeof m_szText, &m_dwStatus);
     SetProgressPercent(100);
     EngineMessage(1, 0, "Burning Complete!");
     return BurnOutcome::Done;
+}
+
+// The read-back of the closed disc: every block compared with the fingerprint taken as it was written.
+BurnOutcome CDevice::VerifyDisc(StarBurnTree* tree) {
+    EngineMessage(0, 0, "CDevice::BurnDVDVideo(): Reading the disc back and comparing it >>>\n");
+    SetProgressPercent(0);
+    m_nDeviceState = Verifying;
+    if (onVerifyBegin) {
+        onVerifyBegin();
+    }
+    EngineMessage(1, 0, "Verifying...");
+    Log("Verifying Data...\n");
+    if (m_bCancelled) {
+        m_nDeviceState = Idle;
+        return BurnOutcome::Cancelled;
+    }
+    uint64_t firstBad = UINT64_MAX;
+    m_lResult =
+        StarBurn_CdvdBurnerGrabber_VerifyTrack(m_hBurner, m_szText, sizeof m_szText, &m_dwStatus, tree, &firstBad);
+    const bool cancelled = m_nDeviceState == CancelRequested || m_bCancelled;
+    m_nDeviceState = Idle;
+    if (m_lResult == EN_SUCCESS) {
+        Log("Verify Data OK: every sector reads back as it was written\n");
+        EngineMessage(1, 0, "Verifying success!");
+        return BurnOutcome::Done;
+    }
+    if (m_lResult == EN_CANCELLED || cancelled) {
+        Log("Verify Data cancelled\n");
+        return BurnOutcome::Cancelled;
+    }
+    TraceFailure("\n\nCDevice::BurnDVDVideo(): StarBurn_CdvdBurnerGrabber_VerifyTrack() failed, exception %ld, status "
+                 "%ld, text '%s'\n");
+    m_strVerifyFailure = m_szText;
+    Log("Verify Error: " + m_strVerifyFailure + "\n");
+    EngineMessage(1, 3, "Verify Error!");
+    return BurnOutcome::Failed;
 }
 
 void CDevice::DVDVideoBurnCallback(long event, void* param1, void* param2) {
@@ -352,7 +399,8 @@ void CDevice::DVDVideoBurnCallback(long event, void* param1, void* param2) {
     case CN_SYNCHRONIZE_CACHE_END:
         EngineMessage(0, 0, "CDevice::DVDVideoBurnCallback(): SYNCHRONIZE_CACHE_END\n");
         break;
-    case CN_CDVD_WRITE_PROGRESS: {
+    case CN_CDVD_WRITE_PROGRESS:
+    case CN_VERIFY_PROGRESS: {
         const int64_t total = i64(param1);
         const int64_t done = i64(param2);
         if (total <= 0) {

@@ -81,12 +81,13 @@ private:
     qx::NamedEvent m_endEvent;
     std::atomic<bool> m_bAbort{false};
     std::atomic<bool> m_bBusy{false};
-    std::atomic<int> m_nPhase{0}; // 0 idle, 1 erasing, 2 writing
+    std::atomic<int> m_nPhase{0}; // 0 idle, 1 erasing, 2 writing, 3 verifying
     std::atomic<int64_t> m_nStartMs{0};
     std::atomic<int> m_nCurrentPercent{0};
     std::atomic<int> m_nLastShown{0};
     std::atomic<int> m_nEraseSeconds{0};
     std::atomic<int> m_nMajorPhase{-1};
+    std::atomic<bool> m_bVerifySeen{false}; // the library announced its read-back
     std::atomic<uint32_t> m_nMediaType{0};
     QWidget* m_pWindow = nullptr;
     const NeroDrive* m_pDrive = nullptr;

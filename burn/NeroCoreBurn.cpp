@@ -48,6 +48,16 @@ std::vector<std::string> FolderFiles(const std::string& folder) {
     return names;
 }
 
+// The library's reason for a failed read-back: its error log's "verify: ..." line.
+std::string VerifyLine(const std::string& errors) {
+    const size_t at = errors.rfind("verify: ");
+    if (at == std::string::npos) {
+        return "the disc does not read back as it was written";
+    }
+    const size_t end = errors.find('\n', at);
+    return errors.substr(at + 8, end == std::string::npos ? std::string::npos : end - at - 8);
+}
+
 } // namespace
 
 void CNeroCore::DispatchEvents() {
@@ -69,8 +79,10 @@ int CNeroCore::DialogCallback(void*, int type, void*) {
 int CNeroCore::ProgressCallback(void* user, uint32_t percent) {
     DispatchEvents();
     auto* core = static_cast<CNeroCore*>(user);
-    core->m_nCurrentPercent =
-        core->m_nMajorPhase == NERO_PHASE_WRITING ? static_cast<int>(std::min<uint32_t>(percent, 100)) : 0;
+    const int phase = core->m_nMajorPhase;
+    core->m_nCurrentPercent = phase == NERO_PHASE_WRITING || phase == NERO_PHASE_VERIFYING
+                                  ? static_cast<int>(std::min<uint32_t>(percent, 100))
+                                  : 0;
     return core->m_bAbort ? 1 : 0;
 }
 
@@ -92,6 +104,14 @@ void CNeroCore::MajorPhaseCallback(void* user, int phase, void*) {
     if (phase == NERO_PHASE_WRITING) {
         core->m_nLastShown = 0;
     }
+    if (phase == NERO_PHASE_VERIFYING) {
+        // The write is complete: the read-back is a phase of its own, with its own time.
+        core->Log("Nero Begin to verify data.\n");
+        core->m_bVerifySeen = true;
+        core->m_nCurrentPercent = 0;
+        core->m_nStartMs = core->NowMs();
+        core->m_nPhase = 3;
+    }
 }
 
 void CNeroCore::Reset() {
@@ -101,6 +121,8 @@ void CNeroCore::Reset() {
     m_nMajorPhase = -1;
     m_nEraseSeconds = 0;
     m_nLastShown = 0;
+    m_bVerifySeen = false;
+    m_strVerifyFailure.clear();
 }
 
 bool CNeroCore::EnsureEndEvent() {
@@ -336,13 +358,29 @@ BurnOutcome CNeroCore::WriteFolder(QWidget* window, const NeroDrive* drive, cons
     progress.userData = this;
     progress.setMajorPhase = MajorPhaseCallback;
     Log("Nero Get device valid and begin to write data\n");
-    const int code =
-        m_binding.Burn(device, NERO_BURN_TYPE_FILE_SYSTEM, &record, NERO_BURN_FLAG_CLOSE_DISC, speed, &progress);
+    const uint32_t flags = NERO_BURN_FLAG_CLOSE_DISC | (verifyAfterBurn ? NERO_BURN_FLAG_VERIFY : 0);
+    const int code = m_binding.Burn(device, NERO_BURN_TYPE_FILE_SYSTEM, &record, flags, speed, &progress);
     m_nPhase = 0;
     Log("Nero Compete to write data errcode:%d\n", code);
+    std::string errors;
     if (char* text = m_binding.GetErrorLog()) {
         Log("Nero display log contents:%s\n", text);
+        errors = text;
         m_binding.FreeMem(text);
+    }
+    if (code == NERO_BURN_VERIFY_FAILED) {
+        m_strVerifyFailure = VerifyLine(errors);
+        Log("Nero Verify Error: %s\n", m_strVerifyFailure.c_str());
+        return BurnOutcome::Failed;
+    }
+    if (code == NERO_BURN_OK && verifyAfterBurn && !m_bVerifySeen) {
+        // A library that does not know the read-back wrote the disc unchecked: no success to report.
+        m_strVerifyFailure = "the second engine's library did not read the disc back";
+        Log("Nero Verify Error: %s\n", m_strVerifyFailure.c_str());
+        return BurnOutcome::Failed;
+    }
+    if (code == NERO_BURN_OK && verifyAfterBurn) {
+        Log("Nero Verify Data OK: every sector reads back as it was written\n");
     }
     if (code == NERO_BURN_OK) {
         return BurnOutcome::Done;
@@ -393,8 +431,8 @@ void CNeroCore::RequestStopBurn() {
     if (m_bAbort || !m_bBusy) {
         return;
     }
-    qx::PromptBox question{"Do you really want to stop burning", "", qx::PromptButtons::YesNo,
-                           qx::PromptIcon::Question, m_pWindow};
+    qx::PromptBox question{"Do you really want to stop burning", "", qx::PromptButtons::YesNo, qx::PromptIcon::Question,
+                           m_pWindow};
     // A burn that ends while the question is up closes it: its outcome, not a stop, is what happened.
     question.closeWhen = [this] { return !m_bBusy.load(); };
     if (qx::Prompts().ShowBox(question) == qx::PromptAnswer::Yes && m_bBusy) {

@@ -30,7 +30,20 @@ std::string Finished2(double percent) {
 
 } // namespace
 
+std::optional<ProgressLine> VerifyProgressLine(int64_t elapsedMs, int percent) {
+    if (percent <= 0)
+        return std::nullopt;
+    const int64_t elapsed = elapsedMs / 1000;
+    ProgressLine line;
+    line.text = Cut("Verifying Data; Total time:" + FormatProgressTime(elapsed * 100 / percent) +
+                    "; Elapsed Time:" + FormatProgressTime(elapsed) + "; " + Finished2(percent));
+    line.percent = percent;
+    return line;
+}
+
 std::optional<ProgressLine> BuiltInProgressLine(int phase, int64_t elapsedMs, int percent, int eraseSeconds) {
+    if (phase == 3)
+        return VerifyProgressLine(elapsedMs, percent);
     const int64_t elapsed = elapsedMs / 1000;
     if (phase == 1) {
         ProgressLine line;
@@ -54,6 +67,8 @@ std::optional<ProgressLine> BuiltInProgressLine(int phase, int64_t elapsedMs, in
 }
 
 std::optional<ProgressLine> SecondEngineProgressLine(SecondEngineProgress& s, int64_t elapsedMs) {
+    if (s.phase == 3)
+        return VerifyProgressLine(elapsedMs, s.current);
     const int64_t elapsed = elapsedMs / 1000;
     if (s.phase == 1) {
         ProgressLine line;

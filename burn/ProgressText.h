@@ -15,12 +15,16 @@
 // "%02d:%02d:%02d" of whole seconds; hours are not limited to two digits. Negative counts as 0.
 std::string FormatProgressTime(int64_t seconds);
 
-// Built-in engine. phase: 0 idle, 1 erasing, 2 writing. Nothing while idle, nor while writing at 0 %.
+// Built-in engine. phase: 0 idle, 1 erasing, 2 writing, 3 verifying. Nothing while idle, nor while
+// writing or verifying at 0 %.
 std::optional<ProgressLine> BuiltInProgressLine(int phase, int64_t elapsedMs, int percent, int eraseSeconds);
+
+// The read-back after a burn, either engine: nothing at 0 %, as while writing.
+std::optional<ProgressLine> VerifyProgressLine(int64_t elapsedMs, int percent);
 
 // Second engine's progress variables; the tick updates lastShown and current as the engine expects.
 struct SecondEngineProgress {
-    int phase = 0;                // 1 erasing, 2 writing
+    int phase = 0;                // 1 erasing, 2 writing, 3 verifying
     int current = 0;              // current percentage
     int lastShown = 0;            // last percentage shown
     int eraseEstimateSeconds = 0; // 0: unknown

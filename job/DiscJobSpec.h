@@ -34,6 +34,7 @@ struct DiscJobSpec {
     bool deleteTempFiles = false; // "Delete tmp file": after a done burn the DVD folder's files go
     bool shutdown = false;        // "Shutdown computer when finished"
     bool menu = false;            // "Create DVD menu": a title menu with a button per movie and "Play all"
+    bool verify = true;           // "Verify disc after burning": the burn reads the disc back and compares it
 };
 
 // The step a running job is in (Erasing belongs to the erase of the writer-information window).
@@ -48,6 +49,8 @@ struct JobOutcome {
     bool authorFailed = false;  // the menu or the authoring engine failed, or was stopped
     bool burnTried = false;     // the burn step ran
     BurnOutcome burnOutcome = BurnOutcome::Refused;
+    // Why the burned disc did not read back as it was written (burnOutcome is then Failed).
+    std::string verifyFailure;
     bool imageTried = false;    // the image step ran
     bool imageWritten = false;  // the disc image file is complete
     std::uint64_t imageBytes = 0;

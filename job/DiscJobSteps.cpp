@@ -121,11 +121,19 @@ BurnOutcome DiscJob::BurnToDVDDisc() {
             core->onProgressLine = [this](const ProgressLine& progress) {
                 m_observer.Progress(progress.percent, progress.text);
             };
+            core->verifyAfterBurn = m_spec.verify;
+            Log(0, m_spec.verify ? "Burn verify: the disc is read back and compared after writing\n"
+                                 : "Burn verify: off\n");
             // A signal that came while the step opened must not be lost to an engine not yet running.
             outcome = m_outcome.interruptSignal != 0
                           ? BurnOutcome::Cancelled
                           : core->BurnDVDFolder(m_observer.PromptOwner(), m_spec.burnTarget.writer, folder, m_spec.label);
             core->onProgressLine = nullptr;
+            core->verifyAfterBurn = false;
+            if (outcome == BurnOutcome::Failed && !core->VerifyFailure().empty()) {
+                m_outcome.verifyFailure = core->VerifyFailure();
+                Log(1, "Burn DVD verify failed: " + m_outcome.verifyFailure + "\n");
+            }
         }
     }
     Log(0, "Burn Complete!\n");
@@ -172,7 +180,9 @@ void DiscJob::FinishWithOutcome() {
         // Nothing usable reached the disc: the DVD folder stays for another try and the computer
         // stays on so that the user learns about it.
         Log(1, std::string("Burn DVD ") + BurnOutcomeName(m_outcome.burnOutcome) + "\n");
-        Tell(BurnOutcomeMessage(m_outcome.burnOutcome, m_observer.LogPlace()) + kept);
+        Tell((m_outcome.verifyFailure.empty() ? BurnOutcomeMessage(m_outcome.burnOutcome, m_observer.LogPlace())
+                                              : VerifyFailureMessage(m_outcome.verifyFailure, m_observer.LogPlace())) +
+             kept);
         return;
     }
     if (m_spec.deleteTempFiles && m_spec.burn) {

@@ -150,16 +150,25 @@ BurnOutcome BurnDvdFolder(const FolderBurnRequest& request, JobObserver& observe
     log(line);
 
     observer.StepBegin(JobStep::Burning, "Burning Disc...");
+    request.core->verifyAfterBurn = request.verify;
+    log(request.verify ? "Burn DVD Movie Dialog verify: the disc is read back and compared after writing\n"
+                       : "Burn DVD Movie Dialog verify: off\n");
     const BurnOutcome outcome = WithProgress(request.core, observer, [&] {
         return request.core->BurnDVDFolder(observer.PromptOwner(), request.writer, folder, request.label);
     });
+    request.core->verifyAfterBurn = false;
+    const std::string verifyFailure = outcome == BurnOutcome::Failed ? request.core->VerifyFailure() : std::string();
     observer.StepEnd(JobStep::Burning);
     log("Burn DVD Movie Dialog Burnning Complete!\n");
     if (outcome != BurnOutcome::Done) {
         observer.Log(1, std::string("Burn DVD Movie Dialog burn ") + BurnOutcomeName(outcome) + "\n");
     }
+    if (!verifyFailure.empty()) {
+        observer.Log(1, "Burn DVD Movie Dialog verify failed: " + verifyFailure + "\n");
+    }
     observer.BeforeOutcome();
-    Tell(observer, BurnOutcomeMessage(outcome, observer.LogPlace()));
+    Tell(observer, verifyFailure.empty() ? BurnOutcomeMessage(outcome, observer.LogPlace())
+                                         : VerifyFailureMessage(verifyFailure, observer.LogPlace()));
     return outcome;
 }
 

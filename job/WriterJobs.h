@@ -29,6 +29,8 @@ struct FolderBurnRequest {
     // image entry); `stopImage`, when given, stops it.
     std::string imageFile;
     const std::atomic<bool>* stopImage = nullptr;
+    // "Verify disc after burning": the burn reads the disc back and compares it (not for an image file).
+    bool verify = true;
 };
 
 // The Burn button: checks and measures the folder (up to 4250 MB a single-layer disc, up to 8100 MB a

@@ -37,6 +37,7 @@ extern "C" {
 #define NERO_BURN_BAD_MEDIA 3 /* no disc, or a disc this drive cannot write */
 #define NERO_BURN_NO_SPACE 4
 #define NERO_BURN_BAD_SOURCE 5 /* the files could not be read or laid out */
+#define NERO_BURN_VERIFY_FAILED 6 /* written, but the disc does not read back as written (error log: "verify: ...") */
 
 /* Results of NeroGetDiscErasingTime: seconds, or one of these. */
 #define NERO_ERASE_NO_DISC (-1)
@@ -46,6 +47,7 @@ extern "C" {
 /* Burn type of a file-system burn; burn flag that closes the disc. */
 #define NERO_BURN_TYPE_FILE_SYSTEM 4
 #define NERO_BURN_FLAG_CLOSE_DISC 4
+#define NERO_BURN_FLAG_VERIFY 8 /* read the disc back and compare it after writing */
 
 /* Flags of NeroGetCDInfo: read the tracks, and their lengths. */
 #define NERO_INFO_TRACKS 3
@@ -138,6 +140,7 @@ typedef int (*NeroSubTaskProgressCallback)(void* userData, int task, uint32_t pe
 #define NERO_PHASE_PREPARING 1
 #define NERO_PHASE_ERASING 20
 #define NERO_PHASE_WRITING 36
+#define NERO_PHASE_VERIFYING 38 /* reading the disc back; percentages count again from 0 */
 #define NERO_PHASE_FINISHING 40
 #define NERO_PHASE_DONE 99
 

@@ -14,6 +14,10 @@
 //                                (benchmarks compare both)
 //   QX_ENCODER_DEBUG_RATE=1, QX_ENCODER_DEBUG_PLAN=1   the encoder prints its rate and bit-plan
 //                                decisions on standard error (tuning)
+//   QX_VERIFY_TEST_PACE_MS=N     the read-back after a burn holds N ms (1..1000) before each megabyte,
+//                                so that a test can stop it in the middle
+//   QX_VERIFY_TEST_SHORTEN_AT=P  a virtual writer's image is cut at P % of the track when the
+//                                read-back gets there (a disc whose end cannot be read)
 #pragma once
 
 #include <string>

@@ -10,6 +10,7 @@
 #include "PromptService.h"
 #include "WriterJobs.h"
 
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QGridLayout>
@@ -76,6 +77,10 @@ CBurnDVDMovieDlg::CBurnDVDMovieDlg(int burnCore, BurnDialogParts parts, QWidget*
     m_editLabel->setObjectName(QStringLiteral("editDiscLabel"));
     m_editLabel->setProperty("controlId", 1072);
     m_editLabel->setMaxLength(32);
+    // Not kept when the dialog closes, as its other choices; it starts as the main window's box.
+    m_chkVerify = new QCheckBox(QStringLiteral("Verify disc after burning"), this);
+    m_chkVerify->setObjectName(QStringLiteral("chkVerify"));
+    m_chkVerify->setChecked(m_parts.verifyAfterBurn);
     m_btnBurn = Button(this, "Burn", "btnBurn", 1068, QStyle::SP_DialogApplyButton);
     m_btnCancel = Button(this, "Cancel", "btnCancel", 2, QStyle::SP_DialogCancelButton);
     // The tool-tip's footer link, shown beside the folder box (a tool-tip cannot be clicked here).
@@ -103,6 +108,7 @@ CBurnDVDMovieDlg::CBurnDVDMovieDlg(int burnCore, BurnDialogParts parts, QWidget*
     grid->addWidget(m_btnReload, 4, 3);
     grid->addWidget(Text(this, "DVD Disc Label:"), 5, 0);
     grid->addWidget(m_editLabel, 5, 1, 1, 3);
+    grid->addWidget(m_chkVerify, 6, 1, 1, 3);
     grid->setColumnStretch(1, 1);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);
@@ -229,6 +235,7 @@ BurnOutcome CBurnDVDMovieDlg::OnBtnBurn() {
     request.writer = m_comboWriter->currentIndex();
     request.folder = m_strDVDFolder;
     request.label = m_editLabel->text().toStdString();
+    request.verify = m_chkVerify->isChecked();
     std::atomic<bool> stopImage{false};
     if (request.writer >= m_nRealWriters) {
         // The image entry: where the image goes is asked once.

@@ -15,6 +15,7 @@
 
 class CLoadingDlg;
 class CPictureButton;
+class QCheckBox;
 class QComboBox;
 class QLabel;
 class QLineEdit;
@@ -38,6 +39,7 @@ public:
     void OnReload();
     void OnBtnWriterInfo();
     QLabel* HelpLink() const { return m_linkHelp; }
+    QCheckBox* VerifyBox() const { return m_chkVerify; }
     // The help link (the rich tool-tip's footer); `wParam` 0 does nothing. Always 1.
     int OnHelpLink(int wParam);
 
@@ -71,6 +73,7 @@ private:
     CPictureButton* m_btnInfo = nullptr;
     CPictureButton* m_btnReload = nullptr;
     QLineEdit* m_editLabel = nullptr;
+    QCheckBox* m_chkVerify = nullptr;
     CPictureButton* m_btnBurn = nullptr;
     CPictureButton* m_btnCancel = nullptr;
     QLabel* m_linkHelp = nullptr;

@@ -14,6 +14,8 @@ struct BurnDialogParts {
     std::function<void(int level, const std::string& text)> log;
     // Opens the help page.
     std::function<void()> openHelp;
+    // How the dialog's "Verify disc after burning" box starts (the main window's box).
+    bool verifyAfterBurn = true;
 
     // The core at a combo index, or null (no selection, or a core that is not there).
     BurnCore* Core(int index) const {

@@ -1,12 +1,14 @@
 // Real writers through libburn: the bounded scan, one-look queries (grab, read, release), the track
 // write shared with the virtual writers, blank and eject.
 #include "StarBurnDrive.h"
+#include "TrackVerify.h"
 
 #include <libburn/libburn.h>
 using namespace burn;
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <thread>
@@ -135,6 +137,56 @@ void ReadToc(burn_drive* d, int discType, MediaSnapshot* m) {
     }
     m->tocValid = !m->tocStarts.empty();
     burn_disc_free(disc);
+}
+
+// Reads a disc back through a drive grabbed for the whole read-back.
+class LibburnReader : public SectorReader {
+public:
+    explicit LibburnReader(burn_drive_info* info) : m_pInfo(info) {
+        int capacity = 0;
+        if (burn_get_read_capacity(m_pInfo[0].drive, &capacity, 0) > 0 && capacity >= 0) {
+            m_nCapacity = static_cast<uint64_t>(capacity);
+        }
+    }
+    ~LibburnReader() override { Release(m_pInfo, false); }
+
+    CallResult Read(uint64_t first, uint32_t count, uint8_t* buffer, uint32_t* got) override {
+        // Nothing is asked past the readable end of the disc (a drive may hand back stale data there).
+        const uint32_t readable =
+            first >= m_nCapacity ? 0 : static_cast<uint32_t>(std::min<uint64_t>(count, m_nCapacity - first));
+        off_t bytes = 0;
+        const int done = readable == 0 ? 1
+                                       : burn_read_data(m_pInfo[0].drive, static_cast<off_t>(first * 2048),
+                                                        reinterpret_cast<char*>(buffer),
+                                                        static_cast<off_t>(readable) * 2048, &bytes, 0);
+        *got = static_cast<uint32_t>(std::min<off_t>(std::max<off_t>(0, bytes), off_t{readable} * 2048) / 2048);
+        if (done <= 0 || *got < readable) {
+            const std::string reason = LastLibburnError();
+            return CallResult::Fail(EN_READ_FAILURE, reason.empty() ? "the drive reported a read error" : reason);
+        }
+        if (readable < count) {
+            return CallResult::Fail(EN_READ_FAILURE, "nothing: the disc ends after " + std::to_string(m_nCapacity) +
+                                                         " readable sectors");
+        }
+        return {};
+    }
+
+private:
+    burn_drive_info* m_pInfo;
+    uint64_t m_nCapacity = UINT64_MAX; // readable sectors, when the drive tells
+};
+
+// Whether the drive reads sector `first` of the disc (overwritable discs look blank whatever they
+// hold: the status says nothing here).
+bool ReadsBack(burn_drive* d, uint64_t first) {
+    if (burn_disc_get_status(d) == BURN_DISC_EMPTY) {
+        return false;
+    }
+    char sector[2048];
+    off_t count = 0;
+    const bool read = burn_read_data(d, static_cast<off_t>(first * 2048), sector, 2048, &count, 2) > 0;
+    LastLibburnError();
+    return read;
 }
 
 class RealDrive : public Drive {
@@ -283,6 +335,30 @@ public:
             return why;
         }
         Release(info, true);
+        return {};
+    }
+
+    CallResult OpenReader(uint64_t firstSector, uint64_t, std::unique_ptr<SectorReader>* reader) override {
+        CallResult why;
+        // Grabbing with load closes the tray.
+        burn_drive_info* info = Grab(m_strPath, true, &why);
+        if (!info) {
+            return why;
+        }
+        if (!ReadsBack(info[0].drive, firstSector)) {
+            // Some drives show a freshly written disc only after the tray went out and in again.
+            Release(info, true);
+            info = Grab(m_strPath, true, &why);
+            if (!info) {
+                return why;
+            }
+            if (!ReadsBack(info[0].drive, firstSector)) {
+                Release(info, false);
+                return CallResult::Fail(EN_READ_FAILURE, "the written disc cannot be read in " + m_strPath +
+                                                             " (after reloading the tray)");
+            }
+        }
+        *reader = std::make_unique<LibburnReader>(info);
         return {};
     }
 

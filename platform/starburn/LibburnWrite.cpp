@@ -1,6 +1,7 @@
 // One track written through libburn from a StarBurnTree: the tree is read through a burn_source in
 // runs of sectors; the drive's status drives the burn callback's events.
 #include "StarBurnDrive.h"
+#include "TrackVerify.h"
 
 #include <libburn/libburn.h>
 using namespace burn;
@@ -24,8 +25,9 @@ struct TreeSource {
     std::vector<uint8_t> run;
     uint64_t runFirst = 0;
     uint32_t runCount = 0;
-    uint64_t failAt = UINT64_MAX; // sector where the data stops (injected failure)
-    int corruptPercent = 0;       // share of the sectors that get one byte changed (injected failure)
+    uint64_t failAt = UINT64_MAX;    // sector where the data stops (injected failure)
+    uint64_t corruptAt = UINT64_MAX; // sector that gets one byte changed (injected failure)
+    TrackHashes* hashes = nullptr;   // fingerprints of the data as it is handed to the drive
     unsigned long throttle = 0;
     timeval prevTime{};
     int usCorr = 0;
@@ -66,9 +68,11 @@ int ReadSector(burn_source* source, unsigned char* buffer, int size) {
         }
     }
     std::memcpy(buffer, s->run.data() + (s->next - s->runFirst) * 2048, 2048);
-    // Injected corruption, spread evenly: sector n when the count of sectors due up to it grows.
-    const uint64_t percent = static_cast<uint64_t>(s->corruptPercent);
-    if (percent && (s->next + 1) * percent / 100 > s->next * percent / 100) {
+    if (s->hashes) {
+        s->hashes->AddSector(buffer);
+    }
+    // Injected corruption: what the drive puts on the disc is not what it was given, and it says nothing.
+    if (s->next == s->corruptAt) {
         buffer[s->next * 131 % 2048] ^= 0xFF;
     }
     ++s->next;
@@ -101,9 +105,12 @@ CallResult WriteTrack(const std::string& address, const WriteJob& job, ActiveDri
     data.sectors = job.tree->SizeInSectors();
     data.throttle = job.throttle;
     data.active = active;
-    data.corruptPercent = job.corruptPercent;
+    data.hashes = job.hashes;
     if (job.failAtPercent >= 0) {
         data.failAt = data.sectors * static_cast<uint64_t>(job.failAtPercent) / 100;
+    }
+    if (job.corruptAtPercent >= 0 && data.sectors > 0) {
+        data.corruptAt = std::min(data.sectors - 1, data.sectors * static_cast<uint64_t>(job.corruptAtPercent) / 100);
     }
     if (job.throttle) {
         burn_nominal_slowdown(0, 0, &data.prevTime, &data.usCorr, 0, 1);
@@ -146,6 +153,12 @@ CallResult WriteTrack(const std::string& address, const WriteJob& job, ActiveDri
     burn_write_opts_set_underrun_proof(opts, job.underrunProtection ? 1 : 0);
     char reasons[BURN_REASONS_LEN] = {};
     CallResult result;
+    if (job.hashes) {
+        // The track starts at the disc's next writable address (0 on a blank or overwritable disc).
+        int lba = 0, nwa = 0;
+        const bool known = burn_disc_track_lba_nwa(d, opts, 0, &lba, &nwa) > 0 && nwa >= 0;
+        job.hashes->Reset(known ? static_cast<uint64_t>(nwa) : 0);
+    }
     if (burn_write_opts_auto_write_type(opts, disc, reasons, 0) == BURN_WRITE_NONE) {
         result = CallResult::Fail(EN_NOT_SUPPORTED, std::string("no write mode fits this disc: ") + reasons);
     } else {
@@ -204,6 +217,9 @@ CallResult WriteTrack(const std::string& address, const WriteJob& job, ActiveDri
                                       libburnError.empty() ? "the drive did not write the track" : libburnError);
         } else if (!writing) {
             event(CN_WAIT_CACHE_FULL_END);
+        }
+        if (job.hashes) {
+            job.hashes->Finish();
         }
     }
     burn_write_opts_free(opts);

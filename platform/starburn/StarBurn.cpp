@@ -2,6 +2,7 @@
 // answered from one look at the drive, and the long calls (write, blank) that may be cancelled.
 #include "StarBurn.h"
 #include "StarBurnDrive.h"
+#include "TrackVerify.h"
 
 #include <libburn/libburn.h>
 using namespace burn;
@@ -26,6 +27,8 @@ struct StarBurnGrabber {
     unsigned long readSpeed = 0, writeSpeed = 0; // set by SetSpeeds; 0: the drive's maximum
     bool bupEnabled = true;
     ActiveDrive active;
+    TrackHashes written; // fingerprints of the last track this handle wrote
+    bool haveWritten = false;
 };
 
 namespace {
@@ -484,9 +487,46 @@ long StarBurn_CdvdBurnerGrabber_TrackAtOnceFromTree(CDVD_BURNER_GRABBER h, char*
             h->callback(event, h->context, p1, p2);
         }
     };
+    h->haveWritten = false;
+    job.hashes = &h->written;
     const CallResult r = h->drive->Write(job, &h->active);
+    h->haveWritten = r.code == EN_SUCCESS && h->written.Sectors() == tree->SizeInSectors();
     h->active.ResetCancel(); // a cancel that came before the call still stops it
     h->haveMedia = false;
+    return Report(r, text, textSize, status);
+}
+
+long StarBurn_CdvdBurnerGrabber_VerifyTrack(CDVD_BURNER_GRABBER h, char* text, unsigned long textSize,
+                                            unsigned long* status, StarBurnTree* tree, uint64_t* firstBadSector) {
+    uint64_t bad = UINT64_MAX;
+    CallResult r;
+    if (!h->haveWritten) {
+        r = CallResult::Fail(EN_INVALID_PARAMETER, "no track written through this handle to compare");
+    } else if (h->active.CancelRequested()) {
+        r = CallResult::Fail(EN_CANCELLED, "cancelled");
+    } else {
+        BusyScope busy;
+        std::unique_ptr<SectorReader> reader;
+        r = h->drive->OpenReader(h->written.StartSector(), h->written.Sectors(), &reader);
+        if (r.code == EN_SUCCESS) {
+            VerifyJob job;
+            job.hashes = &h->written;
+            job.reader = reader.get();
+            job.tree = tree;
+            job.active = &h->active;
+            job.event = [h](long event, void* p1, void* p2) {
+                if (h->callback) {
+                    h->callback(event, h->context, p1, p2);
+                }
+            };
+            r = VerifyTrack(job, &bad);
+        }
+    }
+    h->active.ResetCancel();
+    h->haveMedia = false;
+    if (firstBadSector) {
+        *firstBadSector = bad;
+    }
     return Report(r, text, textSize, status);
 }
 

@@ -23,15 +23,17 @@ enum StarBurnException : long {
     EN_GENERIC_FAILURE = 1,
     EN_INVALID_PARAMETER = 2,
     EN_NOT_INITIALIZED = 3,
-    EN_BUSY = 4,           // discovery while a write or blank runs, or a drive in use elsewhere
-    EN_NO_DEVICE = 5,      // no writer at this address (since the last discovery)
-    EN_NOT_READY = 6,      // no disc, or the drive does not answer
-    EN_NOT_SUPPORTED = 7,  // the disc or drive cannot do this
-    EN_NO_SPACE = 8,       // the track does not fit on the disc
-    EN_WRITE_FAILURE = 9,  // writing failed (drive, disc or source)
-    EN_BLANK_FAILURE = 10, // blanking failed
-    EN_CANCELLED = 11,     // Cancel was called
-    EN_IMAGE_FAILURE = 12, // the DVD-Video image could not be made or read
+    EN_BUSY = 4,            // discovery while a write or blank runs, or a drive in use elsewhere
+    EN_NO_DEVICE = 5,       // no writer at this address (since the last discovery)
+    EN_NOT_READY = 6,       // no disc, or the drive does not answer
+    EN_NOT_SUPPORTED = 7,   // the disc or drive cannot do this
+    EN_NO_SPACE = 8,        // the track does not fit on the disc
+    EN_WRITE_FAILURE = 9,   // writing failed (drive, disc or source)
+    EN_BLANK_FAILURE = 10,  // blanking failed
+    EN_CANCELLED = 11,      // Cancel was called
+    EN_IMAGE_FAILURE = 12,  // the DVD-Video image could not be made or read
+    EN_VERIFY_FAILURE = 13, // a sector read back differs from what was written
+    EN_READ_FAILURE = 14,   // a written sector could not be read back
 };
 
 // Burn callback events.
@@ -48,6 +50,7 @@ enum StarBurnEvent : long {
     CN_DVDPLUSRW_FORMAT_END = 22,
     CN_DVDRW_QUICK_FORMAT_BEGIN = 30,
     CN_DVDRW_QUICK_FORMAT_END = 31,
+    CN_VERIFY_PROGRESS = 40, // param1: int64 total bytes, param2: int64 bytes read back and compared
 };
 
 using STARBURN_CALLBACK = void (*)(long event, void* context, void* param1, void* param2);
@@ -183,6 +186,15 @@ long StarBurn_CdvdBurnerGrabber_TrackAtOnceFromTree(CDVD_BURNER_GRABBER handle, 
                                                     unsigned long* status, StarBurnTree* tree, bool closeTrack,
                                                     bool testWrite, bool reserved, bool underrunProtection,
                                                     int cacheSeconds);
+// Reads back the track the last TrackAtOnceFromTree of this handle wrote (a real writer's tray is
+// closed, and reloaded where the drive shows the new disc only then; a virtual writer reads its
+// image) and compares it block by block with fingerprints taken of the data as it was written.
+// `tree`, the data written (may be null), names the first sector that differs and what was read
+// there. EN_SUCCESS when every sector matches; EN_VERIFY_FAILURE or EN_READ_FAILURE with the
+// sector in the text and in `firstBadSector` (UINT64_MAX when none); EN_CANCELLED after Cancel.
+// CN_VERIFY_PROGRESS events on the calling thread.
+long StarBurn_CdvdBurnerGrabber_VerifyTrack(CDVD_BURNER_GRABBER handle, char* text, unsigned long textSize,
+                                            unsigned long* status, StarBurnTree* tree, uint64_t* firstBadSector);
 long StarBurn_CdvdBurnerGrabber_CloseSession(CDVD_BURNER_GRABBER handle, char* text, unsigned long textSize,
                                              unsigned long* status);
 long StarBurn_CdvdBurnerGrabber_Eject(CDVD_BURNER_GRABBER handle, char* text, unsigned long textSize,

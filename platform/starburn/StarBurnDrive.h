@@ -18,6 +18,9 @@ struct burn_drive;
 
 namespace qx::starburn {
 
+class TrackHashes;
+class SectorReader;
+
 struct DriveIdentity {
     std::string vendor, product, revision;
     unsigned long cacheBytes = 0;
@@ -51,9 +54,10 @@ struct WriteJob {
     bool simulate = false;
     bool underrunProtection = true;
     int cacheSeconds = 5;
-    unsigned long throttle = 0; // KB/s a virtual writer pretends to write at (0: as fast as it goes)
-    int failAtPercent = -1;     // virtual writers: the data stops there
-    int corruptPercent = 0;     // virtual writers: this share of the sectors gets one byte changed
+    unsigned long throttle = 0;    // KB/s a virtual writer pretends to write at (0: as fast as it goes)
+    int failAtPercent = -1;        // virtual writers: the data stops there
+    int corruptAtPercent = -1;     // virtual writers: one byte of the sector at this point of the track changes
+    TrackHashes* hashes = nullptr; // when given, gets the fingerprints of the data as it is written
     std::function<void(long event, void* p1, void* p2)> event;
 };
 
@@ -91,6 +95,8 @@ public:
     virtual CallResult CloseSession() = 0;
     virtual CallResult Blank(bool fast, ActiveDrive* active) = 0;
     virtual CallResult Eject() = 0;
+    // Opens the disc for reading back `sectors` sectors written from `firstSector` on.
+    virtual CallResult OpenReader(uint64_t firstSector, uint64_t sectors, std::unique_ptr<SectorReader>* reader) = 0;
 };
 
 // A real writer at a device path ("/dev/sr0").

@@ -3,10 +3,12 @@
 // kind, blank state, capacity, speeds and injected failures. What a writer may do to its image
 // (only its own, one burn or erase at a time, a new file renamed into place) is VirtualImage.h's.
 #include "StarBurnDrive.h"
+#include "TrackVerify.h"
 #include "VirtualImage.h"
 
 #include "Folders.h"
 #include "ProfileIni.h"
+#include "Status.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -58,6 +60,58 @@ bool IsRewritable(int type) {
 bool IsOverwritable(int type) {
     return type == 6 || type == 9;
 }
+
+// Reads a virtual writer's disc back from its image, under the writer's lock (no burn or erase of
+// the image meanwhile). The test hook QX_VERIFY_TEST_SHORTEN_AT cuts the image once the read-back
+// reaches that point of the track, as a disc whose end cannot be read.
+class ImageReader : public SectorReader {
+public:
+    ImageReader(int fd, std::string image, std::unique_ptr<ImageLock> lock, uint64_t cutAt)
+        : m_fd(fd), m_strImage(std::move(image)), m_lock(std::move(lock)), m_cutAt(cutAt) {}
+    ~ImageReader() override { close(m_fd); }
+
+    CallResult Read(uint64_t first, uint32_t count, uint8_t* buffer, uint32_t* got) override {
+        *got = 0;
+        if (first >= m_cutAt) {
+            m_cutAt = UINT64_MAX;
+            const int fd = open(m_strImage.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
+            if (fd >= 0) {
+                const int cut = ftruncate(fd, static_cast<off_t>(first * 2048));
+                (void)cut; // a cut that failed leaves the read-back as it is
+                close(fd);
+            }
+        }
+        const size_t want = static_cast<size_t>(count) * 2048;
+        size_t have = 0;
+        while (have < want) {
+            const ssize_t n = pread(m_fd, buffer + have, want - have, static_cast<off_t>(first * 2048 + have));
+            if (n < 0 && errno == EINTR) {
+                continue;
+            }
+            if (n <= 0) {
+                const int err = errno;
+                *got = static_cast<uint32_t>(have / 2048);
+                if (n < 0) {
+                    return CallResult::Fail(EN_READ_FAILURE, ErrnoText("cannot read " + m_strImage, err),
+                                            static_cast<unsigned long>(err));
+                }
+                struct stat st {};
+                const uint64_t size = fstat(m_fd, &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
+                return CallResult::Fail(EN_READ_FAILURE, "nothing: the disc image " + m_strImage + " ends after " +
+                                                             std::to_string(size / 2048) + " sectors");
+            }
+            have += static_cast<size_t>(n);
+        }
+        *got = count;
+        return {};
+    }
+
+private:
+    int m_fd;
+    std::string m_strImage;
+    std::unique_ptr<ImageLock> m_lock;
+    uint64_t m_cutAt;
+};
 
 class VirtualDrive : public Drive {
 public:
@@ -153,7 +207,7 @@ public:
         if (m_config.fail == VirtualWriterConfig::Fail::Write) {
             virtualJob.failAtPercent = m_config.failPercent;
         } else if (m_config.fail == VirtualWriterConfig::Fail::Corrupt) {
-            virtualJob.corruptPercent = m_config.failPercent;
+            virtualJob.corruptAtPercent = m_config.failPercent;
         }
         CallResult result = WriteTrack(image.Address(), virtualJob, active);
         if (result.code != EN_SUCCESS) {
@@ -226,6 +280,33 @@ public:
     }
 
     CallResult Eject() override { return {}; }
+
+    CallResult OpenReader(uint64_t firstSector, uint64_t sectors, std::unique_ptr<SectorReader>* reader) override {
+        Reload();
+        if (m_config.media == 14 || m_config.fail == VirtualWriterConfig::Fail::NotReady) {
+            return CallResult::Fail(EN_NOT_READY, "the unit is not ready");
+        }
+        auto lock = std::make_unique<ImageLock>();
+        ImageLook look;
+        if (const CallResult locked = LockAndLook(lock.get(), &look); locked.code != EN_SUCCESS) {
+            return locked;
+        }
+        const int fd = open(m_config.image.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        struct stat st {};
+        if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+            const int err = errno;
+            if (fd >= 0) {
+                close(fd);
+            }
+            return CallResult::Fail(EN_READ_FAILURE, ErrnoText("cannot read the disc image " + m_config.image, err));
+        }
+        posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL); // read once, front to back: a larger read-ahead
+        const int cutPercent = VerifyShortenPercent();
+        const uint64_t cutAt =
+            cutPercent < 0 ? UINT64_MAX : firstSector + sectors * static_cast<uint64_t>(cutPercent) / 100;
+        *reader = std::make_unique<ImageReader>(fd, m_config.image, std::move(lock), cutAt);
+        return {};
+    }
 
 private:
     // writers.ini is the disc's state: another handle of the same writer may have written or

@@ -45,11 +45,11 @@ void FoundCallback(long event, void* context, void* param1, void*) {
     }
 }
 
-// The writer's events during a write: progress and the abort question.
+// The writer's events during a write and its read-back: progress and the abort question.
 void WriterCallback(long event, void* context, void* param1, void* param2) {
     auto* device = static_cast<NeroDeviceHandle*>(context);
     const NeroProgress* p = device ? device->progress : nullptr;
-    if (!p || event != CN_CDVD_WRITE_PROGRESS || !param1 || !param2) {
+    if (!p || (event != CN_CDVD_WRITE_PROGRESS && event != CN_VERIFY_PROGRESS) || !param1 || !param2) {
         return;
     }
     const int64_t total = *static_cast<const int64_t*>(param1);

@@ -143,6 +143,9 @@ int BurnResult(long code) {
         return NERO_BURN_NO_SPACE;
     case EN_IMAGE_FAILURE:
         return NERO_BURN_BAD_SOURCE;
+    case EN_VERIFY_FAILURE:
+    case EN_READ_FAILURE:
+        return NERO_BURN_VERIFY_FAILED;
     default:
         return NERO_BURN_FAILED;
     }
@@ -211,7 +214,6 @@ NERO_EXPORT int NeroBurn(NeroDeviceHandle* device, int type, const NeroBurnRecor
     const bool close = (flags & NERO_BURN_FLAG_CLOSE_DISC) != 0;
     code = StarBurn_CdvdBurnerGrabber_TrackAtOnceFromTree(device->grabber, text, sizeof text, &status, tree, close,
                                                           false, false, true, 5);
-    device->progress = nullptr;
     if (code == EN_SUCCESS && close) {
         code = StarBurn_CdvdBurnerGrabber_CloseSession(device->grabber, text, sizeof text, &status);
         if (code != EN_SUCCESS) {
@@ -220,6 +222,17 @@ NERO_EXPORT int NeroBurn(NeroDeviceHandle* device, int type, const NeroBurnRecor
     } else if (code != EN_SUCCESS) {
         qx::neroapi::Failure("write", code, text);
     }
+    if (code == EN_SUCCESS && (flags & NERO_BURN_FLAG_VERIFY) && !device->cancelled) {
+        // The read-back: its progress counts from 0 again, and the caller may abort it as the write.
+        device->lastPercent = -1;
+        Phase(progress, NERO_PHASE_VERIFYING);
+        uint64_t firstBad = 0;
+        code = StarBurn_CdvdBurnerGrabber_VerifyTrack(device->grabber, text, sizeof text, &status, tree, &firstBad);
+        if (code != EN_SUCCESS && code != EN_CANCELLED) {
+            qx::neroapi::AddError(std::string("verify: ") + text);
+        }
+    }
+    device->progress = nullptr;
     if (device->cancelled && code != EN_SUCCESS) {
         code = EN_CANCELLED;
     }

@@ -420,4 +420,31 @@ TEST_F(VirtualBurn, TheConsoleFrontEndBurnsAJobAndSaysWhenItDidNot) {
     EXPECT_NE(again.out.find("but it is not blank, and is not erasable!"), std::string::npos) << again.out;
 }
 
+// The console front-end reads the disc back unless --no-verify: a disc that does not read back ends
+// the job with status 1, the reason printed and logged, the DVD folder kept.
+TEST_F(VirtualBurn, TheConsoleFrontEndFailsADiscThatDoesNotReadBackUnlessToldNotToVerify) {
+    ASSERT_TRUE(MakeRealMediaMovie(movies + "first.rm", "testsrc2", 4));
+    Writer corrupt;
+    corrupt.fail = "corrupt:50";
+    DefineWriters({corrupt, corrupt});
+    const QString movie = QString::fromStdString(movies + "first.rm");
+    const CliRun failed = Cli({"--work", QString::fromStdString(work), "--writer", "0", movie});
+    EXPECT_EQ(failed.status, 1) << failed.out;
+    EXPECT_NE(failed.out.find("Burn: failed"), std::string::npos) << failed.out;
+    EXPECT_EQ(failed.out.find("Mission accomplished!"), std::string::npos) << failed.out;
+    const std::string sector =
+        "sector " + std::to_string(fs::file_size(Image(0)) / 2048 / 2) + " does not read back as it was written";
+    EXPECT_NE(failed.out.find("Verifying the disc failed! The disc does not read back as it was written:\n" + sector),
+              std::string::npos)
+        << failed.out;
+    EXPECT_NE(failed.out.find("log (failure): Burn DVD verify failed: " + sector), std::string::npos) << failed.out;
+    EXPECT_TRUE(FileExists(work + "DVD Movie/VIDEO_TS/VIDEO_TS.IFO"));
+
+    const CliRun unchecked =
+        Cli({"--burn-folder", QString::fromStdString(work + "DVD Movie"), "--writer", "1", "--no-verify"});
+    EXPECT_EQ(unchecked.status, 0) << unchecked.out;
+    EXPECT_NE(unchecked.out.find("outcome: done"), std::string::npos) << unchecked.out;
+    EXPECT_NE(unchecked.out.find("verify: off"), std::string::npos) << unchecked.out;
+}
+
 } // namespace

@@ -2,6 +2,7 @@
 // outcome, and the two burn dialogs opened from the window.
 #include "AppTestSupport.h"
 #include "NeroBinding.h"
+#include "ProfileIni.h"
 #include "ProgressDlg.h"
 #include "Registry.h"
 #include "WindowFixture.h"
@@ -111,6 +112,52 @@ TEST_F(MainWindowBurn, TheWriterButtonsOpenTheDialogsWithTheWindowsSelections) {
     EXPECT_EQ(fake.buildIn->listings, listingsBefore + 2);
     EXPECT_EQ(Find<QComboBox>("comboWriters")->count(), 4); // and the image entry
     EXPECT_EQ(Find<QComboBox>("comboWriters")->currentIndex(), 1);
+}
+
+// "Verify disc after burning": on at first, kept in settings.ini, shown with the burn box, handed to
+// the job's burn and to the burn-folder dialog; a read-back that failed is what the job's box says.
+TEST_F(MainWindowBurn, VerifyDiscAfterBurningIsKeptAndReachesTheBurns) {
+    ReadyWriter();
+    Create();
+    QCheckBox* verify = Find<QCheckBox>("chkVerify");
+    EXPECT_EQ(verify->text(), "Verify disc after burning");
+    EXPECT_TRUE(verify->isChecked());
+    EXPECT_TRUE(verify->isVisibleTo(dlg.get()));
+    Click("chkBurn");
+    EXPECT_FALSE(verify->isVisibleTo(dlg.get())) << "no burn, nothing to verify";
+    Click("chkBurn");
+    fake.buildIn->burnResult = BurnOutcome::Failed;
+    fake.buildIn->verifyFailure = "sector 7 does not read back as it was written: byte 3 reads 0x00 where 0x01 was "
+                                  "written (1 of its 2048 bytes differ)";
+    AddMovies({"a.rm"});
+    ASSERT_TRUE(RunJob());
+    EXPECT_EQ(fake.buildIn->verifies, std::vector<bool>{true});
+    EXPECT_EQ(prompts.CountText("Mission accomplished!"), 0u);
+    bool told = false;
+    for (const std::string& text : prompts.BoxTexts()) {
+        told |= text.rfind("Verifying the disc failed! The disc does not read back as it was written:\n" +
+                               fake.buildIn->verifyFailure + "\nSee the log for details",
+                           0) == 0;
+    }
+    EXPECT_TRUE(told) << ::testing::PrintToString(prompts.BoxTexts());
+    EXPECT_EQ(fake.log->Count("1 Burn DVD verify failed: " + fake.buildIn->verifyFailure + "\n"), 1u);
+
+    Click("chkVerify");
+    EXPECT_EQ(qx::GetPrivateProfileString("VERIFY", "verify disc", "", settingsFile), "0");
+    bool dialogVerifies = true;
+    OnNextModal([&](QWidget* modal) { dialogVerifies = modal->findChild<QCheckBox*>("chkVerify")->isChecked(); });
+    Click("btnBurnFolder");
+    EXPECT_FALSE(dialogVerifies);
+    dlg.reset();
+    fake = MakeFakeParts(companion);
+    fake.parts.settingsFile = settingsFile;
+    ReadyWriter();
+    Create(); // the next start keeps the choice, and the job burns without the read-back
+    EXPECT_FALSE(Find<QCheckBox>("chkVerify")->isChecked());
+    AddMovies({"a.rm"});
+    prompts.Answer("Found vob or ifo files", qx::PromptAnswer::Ok);
+    ASSERT_TRUE(RunJob());
+    EXPECT_EQ(fake.buildIn->verifies, std::vector<bool>{false});
 }
 
 } // namespace

@@ -1,7 +1,7 @@
 // Whole burns through the built-in core onto virtual writers: a folder authored by the real engine
 // is streamed through the disc image and libburn into an image file that libdvdread and libudfread
-// (with the layout check) accept; erase first, failed blank, cancel, injected failures and the
-// exact-fit check.
+// (with the layout check) accept; erase first, failed blank, cancel, injected failures, the
+// exact-fit check, and the read-back after the write.
 #include "BuildInCore.h"
 #include "EndToEndFixture.h"
 
@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <fstream>
 
 using namespace burntest;
@@ -271,4 +272,107 @@ TEST_F(BurnEndToEnd, TheImageMustFitTheDiscToTheSector) {
     ASSERT_EQ(Burn({exact}), BurnOutcome::Done);
     EXPECT_TRUE(m_prompts.BoxTexts().empty());
     EXPECT_EQ(ReadFile(exact.image).size(), sectors * 2048);
+}
+
+// The read-back after the write, a phase of its own: a sound disc is done with the verification in the
+// log; a byte the writer changed silently fails the burn, naming its sector; a disc whose end cannot be
+// read fails too; the stop question stops the read-back as it stops the write.
+class VerifyEndToEnd : public BurnEndToEnd {
+protected:
+    void SetUp() override {
+        BurnEndToEnd::SetUp();
+        m_core->verifyAfterBurn = true;
+    }
+    void TearDown() override {
+        unsetenv("QX_VERIFY_TEST_PACE_MS");
+        unsetenv("QX_VERIFY_TEST_SHORTEN_AT");
+        BurnEndToEnd::TearDown();
+    }
+    std::string LogLineStarting(const std::string& start) const {
+        for (const std::string& line : m_log.All()) {
+            if (line.rfind(start, 0) == 0) {
+                return line;
+            }
+        }
+        return {};
+    }
+};
+
+TEST_F(VerifyEndToEnd, ASoundDiscIsReadBackAndDone) {
+    EngineMessages messages;
+    setenv("QX_VERIFY_TEST_PACE_MS", "1000", 1); // 1 s a megabyte
+    std::vector<ProgressLine> lines;
+    m_core->onProgressLine = [&](const ProgressLine& line) { lines.push_back(line); };
+    const VirtualWriter w = Writer("5");
+    ASSERT_EQ(Burn({w}), BurnOutcome::Done) << m_trail;
+    ExpectPlayableImage(w.image);
+    EXPECT_TRUE(m_core->VerifyFailure().empty());
+    EXPECT_TRUE(m_log.InOrder({"Complete burnning\n", "StarBurn Complete Write Data Progress:1!\n",
+                               "StarBurn Begin Verify Data Progress!\n", "Verifying Data...\n",
+                               "Verify Data OK: every sector reads back as it was written\n",
+                               "StarBurn Complete Verify Data Progress:1!\n"}))
+        << m_trail;
+    EXPECT_TRUE(messages.status.InOrder(
+        {"Closing session success!", "Verifying...", "Verifying success!", "Burning Complete!"}));
+    // Its own phase in the progress window: "Verifying Data; " lines whose percentages start again.
+    const auto verifying = std::find_if(lines.begin(), lines.end(), [](const ProgressLine& l) {
+        return l.text.rfind("Verifying Data; Total time:", 0) == 0;
+    });
+    ASSERT_NE(verifying, lines.end()) << m_trail;
+    EXPECT_NE(verifying->text.find("; Elapsed Time:"), std::string::npos) << verifying->text;
+    EXPECT_LT(verifying->percent, 100);
+    EXPECT_EQ(m_core->Device(0)->ProgressPercent(), 100);
+}
+
+TEST_F(VerifyEndToEnd, ASilentlyChangedByteFailsTheBurnAndNamesItsSector) {
+    EngineMessages messages;
+    VirtualWriter w = Writer("5");
+    w.fail = "corrupt:50";
+    ASSERT_EQ(Burn({w}), BurnOutcome::Failed) << m_trail;
+    const uint64_t sectors = ReadFile(w.image).size() / 2048;
+    const std::string sector = "sector " + std::to_string(sectors * 50 / 100) + " ";
+    EXPECT_EQ(m_core->VerifyFailure().rfind(sector + "does not read back as it was written: byte ", 0), 0u)
+        << m_core->VerifyFailure();
+    EXPECT_EQ(LogLineStarting("Verify Error: "), "Verify Error: " + m_core->VerifyFailure() + "\n") << m_trail;
+    EXPECT_TRUE(m_log.Has("StarBurn Complete Verify Data Progress:0!\n"));
+    EXPECT_TRUE(messages.errorStatus.Has("Verify Error!"));
+    EXPECT_FALSE(messages.status.Has("Burning Complete!"));
+
+    // Without the read-back the same writer's burn is done, as it always was.
+    m_core->verifyAfterBurn = false;
+    w.image = m_dir + "unchecked.iso";
+    ASSERT_EQ(Burn({w}), BurnOutcome::Done) << m_trail;
+    EXPECT_TRUE(m_core->VerifyFailure().empty());
+}
+
+TEST_F(VerifyEndToEnd, ADiscWhoseEndCannotBeReadFails) {
+    setenv("QX_VERIFY_TEST_SHORTEN_AT", "50", 1);
+    const VirtualWriter w = Writer("5");
+    ASSERT_EQ(Burn({w}), BurnOutcome::Failed) << m_trail;
+    const uint64_t left = ReadFile(w.image).size() / 2048;
+    EXPECT_EQ(m_core->VerifyFailure(), "sector " + std::to_string(left) + " could not be read back: nothing: the " +
+                                           "disc image " + w.image + " ends after " + std::to_string(left) +
+                                           " sectors");
+    EXPECT_TRUE(m_log.Has("Verify Error: " + m_core->VerifyFailure() + "\n"));
+}
+
+TEST_F(VerifyEndToEnd, TheStopQuestionStopsTheReadBack) {
+    EngineMessages messages;
+    setenv("QX_VERIFY_TEST_PACE_MS", "1000", 1); // 1 s a megabyte
+    bool asked = false;
+    m_core->onProgressLine = [&](const ProgressLine& line) {
+        if (!asked && line.text.rfind("Verifying Data; ", 0) == 0) {
+            asked = true;
+            m_prompts.QueueAnswer(qx::PromptAnswer::Yes);
+            m_core->RequestStopBurn();
+        }
+    };
+    const VirtualWriter w = Writer("5");
+    ASSERT_EQ(Burn({w}), BurnOutcome::Cancelled) << m_trail;
+    EXPECT_TRUE(asked);
+    EXPECT_EQ(m_prompts.CountText("Do you really want to stop burning"), 1u);
+    EXPECT_TRUE(m_log.Has("Verify Data cancelled\n"));
+    EXPECT_TRUE(m_log.Has("StarBurn Complete Verify Data Progress:0!\n"));
+    EXPECT_TRUE(m_core->VerifyFailure().empty());
+    EXPECT_FALSE(messages.status.Has("Burning Complete!"));
 }

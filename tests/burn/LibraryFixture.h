@@ -27,7 +27,7 @@ struct Events {
     static void Callback(long event, void* context, void* p1, void* p2) {
         auto* self = static_cast<Events*>(context);
         self->order.push_back(event);
-        if (event == CN_CDVD_WRITE_PROGRESS) {
+        if (event == CN_CDVD_WRITE_PROGRESS || event == CN_VERIFY_PROGRESS) {
             self->total = *static_cast<int64_t*>(p1);
             self->done = *static_cast<int64_t*>(p2);
         }

@@ -332,6 +332,23 @@ TEST_F(NeroCoreTest, BurnRefusesFoldersThatDoNotFit) {
     EXPECT_EQ(Trace().find("burn 4"), std::string::npos);
 }
 
+// Asked to read the disc back, the core passes the library the flag and calls done only what the
+// library read back: a library that wrote without a read-back phase gives a failed burn with the reason.
+TEST_F(NeroCoreTest, AReadBackTheLibraryDidNotDoIsNoSuccess) {
+    auto core = ListedCore();
+    Set("FAKE_NERO_TRACKS", "0");
+    core->verifyAfterBurn = true;
+    const std::string folder = MakeDvdFolder(2 << 20);
+    EXPECT_EQ(core->BurnDVDFolder(nullptr, 0, folder, "L"), BurnOutcome::Failed);
+    EXPECT_NE(Trace().find("burn 4 flags=12 "), std::string::npos) << Trace();
+    EXPECT_EQ(core->VerifyFailure(), "the second engine's library did not read the disc back");
+    EXPECT_NE(log.find("Nero Verify Error: the second engine's library did not read the disc back\n"),
+              std::string::npos);
+    core->verifyAfterBurn = false;
+    EXPECT_EQ(core->BurnDVDFolder(nullptr, 0, folder, "L"), BurnOutcome::Done);
+    EXPECT_TRUE(core->VerifyFailure().empty());
+}
+
 TEST_F(NeroCoreTest, StopDuringWritingAsksOnceAndCancels) {
     auto core = ListedCore();
     Set("FAKE_NERO_TRACKS", "0");

@@ -1,7 +1,7 @@
 // Whole burns through the "Nero" core and its library (found through the test's own registry file)
 // onto the virtual writers of writers.ini: a folder authored by the real engine ends up as an image
-// that libdvdread and libudfread accept; erase first, a plain erase, stop during the write, and a
-// writer that fails.
+// that libdvdread and libudfread accept; erase first, a plain erase, stop during the write, a
+// writer that fails, and the library's read-back after the write.
 #include "BuildInCore.h"
 #include "EndToEndFixture.h"
 #include "NeroCore.h"
@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <fstream>
 
 using namespace burntest;
@@ -151,4 +152,49 @@ TEST_F(NeroEndToEnd, BothEnginesShareTheWritersInOneProcess) {
     ASSERT_EQ(buildIn.BurnDVDFolder(nullptr, 1, s_video, "QX NERO"), BurnOutcome::Done) << Trail();
     ExpectPlayableImage(first.image);
     ExpectPlayableImage(second.image);
+}
+
+// The read-back through the library: its own phase ("Verifying Data; " lines), done for a sound disc,
+// failed with the library's reason for a byte the writer changed, and stopped by the stop question.
+TEST_F(NeroEndToEnd, TheLibraryReadsTheDiscBackOnRequest) {
+    m_core->verifyAfterBurn = true;
+    setenv("QX_VERIFY_TEST_PACE_MS", "1000", 1); // 1 s a megabyte
+    VirtualWriter sound = Writer("5", "sound");
+    VirtualWriter corrupt = Writer("5", "corrupt");
+    corrupt.fail = "corrupt:50";
+    VirtualWriter stopped = Writer("5", "stopped");
+    ASSERT_EQ(List({sound, corrupt, stopped}).size(), 3u);
+    std::vector<std::string> lines;
+    m_core->onProgressLine = [&](const ProgressLine& line) { lines.push_back(line.text); };
+    ASSERT_EQ(m_core->BurnDVDFolder(nullptr, 0, s_video, "QX NERO"), BurnOutcome::Done) << Trail();
+    ExpectPlayableImage(sound.image);
+    EXPECT_TRUE(m_log.InOrder({"Nero Begin to verify data.\n", "Nero Compete to write data errcode:0\n",
+                               "Nero Verify Data OK: every sector reads back as it was written\n"}))
+        << Trail();
+    EXPECT_NE(std::find_if(lines.begin(), lines.end(),
+                           [](const std::string& l) { return l.rfind("Verifying Data; Total time:", 0) == 0; }),
+              lines.end());
+
+    unsetenv("QX_VERIFY_TEST_PACE_MS");
+    ASSERT_EQ(m_core->BurnDVDFolder(nullptr, 1, s_video, "QX NERO"), BurnOutcome::Failed) << Trail();
+    const uint64_t sectors = ReadFile(corrupt.image).size() / 2048;
+    EXPECT_EQ(m_core->VerifyFailure().rfind(
+                  "sector " + std::to_string(sectors / 2) + " does not read back as it was written: byte ", 0),
+              0u)
+        << m_core->VerifyFailure();
+    EXPECT_TRUE(m_log.Has("Nero Verify Error: " + m_core->VerifyFailure() + "\n")) << Trail();
+
+    setenv("QX_VERIFY_TEST_PACE_MS", "1000", 1); // 1 s a megabyte
+    bool asked = false;
+    m_core->onProgressLine = [&](const ProgressLine& line) {
+        if (!asked && line.text.rfind("Verifying Data; ", 0) == 0) {
+            asked = true;
+            m_prompts.QueueAnswer(qx::PromptAnswer::Yes);
+            m_core->RequestStopBurn();
+        }
+    };
+    EXPECT_EQ(m_core->BurnDVDFolder(nullptr, 2, s_video, "QX NERO"), BurnOutcome::Cancelled) << Trail();
+    EXPECT_TRUE(asked);
+    EXPECT_TRUE(m_core->VerifyFailure().empty());
+    unsetenv("QX_VERIFY_TEST_PACE_MS");
 }

@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <thread>
+#include <tuple>
 
 using namespace burntest;
 
@@ -254,34 +255,40 @@ TEST_F(StarBurnLibrary, NoNamedTemporaryWhileWritingAndStaleOnesAreRemoved) {
     EXPECT_TRUE(FileExists(dir + "notes.iso.part-Old123"));
 }
 
-// fail=corrupt:N: the write reports success, but one byte of N % of the sectors differs.
-TEST_F(StarBurnLibrary, InjectedCorruptionChangesOneByteInTheGivenShareOfSectors) {
+// fail=corrupt:N: the write reports success, but one byte of the sector at N % of the disc differs.
+TEST_F(StarBurnLibrary, InjectedCorruptionChangesOneByteAtTheGivenPointOfTheDisc) {
     const std::string dir = FreshFolder("corrupt");
     VirtualWriter w;
     w.image = dir + "disc.iso";
     w.fail = "corrupt:10";
     VirtualWriter bad = w;
     bad.fail = "corrupt:101";
-    WriteWriters({w, bad});
+    VirtualWriter last = w;
+    last.image = dir + "last.iso";
+    last.fail = "corrupt:100";
+    WriteWriters({w, bad, last});
     EXPECT_NE(Problems().find("[Writer 2] is not a writer: fail must be none, notready, blank, write:N or corrupt:N"),
               std::string::npos)
         << Problems();
-    ASSERT_TRUE(Open(1));
     PatternTree tree(1000);
-    ASSERT_EQ(Write(&tree), EN_SUCCESS) << m_text;
-    const std::string image = ReadFile(w.image);
-    ASSERT_EQ(image.size(), 1000u * 2048);
     std::vector<uint8_t> expected(2048);
-    int changedSectors = 0;
-    for (uint64_t n = 0; n < 1000; ++n) {
-        std::string error;
-        ASSERT_TRUE(tree.ReadSectors(n, 1, expected.data(), &error));
+    for (const auto& [number, image, corrupted] :
+         {std::tuple<int, std::string, uint64_t>{1, w.image, 100}, {3, last.image, 999}}) {
+        ASSERT_TRUE(Open(number));
+        ASSERT_EQ(Write(&tree), EN_SUCCESS) << m_text;
+        const std::string data = ReadFile(image);
+        ASSERT_EQ(data.size(), 1000u * 2048);
         int changedBytes = 0;
-        for (size_t i = 0; i < 2048; ++i) {
-            changedBytes += static_cast<uint8_t>(image[n * 2048 + i]) != expected[i];
+        for (uint64_t n = 0; n < 1000; ++n) {
+            std::string error;
+            ASSERT_TRUE(tree.ReadSectors(n, 1, expected.data(), &error));
+            for (size_t i = 0; i < 2048; ++i) {
+                if (static_cast<uint8_t>(data[n * 2048 + i]) != expected[i]) {
+                    ++changedBytes;
+                    EXPECT_EQ(n, corrupted) << image;
+                }
+            }
         }
-        EXPECT_LE(changedBytes, 1) << n;
-        changedSectors += changedBytes;
+        EXPECT_EQ(changedBytes, 1) << image;
     }
-    EXPECT_EQ(changedSectors, 100);
 }

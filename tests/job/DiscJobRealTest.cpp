@@ -5,6 +5,7 @@
 #include "Folders.h"
 #include "TestProgram.h"
 
+#include <algorithm>
 #include <csignal>
 #include <fstream>
 
@@ -121,4 +122,49 @@ TEST_F(RealJobParts, AWrittenRewritableDiscIsJudgedAsTheBlankDiscItBecomes) {
     }
     EXPECT_EQ(observer.outcome.burnOutcome, BurnOutcome::Done) << ::testing::PrintToString(observer.log);
     EXPECT_EQ(VolumeId(images + "old.iso"), "CD001 JOB_TEST");
+}
+
+// The burn reads the disc back: a byte the writer changed silently fails the job with the first bad
+// sector in its box and its log, keeps the DVD folder and never shuts down; with the read-back off the
+// same burn is done as it always was.
+TEST_F(RealJobParts, ADiscThatDoesNotReadBackFailsTheJobAndNamesTheSector) {
+    std::ofstream(qx::ConfigFolder() + "writers.ini")
+        << "[Writer 1]\nname=Virtual DVD-R\nimage=" << images << "disc.iso\nmedia=5\nfail=corrupt:50\n"
+        << "[Writer 2]\nname=Virtual DVD-R\nimage=" << images << "unchecked.iso\nmedia=5\nfail=corrupt:50\n";
+    DiscJobSpec spec = OneMovie();
+    spec.burn = true;
+    spec.burnTarget = {0, 0};
+    spec.shutdown = true;
+    spec.deleteTempFiles = true;
+    ASSERT_TRUE(Run(spec));
+    EXPECT_EQ(observer.outcome.burnOutcome, BurnOutcome::Failed);
+    EXPECT_FALSE(observer.outcome.accomplished);
+    EXPECT_EQ(power->shutdowns, 0);
+    const uint64_t sectors = static_cast<uint64_t>(qxtest::FileSize(images + "disc.iso")) / 2048;
+    const std::string sector = "sector " + std::to_string(sectors / 2) + " does not read back as it was written";
+    EXPECT_EQ(observer.outcome.verifyFailure.rfind(sector, 0), 0u) << observer.outcome.verifyFailure;
+    ASSERT_EQ(observer.boxes.size(), 1u);
+    EXPECT_EQ(observer.boxes[0].rfind("Verifying the disc failed! The disc does not read back as it was written:\n" +
+                                          observer.outcome.verifyFailure + "\nSee the log for details",
+                                      0),
+              0u)
+        << observer.boxes[0];
+    EXPECT_NE(observer.boxes[0].find("\nThe DVD folder is kept in " + work + "DVD Movie/VIDEO_TS/"), std::string::npos);
+    EXPECT_TRUE(FileExists(work + "DVD Movie/VIDEO_TS/VIDEO_TS.IFO"));
+    EXPECT_NE(std::find(observer.log.begin(), observer.log.end(),
+                        "1 Burn DVD verify failed: " + observer.outcome.verifyFailure + "\n"),
+              observer.log.end())
+        << ::testing::PrintToString(observer.log);
+    EXPECT_NE(std::find(engineLog.begin(), engineLog.end(), "Verify Error: " + observer.outcome.verifyFailure + "\n"),
+              engineLog.end());
+
+    spec.verify = false;
+    spec.shutdown = false;
+    spec.burnTarget = {0, 1};
+    observer.Answer("Found vob or ifo files", qx::PromptAnswer::Ok);
+    observer.boxes.clear();
+    ASSERT_TRUE(Run(spec));
+    EXPECT_EQ(observer.outcome.burnOutcome, BurnOutcome::Done);
+    EXPECT_TRUE(observer.outcome.accomplished);
+    EXPECT_TRUE(observer.outcome.verifyFailure.empty());
 }

@@ -33,6 +33,7 @@ TEST(SettingsDefaults, NoFileGivesTheDocumentedDefaults) {
     EXPECT_TRUE(s.deleteTempFiles);
     EXPECT_FALSE(s.shutdown);
     EXPECT_FALSE(s.createMenu);
+    EXPECT_TRUE(s.verifyDisc);
 }
 
 TEST(SettingsDefaults, TheDefaultFileLivesInTheConfigFolder) {
@@ -109,17 +110,20 @@ TEST(SettingsWrite, ImmediateWritesTouchOnlyTheirKeyAndKeepOtherLines) {
     ASSERT_TRUE(store.WriteDeleteTempFiles(true));
     ASSERT_TRUE(store.WriteShutdown(true));
     ASSERT_TRUE(store.WriteCreateMenu(true));
+    ASSERT_TRUE(store.WriteVerifyDisc(false));
     const std::string text = ReadFile(store.File());
     EXPECT_EQ(text.rfind("; my notes\n", 0), 0u);
     EXPECT_NE(text.find("burn disc=0\n"), std::string::npos);
     EXPECT_NE(text.find("[DELTMPFILE]\ndelete temp files=1\n"), std::string::npos);
     EXPECT_NE(text.find("[SHUTDOWN]\nshutdown computer=1\n"), std::string::npos);
     EXPECT_NE(text.find("[DVDMENU]\ncreate dvd menu=1\n"), std::string::npos);
+    EXPECT_NE(text.find("[VERIFY]\nverify disc=0\n"), std::string::npos);
     const OutputSettings s = store.ReadSettings();
     EXPECT_EQ(s.tempFolder, "/keep/");
     EXPECT_FALSE(s.burnDisc);
     EXPECT_TRUE(s.shutdown);
     EXPECT_TRUE(s.createMenu);
+    EXPECT_FALSE(s.verifyDisc);
 
     ASSERT_TRUE(store.WriteNoWriter());
     const OutputSettings n = store.ReadSettings();

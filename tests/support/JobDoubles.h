@@ -97,6 +97,8 @@ public:
     std::vector<std::string> writers;
     DVDDeviceInfo info;
     std::vector<std::string> burned; // folders
+    std::vector<bool> verifies;      // whether each burn was asked to read the disc back
+    std::string verifyFailure;       // a failed burn's read-back reason, when set
     bool InitBurnCore() override { return available; }
     void ListWriters(QWidget*, const std::function<void(std::vector<std::string>)>& deliver) override {
         ++listings;
@@ -111,6 +113,8 @@ public:
     BurnOutcome BurnDVDFolder(QWidget*, int, const std::string& folder, const std::string& label) override {
         burned.push_back(folder);
         labels.push_back(label);
+        verifies.push_back(verifyAfterBurn);
+        m_strVerifyFailure = burnResult == BurnOutcome::Failed ? verifyFailure : std::string();
         if (duringBurn) {
             const int before = cancels;
             duringBurn();

@@ -42,6 +42,8 @@ public:
     BurnOutcome result = BurnOutcome::Done;
     int runMs = 0;
     std::vector<std::string> burned, labels;
+    std::vector<bool> verifies;
+    std::string verifyFailure; // a failed burn's read-back reason, when set
     int erases = 0, stops = 0, infoAsks = 0;
     int progressPhase = 2;
     std::function<void()> whileRunning; // once, inside the burn's event loop
@@ -85,6 +87,8 @@ public:
     BurnOutcome BurnDVDFolder(QWidget*, int, const std::string& folder, const std::string& label) override {
         burned.push_back(folder);
         labels.push_back(label);
+        verifies.push_back(verifyAfterBurn);
+        m_strVerifyFailure = result == BurnOutcome::Failed ? verifyFailure : std::string();
         return Run();
     }
     BurnOutcome EraseDisc(QWidget*, int) override {
@@ -409,6 +413,37 @@ TEST_F(BurnDialogs, BurnFolderDialogBurnsWithProgressAndSaysHowItEnded) {
     }
     dlg.hide();
     EXPECT_TRUE(qxtest::SaveScreenshot(&dlg, "burn_dvd_folder_dialog"));
+}
+
+// The dialog's "Verify disc after burning" starts as the main window's box and reaches the engine; the
+// read-back shows in the progress window as its own phase; a failed one is named in the outcome's box.
+TEST_F(BurnDialogs, BurnFolderDialogVerifiesAsItsBoxSaysAndTellsAFailedReadBack) {
+    parts.verifyAfterBurn = false;
+    CBurnDVDMovieDlg dlg(0, parts);
+    dlg.show();
+    QCheckBox* verify = dlg.findChild<QCheckBox*>("chkVerify");
+    ASSERT_NE(verify, nullptr);
+    EXPECT_EQ(verify->text(), "Verify disc after burning");
+    EXPECT_FALSE(verify->isChecked());
+    dlg.SetDVDFolder(DvdFolder(5));
+    EXPECT_EQ(dlg.OnBtnBurn(), BurnOutcome::Done);
+    verify->click();
+    core.runMs = 1300;
+    core.progressPhase = 3;
+    std::string status;
+    QTimer::singleShot(700, [&] { status = g_pProgressDlg ? g_pProgressDlg->StatusText() : std::string(); });
+    EXPECT_EQ(dlg.OnBtnBurn(), BurnOutcome::Done);
+    EXPECT_EQ(core.verifies, (std::vector<bool>{false, true}));
+    EXPECT_EQ(status.rfind("Verifying Data; Total time:", 0), 0u) << status;
+
+    core.runMs = 0;
+    core.result = BurnOutcome::Failed;
+    core.verifyFailure = "sector 9 could not be read back: nothing: the disc ends after 9 readable sectors";
+    prompts.Clear();
+    EXPECT_EQ(dlg.OnBtnBurn(), BurnOutcome::Failed);
+    EXPECT_EQ(Boxes(), std::vector<std::string>{VerifyFailureMessage(core.verifyFailure, qx::LogFilePath())});
+    EXPECT_NE(std::find(log.begin(), log.end(), "1 Burn DVD Movie Dialog verify failed: " + core.verifyFailure + "\n"),
+              log.end());
 }
 
 TEST_F(BurnDialogs, InfoDialogShowsTheWriterAndErasesOnlyARewritableDiscWithData) {

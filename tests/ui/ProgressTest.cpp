@@ -1,6 +1,7 @@
 // The progress window driven through its widgets by object name: modes and what Cancel, the close
 // box and Escape do, owner disabling, the one-window rule, minimise and restore; and the burn
 // status lines.
+#include "NeroAPI.h"
 #include "ProgressDlg.h"
 #include "ProgressText.h"
 #include "TestSupport.h"
@@ -187,6 +188,23 @@ TEST(ProgressLines, BuiltInEngine) {
     ASSERT_TRUE(e);
     EXPECT_EQ(e->text, "Erasing Disc; Total time:00:02:00; Elapsed Time:00:00:30; Finished 25.00%;");
     EXPECT_EQ(e->percent, 25);
+}
+
+// The read-back after a burn, either engine: its own line, nothing until the first percentage.
+TEST(ProgressLines, VerifyingIsAPhaseOfItsOwnInBothEngines) {
+    EXPECT_FALSE(BuiltInProgressLine(3, 5000, 0, 0));
+    auto v = BuiltInProgressLine(3, 30999, 25, 0);
+    ASSERT_TRUE(v);
+    EXPECT_EQ(v->text, "Verifying Data; Total time:00:02:00; Elapsed Time:00:00:30; Finished 25.00%;");
+    EXPECT_EQ(v->percent, 25);
+    SecondEngineProgress nero;
+    nero.phase = 3;
+    nero.majorPhase = NERO_PHASE_VERIFYING;
+    nero.current = 25;
+    nero.lastShown = 100; // the write showed 100 % before: the read-back still shows its own
+    auto n = SecondEngineProgressLine(nero, 30999);
+    ASSERT_TRUE(n);
+    EXPECT_EQ(n->text, v->text);
 }
 
 TEST(ProgressLines, SecondEngineErase) {

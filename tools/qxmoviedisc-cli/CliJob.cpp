@@ -278,6 +278,7 @@ int RunCliJob(const CliOptions& options, std::FILE* out, std::FILE* err) {
     spec.discType = job.dualLayer ? DISC_TYPE_D9 : DISC_TYPE_D5;
     spec.label = job.label;
     spec.menu = job.menu;
+    spec.verify = job.verify;
     spec.imageFile = job.isoFile.empty() ? std::string() : AbsolutePath(job.isoFile);
     spec.workFolder = job.workFolder.empty()
                           ? CSettingsStore(settingsFile).ReadSettings().tempFolder

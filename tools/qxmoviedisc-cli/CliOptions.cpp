@@ -112,6 +112,8 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions* options, 
             options->keepAspect = false;
         } else if (arg == "--menu") {
             options->menu = true;
+        } else if (arg == "--no-verify") {
+            options->verify = false;
         } else if (arg == "--yes") {
             options->assumeYes = true;
         } else if (arg == "--verbose") {
@@ -154,6 +156,10 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions* options, 
         *error = "--menu goes with a job";
         return false;
     }
+    if (!options->verify && options->writer < 0) {
+        *error = "--no-verify goes with --writer";
+        return false;
+    }
     if (operations == 1 && options->burnFolder.empty() && options->writer >= 0) {
         *error = "--writer goes with a job or --burn-folder";
         return false;
@@ -172,11 +178,11 @@ std::string CliUsage() {
     return "usage: qxmoviedisc-cli [--tv pal|ntsc] [--aspect 4:3|16:9] [--keep-aspect|--no-keep-aspect]\n"
            "                       [--disc d5|d9] [--work DIR] [--yes] [[--engine 0|1] --writer N] [--label TEXT] "
            "[--iso FILE]\n"
-           "                       [--menu] [--verbose]\n"
+           "                       [--menu] [--no-verify] [--verbose]\n"
            "                       MOVIE...\n"
            "       qxmoviedisc-cli --demo [--work DIR] [options]\n"
            "       qxmoviedisc-cli [--engine 0|1] --list-writers | --writer-info N | --erase N\n"
-           "       qxmoviedisc-cli [--engine 0|1] --burn-folder DIR --writer N [--label TEXT] [--yes]\n"
+           "       qxmoviedisc-cli [--engine 0|1] --burn-folder DIR --writer N [--label TEXT] [--no-verify] [--yes]\n"
            "Converts RealMedia movies into a DVD-Video folder (<work>/DVD Movie/VIDEO_TS).\n"
            "--iso FILE then writes the folder's disc image (ISO 9660 + UDF) labelled TEXT to FILE; FILE\n"
            "is replaced only by a complete image.\n"
@@ -187,6 +193,8 @@ std::string CliUsage() {
            "128+N when signal N stopped the job or the image.\n"
            "--writer N burns the DVD folder at the end of the job with writer N (0 is the first); a\n"
            "job whose burn is refused, fails or is cancelled exits 1 and keeps its DVD folder.\n"
+           "A burn reads the disc back and compares it with what was written; a sector that differs\n"
+           "or cannot be read fails the burn. --no-verify burns without the read-back.\n"
            "A virtual writer (writers.ini in the configuration folder) writes an image file.\n"
            "--label TEXT names the disc (burned or imaged), at most 32 characters.\n"
            "--menu gives the disc a DVD menu: a button with a picture and the name of each movie, six\n"

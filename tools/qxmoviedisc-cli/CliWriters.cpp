@@ -110,6 +110,7 @@ int RunCliWriterOperation(const CliOptions& options, std::FILE* out, std::FILE* 
         request.engine = engine;
         request.writer = options.writer;
         request.label = options.label;
+        request.verify = options.verify;
         request.folder = QFileInfo(QString::fromStdString(options.burnFolder)).absoluteFilePath().toStdString();
         if (!request.folder.empty() && request.folder.back() != '/') {
             request.folder += '/';

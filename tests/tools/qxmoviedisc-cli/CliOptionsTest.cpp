@@ -47,6 +47,13 @@ TEST(CliOptions, DefaultsAndEveryOption) {
     EXPECT_EQ(image.isoFile, "disc.iso");
     EXPECT_EQ(image.label, label);
     EXPECT_FALSE(image.menu);
+    EXPECT_TRUE(image.verify);
+    CliOptions unchecked; // the burn does not read the disc back
+    ASSERT_TRUE(Parse({"--writer", "0", "--no-verify", "a.rm"}, &unchecked, &error)) << error;
+    EXPECT_FALSE(unchecked.verify);
+    CliOptions uncheckedFolder;
+    ASSERT_TRUE(Parse({"--burn-folder", "/d", "--writer", "0", "--no-verify"}, &uncheckedFolder, &error)) << error;
+    EXPECT_FALSE(uncheckedFolder.verify);
     CliOptions menu; // the label heads the menu
     ASSERT_TRUE(Parse({"--menu", "--label", label, "a.rm"}, &menu, &error)) << error;
     EXPECT_TRUE(menu.menu);
@@ -68,6 +75,8 @@ TEST(CliOptions, BadInputIsRefusedWithAReason) {
         {{"--writer", "0", "--label", std::string(33, 'L'), "a.rm"}, "--label takes at most 32 characters"},
         {{"--label", "HOLIDAY", "a.rm"}, "--label needs --writer, --iso or --menu"},
         {{"--list-writers", "--menu"}, "--menu goes with a job"},
+        {{"--no-verify", "a.rm"}, "--no-verify goes with --writer"},
+        {{"--list-writers", "--no-verify"}, "--no-verify goes with --writer"},
         {{"--iso", "", "a.rm"}, "--iso needs a file name"},
     };
     for (const auto& c : cases) {

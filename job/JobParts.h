@@ -46,6 +46,11 @@ public:
 struct AuthorTitle {
     std::string vobFile;
     int durationSeconds = 0;
+    // The disc's subpicture streams (1..32) this title's subtitles use, in the movie's order, with
+    // their languages (two letters or empty); empty: none.
+    std::vector<int> subpictureStreams;
+    std::vector<std::string> subpictureLanguages;
+    bool showSubpictures = false; // the title starts with its first subpicture stream shown
 };
 
 struct MenuDisc;

@@ -23,6 +23,8 @@ const char* const kSecShutdown = "SHUTDOWN";
 const char* const kKeyShutdown = "shutdown computer";
 const char* const kSecMenu = "DVDMENU";
 const char* const kKeyMenu = "create dvd menu";
+const char* const kSecSubtitles = "SUBTITLES";
+const char* const kKeyShowSubtitles = "show at start";
 
 std::string Number(int n) {
     char buf[16];
@@ -63,6 +65,7 @@ OutputSettings CSettingsStore::ReadSettings() const {
     s.deleteTempFiles = qx::GetPrivateProfileInt(kSecDelete, kKeyDelete, 1, m_strFile) != 0;
     s.shutdown = qx::GetPrivateProfileInt(kSecShutdown, kKeyShutdown, 0, m_strFile) != 0;
     s.createMenu = qx::GetPrivateProfileInt(kSecMenu, kKeyMenu, 0, m_strFile) != 0;
+    s.showSubtitles = qx::GetPrivateProfileInt(kSecSubtitles, kKeyShowSubtitles, 0, m_strFile) != 0;
     return s;
 }
 
@@ -90,6 +93,10 @@ qx::Status CSettingsStore::WriteShutdown(bool ticked) const {
 
 qx::Status CSettingsStore::WriteCreateMenu(bool ticked) const {
     return qx::WritePrivateProfileString(kSecMenu, kKeyMenu, ticked ? "1" : "0", m_strFile);
+}
+
+qx::Status CSettingsStore::WriteShowSubtitles(bool ticked) const {
+    return qx::WritePrivateProfileString(kSecSubtitles, kKeyShowSubtitles, ticked ? "1" : "0", m_strFile);
 }
 
 qx::Status CSettingsStore::WriteNoWriter() const {

@@ -4,7 +4,8 @@
 //
 // Sections and keys: [TMPFLD] "temp folder", [TVMODE] "TV Mode" (PAL/NTSC), [ASP] "ASPECT" (combo
 // index) and "KEEP ASPECT", [BURN] "burn disc", [DELTMPFILE] "delete temp files", [SHUTDOWN]
-// "shutdown computer", [DVDMENU] "create dvd menu"; numbers written with %d.
+// "shutdown computer", [DVDMENU] "create dvd menu", [SUBTITLES] "show at start"; numbers written
+// with %d.
 #pragma once
 
 #include "DvdFormat.h"
@@ -23,6 +24,7 @@ struct OutputSettings {
     bool deleteTempFiles = true;
     bool shutdown = false;
     bool createMenu = false; // "Create DVD menu"
+    bool showSubtitles = false; // "Show subtitles at start"
 };
 
 // The working folder offered when none is stored: $HOME/QXMovieDisc (no trailing '/').
@@ -51,6 +53,7 @@ public:
     qx::Status WriteDeleteTempFiles(bool ticked) const;
     qx::Status WriteShutdown(bool ticked) const;
     qx::Status WriteCreateMenu(bool ticked) const;
+    qx::Status WriteShowSubtitles(bool ticked) const;
     // No writer found: "burn disc" and "delete temp files" both become 0 (the boxes keep their state).
     qx::Status WriteNoWriter() const;
 

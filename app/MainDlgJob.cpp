@@ -98,6 +98,7 @@ DiscJobSpec CQuilvoVidrevoDlg::ReadJobSpec() const {
     spec.deleteTempFiles = m_chkDeleteTmp->isChecked();
     spec.shutdown = m_chkShutdown->isChecked();
     spec.menu = m_chkMenu->isChecked();
+    spec.showSubtitles = m_chkShowSubtitles->isChecked();
     return spec;
 }
 

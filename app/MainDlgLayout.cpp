@@ -95,6 +95,8 @@ void CQuilvoVidrevoDlg::CreateControls() {
     m_chkShutdown->setObjectName("chkShutdown");
     m_chkMenu = new QCheckBox("Create DVD menu", settings);
     m_chkMenu->setObjectName("chkMenu");
+    m_chkShowSubtitles = new QCheckBox("Show subtitles at start", settings);
+    m_chkShowSubtitles->setObjectName("chkShowSubtitles");
     m_btnBurnFolder = MakeButton(settings, "btnBurnFolder", "Burn DVD Movie Saved on Hard Disk to DVD Disc");
 
     auto* grid = new QGridLayout(settings);
@@ -118,6 +120,7 @@ void CQuilvoVidrevoDlg::CreateControls() {
     grid->addWidget(m_chkBurn, 8, 0);
     grid->addWidget(m_chkDeleteTmp, 8, 1);
     grid->addWidget(m_chkShutdown, 9, 0, 1, 2);
+    grid->addWidget(m_chkShowSubtitles, 9, 2);
     grid->addWidget(m_btnBurnFolder, 10, 0, 1, 3);
 
     // Preview area.
@@ -209,6 +212,8 @@ void CQuilvoVidrevoDlg::CreateControls() {
     connect(m_chkDeleteTmp, &QCheckBox::clicked, this, [this] { OnDeleteTmpClicked(); });
     connect(m_chkShutdown, &QCheckBox::clicked, this, [this] { OnShutdownClicked(); });
     connect(m_chkMenu, &QCheckBox::clicked, this, [this] { OnMenuBoxClicked(); });
+    connect(m_chkShowSubtitles, &QCheckBox::clicked, this, [this] { OnShowSubtitlesClicked(); });
+    ConnectSubtitleMenu();
     connect(m_btnAbout, &QPushButton::clicked, this, [this] { OnBtnAbout(); });
     connect(m_btnHelp, &QPushButton::clicked, this, [this] { OnBtnHelp(); });
     connect(m_btnHome, &QPushButton::clicked, this, [this] { OnBtnHome(); });

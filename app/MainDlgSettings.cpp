@@ -46,6 +46,7 @@ void CQuilvoVidrevoDlg::ReadSettings() {
     m_chkDeleteTmp->setChecked(s.deleteTempFiles);
     m_chkShutdown->setChecked(s.shutdown);
     m_chkMenu->setChecked(s.createMenu);
+    m_chkShowSubtitles->setChecked(s.showSubtitles);
 }
 
 void CQuilvoVidrevoDlg::SaveOutputSettings() {
@@ -75,6 +76,10 @@ void CQuilvoVidrevoDlg::OnMenuBoxClicked() {
     Report(CSettingsStore(SettingsFile()).WriteCreateMenu(m_chkMenu->isChecked()));
     // The menu takes room on the disc.
     UpdateUsedSpace();
+}
+
+void CQuilvoVidrevoDlg::OnShowSubtitlesClicked() {
+    Report(CSettingsStore(SettingsFile()).WriteShowSubtitles(m_chkShowSubtitles->isChecked()));
 }
 
 void CQuilvoVidrevoDlg::OnBtnSelectFolder() {

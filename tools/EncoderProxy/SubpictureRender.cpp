@@ -45,9 +45,6 @@ bool Crop(const std::vector<uint8_t>& plane, int planeWidth, int planeHeight, in
             }
     if (right < 0)
         return false;
-    // Whole field pairs: a subpicture's lines are shown as two fields.
-    top &= ~1;
-    bottom = std::min(planeHeight - 1, bottom | 1);
     out->x = offsetX + left;
     out->y = offsetY + top;
     out->width = right - left + 1;
@@ -121,9 +118,11 @@ std::vector<Subpicture> RenderTextCues(const SubtitleCues& cues, const Subpictur
     const SafeArea safe = TitleSafeArea(frame.tv);
     ass_set_frame_size(renderer.get(), safe.width, safe.height);
     ass_set_storage_size(renderer.get(), safe.width, safe.height);
-    // The frame's pixels are not square: 720 of them span 4:3 or 16:9 of the screen.
+    // The frame's pixels are not square: 720 of them span 4:3 or 16:9 of the screen, so each is
+    // wider than tall and the glyphs are drawn narrower by as much (libass takes the inverse).
     const double display = frame.wide ? 16.0 / 9.0 : 4.0 / 3.0;
-    ass_set_pixel_aspect(renderer.get(), display / (720.0 / FrameLines(frame.tv)));
+    const double pixelWidth = display / (720.0 / FrameLines(frame.tv));
+    ass_set_pixel_aspect(renderer.get(), 1.0 / pixelWidth);
     ass_set_fonts(renderer.get(), nullptr, "sans-serif", ASS_FONTPROVIDER_AUTODETECT, nullptr, 1);
     std::string header = cues.assHeader;
     ass_process_codec_private(track.get(), header.data(), static_cast<int>(header.size()));
@@ -153,43 +152,54 @@ std::vector<Subpicture> RenderTextCues(const SubtitleCues& cues, const Subpictur
     std::sort(bounds.begin(), bounds.end());
     bounds.erase(std::unique(bounds.begin(), bounds.end()), bounds.end());
 
+    // Coverage of the text and of its outline (and shadow) over the title-safe area; only the box
+    // the images cover is looked at and cleared again.
     std::vector<uint8_t> text(static_cast<size_t>(safe.width) * safe.height);
     std::vector<uint8_t> outline(text.size());
-    std::vector<uint8_t> plane(text.size());
+    std::vector<uint8_t> plane;
     for (size_t i = 0; i + 1 < bounds.size(); ++i) {
         // Shown in the middle of the span: the cues that cover it, whatever their rounding.
         const int64_t at = (bounds[i] + bounds[i + 1]) / 2 / 90;
         int changed = 0;
-        ASS_Image* img = ass_render_frame(renderer.get(), track.get(), at, &changed);
-        if (!img)
-            continue;
-        std::fill(text.begin(), text.end(), 0);
-        std::fill(outline.begin(), outline.end(), 0);
-        for (; img; img = img->next) {
+        ASS_Image* first = ass_render_frame(renderer.get(), track.get(), at, &changed);
+        int left = safe.width, top = safe.height, right = 0, bottom = 0; // box [left, right) x [top, bottom)
+        for (ASS_Image* img = first; img; img = img->next) {
             std::vector<uint8_t>& target = img->type == ASS_Image::IMAGE_TYPE_CHARACTER ? text : outline;
             const unsigned opacity = 255 - (img->color & 0xFF);
-            for (int y = 0; y < img->h; ++y) {
-                const int py = img->dst_y + y;
-                if (py < 0 || py >= safe.height)
-                    continue; // outside the title-safe area: clipped
-                for (int x = 0; x < img->w; ++x) {
-                    const int px = img->dst_x + x;
-                    if (px < 0 || px >= safe.width)
-                        continue;
-                    const unsigned a = img->bitmap[y * img->stride + x] * opacity / 255;
-                    uint8_t& t = target[static_cast<size_t>(py) * safe.width + px];
-                    t = static_cast<uint8_t>(std::max<unsigned>(t, a));
-                }
+            // Whatever lies outside the title-safe area is clipped.
+            const int x0 = std::max(0, img->dst_x), x1 = std::min(safe.width, img->dst_x + img->w);
+            const int y0 = std::max(0, img->dst_y), y1 = std::min(safe.height, img->dst_y + img->h);
+            if (x0 >= x1 || y0 >= y1)
+                continue;
+            left = std::min(left, x0);
+            right = std::max(right, x1);
+            top = std::min(top, y0);
+            bottom = std::max(bottom, y1);
+            for (int py = y0; py < y1; ++py) {
+                const unsigned char* row = img->bitmap + (py - img->dst_y) * img->stride - img->dst_x;
+                uint8_t* t = &target[static_cast<size_t>(py) * safe.width];
+                for (int px = x0; px < x1; ++px)
+                    t[px] = static_cast<uint8_t>(std::max<unsigned>(t[px], row[px] * opacity / 255));
             }
         }
-        for (size_t p = 0; p < plane.size(); ++p) {
-            const unsigned t = text[p], o = outline[p];
-            plane[p] = t >= 160 ? SP_TEXT : t >= 64 ? SP_EDGE : std::max(t, o) >= 96u ? SP_OUTLINE : SP_BACKGROUND;
+        if (left >= right)
+            continue;
+        const int bw = right - left, bh = bottom - top;
+        plane.assign(static_cast<size_t>(bw) * bh, SP_BACKGROUND);
+        for (int y = 0; y < bh; ++y) {
+            uint8_t* t = &text[static_cast<size_t>(top + y) * safe.width + left];
+            uint8_t* o = &outline[static_cast<size_t>(top + y) * safe.width + left];
+            uint8_t* p = &plane[static_cast<size_t>(y) * bw];
+            for (int x = 0; x < bw; ++x) {
+                const unsigned tv = t[x], ov = o[x];
+                p[x] = tv >= 160 ? SP_TEXT : tv >= 64 ? SP_EDGE : std::max(tv, ov) >= 96u ? SP_OUTLINE : SP_BACKGROUND;
+                t[x] = o[x] = 0;
+            }
         }
         Subpicture sp;
         sp.start = bounds[i];
         sp.end = bounds[i + 1];
-        if (Crop(plane, safe.width, safe.height, safe.x, safe.y, &sp))
+        if (Crop(plane, bw, bh, safe.x + left, safe.y + top, &sp))
             Append(&out, std::move(sp));
     }
     return out;

@@ -170,13 +170,25 @@ bool ReadFileCues(const SubtitleSource& source, SubtitleCues* cues, std::vector<
     if (!ReadSubtitleFile(source.path, &text, error))
         return false;
     notes->push_back("subtitles " + source.path + " read as " + text.charset);
-    const AVInputFormat* format = av_find_input_format(FileFormat(source.path));
-    MemoryReader reader{&text.utf8};
+    return ParseSubtitleText(text.utf8, source.path, cues, notes, error);
+}
+
+} // namespace
+
+bool ParseSubtitleText(const std::string& utf8, const std::string& name, SubtitleCues* cues,
+                       std::vector<std::string>* notes, std::string* error) {
+    const char* formatName = FileFormat(name);
+    const AVInputFormat* format = formatName ? av_find_input_format(formatName) : nullptr;
+    if (!format) {
+        *error = "not a subtitle file";
+        return false;
+    }
+    MemoryReader reader{&utf8};
     auto* buffer = static_cast<uint8_t*>(av_malloc(kIoBufferBytes));
     std::unique_ptr<AVIOContext, AvioFree> pb(
         avio_alloc_context(buffer, kIoBufferBytes, 0, &reader, ReadMemory, nullptr, nullptr));
     AVFormatContext* raw = avformat_alloc_context();
-    if (!format || !pb || !raw) {
+    if (!pb || !raw) {
         if (!pb)
             av_free(buffer);
         avformat_free_context(raw);
@@ -200,6 +212,8 @@ bool ReadFileCues(const SubtitleSource& source, SubtitleCues* cues, std::vector<
     fmt.reset(); // before the reader it reads through
     return true;
 }
+
+namespace {
 
 // The files beside the movie named "<base>.<tag>.<ext>" or "<base>.<ext>", by name.
 std::vector<std::string> SubtitleFileNames(const std::string& folder, const std::string& base) {

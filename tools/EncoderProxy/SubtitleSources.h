@@ -49,6 +49,11 @@ struct SubtitleCues {
     std::vector<PictureCue> pictures;
 };
 
+// Parses a subtitle file's text (UTF-8) in the format its name's extension says (.srt .ass .ssa
+// .vtt); false when it is none of them or cannot be parsed at all.
+bool ParseSubtitleText(const std::string& utf8, const std::string& name, SubtitleCues* cues,
+                       std::vector<std::string>* notes, std::string* error);
+
 // Reads every cue of a subtitle; `movie` is the movie's path (for its tracks), `videoWidth` and
 // `videoHeight` the canvas of picture cues that name none. False with the reason when the source
 // cannot be read at all; cues that cannot be decoded are skipped.

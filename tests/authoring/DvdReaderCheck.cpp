@@ -95,7 +95,8 @@ void summariseTitle(const ifo_handle_t* vts, const title_info_t& info, DvdTitleS
     }
     for (int j = 0; j < 32; ++j)
         out.subpictureControl.push_back(pgc->subp_control[j]);
-    out.palette.assign(pgc->palette, pgc->palette + 16);
+    for (int j = 0; j < 16; ++j)
+        out.palette.push_back(pgc->palette[j]);
     if (pgc->command_tbl) {
         for (int k = 0; k < pgc->command_tbl->nr_of_pre; ++k)
             out.preCommands.push_back(commandBytes(pgc->command_tbl->pre_cmds[k]));

@@ -186,8 +186,7 @@ bool AplAuthor::SetTitleSubpictureLanguages(const std::vector<std::string>& lang
 }
 
 bool AplAuthor::SetLastTitleStart(std::vector<AuthorCommand> preCommands, const AuthorColorTable& colors) {
-    if (m_numTitleSets == 0 || !m_slots[m_numTitleSets - 1].titles ||
-        m_slots[m_numTitleSets - 1].titles->pgcs.empty())
+    if (m_numTitleSets == 0 || !m_slots[m_numTitleSets - 1].titles || m_slots[m_numTitleSets - 1].titles->pgcs.empty())
         return fail("a title's start was given before the title");
     if (preCommands.size() > 255)
         return fail("more than 255 pre-commands for one title");

@@ -5,8 +5,8 @@
 
 #include "AplAuthor.h"
 #include "DvdCommands.h"
-#include "SubtitleInfo.h"
 #include "MenuProgram.h"
+#include "SubtitleInfo.h"
 
 #include <algorithm>
 #include <chrono>

@@ -53,7 +53,8 @@ void DiscJob::AuthorDVDVideo() {
         title.durationSeconds = static_cast<int>(source.dDuration);
         title.subpictureStreams = TitleSubpictureStreams(source);
         for (int stream : title.subpictureStreams) {
-            title.subpictureLanguages.push_back(SubtitleStreamLanguages(m_spec.movies)[static_cast<size_t>(stream - 1)]);
+            title.subpictureLanguages.push_back(
+                SubtitleStreamLanguages(m_spec.movies)[static_cast<size_t>(stream - 1)]);
         }
         title.showSubpictures = m_spec.showSubtitles;
         titles.push_back(title);

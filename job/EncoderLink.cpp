@@ -66,9 +66,8 @@ public:
         return ProbeWait::Answered;
     }
     void SendConvert(const CSourceInfo& source, const qx::EncoderJob& job) override {
-        qx::EncoderMovie movie{source.strPath,  source.strVobFile, source.nWidth,
-                               source.nHeight,  source.fAspect,    source.nProbeA,
-                               source.fProbeB, SubtitleStreamIds(source)};
+        qx::EncoderMovie movie{source.strPath, source.strVobFile, source.nWidth,  source.nHeight,
+                               source.fAspect, source.nProbeA,    source.fProbeB, SubtitleStreamIds(source)};
         const qx::Status sent = m_channel->SendConvertRequest(movie, job);
         if (!sent.ok()) {
             AuthorLog(3, "conversion request of %s: %s", source.strPath.c_str(), sent.error().c_str());

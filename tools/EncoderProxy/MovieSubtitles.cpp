@@ -100,6 +100,10 @@ int SubpictureMux::WriteUntil(AVFormatContext* oc, int64_t ticks, int64_t leadTi
         if (!pkt || av_new_packet(pkt.get(), static_cast<int>(p.data.size())) < 0)
             return AVERROR(ENOMEM);
         std::copy(p.data.begin(), p.data.end(), pkt->data);
+        // Each substream's packets go on in time (a packet that would not is dropped, not the movie).
+        if (p.pts <= lastPts_[static_cast<size_t>(p.stream)])
+            continue;
+        lastPts_[static_cast<size_t>(p.stream)] = p.pts;
         AVStream* st = streams_[static_cast<size_t>(p.stream)];
         pkt->stream_index = st->index;
         pkt->pts = pkt->dts = av_rescale_q(p.pts, AVRational{1, 90000}, st->time_base);
@@ -129,15 +133,39 @@ MovieSubpictures PrepareSubpictures(const ConvertRequest& req, AVFormatContext* 
     frame.pictureWidth = req.pictureWidth > 0 ? req.pictureWidth : 720;
     frame.pictureHeight = req.pictureHeight > 0 ? req.pictureHeight : FrameLines(req.tv);
     frame.movieSeconds = movieSeconds;
+    // The tracks chosen are read in one pass over the movie.
+    std::vector<int> tracks;
+    for (size_t i = 0; i < req.subtitleStreams.size() && i < sources.size(); ++i)
+        if (req.subtitleStreams[i] >= 0x20 && req.subtitleStreams[i] <= 0x3F &&
+            sources[i].info.kind == SubtitleInfo::Kind::Track)
+            tracks.push_back(sources[i].streamIndex);
+    std::vector<SubtitleCues> trackCues;
+    std::string trackError;
+    const bool tracksRead =
+        tracks.empty() || ReadTrackCues(req.input, tracks, videoWidth, videoHeight, &trackCues, notes, &trackError);
+    std::vector<bool> taken(kMaxSubtitleStreams, false);
     for (size_t i = 0; i < req.subtitleStreams.size() && i < sources.size(); ++i) {
         const int id = req.subtitleStreams[i];
         if (id < 0x20 || id > 0x3F)
             continue;
         const SubtitleSource& source = sources[i];
         const std::string what = DescribeSubtitle(source.info, req.input);
+        if (taken[static_cast<size_t>(id - 0x20)]) {
+            notes->push_back("subtitles " + what + " left out: their substream is another's");
+            continue;
+        }
+        taken[static_cast<size_t>(id - 0x20)] = true;
         SubtitleCues cues;
         std::vector<std::string> cueNotes;
-        if (!ReadSubtitleCues(source, req.input, videoWidth, videoHeight, &cues, &cueNotes, &error)) {
+        if (source.info.kind == SubtitleInfo::Kind::Track) {
+            if (!tracksRead) {
+                notes->push_back("subtitles " + what + " left out: " + trackError);
+                continue;
+            }
+            const size_t k =
+                static_cast<size_t>(std::find(tracks.begin(), tracks.end(), source.streamIndex) - tracks.begin());
+            cues = std::move(trackCues[k]);
+        } else if (!ReadSubtitleCues(source, req.input, videoWidth, videoHeight, &cues, &cueNotes, &error)) {
             notes->push_back("subtitles " + what + " left out: " + error);
             continue;
         }

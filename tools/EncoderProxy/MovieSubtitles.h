@@ -54,6 +54,7 @@ public:
 private:
     std::shared_ptr<const MovieSubpictures> subpictures_;
     std::vector<AVStream*> streams_;
+    std::vector<int64_t> lastPts_ = std::vector<int64_t>(32, -1);
     size_t next_ = 0;
 };
 

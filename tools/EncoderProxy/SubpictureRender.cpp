@@ -213,7 +213,14 @@ std::vector<Subpicture> RenderPictureCues(const SubtitleCues& cues, const Subpic
     const int ox = (720 - pw) / 2, oy = (lines - ph) / 2;
     size_t dropped = 0;
     std::vector<uint8_t> plane(static_cast<size_t>(720) * lines);
-    for (const PictureCue& c : cues.pictures) {
+    // In time order, whatever order the track brought them in.
+    std::vector<const PictureCue*> order;
+    for (const PictureCue& c : cues.pictures)
+        order.push_back(&c);
+    std::stable_sort(order.begin(), order.end(),
+                     [](const PictureCue* a, const PictureCue* b) { return a->startMs < b->startMs; });
+    for (const PictureCue* cue : order) {
+        const PictureCue& c = *cue;
         int64_t start = TicksOnFrame(c.startMs, frame.tv), end = TicksOnFrame(c.endMs, frame.tv);
         if (c.canvasWidth <= 0 || c.canvasHeight <= 0 || !ClipToMovie(&start, &end, frame)) {
             ++dropped;

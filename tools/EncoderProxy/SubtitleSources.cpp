@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 
 #include "SubtitleText.h"
 
@@ -87,81 +88,110 @@ int64_t ToMs(int64_t ts, AVRational tb) {
     return av_rescale_q(ts, tb, AVRational{1, 1000});
 }
 
-// Decodes the packets of stream `index` of an open input into cues; `offsetMs` is taken off every
-// time (the movie's start).
-void DecodeCues(AVFormatContext* fmt, int index, int64_t offsetMs, int videoWidth, int videoHeight, SubtitleCues* cues,
-                std::vector<std::string>* notes) {
-    std::string error;
-    CodecPtr dec = OpenDecoder(fmt, index, &error);
-    if (!dec) {
-        notes->push_back(error);
-        return;
-    }
-    const AVStream* st = fmt->streams[index];
-    cues->picture = IsPictureCodec(st->codecpar->codec_id);
-    if (dec->subtitle_header && dec->subtitle_header_size > 0)
-        cues->assHeader.assign(reinterpret_cast<const char*>(dec->subtitle_header),
-                               static_cast<size_t>(dec->subtitle_header_size));
-    PacketPtr pkt(av_packet_alloc());
-    bool tooMany = false;
-    // A picture cue without an end lasts until the next one starts (or clears it).
-    auto closeOpenPicture = [&](int64_t at) {
-        if (!cues->pictures.empty() && cues->pictures.back().endMs < 0)
-            cues->pictures.back().endMs = std::max(cues->pictures.back().startMs + 1, at);
-    };
-    while (av_read_frame(fmt, pkt.get()) >= 0) {
-        if (pkt->stream_index != index || pkt->pts == AV_NOPTS_VALUE) {
-            av_packet_unref(pkt.get());
-            continue;
+// The cues of one subtitle stream of an open input, decoded packet by packet; `offsetMs` is taken
+// off every time (the movie's start).
+class CueDecoder {
+public:
+    CueDecoder(AVFormatContext* fmt, int index, int64_t offsetMs, int videoWidth, int videoHeight, SubtitleCues* cues,
+               std::vector<std::string>* notes)
+        : st_(fmt->streams[index]), offsetMs_(offsetMs), videoWidth_(videoWidth), videoHeight_(videoHeight),
+          cues_(cues), notes_(notes) {
+        std::string error;
+        dec_ = OpenDecoder(fmt, index, &error);
+        if (!dec_) {
+            notes->push_back(error);
+            return;
         }
-        const int64_t startMs = ToMs(pkt->pts, st->time_base) - offsetMs;
-        const int64_t packetMs = pkt->duration > 0 ? ToMs(pkt->duration, st->time_base) : -1;
+        cues->picture = IsPictureCodec(st_->codecpar->codec_id);
+        if (dec_->subtitle_header && dec_->subtitle_header_size > 0)
+            cues->assHeader.assign(reinterpret_cast<const char*>(dec_->subtitle_header),
+                                   static_cast<size_t>(dec_->subtitle_header_size));
+    }
+
+    void Take(AVPacket* pkt) {
+        if (!dec_ || full_ || pkt->pts == AV_NOPTS_VALUE)
+            return;
+        const int64_t startMs = ToMs(pkt->pts, st_->time_base) - offsetMs_;
+        const int64_t packetMs = pkt->duration > 0 ? ToMs(pkt->duration, st_->time_base) : -1;
         AVSubtitle sub{};
         int got = 0;
-        const int rc = avcodec_decode_subtitle2(dec.get(), &sub, &got, pkt.get());
-        av_packet_unref(pkt.get());
-        if (rc < 0 || !got)
-            continue;
+        if (avcodec_decode_subtitle2(dec_.get(), &sub, &got, pkt) < 0 || !got)
+            return;
         const int64_t begin = startMs + sub.start_display_time;
-        int64_t end = packetMs > 0                                                 ? startMs + packetMs
-                      : sub.end_display_time > 0 && sub.end_display_time < 600000u ? startMs + sub.end_display_time
-                                                                                   : -1;
-        if (cues->picture)
-            closeOpenPicture(begin);
-        for (unsigned i = 0; i < sub.num_rects && !tooMany; ++i) {
+        const int64_t end = packetMs > 0 ? startMs + packetMs
+                            : sub.end_display_time > 0 && sub.end_display_time < 600000u
+                                ? startMs + sub.end_display_time
+                                : -1;
+        if (cues_->picture)
+            CloseOpenPicture(begin);
+        for (unsigned i = 0; i < sub.num_rects && !full_; ++i) {
             const AVSubtitleRect* r = sub.rects[i];
-            if (cues->text.size() + cues->pictures.size() >= kMaxSubtitleCues) {
-                tooMany = true;
-                break;
-            }
-            if (r->type == SUBTITLE_ASS && r->ass && !cues->picture) {
-                cues->text.push_back({begin, end < 0 ? begin + kOpenCueMs : end, r->ass});
-            } else if (r->type == SUBTITLE_BITMAP && cues->picture && r->w > 0 && r->h > 0 && r->data[0] &&
+            if (cues_->text.size() + cues_->pictures.size() >= kMaxSubtitleCues) {
+                full_ = true;
+                notes_->push_back("more than " + std::to_string(kMaxSubtitleCues) + " cues: the rest is left out");
+            } else if (r->type == SUBTITLE_ASS && r->ass && !cues_->picture) {
+                cues_->text.push_back({begin, end < 0 ? begin + kOpenCueMs : end, r->ass});
+            } else if (r->type == SUBTITLE_BITMAP && cues_->picture && r->w > 0 && r->h > 0 && r->data[0] &&
                        r->data[1]) {
-                PictureCue c;
-                c.startMs = begin;
-                c.endMs = end;
-                c.canvasWidth = dec->width > 0 ? dec->width : videoWidth;
-                c.canvasHeight = dec->height > 0 ? dec->height : videoHeight;
-                c.x = r->x;
-                c.y = r->y;
-                c.width = r->w;
-                c.height = r->h;
-                const auto* palette = reinterpret_cast<const uint32_t*>(r->data[1]);
-                c.argb.resize(static_cast<size_t>(r->w) * static_cast<size_t>(r->h));
-                for (int y = 0; y < r->h; ++y)
-                    for (int x = 0; x < r->w; ++x)
-                        c.argb[static_cast<size_t>(y) * r->w + x] = palette[r->data[0][y * r->linesize[0] + x]];
-                cues->pictures.push_back(std::move(c));
+                cues_->pictures.push_back(Picture(*r, begin, end));
             }
         }
         avsubtitle_free(&sub);
-        if (tooMany) {
-            notes->push_back("more than " + std::to_string(kMaxSubtitleCues) + " cues: the rest is left out");
-            break;
-        }
     }
-    closeOpenPicture(cues->pictures.empty() ? 0 : cues->pictures.back().startMs + kOpenCueMs);
+
+    void Finish() { CloseOpenPicture(cues_->pictures.empty() ? 0 : cues_->pictures.back().startMs + kOpenCueMs); }
+
+private:
+    // A picture cue without an end lasts until the next one starts (or clears it).
+    void CloseOpenPicture(int64_t at) {
+        if (!cues_->pictures.empty() && cues_->pictures.back().endMs < 0)
+            cues_->pictures.back().endMs = std::max(cues_->pictures.back().startMs + 1, at);
+    }
+
+    PictureCue Picture(const AVSubtitleRect& r, int64_t begin, int64_t end) const {
+        PictureCue c;
+        c.startMs = begin;
+        c.endMs = end;
+        c.canvasWidth = dec_->width > 0 ? dec_->width : videoWidth_;
+        c.canvasHeight = dec_->height > 0 ? dec_->height : videoHeight_;
+        c.x = r.x;
+        c.y = r.y;
+        c.width = r.w;
+        c.height = r.h;
+        const auto* palette = reinterpret_cast<const uint32_t*>(r.data[1]);
+        c.argb.resize(static_cast<size_t>(r.w) * static_cast<size_t>(r.h));
+        for (int y = 0; y < r.h; ++y)
+            for (int x = 0; x < r.w; ++x)
+                c.argb[static_cast<size_t>(y) * r.w + x] = palette[r.data[0][y * r.linesize[0] + x]];
+        return c;
+    }
+
+    const AVStream* st_;
+    int64_t offsetMs_;
+    int videoWidth_, videoHeight_;
+    SubtitleCues* cues_;
+    std::vector<std::string>* notes_;
+    CodecPtr dec_;
+    bool full_ = false;
+};
+
+// Decodes streams `indexes` of an open input into `cues` (one each) in one pass over it.
+void DecodeCues(AVFormatContext* fmt, const std::vector<int>& indexes, int64_t offsetMs, int videoWidth,
+                int videoHeight, std::vector<SubtitleCues>* cues, std::vector<std::string>* notes) {
+    cues->assign(indexes.size(), SubtitleCues{});
+    std::vector<std::unique_ptr<CueDecoder>> decoders;
+    for (size_t k = 0; k < indexes.size(); ++k)
+        decoders.push_back(
+            std::make_unique<CueDecoder>(fmt, indexes[k], offsetMs, videoWidth, videoHeight, &(*cues)[k], notes));
+    PacketPtr pkt(av_packet_alloc());
+    while (av_read_frame(fmt, pkt.get()) >= 0) {
+        for (size_t k = 0; k < indexes.size(); ++k)
+            if (pkt->stream_index == indexes[k])
+                decoders[k]->Take(pkt.get());
+        av_packet_unref(pkt.get());
+    }
+    for (auto& d : decoders)
+        d->Finish();
 }
 
 bool ReadFileCues(const SubtitleSource& source, SubtitleCues* cues, std::vector<std::string>* notes,
@@ -169,7 +199,7 @@ bool ReadFileCues(const SubtitleSource& source, SubtitleCues* cues, std::vector<
     SubtitleText text;
     if (!ReadSubtitleFile(source.path, &text, error))
         return false;
-    notes->push_back("subtitles " + source.path + " read as " + text.charset);
+    notes->push_back("read as " + text.charset);
     return ParseSubtitleText(text.utf8, source.path, cues, notes, error);
 }
 
@@ -208,7 +238,9 @@ bool ParseSubtitleText(const std::string& utf8, const std::string& name, Subtitl
         *error = "it cannot be parsed";
         return false;
     }
-    DecodeCues(fmt.get(), 0, 0, 0, 0, cues, notes);
+    std::vector<SubtitleCues> one;
+    DecodeCues(fmt.get(), {0}, 0, 0, 0, &one, notes);
+    *cues = std::move(one[0]);
     fmt.reset(); // before the reader it reads through
     return true;
 }
@@ -297,7 +329,8 @@ std::vector<SubtitleSource> ListSubtitles(AVFormatContext* movie, const std::str
             notes->push_back("subtitles " + path + " left out: " + error);
             continue;
         }
-        notes->insert(notes->end(), fileNotes.begin(), fileNotes.end());
+        for (const std::string& n : fileNotes)
+            notes->push_back("subtitles " + path + ": " + n);
         if (cues.text.empty()) {
             notes->push_back("subtitles " + path + " left out: no cue could be read");
             continue;
@@ -312,19 +345,31 @@ bool ReadSubtitleCues(const SubtitleSource& source, const std::string& movie, in
     *cues = SubtitleCues{};
     if (source.info.kind == SubtitleInfo::Kind::File)
         return ReadFileCues(source, cues, notes, error);
+    std::vector<SubtitleCues> read;
+    if (!ReadTrackCues(movie, {source.streamIndex}, videoWidth, videoHeight, &read, notes, error))
+        return false;
+    *cues = std::move(read[0]);
+    return true;
+}
+
+bool ReadTrackCues(const std::string& movie, const std::vector<int>& streams, int videoWidth, int videoHeight,
+                   std::vector<SubtitleCues>* cues, std::vector<std::string>* notes, std::string* error) {
     InputPtr fmt = OpenMovie(movie, error);
     if (!fmt)
         return false;
-    if (source.streamIndex < 0 || source.streamIndex >= static_cast<int>(fmt->nb_streams) ||
-        fmt->streams[source.streamIndex]->codecpar->codec_type != AVMEDIA_TYPE_SUBTITLE) {
-        *error = "the movie no longer has that track";
-        return false;
+    for (int index : streams) {
+        if (index < 0 || index >= static_cast<int>(fmt->nb_streams) ||
+            fmt->streams[index]->codecpar->codec_type != AVMEDIA_TYPE_SUBTITLE) {
+            *error = "the movie no longer has its subtitle track " + std::to_string(index + 1);
+            return false;
+        }
     }
+    // Only the subtitle packets are read out of the movie.
     for (unsigned i = 0; i < fmt->nb_streams; ++i)
-        if (static_cast<int>(i) != source.streamIndex)
+        if (std::find(streams.begin(), streams.end(), static_cast<int>(i)) == streams.end())
             fmt->streams[i]->discard = AVDISCARD_ALL;
     const int64_t offsetMs = fmt->start_time != AV_NOPTS_VALUE ? fmt->start_time / 1000 : 0;
-    DecodeCues(fmt.get(), source.streamIndex, offsetMs, videoWidth, videoHeight, cues, notes);
+    DecodeCues(fmt.get(), streams, offsetMs, videoWidth, videoHeight, cues, notes);
     return true;
 }
 

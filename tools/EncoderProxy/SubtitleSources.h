@@ -60,4 +60,8 @@ bool ParseSubtitleText(const std::string& utf8, const std::string& name, Subtitl
 bool ReadSubtitleCues(const SubtitleSource& source, const std::string& movie, int videoWidth, int videoHeight,
                       SubtitleCues* cues, std::vector<std::string>* notes, std::string* error);
 
+// The cues of several subtitle tracks of the movie (stream indexes), read in one pass over it.
+bool ReadTrackCues(const std::string& movie, const std::vector<int>& streams, int videoWidth, int videoHeight,
+                   std::vector<SubtitleCues>* cues, std::vector<std::string>* notes, std::string* error);
+
 } // namespace qx::enc

@@ -396,18 +396,25 @@ TEST(SubtitleConvert, SubpicturePacketsPrecedeTheirDisplayTimeInTheirSubstreams)
     EXPECT_NE(ReadFile(probe).find("dvd_subtitle,0x21"), std::string::npos) << ReadFile(probe);
     EXPECT_NE(ReadFile(probe).find("dvd_subtitle,0x23"), std::string::npos) << ReadFile(probe);
 
-    // Picture subtitles: the DVD subtitle track of a Matroska movie made from that stream.
-    const std::string pictures = dir + "Pictures.mkv";
-    ASSERT_EQ(Shell("ffmpeg -v error -y -i '" + r.output + "' -map 0:v -map 0:s:0 -c copy '" + pictures + "'"), 0);
-    r.input = pictures;
-    r.output = dir + "pictures.vob";
-    r.subtitleStreams = {0x20};
-    result = ConvertMovie(r, nullptr, nullptr);
-    ASSERT_TRUE(result.ok) << result.error;
-    substreams.clear();
-    for (const SubpicturePlace& p : SubpicturePlaces(r.output))
-        substreams.insert(p.substream);
-    EXPECT_EQ(substreams, (std::set<int>{0x20}));
+    // Picture subtitles: the DVD subtitle track of a Matroska movie made from that stream, and the
+    // same pictures as DVB subtitles in a transport stream.
+    const std::string text = r.output;
+    for (const std::string& name : {std::string("Pictures.mkv"), std::string("Dvb.ts")}) {
+        const std::string pictures = dir + name;
+        const std::string codec = name == "Dvb.ts" ? "dvbsub" : "copy";
+        ASSERT_EQ(Shell("ffmpeg -v error -y -i '" + text + "' -map 0:v -map 0:s:0 -c:v copy -c:s " + codec + " '" +
+                        pictures + "'"),
+                  0);
+        r.input = pictures;
+        r.output = dir + name + ".vob";
+        r.subtitleStreams = {0x20};
+        result = ConvertMovie(r, nullptr, nullptr);
+        ASSERT_TRUE(result.ok) << result.error;
+        substreams.clear();
+        for (const SubpicturePlace& p : SubpicturePlaces(r.output))
+            substreams.insert(p.substream);
+        EXPECT_EQ(substreams, (std::set<int>{0x20})) << name;
+    }
 
     // No subtitles asked for: no substream at all.
     r.subtitleStreams.clear();

@@ -1,6 +1,7 @@
 // Which subpicture stream each movie's subtitles become: one language per stream over the disc,
 // left-out subtitles and a job without subtitles take none, and no more than 32.
 #include "SubtitlePlan.h"
+#include "JobTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -65,4 +66,40 @@ TEST(SubtitlePlan, TheThirtyThirdStreamIsLeftOutWithANote) {
     EXPECT_EQ(movies[0].subtitles[32].stream, 0);
     ASSERT_EQ(notes.size(), 1u);
     EXPECT_NE(notes[0].find("at most 32"), std::string::npos);
+}
+
+// The job hands each movie's substreams to the encoder and each title's streams to the engine;
+// subtitles off, neither gets any.
+class SubtitleJobTest : public JobTest {
+protected:
+    void RunWithSubtitles(bool on) {
+        DiscJobSpec spec = TwoMovies();
+        spec.subtitles = on;
+        spec.showSubtitles = true;
+        spec.movies[0].subtitles = {Sub("en"), Sub("de", true)};
+        spec.movies[1].subtitles = {Sub("de")};
+        encoder->onConvert = [this](int, const CSourceInfo& source) { requested.push_back(SubtitleStreamIds(source)); };
+        ASSERT_TRUE(Run(spec));
+        ASSERT_EQ(requested.size(), 2u);
+        ASSERT_EQ(authoring->titles.size(), 2u);
+    }
+    std::vector<std::vector<uint8_t>> requested;
+};
+
+TEST_F(SubtitleJobTest, TheEncoderAndTheEngineGetTheSubtitlesStreams) {
+    RunWithSubtitles(true);
+    EXPECT_EQ(requested[0], (std::vector<uint8_t>{0x20, 0}));
+    EXPECT_EQ(requested[1], (std::vector<uint8_t>{0x21}));
+    EXPECT_EQ(authoring->titles[0].subpictureStreams, std::vector<int>{1});
+    EXPECT_EQ(authoring->titles[0].subpictureLanguages, std::vector<std::string>{"en"});
+    EXPECT_EQ(authoring->titles[1].subpictureStreams, std::vector<int>{2});
+    EXPECT_EQ(authoring->titles[1].subpictureLanguages, std::vector<std::string>{"de"});
+    EXPECT_TRUE(authoring->titles[1].showSubpictures);
+}
+
+TEST_F(SubtitleJobTest, WithSubtitlesOffNeitherGetsAny) {
+    RunWithSubtitles(false);
+    EXPECT_TRUE(requested[0].empty() && requested[1].empty());
+    EXPECT_TRUE(authoring->titles[0].subpictureStreams.empty());
+    EXPECT_TRUE(authoring->titles[1].subpictureStreams.empty());
 }

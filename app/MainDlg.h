@@ -172,7 +172,14 @@ private:
     void OnShutdownClicked();
     void OnMenuBoxClicked();
     void OnVerifyBoxClicked();
+    void OnShowSubtitlesClicked();
     std::string SettingsFile() const;
+
+    // Subtitles of the source list's movies (MainDlgSubtitles.cpp): the rows' tool-tips and the
+    // context menu's "Subtitles..." window that leaves some out.
+    void ConnectSubtitleMenu();
+    void ShowSubtitleTips(int row);
+    void OnSubtitlesDialog(int row);
 
     // Source list (MainDlgSources.cpp).
     void StartAddFiles(std::optional<std::vector<std::string>> given, bool gatherFolders = false);
@@ -294,6 +301,7 @@ private:
     QCheckBox* m_chkShutdown = nullptr;
     QCheckBox* m_chkMenu = nullptr;
     QCheckBox* m_chkVerify = nullptr; // "Verify disc after burning"
+    QCheckBox* m_chkShowSubtitles = nullptr;
     CPictureButton* m_btnBurnFolder = nullptr;
     CPictureButton* m_btnPlay = nullptr;
     CPictureButton* m_btnPause = nullptr;

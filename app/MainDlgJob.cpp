@@ -99,6 +99,7 @@ DiscJobSpec CQuilvoVidrevoDlg::ReadJobSpec() const {
     spec.shutdown = m_chkShutdown->isChecked();
     spec.menu = m_chkMenu->isChecked();
     spec.verify = m_chkVerify->isChecked();
+    spec.showSubtitles = m_chkShowSubtitles->isChecked();
     return spec;
 }
 

@@ -97,6 +97,8 @@ void CQuilvoVidrevoDlg::CreateControls() {
     m_chkMenu->setObjectName("chkMenu");
     m_chkVerify = new QCheckBox("Verify disc after burning", settings);
     m_chkVerify->setObjectName("chkVerify");
+    m_chkShowSubtitles = new QCheckBox("Show subtitles at start", settings);
+    m_chkShowSubtitles->setObjectName("chkShowSubtitles");
     m_btnBurnFolder = MakeButton(settings, "btnBurnFolder", "Burn DVD Movie Saved on Hard Disk to DVD Disc");
 
     auto* grid = new QGridLayout(settings);
@@ -121,6 +123,7 @@ void CQuilvoVidrevoDlg::CreateControls() {
     grid->addWidget(m_chkDeleteTmp, 8, 1);
     grid->addWidget(m_chkVerify, 8, 2);
     grid->addWidget(m_chkShutdown, 9, 0, 1, 2);
+    grid->addWidget(m_chkShowSubtitles, 9, 2);
     grid->addWidget(m_btnBurnFolder, 10, 0, 1, 3);
 
     // Preview area.
@@ -213,6 +216,8 @@ void CQuilvoVidrevoDlg::CreateControls() {
     connect(m_chkShutdown, &QCheckBox::clicked, this, [this] { OnShutdownClicked(); });
     connect(m_chkMenu, &QCheckBox::clicked, this, [this] { OnMenuBoxClicked(); });
     connect(m_chkVerify, &QCheckBox::clicked, this, [this] { OnVerifyBoxClicked(); });
+    connect(m_chkShowSubtitles, &QCheckBox::clicked, this, [this] { OnShowSubtitlesClicked(); });
+    ConnectSubtitleMenu();
     connect(m_btnAbout, &QPushButton::clicked, this, [this] { OnBtnAbout(); });
     connect(m_btnHelp, &QPushButton::clicked, this, [this] { OnBtnHelp(); });
     connect(m_btnHome, &QPushButton::clicked, this, [this] { OnBtnHome(); });

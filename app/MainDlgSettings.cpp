@@ -47,6 +47,7 @@ void CQuilvoVidrevoDlg::ReadSettings() {
     m_chkShutdown->setChecked(s.shutdown);
     m_chkMenu->setChecked(s.createMenu);
     m_chkVerify->setChecked(s.verifyDisc);
+    m_chkShowSubtitles->setChecked(s.showSubtitles);
 }
 
 void CQuilvoVidrevoDlg::SaveOutputSettings() {
@@ -81,6 +82,8 @@ void CQuilvoVidrevoDlg::OnMenuBoxClicked() {
 
 void CQuilvoVidrevoDlg::OnVerifyBoxClicked() {
     Report(CSettingsStore(SettingsFile()).WriteVerifyDisc(m_chkVerify->isChecked()));
+void CQuilvoVidrevoDlg::OnShowSubtitlesClicked() {
+    Report(CSettingsStore(SettingsFile()).WriteShowSubtitles(m_chkShowSubtitles->isChecked()));
 }
 
 void CQuilvoVidrevoDlg::OnBtnSelectFolder() {

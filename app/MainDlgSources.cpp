@@ -173,6 +173,7 @@ void CQuilvoVidrevoDlg::OnAddSourceRow(RowRecord* raw) {
         m_listSources->SetItemText(row, col, cells[col]);
         m_listSources->SetItemToolTipText(row, col, cells[col]);
     }
+    ShowSubtitleTips(row);
     m_listSources->SelectItem(row);
     ++m_nRowCount;
     UpdateUsedSpace();

@@ -168,6 +168,34 @@ bool AplAuthor::AddTitle(const std::string& source, int chapterSeconds, int dura
     return true;
 }
 
+bool AplAuthor::SetTitleSubpictureLanguages(const std::vector<std::string>& languages) {
+    if (m_numTitleSets == 0)
+        return fail("subpicture streams were given before a title set was begun");
+    if (languages.size() > static_cast<size_t>(AUTHOR_MAX_SUBPICTURE))
+        return fail("more than 32 subpicture streams");
+    TitleSetSlot& slot = m_slots[m_numTitleSets - 1];
+    if (!slot.titles)
+        slot.titles = std::make_unique<PgcGroup>(GROUP_TITLES);
+    slot.titles->subpictureMaps.clear();
+    for (size_t j = 0; j < languages.size(); ++j) {
+        const int s = static_cast<int>(j);
+        slot.titles->subpictureMaps.push_back(AuthorSubpictureMap{s, s, s, s});
+    }
+    slot.titles->subpictureLanguages = languages;
+    return true;
+}
+
+bool AplAuthor::SetLastTitleStart(std::vector<AuthorCommand> preCommands, const AuthorColorTable& colors) {
+    if (m_numTitleSets == 0 || !m_slots[m_numTitleSets - 1].titles || m_slots[m_numTitleSets - 1].titles->pgcs.empty())
+        return fail("a title's start was given before the title");
+    if (preCommands.size() > 255)
+        return fail("more than 255 pre-commands for one title");
+    ProgramChain& pgc = *m_slots[m_numTitleSets - 1].titles->pgcs.back();
+    pgc.preCommands = std::move(preCommands);
+    pgc.colors = colors;
+    return true;
+}
+
 const PgcGroup* AplAuthor::TitleGroup(int index) const {
     if (index < 0 || index >= m_numTitleSets)
         return nullptr;

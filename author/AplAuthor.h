@@ -61,6 +61,14 @@ public:
     bool AddTitle(const std::string& source, int chapterSeconds, int durationSeconds,
                   std::vector<AuthorCommand> postCommands);
 
+    // The current title set's subpicture streams: stream j (1..32 as the viewer counts them) is
+    // substream 0x20 + j - 1 of every title, in the language given (two letters; empty: none).
+    // Without this call each substream found is offered as it is, without a language.
+    bool SetTitleSubpictureLanguages(const std::vector<std::string>& languages);
+    // The last title added starts with these commands and shows subpictures in these colours
+    // (Y Cr Cb entries).
+    bool SetLastTitleStart(std::vector<AuthorCommand> preCommands, const AuthorColorTable& colors);
+
     // Menus. The current title set's menus (kind GROUP_TITLE_MENUS), registered under "en" when the
     // title set ends; the video manager's menus (kind GROUP_VMG_MENUS) under "en"; the first-play
     // program chain's commands (none: the engine's own jump to the first menu or title). False

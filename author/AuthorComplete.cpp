@@ -128,8 +128,16 @@ void bindSubpictures(AuthorAttributes& a, const PgcGroup& group) {
     if (!group.subpictureMaps.empty()) {
         // Streams offered as a whole: one slot each, synchronised on its wide (or only) picture.
         a.numSubpicture = static_cast<int>(std::min<size_t>(group.subpictureMaps.size(), AUTHOR_MAX_SUBPICTURE));
-        for (int j = 0; j < a.numSubpicture; ++j)
+        for (int j = 0; j < a.numSubpicture; ++j) {
             a.subpicture[j].streamNumber = group.subpictureMaps[j].wide + 1;
+            const std::string language =
+                j < static_cast<int>(group.subpictureLanguages.size()) ? group.subpictureLanguages[j] : "";
+            if (language.size() == 2) {
+                a.subpicture[j].languageType = LANG_SET;
+                a.subpicture[j].language[0] = language[0];
+                a.subpicture[j].language[1] = language[1];
+            }
+        }
         return;
     }
     for (int channel = AUTHOR_FIRST_SUBPICTURE_CHANNEL; channel < AUTHOR_CHANNELS; ++channel) {

@@ -63,6 +63,13 @@ AuthorCommand AuthorCmdSelectButtonFromGprm(int reg) {
     return {0x46, 0x00, 0x00, 0x00, 0x00, reg4(reg), 0x00, 0x00};
 }
 
+AuthorCommand AuthorCmdSetSubpicture(int stream, bool shown) {
+    // Group 2 with the immediate bit, operation 1 SetSTN; byte 4 sets the subpicture register: bit 7
+    // "set it", bit 6 the display flag, bits 5..0 the stream (from 0).
+    const uint8_t value = static_cast<uint8_t>(0x80 | (shown ? 0x40 : 0) | ((stream - 1) & 0x1F));
+    return {0x51, 0x00, 0x00, 0x00, value, 0x00, 0x00, 0x00};
+}
+
 AuthorCommand AuthorCmdJumpTitle(int title) {
     // Group 1 jump (0x30), kind 2 JumpTT; title number in byte 5.
     return {0x30, 0x02, 0x00, 0x00, 0x00, lo(title & 0x7F), 0x00, 0x00};

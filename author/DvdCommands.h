@@ -26,6 +26,8 @@ AuthorCommand AuthorCmdIfGprmLinkPgc(int reg, uint16_t value, int pgcn);
 AuthorCommand AuthorCmdIfGprmGoto(int reg, uint16_t value, int line);
 // Highlighted button (SPRM8) = GPRMr, which holds button number * 1024.
 AuthorCommand AuthorCmdSelectButtonFromGprm(int reg);
+// Subpicture stream (SPRM2) = `stream` (1..32), shown or not; audio and angle stay as they are.
+AuthorCommand AuthorCmdSetSubpicture(int stream, bool shown);
 // Jump to title `title` of the disc (from first play, a menu of either domain, or a title).
 AuthorCommand AuthorCmdJumpTitle(int title);
 // Jump to title `title` of the current title set (from a title of that set).

@@ -81,6 +81,8 @@ struct PgcGroup {
     int numEntries = 0;
     // Empty: each physical subpicture stream found is offered as a stream of its own.
     std::vector<AuthorSubpictureMap> subpictureMaps;
+    // The language of each offered stream (two lower-case letters; empty: none), by the maps' order.
+    std::vector<std::string> subpictureLanguages;
 };
 
 // Menu-language list of a title set or of the video manager.

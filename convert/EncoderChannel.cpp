@@ -49,6 +49,7 @@ EncoderProbeAnswer ReadProbeAnswer(const EncoderRecord& record) {
     a.aspect = r.aspect;
     a.probeA = r.probeA;
     a.probeB = r.probeB;
+    a.subtitles = GetSubtitleEntries(r);
     return a;
 }
 
@@ -260,6 +261,8 @@ Status EncoderChannel::SendConvertRequest(const EncoderMovie& movie, const Encod
     req.probeA = movie.probeA;
     req.probeB = movie.probeB;
     req.splitOutput = job.splitOutput ? 1 : 0;
+    req.subtitleCount = static_cast<uint8_t>(std::min<size_t>(movie.subtitleStreams.size(), kMaxSubtitleStreams));
+    std::copy_n(movie.subtitleStreams.begin(), req.subtitleCount, req.subtitleStreams);
     req.fixedZero = 0;
     EncoderRecord rec;
     rec.Set(req);

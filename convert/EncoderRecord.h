@@ -10,6 +10,9 @@
 #include <cstring>
 #include <string>
 #include <type_traits>
+#include <vector>
+
+#include "SubtitleInfo.h"
 
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the encoder record is read in place as little-endian");
 
@@ -29,6 +32,15 @@ enum EncoderRecordType : int32_t {
 };
 
 #pragma pack(push, 1)
+// One subtitle of a probe answer (SubtitleInfo).
+struct EncSubtitleEntry {
+    char language[2]; // two letters, or zeros
+    uint8_t kind;     // 1 a track inside the movie, 2 a file beside it
+    uint8_t picture;  // 1 for picture subtitles
+    uint16_t track;   // a track's stream index + 1
+    char suffix[18];  // a file's name after the movie's base name, zero-terminated
+};
+
 struct EncHandshakeRecord {
     int32_t type;
     uint8_t unused4[4];
@@ -50,7 +62,11 @@ struct EncConvertRecord {
     char source[260];
     char output[350];
     char aspect[5]; // "4:3" or "16:9"
-    uint8_t unused623[205];
+    // Per subtitle of the probe answer, in its order: the subpicture stream id (0x20..0x3F) it
+    // becomes, or 0 when it stays off the disc. A count of 0 (a zero-filled record): no subtitles.
+    uint8_t subtitleCount;
+    uint8_t subtitleStreams[32];
+    uint8_t unused656[172];
     int32_t tv;    // 0 PAL, 1 NTSC
     int32_t width; // active picture; 0 x 0 = the movie's own size
     int32_t height;
@@ -82,7 +98,10 @@ struct EncProbeResultRecord {
     float aspect;
     int32_t probeA;
     float probeB;
-    uint8_t unused324[828];
+    uint8_t subtitleCount; // 0..32 entries follow
+    uint8_t unused325[3];
+    EncSubtitleEntry subtitles[32];
+    uint8_t unused1096[56];
 };
 
 struct EncProgressRecord {
@@ -112,6 +131,9 @@ static_assert(offsetof(EncProbeResultRecord, startTime) == 288 && offsetof(EncPr
 static_assert(offsetof(EncProbeResultRecord, width) == 304 && offsetof(EncProbeResultRecord, height) == 308);
 static_assert(offsetof(EncProbeResultRecord, aspect) == 312 && offsetof(EncProbeResultRecord, probeA) == 316);
 static_assert(offsetof(EncProbeResultRecord, probeB) == 320);
+static_assert(sizeof(EncSubtitleEntry) == 24);
+static_assert(offsetof(EncProbeResultRecord, subtitleCount) == 324 && offsetof(EncProbeResultRecord, subtitles) == 328);
+static_assert(offsetof(EncConvertRecord, subtitleCount) == 623 && offsetof(EncConvertRecord, subtitleStreams) == 624);
 static_assert(sizeof(EncProgressRecord) == kEncoderRecordSize);
 static_assert(offsetof(EncProgressRecord, kind) == 8 && offsetof(EncProgressRecord, fraction) == 12);
 
@@ -186,7 +208,13 @@ struct EncoderProbeAnswer {
     float aspect = 0;
     int32_t probeA = 0;
     float probeB = 0;
+    std::vector<SubtitleInfo> subtitles; // tracks inside the movie first, then files
 };
+
+// The subtitles of a probe answer into its record (at most 32; an entry that does not fit is
+// left out) and back (entries with an unknown kind or an unterminated name are dropped).
+void PutSubtitleEntries(EncProbeResultRecord* record, const std::vector<SubtitleInfo>& subtitles);
+std::vector<SubtitleInfo> GetSubtitleEntries(const EncProbeResultRecord& record);
 
 // The encoder writes each file of a converted stream (the stream and its part files) under this
 // name and renames it only when the whole stream is complete.

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // The wait for a probe answer: the answer came, or the encoder died or hung (it is restarted).
 enum class ProbeWait { Answered, Crashed };
@@ -23,6 +24,8 @@ struct EncoderMovie {
     float aspect = 0;   // display aspect ratio
     int32_t probeA = 0; // returned as the probe gave them
     float probeB = 0;
+    // Per subtitle of the probe answer: its subpicture stream id (0x20..0x3F), 0 to leave it out.
+    std::vector<uint8_t> subtitleStreams;
 };
 
 // The job's choices a conversion request carries.

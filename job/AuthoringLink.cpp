@@ -4,8 +4,11 @@
 #include "TestHooks.h"
 
 #include "AplAuthor.h"
+#include "DvdCommands.h"
 #include "MenuProgram.h"
+#include "SubtitleInfo.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <memory>
@@ -32,6 +35,32 @@ std::function<void(int, int)> PacedForTests(const std::function<void(int, int)>&
     };
 }
 
+// A title with subtitles starts on its first stream, shown or not, in the subtitles' colours.
+bool AddTitleSubtitles(AplAuthor& author, const AuthorTitle& title) {
+    if (title.subpictureStreams.empty())
+        return true;
+    AuthorColorTable colors;
+    const auto palette = qx::SubtitlePaletteYCrCb();
+    std::copy(palette.begin(), palette.end(), colors.begin());
+    return author.SetLastTitleStart({AuthorCmdSetSubpicture(title.subpictureStreams.front(), title.showSubpictures)},
+                                    colors);
+}
+
+// The title set's subpicture streams with their languages; none when no title has subtitles (the
+// disc is then what it was before subtitles).
+bool AddSubtitleLanguages(AplAuthor& author, const std::vector<AuthorTitle>& titles) {
+    std::vector<std::string> languages;
+    for (const AuthorTitle& title : titles)
+        for (size_t k = 0; k < title.subpictureStreams.size(); ++k) {
+            const size_t j = static_cast<size_t>(title.subpictureStreams[k] - 1);
+            if (languages.size() <= j)
+                languages.resize(j + 1);
+            if (languages[j].empty() && k < title.subpictureLanguages.size())
+                languages[j] = title.subpictureLanguages[k];
+        }
+    return languages.empty() || author.SetTitleSubpictureLanguages(languages);
+}
+
 class EngineAuthoring : public AuthoringLink {
 public:
     bool Author(const std::string& outFolder, const std::vector<AuthorTitle>& titles, bool splitOutput,
@@ -46,7 +75,9 @@ public:
                                         MenuTitlePostCommands(i + 1, count))
                       : author.AddTitle(titles[i].vobFile, kChapterSeconds, titles[i].durationSeconds,
                                         last ? AUTHOR_POST_NONE : AUTHOR_POST_NEXT_TITLE, last ? 0 : i + 2);
+            ok = ok && AddTitleSubtitles(author, titles[i]);
         }
+        ok = ok && AddSubtitleLanguages(author, titles);
         if (ok && menu && !AddMenuToAuthor(author, *menu, error)) {
             return false;
         }

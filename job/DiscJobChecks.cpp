@@ -1,6 +1,7 @@
 // The start of a job: the checks made when "Start now" is pressed, in their order, then a fresh
 // encoder program and the conversion thread.
 #include "DiscJob.h"
+#include "SubtitlePlan.h"
 
 #include "AuthorLog.h"
 #include "BurnJob.h"
@@ -62,6 +63,11 @@ bool DiscJob::Start(DiscJobSpec spec) {
         return false;
     }
 
+    std::vector<std::string> subtitleNotes;
+    PlanSubtitleStreams(m_spec.movies, m_spec.subtitles, &subtitleNotes);
+    for (const std::string& note : subtitleNotes) {
+        Log(1, note);
+    }
     m_encoderJob.workFolder = m_spec.workFolder;
     m_encoderJob.tv = m_spec.tv;
     m_encoderJob.aspect = m_spec.aspect;

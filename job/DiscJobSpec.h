@@ -35,6 +35,8 @@ struct DiscJobSpec {
     bool shutdown = false;        // "Shutdown computer when finished"
     bool menu = false;            // "Create DVD menu": a title menu with a button per movie and "Play all"
     bool verify = true;           // "Verify disc after burning": the burn reads the disc back and compares it
+    bool subtitles = true;        // the movies' subtitles become selectable DVD subtitles
+    bool showSubtitles = false;   // "Show subtitles at start": each title starts with its first stream shown
 };
 
 // The step a running job is in (Erasing belongs to the erase of the writer-information window).

@@ -1,6 +1,7 @@
 // The steps after the conversion: authoring the DVD folder, burning it or writing its image, and the
 // end of the job (the outcome's message, clean-up or shutdown, a fresh encoder for the next job).
 #include "DiscJob.h"
+#include "SubtitlePlan.h"
 
 #include "AuthorLog.h"
 #include "AuthorProgress.h"
@@ -47,7 +48,16 @@ void DiscJob::AuthorDVDVideo() {
         const CSourceInfo& source = m_spec.movies[row];
         AuthorLog(3, "Begin author dvd video, NO.%d strVobFile=%s, in AuthorDVDVideo", static_cast<int>(row),
                   source.strVobFile.c_str());
-        titles.push_back({source.strVobFile, static_cast<int>(source.dDuration)});
+        AuthorTitle title;
+        title.vobFile = source.strVobFile;
+        title.durationSeconds = static_cast<int>(source.dDuration);
+        title.subpictureStreams = TitleSubpictureStreams(source);
+        for (int stream : title.subpictureStreams) {
+            title.subpictureLanguages.push_back(
+                SubtitleStreamLanguages(m_spec.movies)[static_cast<size_t>(stream - 1)]);
+        }
+        title.showSubpictures = m_spec.showSubtitles;
+        titles.push_back(title);
         AuthorLog(3, "Complete author dvd video, NO.%d strVobFile=%s, in AuthorDVDVideo", static_cast<int>(row),
                   source.strVobFile.c_str());
     }

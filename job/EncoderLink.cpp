@@ -1,6 +1,7 @@
 // The encoder program behind a job: the encoder channel, answered through a message window that
 // belongs to the thread that starts the encoder.
 #include "JobParts.h"
+#include "SubtitlePlan.h"
 
 #include "AuthorLog.h"
 #include "EncoderChannel.h"
@@ -65,8 +66,8 @@ public:
         return ProbeWait::Answered;
     }
     void SendConvert(const CSourceInfo& source, const qx::EncoderJob& job) override {
-        qx::EncoderMovie movie{source.strPath, source.strVobFile, source.nWidth, source.nHeight,
-                               source.fAspect, source.nProbeA,    source.fProbeB};
+        qx::EncoderMovie movie{source.strPath, source.strVobFile, source.nWidth,  source.nHeight,
+                               source.fAspect, source.nProbeA,    source.fProbeB, SubtitleStreamIds(source)};
         const qx::Status sent = m_channel->SendConvertRequest(movie, job);
         if (!sent.ok()) {
             AuthorLog(3, "conversion request of %s: %s", source.strPath.c_str(), sent.error().c_str());

@@ -13,6 +13,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 // The probe answer of the encoder program, as the source list uses it.
@@ -44,8 +45,14 @@ public:
 
 // One title of the disc.
 struct AuthorTitle {
+    AuthorTitle(std::string vob = {}, int seconds = 0) : vobFile(std::move(vob)), durationSeconds(seconds) {}
     std::string vobFile;
     int durationSeconds = 0;
+    // The disc's subpicture streams (1..32) this title's subtitles use, in the movie's order, with
+    // their languages (two letters or empty); empty: none.
+    std::vector<int> subpictureStreams;
+    std::vector<std::string> subpictureLanguages;
+    bool showSubpictures = false; // the title starts with its first subpicture stream shown
 };
 
 struct MenuDisc;

@@ -49,5 +49,6 @@ ProbedMovie ProbeMovie(EncoderLink& encoder, const std::string& path, const std:
     info.nProbeA = answer.probeA;
     info.fProbeB = answer.probeB;
     info.fSizeKB = answer.sizeKb;
+    info.subtitles = answer.subtitles;
     return movie;
 }

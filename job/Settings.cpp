@@ -25,6 +25,8 @@ const char* const kSecMenu = "DVDMENU";
 const char* const kKeyMenu = "create dvd menu";
 const char* const kSecVerify = "VERIFY";
 const char* const kKeyVerify = "verify disc";
+const char* const kSecSubtitles = "SUBTITLES";
+const char* const kKeyShowSubtitles = "show at start";
 
 std::string Number(int n) {
     char buf[16];
@@ -66,6 +68,7 @@ OutputSettings CSettingsStore::ReadSettings() const {
     s.shutdown = qx::GetPrivateProfileInt(kSecShutdown, kKeyShutdown, 0, m_strFile) != 0;
     s.createMenu = qx::GetPrivateProfileInt(kSecMenu, kKeyMenu, 0, m_strFile) != 0;
     s.verifyDisc = qx::GetPrivateProfileInt(kSecVerify, kKeyVerify, 1, m_strFile) != 0;
+    s.showSubtitles = qx::GetPrivateProfileInt(kSecSubtitles, kKeyShowSubtitles, 0, m_strFile) != 0;
     return s;
 }
 
@@ -97,6 +100,8 @@ qx::Status CSettingsStore::WriteCreateMenu(bool ticked) const {
 
 qx::Status CSettingsStore::WriteVerifyDisc(bool ticked) const {
     return qx::WritePrivateProfileString(kSecVerify, kKeyVerify, ticked ? "1" : "0", m_strFile);
+qx::Status CSettingsStore::WriteShowSubtitles(bool ticked) const {
+    return qx::WritePrivateProfileString(kSecSubtitles, kKeyShowSubtitles, ticked ? "1" : "0", m_strFile);
 }
 
 qx::Status CSettingsStore::WriteNoWriter() const {

@@ -4,8 +4,8 @@
 //
 // Sections and keys: [TMPFLD] "temp folder", [TVMODE] "TV Mode" (PAL/NTSC), [ASP] "ASPECT" (combo
 // index) and "KEEP ASPECT", [BURN] "burn disc", [DELTMPFILE] "delete temp files", [SHUTDOWN]
-// "shutdown computer", [DVDMENU] "create dvd menu", [VERIFY] "verify disc"; numbers written with
-// %d.
+// "shutdown computer", [DVDMENU] "create dvd menu", [VERIFY] "verify disc", [SUBTITLES] "show at
+// start"; numbers written with %d.
 #pragma once
 
 #include "DvdFormat.h"
@@ -25,6 +25,7 @@ struct OutputSettings {
     bool shutdown = false;
     bool createMenu = false; // "Create DVD menu"
     bool verifyDisc = true;  // "Verify disc after burning"
+    bool showSubtitles = false; // "Show subtitles at start"
 };
 
 // The working folder offered when none is stored: $HOME/QXMovieDisc (no trailing '/').
@@ -54,6 +55,7 @@ public:
     qx::Status WriteShutdown(bool ticked) const;
     qx::Status WriteCreateMenu(bool ticked) const;
     qx::Status WriteVerifyDisc(bool ticked) const;
+    qx::Status WriteShowSubtitles(bool ticked) const;
     // No writer found: "burn disc" and "delete temp files" both become 0 (the boxes keep their state).
     qx::Status WriteNoWriter() const;
 

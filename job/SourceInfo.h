@@ -2,6 +2,8 @@
 // the add-files thread to the window, and the names of the converted streams.
 #pragma once
 
+#include "SubtitleInfo.h"
+
 #include <array>
 #include <cstdint>
 #include <functional>
@@ -25,6 +27,9 @@ struct CSourceInfo {
     // Set when the job reserved strVobFile as a name nobody else uses: only then may the job
     // delete what lies there (the stream and its part files are the job's own).
     bool bOwnsOutput = false;
+    // The movie's subtitles as probed (tracks inside it, then files beside it); the user may leave
+    // some out, and the job gives the others their subpicture streams.
+    std::vector<qx::SubtitleInfo> subtitles;
 
     double PlayingSeconds() const { return dEndTime - dStartTime; }
 };

@@ -85,7 +85,21 @@ void summariseTitle(const ifo_handle_t* vts, const title_info_t& info, DvdTitleS
     out.programs = pgc->nr_of_programs;
     out.cells = pgc->nr_of_cells;
     out.seconds = timeSeconds(pgc->playback_time);
+    if (const vtsi_mat_t* mat = vts->vtsi_mat) {
+        for (int j = 0; j < mat->nr_of_vts_subp_streams && j < 32; ++j) {
+            const subp_attr_t& a = mat->vts_subp_attr[j];
+            out.subpictureLanguages.push_back(
+                a.type == 1 ? std::string{static_cast<char>(a.lang_code >> 8), static_cast<char>(a.lang_code & 0xFF)}
+                            : std::string());
+        }
+    }
+    for (int j = 0; j < 32; ++j)
+        out.subpictureControl.push_back(pgc->subp_control[j]);
+    for (int j = 0; j < 16; ++j)
+        out.palette.push_back(pgc->palette[j]);
     if (pgc->command_tbl) {
+        for (int k = 0; k < pgc->command_tbl->nr_of_pre; ++k)
+            out.preCommands.push_back(commandBytes(pgc->command_tbl->pre_cmds[k]));
         out.postCommands = pgc->command_tbl->nr_of_post;
         if (pgc->command_tbl->nr_of_post > 0)
             out.firstPostCommand = commandBytes(pgc->command_tbl->post_cmds[0]);

@@ -15,6 +15,12 @@ struct DvdTitleSummary {
     double seconds = 0;    // playback time of the title's program chain
     int postCommands = 0;
     std::vector<unsigned char> firstPostCommand; // 8 bytes when there is one
+    std::vector<std::vector<unsigned char>> preCommands;
+    // The title set's subpicture streams (their language letters, "" without one), the title's
+    // program chain's subpicture stream control words and colour table.
+    std::vector<std::string> subpictureLanguages;
+    std::vector<unsigned> subpictureControl;
+    std::vector<unsigned> palette;
 };
 
 struct DvdReadReport {

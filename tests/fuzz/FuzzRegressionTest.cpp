@@ -21,9 +21,16 @@ struct Target {
 };
 
 const Target kTargets[] = {
-    {"ini", QxFuzzIni},         {"window_wire", QxFuzzWindowWire},       {"scan", QxFuzzScan},
-    {"ifo", QxFuzzIfo},         {"encoder_reply", QxFuzzEncoderReply},   {"log_record", QxFuzzLogRecord},
-    {"videots", QxFuzzVideoTs}, {"printable_text", QxFuzzPrintableText}, {"ac3_frames", QxFuzzAc3Frames},
+    {"ini", QxFuzzIni},
+    {"window_wire", QxFuzzWindowWire},
+    {"scan", QxFuzzScan},
+    {"ifo", QxFuzzIfo},
+    {"encoder_reply", QxFuzzEncoderReply},
+    {"log_record", QxFuzzLogRecord},
+    {"videots", QxFuzzVideoTs},
+    {"printable_text", QxFuzzPrintableText},
+    {"ac3_frames", QxFuzzAc3Frames},
+    {"subtitle_text", QxFuzzSubtitleText},
 };
 
 // Names the parameter in gtest's messages.

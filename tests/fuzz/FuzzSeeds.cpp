@@ -282,6 +282,28 @@ void Ac3Seeds() {
     Seed("ac3_frames", "packed_cut_and_foreign", mixed);
 }
 
+void SubtitleSeeds() {
+    Seed("subtitle_text", "srt_utf8",
+         Text(0, "1\n00:00:01,000 --> 00:00:02,500\nHello <i>there</i>\n\n2\n00:00:02,000 --> 00:00:04,000\n"
+                 "Overlapping and a rather long line that has to be wrapped inside the title-safe area\n"));
+    Seed("subtitle_text", "srt_cp1252",
+         Text(3, "1\n00:00:00,500 --> 00:00:01,000\nGr\xFC\xDF"
+                 "e\n"));
+    Seed("subtitle_text", "ass",
+         Text(1, "[Script Info]\nScriptType: v4.00+\nPlayResX: 384\nPlayResY: 288\n\n[V4+ Styles]\n"
+                 "Format: Name, Fontname, Fontsize, PrimaryColour, Outline, Alignment\n"
+                 "Style: Default,Sans,20,&H00FFFFFF,2,2\n\n[Events]\n"
+                 "Format: Layer, Start, End, Style, Text\n"
+                 "Dialogue: 0,0:00:01.00,0:00:03.00,Default,{\\pos(10,10)}Top left\n"
+                 "Dialogue: 0,0:00:02.00,0:09:59.00,Default,{\\fs200}Huge\n"));
+    Bytes vtt = {2, 0xFF, 0xFE};
+    for (char c : std::string("WEBVTT\n\n00:01.000 --> 00:02.000\nUTF-16\n")) {
+        vtt.push_back(static_cast<uint8_t>(c));
+        vtt.push_back(0);
+    }
+    Seed("subtitle_text", "vtt_utf16", vtt);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -298,5 +320,6 @@ int main(int argc, char** argv) {
     LogSeeds();
     PrintableTextSeeds();
     Ac3Seeds();
+    SubtitleSeeds();
     return 0;
 }

@@ -25,6 +25,7 @@ int QxFuzzLogRecord(const uint8_t* data, size_t size);
 int QxFuzzVideoTs(const uint8_t* data, size_t size);
 int QxFuzzPrintableText(const uint8_t* data, size_t size);
 int QxFuzzAc3Frames(const uint8_t* data, size_t size);
+int QxFuzzSubtitleText(const uint8_t* data, size_t size);
 
 // A broken property of the code under test. The libFuzzer programs abort (so the input is saved);
 // the regression test records a test failure and goes on.

@@ -62,6 +62,31 @@ bool ParseNumber(const std::string& s, double* v) {
     return !s.empty() && r.ec == std::errc() && r.ptr == end && std::isfinite(*v);
 }
 
+// "none", "all" (every subtitle in its own stream, in order) or "32,0,33".
+bool ParseSubtitleStreams(const std::string& s, std::vector<uint8_t>* streams) {
+    streams->clear();
+    if (s == "none")
+        return true;
+    if (s == "all") {
+        for (int i = 0; i < kMaxSubtitleStreams; ++i)
+            streams->push_back(static_cast<uint8_t>(kFirstSubpictureStreamId + i));
+        return true;
+    }
+    size_t start = 0;
+    while (start <= s.size()) {
+        size_t comma = s.find(',', start);
+        if (comma == std::string::npos)
+            comma = s.size();
+        double d = 0;
+        if (!ParseNumber(s.substr(start, comma - start), &d) || (d != 0 && (d < 0x20 || d > 0x3F)) ||
+            d != std::floor(d) || streams->size() == static_cast<size_t>(kMaxSubtitleStreams))
+            return false;
+        streams->push_back(static_cast<uint8_t>(d));
+        start = comma + 1;
+    }
+    return true;
+}
+
 CommandLine Invalid(const std::string& why) {
     CommandLine c;
     c.mode = CommandLine::Mode::Invalid;
@@ -173,7 +198,7 @@ std::string UsageText() {
            "  EncoderProxy                 run as the encoder program of QX Movie Disc\n"
            "  EncoderProxy --probe FILE\n"
            "  EncoderProxy --convert IN OUT --tv pal|ntsc --aspect 4:3|16:9 [--picture WxH | --keep-aspect]\n"
-           "               [--part-files] [--part-limit BYTES]\n"
+           "               [--part-files] [--part-limit BYTES] [--subtitles none|all|ID,ID,...]\n"
            "  EncoderProxy --substitute pal|ntsc 4:3|16:9 OUT [--seconds S]\n";
 }
 
@@ -254,6 +279,9 @@ CommandLine ParseCommandLine(const std::vector<std::string>& argsIn) {
             if (!value(&v) || !ParseNumber(v, &d) || d < 2048 || d > 1e15)
                 return Invalid("--part-limit takes a byte count of at least 2048");
             c.convert.partLimit = static_cast<uint64_t>(d);
+        } else if (opt == "--subtitles") {
+            if (!value(&v) || !ParseSubtitleStreams(v, &c.convert.subtitleStreams))
+                return Invalid("--subtitles takes none, all or a list of substream ids (32..63, 0 to leave one out)");
         } else if (opt == "--probe-a") {
             if (!value(&v) || !ParseNumber(v, &d))
                 return Invalid("--probe-a takes a number");

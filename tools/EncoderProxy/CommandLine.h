@@ -4,6 +4,7 @@
 //   EncoderProxy --probe FILE
 //   EncoderProxy --convert IN OUT --tv pal|ntsc --aspect 4:3|16:9 [--picture WxH | --keep-aspect]
 //                [--part-files] [--part-limit BYTES] [--probe-a N --probe-b S]
+//                [--subtitles none|all|ID,ID,...]   (per subtitle the probe lists: substream 32..63 or 0)
 //   EncoderProxy --substitute pal|ntsc 4:3|16:9 OUT [--seconds S]
 //
 // A leading --worker (used by the encoder itself) adds machine-readable progress lines

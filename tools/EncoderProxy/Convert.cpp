@@ -377,6 +377,13 @@ ConvertResult MovieConverter::Run(OutputFileOpener opener) {
     ws.sound = sound_;
     ws.interlaced = ShapePicture(fmt_.get(), video_, req_).keepFields;
     ws.quantiser = ChooseMovieQuantiser();
+    if (!req_.subtitleStreams.empty()) {
+        std::vector<std::string> notes;
+        ws.subpictures = std::make_shared<MovieSubpictures>(
+            PrepareSubpictures(req_, fmt_.get(), vdec_->width, vdec_->height, duration_, &notes));
+        for (const std::string& note : notes)
+            std::fprintf(stderr, "EncoderProxy: %s\n", note.c_str());
+    }
     if (!qx::hooks::IsSet("QX_ENCODER_ONE_PASS")) {
         ws.seconds = duration_;
         ws.places = LookAtDifficulty(req_, video_, duration_, ws.quantiser);

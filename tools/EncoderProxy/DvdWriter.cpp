@@ -277,6 +277,9 @@ bool DvdWriter::Open(const DvdWriterSettings& settings, std::string* error) {
     m.vst->avg_frame_rate = v->framerate;
     avcodec_parameters_from_context(m.ast->codecpar, a);
     m.ast->time_base = a->time_base;
+    subpictureMux_ = std::make_unique<SubpictureMux>(settings.subpictures);
+    if (!subpictureMux_->AddStreams(oc, error))
+        return false;
 
     m.out = std::make_unique<PartFileOutput>(settings.output, settings.partFiles, settings.partLimit, settings.opener);
     if (!m.out->Open(error))
@@ -350,6 +353,11 @@ bool DvdWriter::WritePicture(AVFrame* picture, std::string* error) {
     picture->sample_aspect_ratio = m.venc->sample_aspect_ratio;
     if (m.plan)
         FollowPlan(picture);
+    const int64_t ticks = av_rescale_q(picture->pts, av_inv_q(FrameRate()), AVRational{1, 90000});
+    if (int rc = subpictureMux_->WriteUntil(m.oc.get(), ticks, SubpictureMux::kLeadTicks); rc < 0) {
+        *error = !m.ioError.empty() ? m.ioError : "cannot write the program stream: " + AvError(rc);
+        return false;
+    }
     if (!EncodeAndMux(m.venc.get(), m.vst, picture, error))
         return false;
     m.pictures = std::max(m.pictures.load(), picture->pts + 1);
@@ -515,6 +523,12 @@ bool DvdWriter::Finish(std::string* error) {
         return false;
     if (!EncodeAndMux(m.aenc.get(), m.ast, nullptr, error))
         return false;
+    // Subpictures still to come start before the last picture ends; later ones stay out.
+    const int64_t endTicks = static_cast<int64_t>(PictureSeconds() * 90000.0);
+    if (int rc = subpictureMux_->WriteUntil(m.oc.get(), endTicks - 1, 0); rc < 0) {
+        *error = !m.ioError.empty() ? m.ioError : "cannot write the program stream: " + AvError(rc);
+        return false;
+    }
     int rc = av_write_trailer(m.oc.get());
     if (rc < 0) {
         *error = !m.ioError.empty() ? m.ioError : "cannot end the program stream: " + AvError(rc);

@@ -12,6 +12,7 @@
 
 #include "EncoderTypes.h"
 #include "FfmpegUtil.h"
+#include "MovieSubtitles.h"
 #include "PartFileOutput.h"
 #include "SoundPassThrough.h"
 
@@ -66,6 +67,8 @@ struct DvdWriterSettings {
     DvdSound sound;
     // Pictures coded as two fields (the movie's interlaced pictures kept as they are).
     bool interlaced = false;
+    // Subpictures of the movie's subtitles (null or no streams: the stream has none).
+    std::shared_ptr<const MovieSubpictures> subpictures;
 };
 
 class DvdWriter {
@@ -107,6 +110,7 @@ private:
 
     DvdWriterSettings settings_;
     std::unique_ptr<Impl> impl_;
+    std::unique_ptr<SubpictureMux> subpictureMux_;
 };
 
 } // namespace qx::enc

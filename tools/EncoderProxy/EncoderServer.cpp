@@ -6,6 +6,7 @@
 
 #include <QCoreApplication>
 #include <QTimer>
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -163,6 +164,16 @@ void EncoderServer::StartProbe(const Job& job) {
     }
 }
 
+namespace {
+// The request's subtitle choice as the worker's --subtitles list ("32,0,33").
+std::string SubtitleStreamsText(const EncConvertRecord& req) {
+    std::string text;
+    for (int i = 0; i < std::min<int>(req.subtitleCount, kMaxSubtitleStreams); ++i)
+        text += (i ? "," : "") + std::to_string(req.subtitleStreams[i]);
+    return text;
+}
+} // namespace
+
 void EncoderServer::StartConvert(const Job& job) {
     auto req = job.record.As<EncConvertRecord>();
     if (job.stopped) {
@@ -203,6 +214,10 @@ void EncoderServer::StartConvert(const Job& job) {
                                      "--picture", std::to_string(req.width) + "x" + std::to_string(req.height),
                                      "--probe-a", std::to_string(req.probeA),
                                      "--probe-b", std::to_string(req.probeB)};
+    if (req.subtitleCount > 0) {
+        args.push_back("--subtitles");
+        args.push_back(SubtitleStreamsText(req));
+    }
     if (req.splitOutput) {
         args.push_back("--part-files");
         if (qx::hooks::IsSet("QX_ENCODER_PART_LIMIT")) {
@@ -232,6 +247,8 @@ void EncoderServer::ProbeAnswered(const std::vector<std::string>& lines) {
     if (!probeTimedOut_ && ParseProbeLines(text, &a) && a.supported) {
         if (!a.sound.empty())
             Note("sound of " + path + ": " + a.sound);
+        for (const std::string& note : a.notes)
+            Note(note);
         if (pathFits) {
             answer.supported = 1;
             answer.sizeKb = a.sizeKb;
@@ -243,6 +260,7 @@ void EncoderServer::ProbeAnswered(const std::vector<std::string>& lines) {
             answer.aspect = a.aspect;
             answer.probeA = a.probeA;
             answer.probeB = a.probeB;
+            PutSubtitleEntries(&answer, a.subtitles);
         }
     } else if (!a.reason.empty()) {
         Note("not supported: " + a.reason);

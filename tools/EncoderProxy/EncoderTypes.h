@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "EncoderRecord.h"
 
@@ -19,6 +20,7 @@ enum class TvStandard { Pal, Ntsc };
 struct ProbeAnswer : qx::EncoderProbeAnswer {
     std::string reason; // why the movie is not supported; empty when it is
     std::string sound;  // which sound track is taken and why (for the log)
+    std::vector<std::string> notes; // what became of the movie's subtitles (for the log)
 };
 
 inline int32_t PackProbeA(int videoIndex, int audioIndex) {
@@ -47,6 +49,9 @@ struct ConvertRequest {
     float probeB = 0;       // 0: take the duration from the file
     bool partFiles = false; // may continue in "<output>.part1" and "<output>.part2"
     uint64_t partLimit = kDefaultPartLimit;
+    // Per subtitle the probe lists: its subpicture substream id (0x20..0x3F), or 0 to leave it
+    // out. Empty: no subtitles.
+    std::vector<uint8_t> subtitleStreams;
 };
 
 struct ConvertResult {

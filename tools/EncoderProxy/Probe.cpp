@@ -14,6 +14,7 @@
 #include "FfmpegUtil.h"
 #include "PictureShape.h"
 #include "StreamChoice.h"
+#include "SubtitleSources.h"
 
 namespace qx::enc {
 namespace {
@@ -174,6 +175,8 @@ ProbeAnswer ProbeMovie(const std::string& path) {
         return a;
     }
     a.supported = true;
+    for (const SubtitleSource& s : ListSubtitles(fmt.get(), path, &a.notes))
+        a.subtitles.push_back(s.info);
     return a;
 }
 
@@ -230,6 +233,29 @@ bool ReadNumber(const std::string& text, double* v) {
     return !text.empty() && r.ec == std::errc() && r.ptr == end;
 }
 
+// "kind|picture|track|language|suffix".
+bool ParseSubtitleLine(const std::string& value, SubtitleInfo* s) {
+    std::vector<std::string> parts;
+    size_t start = 0;
+    for (int i = 0; i < 4; ++i) {
+        const size_t bar = value.find('|', start);
+        if (bar == std::string::npos)
+            return false;
+        parts.push_back(value.substr(start, bar - start));
+        start = bar + 1;
+    }
+    double kind = 0, picture = 0, track = 0;
+    if (!ReadNumber(parts[0], &kind) || (kind != 1 && kind != 2) || !ReadNumber(parts[1], &picture) ||
+        !ReadNumber(parts[2], &track) || track < 0 || track > 65535 || parts[3].size() > 2 ||
+        !UnescapeValue(value.substr(start), &s->suffix))
+        return false;
+    s->kind = static_cast<SubtitleInfo::Kind>(static_cast<int>(kind));
+    s->picture = picture != 0;
+    s->track = static_cast<int>(track);
+    s->language = parts[3];
+    return s->suffix.size() <= kMaxSubtitleSuffix;
+}
+
 } // namespace
 
 std::string FormatProbeLines(const ProbeAnswer& a) {
@@ -249,6 +275,11 @@ std::string FormatProbeLines(const ProbeAnswer& a) {
         out << "sound=" << EscapeValue(a.sound) << "\n";
     if (!a.reason.empty())
         out << "reason=" << EscapeValue(a.reason) << "\n";
+    for (const SubtitleInfo& s : a.subtitles)
+        out << "subtitle=" << static_cast<int>(s.kind) << "|" << (s.picture ? 1 : 0) << "|" << s.track << "|"
+            << s.language << "|" << EscapeValue(s.suffix) << "\n";
+    for (const std::string& note : a.notes)
+        out << "note=" << EscapeValue(note) << "\n";
     return out.str();
 }
 
@@ -277,6 +308,20 @@ bool ParseProbeLines(const std::string& text, ProbeAnswer* answer) {
         if (key == "sound") {
             if (!UnescapeValue(value, &a.sound))
                 return false;
+            continue;
+        }
+        if (key == "note") {
+            std::string note;
+            if (!UnescapeValue(value, &note))
+                return false;
+            a.notes.push_back(note);
+            continue;
+        }
+        if (key == "subtitle") {
+            SubtitleInfo s;
+            if (!ParseSubtitleLine(value, &s))
+                return false;
+            a.subtitles.push_back(s);
             continue;
         }
         double d = 0;

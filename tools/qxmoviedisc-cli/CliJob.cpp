@@ -121,6 +121,11 @@ std::vector<CSourceInfo> ProbeMovies(EncoderLink& encoder, const std::vector<std
             ++*dropped;
             continue;
         }
+        // The movie's line: what it brings besides its picture and sound.
+        if (!probed.info.subtitles.empty()) {
+            observer.Log(0, FileNameOf(probed.info.strPath) + ": " +
+                                qx::DescribeSubtitles(probed.info.subtitles, probed.info.strPath) + "\n");
+        }
         movies.push_back(probed.info);
     }
     return movies;
@@ -279,6 +284,8 @@ int RunCliJob(const CliOptions& options, std::FILE* out, std::FILE* err) {
     spec.label = job.label;
     spec.menu = job.menu;
     spec.verify = job.verify;
+    spec.subtitles = job.subtitles;
+    spec.showSubtitles = CSettingsStore(settingsFile).ReadSettings().showSubtitles;
     spec.imageFile = job.isoFile.empty() ? std::string() : AbsolutePath(job.isoFile);
     spec.workFolder = job.workFolder.empty()
                           ? CSettingsStore(settingsFile).ReadSettings().tempFolder

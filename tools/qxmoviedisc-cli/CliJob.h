@@ -25,6 +25,7 @@ struct CliOptions {
     std::string isoFile;  // --iso FILE: also write the disc image of the DVD folder the job made
     bool menu = false;    // --menu: the disc gets a DVD menu
     bool verify = true;   // --no-verify: the burn does not read the disc back
+    bool subtitles = true; // --no-subtitles: the movies' subtitles stay off the disc
     std::vector<std::string> movies;
 
     // Writer operations (one per run), through the burn engine the windows use.

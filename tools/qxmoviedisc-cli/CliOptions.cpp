@@ -114,6 +114,8 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions* options, 
             options->menu = true;
         } else if (arg == "--no-verify") {
             options->verify = false;
+        } else if (arg == "--no-subtitles") {
+            options->subtitles = false;
         } else if (arg == "--yes") {
             options->assumeYes = true;
         } else if (arg == "--verbose") {
@@ -178,7 +180,7 @@ std::string CliUsage() {
     return "usage: qxmoviedisc-cli [--tv pal|ntsc] [--aspect 4:3|16:9] [--keep-aspect|--no-keep-aspect]\n"
            "                       [--disc d5|d9] [--work DIR] [--yes] [[--engine 0|1] --writer N] [--label TEXT] "
            "[--iso FILE]\n"
-           "                       [--menu] [--no-verify] [--verbose]\n"
+           "                       [--menu] [--no-verify] [--no-subtitles] [--verbose]\n"
            "                       MOVIE...\n"
            "       qxmoviedisc-cli --demo [--work DIR] [options]\n"
            "       qxmoviedisc-cli [--engine 0|1] --list-writers | --writer-info N | --erase N\n"
@@ -199,6 +201,9 @@ std::string CliUsage() {
            "--label TEXT names the disc (burned or imaged), at most 32 characters.\n"
            "--menu gives the disc a DVD menu: a button with a picture and the name of each movie, six\n"
            "to a page, and \"Play all\"; the label, when given, heads it.\n"
+           "A movie's subtitles (its subtitle tracks, then files beside it named like it: Movie.srt,\n"
+           "Movie.en.srt, .ass, .ssa, .vtt) become DVD subtitles the viewer can switch on, each listed\n"
+           "after the movie's log line; --no-subtitles leaves them off the disc.\n"
            "Writer operations print one line per writer (INDEX: TEXT), a writer's description\n"
            "(field=value), or the burn's or erase's outcome; exit status 0 only when the operation\n"
            "succeeded. Engine 0 is \"Build-in\", 1 \"Nero\" (default: as the window selects).\n"

@@ -58,6 +58,10 @@ TEST(CliOptions, DefaultsAndEveryOption) {
     ASSERT_TRUE(Parse({"--menu", "--label", label, "a.rm"}, &menu, &error)) << error;
     EXPECT_TRUE(menu.menu);
     EXPECT_EQ(menu.label, label);
+    EXPECT_TRUE(menu.subtitles) << "subtitles go on the disc unless left out";
+    CliOptions plain;
+    ASSERT_TRUE(Parse({"--no-subtitles", "a.rm"}, &plain, &error)) << error;
+    EXPECT_FALSE(plain.subtitles);
 }
 
 TEST(CliOptions, BadInputIsRefusedWithAReason) {

@@ -82,6 +82,8 @@ void CQuilvoVidrevoDlg::OnMenuBoxClicked() {
 
 void CQuilvoVidrevoDlg::OnVerifyBoxClicked() {
     Report(CSettingsStore(SettingsFile()).WriteVerifyDisc(m_chkVerify->isChecked()));
+}
+
 void CQuilvoVidrevoDlg::OnShowSubtitlesClicked() {
     Report(CSettingsStore(SettingsFile()).WriteShowSubtitles(m_chkShowSubtitles->isChecked()));
 }

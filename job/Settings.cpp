@@ -100,6 +100,8 @@ qx::Status CSettingsStore::WriteCreateMenu(bool ticked) const {
 
 qx::Status CSettingsStore::WriteVerifyDisc(bool ticked) const {
     return qx::WritePrivateProfileString(kSecVerify, kKeyVerify, ticked ? "1" : "0", m_strFile);
+}
+
 qx::Status CSettingsStore::WriteShowSubtitles(bool ticked) const {
     return qx::WritePrivateProfileString(kSecSubtitles, kKeyShowSubtitles, ticked ? "1" : "0", m_strFile);
 }

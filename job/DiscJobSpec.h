@@ -45,21 +45,21 @@ enum class JobStep { None, Checking, Converting, Menu, Authoring, Burning, Imagi
 
 // How a job ended.
 struct JobOutcome {
-    bool started = false;       // the start checks passed and the movies were converted
-    bool stopped = false;       // the user stopped the conversion: no disc was made
-    int interruptSignal = 0;    // the signal that ended it early (SIGINT, SIGTERM), else 0
-    bool authorFailed = false;  // the menu or the authoring engine failed, or was stopped
-    bool burnTried = false;     // the burn step ran
+    bool started = false;      // the start checks passed and the movies were converted
+    bool stopped = false;      // the user stopped the conversion: no disc was made
+    int interruptSignal = 0;   // the signal that ended it early (SIGINT, SIGTERM), else 0
+    bool authorFailed = false; // the menu or the authoring engine failed, or was stopped
+    bool burnTried = false;    // the burn step ran
     BurnOutcome burnOutcome = BurnOutcome::Refused;
     // Why the burned disc did not read back as it was written (burnOutcome is then Failed).
     std::string verifyFailure;
-    bool imageTried = false;    // the image step ran
-    bool imageWritten = false;  // the disc image file is complete
+    bool imageTried = false;   // the image step ran
+    bool imageWritten = false; // the disc image file is complete
     std::uint64_t imageBytes = 0;
-    std::string imageError;     // why the image was not written
+    std::string imageError;                 // why the image was not written
     std::vector<std::string> imageWarnings; // files left off the image
-    bool accomplished = false;  // ended with "Mission accomplished!"
-    bool shutDown = false;      // the computer was asked to power off
-    int failedMovies = 0;       // movies replaced by the substitute stream
-    std::string dvdFolder;      // "<work>DVD Movie/VIDEO_TS/" when the job made one and kept it
+    bool accomplished = false;              // ended with "Mission accomplished!"
+    bool shutDown = false;                  // the computer was asked to power off
+    int failedMovies = 0;                   // movies replaced by the substitute stream
+    std::string dvdFolder;                  // "<work>DVD Movie/VIDEO_TS/" when the job made one and kept it
 };

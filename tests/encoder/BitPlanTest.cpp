@@ -34,9 +34,9 @@ struct Encoded {
 
 // `truth(seconds)` is how far the encoder's real bits stand from the look's estimate there.
 Encoded Encode(double seconds, const std::function<double(double)>& complexity,
-               const std::function<double(double)>& truth) {
+               const std::function<double(double)>& truth, double placeSeconds = 4) {
     std::vector<PlaceDifficulty> places;
-    for (double t = 0; t < seconds; t += 4)
+    for (double t = 0; t < seconds; t += placeSeconds)
         places.push_back({t, complexity(t)});
     BitPlan plan(Settings(seconds), places);
     EXPECT_TRUE(plan.Usable());
@@ -85,6 +85,23 @@ TEST(BitPlan, CalmScenesSaveTheirBitsForTheBusyOnesAndTheTotalHolds) {
         for (size_t g = 0; g < run.floors.size(); ++g)
             if (run.floors[g] > 0)
                 ADD_FAILURE() << "GOP " << g << " of " << run.floors.size() << " padded at " << run.floors[g];
+    }
+}
+
+TEST(BitPlan, AScenePartlyAsBusyAsTheRestKeepsWhatOnePassWouldGiveIt) {
+    // The calm half would take more than the average at the finest step: it keeps the average
+    // (the one-pass share), where the square root alone gave it a third to a half of it. A calm
+    // half that cannot use the average (above) still leaves the rest to the busy one. The look has
+    // found the scene change (places 0.5 s apart).
+    for (bool calmFirst : {true, false}) {
+        SCOPED_TRACE(calmFirst ? "calm then busy" : "busy then calm");
+        auto movie = [calmFirst](double t) { return (t < 20) == calmFirst ? 1.0e7 : 9.0e7; };
+        Encoded run = Encode(
+            40, movie, [](double) { return 1.0; }, 0.5);
+        const size_t half = run.gopBits.size() / 2;
+        const size_t calmFrom = calmFirst ? 0 : half + 1, calmTo = calmFirst ? half - 1 : run.gopBits.size();
+        EXPECT_GE(Mean(run.gopBits, calmFrom, calmTo) / kGopSeconds, 0.97 * kShare);
+        EXPECT_NEAR(run.total / (kShare * 40), 1.0, 0.03);
     }
 }
 

@@ -14,8 +14,9 @@ namespace qx::enc {
 
 // What the look found at one place of the movie.
 struct PlaceDifficulty {
-    double seconds = 0;    // where the looked-at GOP starts
+    double seconds = 0;    // where the looked-at pictures start
     double complexity = 0; // bits one full GOP takes at quantiser step 1 (bits x step at the look's step)
+    double length = 0;     // seconds of pictures looked at
 };
 
 struct BitPlanSettings {

@@ -202,7 +202,7 @@ bool DvdWriter::Open(const DvdWriterSettings& settings, std::string* error) {
     AVCodecContext* v = m.venc.get();
     SetPictureEncoder(v, settings.tv, settings.wide, settings.quantiser);
     v->bit_rate = ChooseVideoBitrate();
-    v->rc_max_rate = kPeakVideoBitrate;
+    v->rc_max_rate = kBufferFillBitrate;
     v->rc_min_rate = 0; // steered per picture by KeepPace()
     v->rc_buffer_size = kVbvBufferBits;
     v->rc_initial_buffer_occupancy = kVbvBufferBits * 3 / 4;
@@ -211,7 +211,7 @@ bool DvdWriter::Open(const DvdWriterSettings& settings, std::string* error) {
     plan.frameRate = av_q2d(DvdFrameRate(settings.tv));
     plan.gopPictures = MaxGop(settings.tv);
     plan.averageBitrate = static_cast<double>(v->bit_rate);
-    plan.peakBitrate = kPeakVideoBitrate;
+    plan.peakBitrate = kBufferFillBitrate;
     plan.finestStep = QuantiserStep(settings.quantiser, 2);
     plan.coarsestStep = QuantiserStep(settings.quantiser, v->qmax);
     m.plan = std::make_unique<BitPlan>(plan, settings.places);

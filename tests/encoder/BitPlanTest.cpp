@@ -88,7 +88,7 @@ TEST(BitPlan, CalmScenesSaveTheirBitsForTheBusyOnesAndTheTotalHolds) {
     }
 }
 
-TEST(BitPlan, AScenePartlyAsBusyAsTheRestKeepsWhatOnePassWouldGiveIt) {
+TEST(BitPlan, ASceneOnePassCodesFinelyKeepsWhatOnePassWouldGiveIt) {
     // The calm half would take more than the average at the finest step: it keeps the average
     // (the one-pass share), where the square root alone gave it a third to a half of it. A calm
     // half that cannot use the average (above) still leaves the rest to the busy one. The look has
@@ -103,6 +103,12 @@ TEST(BitPlan, AScenePartlyAsBusyAsTheRestKeepsWhatOnePassWouldGiveIt) {
         EXPECT_GE(Mean(run.gopBits, calmFrom, calmTo) / kGopSeconds, 0.97 * kShare);
         EXPECT_NEAR(run.total / (kShare * 40), 1.0, 0.03);
     }
+    // Scenes one pass codes coarsely trade by the square root: the less busy gives to the busier.
+    Encoded busy = Encode(
+        40, [](double t) { return t < 20 ? 3.2e7 : 1.28e8; }, [](double) { return 1.0; }, 0.5);
+    const size_t half = busy.gopBits.size() / 2;
+    EXPECT_LT(Mean(busy.gopBits, 0, half - 1) / kGopSeconds, 0.8 * kShare);
+    EXPECT_NEAR(busy.total / (kShare * 40), 1.0, 0.03);
 }
 
 TEST(BitPlan, AStillMovieIsPaddedEvenlyToItsShare) {

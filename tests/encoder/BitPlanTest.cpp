@@ -32,27 +32,42 @@ struct Encoded {
     double total = 0;
 };
 
-// `truth(seconds)` is how far the encoder's real bits stand from the look's estimate there.
+// `truth(seconds)` is how far the encoder's real bits stand from the look's estimate there. Each
+// picture takes its share of the GOP's bits at its step (the I picture four P pictures' worth)
+// and is handed out when the next one goes in, as the encoder does.
 Encoded Encode(double seconds, const std::function<double(double)>& complexity,
                const std::function<double(double)>& truth, double placeSeconds = 4) {
     std::vector<PlaceDifficulty> places;
     for (double t = 0; t < seconds; t += placeSeconds)
-        places.push_back({t, complexity(t)});
+        places.push_back({t, complexity(t), 0.24});
     BitPlan plan(Settings(seconds), places);
     EXPECT_TRUE(plan.Usable());
     Encoded run;
+    double waiting = -1, waitingStuffing = 0; // the picture the encoder still holds
+    auto code = [&](double bits, double stuffing) {
+        if (waiting >= 0)
+            plan.PictureCoded(waiting, waitingStuffing);
+        waiting = bits;
+        waitingStuffing = stuffing;
+    };
     for (int g = 0; g < plan.Gops(); ++g) {
-        const double t = (g + 0.5) * kGopSeconds;
         BitPlan::GopChoice c = plan.StartGop(g * 15);
         EXPECT_GE(c.step, 4.0);
         EXPECT_LE(c.step, 62.0);
-        const double picture = truth(t) * complexity(t) / c.step;
-        const double bits = std::max(picture, c.minimumBitrate * kGopSeconds);
-        plan.EndGop(bits, picture);
-        run.gopBits.push_back(bits);
+        double gopBits = 0;
+        for (int i = 0; i < 15; ++i) {
+            const double t = (g * 15 + i + 0.5) / 25.0;
+            const double step = i == 0 ? c.step : plan.PictureStep(i);
+            const double picture = truth(t) * complexity(t) / step * (i == 0 ? 4.0 : 1.0) / 18;
+            const double bits = std::max(picture, c.minimumBitrate / 25);
+            code(bits, bits - picture);
+            gopBits += bits;
+        }
+        run.gopBits.push_back(gopBits);
         run.floors.push_back(c.minimumBitrate);
-        run.total += bits;
+        run.total += gopBits;
     }
+    code(0, 0);
     return run;
 }
 

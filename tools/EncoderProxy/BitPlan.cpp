@@ -9,20 +9,24 @@ namespace {
 // A GOP may take at most this share of what the peak rate brings in meanwhile: the rest keeps
 // the decoder buffer from running dry on the next GOP's I picture.
 constexpr double kPeakShare = 0.8;
-// How much one GOP's surprise moves the learned ratio (in logarithms): enough to follow a scene
-// that the look judged wrong within two or three GOPs, little enough not to swing on one picture.
+// How much one GOP moves the learned ratio (in logarithms): enough to follow a place the look
+// judged somewhat wrong within two or three GOPs, little enough not to swing on one picture.
 constexpr double kRatioLearning = 0.6;
-constexpr double kMostSurprise = 2.0;
+// A GOP this many times busier or calmer than its place's estimate holds a scene the look did not
+// see (one between two looked-at places, or the other side of a scene change): its P pictures get
+// the step the plan gives such a GOP, and the GOP after it is taken to go on with that scene.
+constexpr double kSceneSurprise = 2.0;
+constexpr double kMostSceneFactor = 16.0;
+constexpr double kLeastPadding = 0.01;
+constexpr size_t kSceneEndPictures = 3;
+// A scene the look did not see is taken to last this many GOPs for sharing the budget out.
+constexpr size_t kSceneGops = 2;
 // Two places this many times apart in complexity see different scenes; when they are at most
 // this many GOPs apart, the look has found where the scene changes.
 constexpr double kSceneChange = 2.0;
 constexpr double kChangeWithinGops = 2.5;
-constexpr double kBusyShare = 1.0 / 3;
 // Bits of an I picture against a P picture's at the same step, to judge a GOP part way through.
 constexpr double kKeyPictureWeight = 4.0;
-// The share of its one-pass bits every GOP is sure of (1: a calm scene keeps the one-pass picture;
-// 0: the square root alone, which took 2.2 dB from a half as complex as the busy half that
-// followed it for 0.8 dB more there).
 // The share of its one-pass bits a GOP is sure of, by the step one pass would code it at (its
 // complexity over the average GOP's bits): a scene one pass codes finely (at most step 10) keeps
 // its one-pass picture, which any loss would show; scenes one pass codes coarsely (step 16 and
@@ -40,13 +44,9 @@ double OnePassShare(double onePassStep) {
 struct Share {
     double root, least, most;
 };
-struct Sharing {
-    double perRoot = 0;
-    double leastScale = 1; // below 1 when the budget cannot even give every part its least
-    double over = 0;       // what is left when every part has its most
-};
+using Sharing = BitPlan::Sharing;
 
-Sharing ShareOut(const std::vector<Share>& parts, double budget) {
+Sharing SolveShares(const std::vector<Share>& parts, double budget) {
     Sharing s;
     double least = 0, most = 0;
     for (const Share& p : parts) {
@@ -92,6 +92,9 @@ BitPlan::BitPlan(const BitPlanSettings& settings, std::vector<PlaceDifficulty> p
     gopPlace_.resize(gopComplexity_.size());
     placeRatio_.assign(places.size(), 1.0);
     placeLearned_.assign(places.size(), 0);
+    for (const PlaceDifficulty& p : places)
+        placeOther_.push_back(p.other > 0 ? p.other
+                                          : std::max(1.0, p.complexity) / (s_.gopPictures - 1 + kKeyPictureWeight));
     const double gopSeconds = s_.gopPictures / s_.frameRate;
     size_t k = 0;
     for (size_t g = 0; g < gopComplexity_.size(); ++g) {
@@ -102,20 +105,29 @@ BitPlan::BitPlan(const BitPlanSettings& settings, std::vector<PlaceDifficulty> p
                std::abs(places[k + 1].seconds - middle) <= std::abs(places[k].seconds - middle))
             ++k;
         size_t chosen = k;
-        // A GOP between two close places that differ much may hold the scene change itself: it
-        // takes the busier when that scene may fill a third of it or more. A calm picture coded
-        // as busy loses a little; busy pictures coded as calm take the bits of the GOPs after them.
-        const size_t a = places[k].seconds <= middle || k == 0 ? k : k - 1;
-        if (a + 1 < places.size() && places[a].seconds <= middle &&
-            places[a + 1].seconds - places[a].seconds <= kChangeWithinGops * gopSeconds) {
-            const double ca = std::max(1.0, places[a].complexity), cb = std::max(1.0, places[a + 1].complexity);
-            const double from = static_cast<double>(g) * gopSeconds, to = from + gopSeconds;
+        // A GOP between two close places that differ much may hold the scene change itself. It
+        // takes the busier place when it may start in the busy scene (its I picture coded as calm
+        // would take the bits of the GOPs after it), or when the busy scene after a calm start
+        // may fill a third of it (its P pictures follow the scene they see; see PictureStep). A
+        // calm picture coded as busy loses a little.
+        const double from = static_cast<double>(g) * gopSeconds, to = from + gopSeconds;
+        for (size_t a = k > 1 ? k - 2 : 0; a + 1 < places.size() && a <= k + 1; ++a) {
             // The scene change lies after the pictures looked at in a and before those of b.
-            const double busySide = ca > cb ? std::min(to, places[a + 1].seconds) - from
-                                            : to - std::max(from, places[a].seconds + places[a].length);
-            if (std::max(ca, cb) > kSceneChange * std::min(ca, cb) && busySide > gopSeconds * kBusyShare)
-                chosen = ca > cb ? a : a + 1;
+            const PlaceDifficulty &pa = places[a], &pb = places[a + 1];
+            const double changeFrom = pa.seconds + pa.length, changeTo = pb.seconds;
+            if (changeTo - pa.seconds > kChangeWithinGops * gopSeconds || changeTo <= from || changeFrom >= to)
+                continue;
+            const double ca = std::max(1.0, pa.complexity), cb = std::max(1.0, pb.complexity);
+            if (std::max(ca, cb) <= kSceneChange * std::min(ca, cb))
+                continue;
+            const bool busy =
+                ca > cb ? changeTo > from + 1 / s_.frameRate : to - std::max(from, changeFrom) > gopSeconds / 3;
+            const size_t busier = ca > cb ? a : a + 1;
+            if (busy && places[busier].complexity > places[chosen].complexity)
+                chosen = busier;
         }
+        if (g > 0) // the places follow the movie's order (placeEnd_)
+            chosen = std::max(chosen, static_cast<size_t>(gopPlace_[g - 1]));
         const double part = std::min(1.0, (pictures - static_cast<double>(g) * s_.gopPictures) / s_.gopPictures);
         gopComplexity_[g] = std::max(1.0, places[chosen].complexity) * std::max(part, 1.0 / s_.gopPictures);
         gopPlace_[g] = static_cast<int>(chosen);
@@ -133,98 +145,198 @@ BitPlan::BitPlan(const BitPlanSettings& settings, std::vector<PlaceDifficulty> p
 
 BitPlan::GopChoice BitPlan::StartGop(int64_t picture) {
     GopChoice c;
+    Learn(); // from the GOP before, as far as the encoder has handed it out
     const double gopSeconds = s_.gopPictures / s_.frameRate;
     const int last = Gops() - 1;
     const int previous = current_;
     current_ = static_cast<int>(std::clamp<int64_t>(picture / s_.gopPictures, 0, last));
-    const double complexity = gopComplexity_[static_cast<size_t>(current_)];
+    const double lookComplexity = gopComplexity_[static_cast<size_t>(current_)];
     const size_t place = static_cast<size_t>(gopPlace_[static_cast<size_t>(current_)]);
-    if (previous >= 0 && !placeLearned_[place]) {
+    if (previous >= 0 && static_cast<int>(place) != gopPlace_[static_cast<size_t>(previous)]) {
         // A place not encoded yet takes what was learned on the one before when the look found
-        // them alike (the same scene, most likely); else it counts as the look found it, since a
-        // ratio learned on one kind of picture says little about another.
+        // them alike (the same scene, most likely); else it counts as the look found it, since
+        // what was learned on one kind of picture says little about another.
         const size_t before = static_cast<size_t>(gopPlace_[static_cast<size_t>(previous)]);
-        const double alike = complexity / gopComplexity_[static_cast<size_t>(previous)];
-        if (before != place && placeLearned_[before] && alike > 0.5 && alike < 2.0)
+        const double alike = lookComplexity / gopComplexity_[static_cast<size_t>(previous)];
+        const bool same = alike > 0.5 && alike < 2.0;
+        if (!placeLearned_[place] && placeLearned_[before] && same)
             placeRatio_[place] = placeRatio_[before];
+        scenePlace_ = same && scenePlace_ == static_cast<int>(before) ? static_cast<int>(place) : -1;
     }
     const double ratio = placeRatio_[place];
-    const double left = s_.averageBitrate * s_.seconds - spent_;
-    const double leftSeconds = std::max(gopSeconds, s_.seconds - static_cast<double>(picture) / s_.frameRate);
-    const double peakBits = kPeakShare * s_.peakBitrate * gopSeconds;
-    const double averageGop = s_.averageBitrate * gopSeconds;
-    double most = peakBits; // what this GOP can take at most
+    const double scene = scenePlace_ == static_cast<int>(place) ? sceneFactor_ : 1.0;
+    // The pictures the encoder has not handed out yet count as the GOP before's P pictures did.
+    double pendingBits = 0;
+    if (!others_.empty()) {
+        double sum = 0;
+        for (const Coded& o : others_)
+            sum += o.bits;
+        pendingBits = sum / static_cast<double>(others_.size()) * static_cast<double>(pending_.size());
+    }
+    left_ = s_.averageBitrate * s_.seconds - spent_ - pendingBits;
+    leftSeconds_ = std::max(gopSeconds, s_.seconds - static_cast<double>(picture) / s_.frameRate);
+    peakBits_ = kPeakShare * s_.peakBitrate * gopSeconds;
+    averageGop_ = s_.averageBitrate * gopSeconds;
+    currentRatio_ = ratio;
+    currentPlace_ = place;
+    currentScene_ = scene;
+    expected_ = ratio * scene * lookComplexity;
     if (picture / s_.gopPictures > last) {
         // Longer than the movie was said to be: the average, with what is left of the budget.
-        c.targetBits = std::max(0.0, s_.averageBitrate * gopSeconds + std::min(0.0, left));
-        most = std::min(peakBits, ratio * complexity / s_.finestStep);
+        sharing_ = Sharing{};
+        c.targetBits = std::max(0.0, averageGop_ + std::min(0.0, left_));
     } else {
-        // A GOP one pass codes finely is sure of what one pass would give it: its share of the
-        // average, or what it takes at the finest step when that is less (OnePassShare). Above
-        // that, bits follow the square root of the complexity (a busy GOP gets more bits than a
-        // calm one but a coarser step, as a two-pass encoder spreads them), no GOP getting more
-        // than it takes at the finest step or than the peak rate brings. So what calm GOPs cannot
-        // use goes to the busy ones. Solved over the looked-at places still to come.
-        std::vector<Share> parts;
-        for (size_t p = place, from = static_cast<size_t>(current_); p < placeRatio_.size(); ++p) {
-            const size_t to = static_cast<size_t>(placeEnd_[p]);
-            if (to <= from)
-                continue;
-            // Never less than the look's own figure: a GOP judged by the place
-            // beside a scene change can teach a ratio far too low, and padding on that would
-            // throw away bits the rest can use.
-            const double r = std::max(1.0, placeRatio_[p]);
-            const double gops = static_cast<double>(to - from);
-            const double sum = r * (sumPrefix_[to] - sumPrefix_[from]);
-            const double partMost = std::min(sum / s_.finestStep, peakBits * gops);
-            const double partLeast = OnePassShare(sum / gops / averageGop) * std::min(partMost, averageGop * gops);
-            parts.push_back({rootPrefix_[to] - rootPrefix_[from], partLeast, partMost});
-            from = to;
-        }
-        const double share = std::max(0.0, left);
-        const Sharing sharing = ShareOut(parts, share);
-        most = std::min(peakBits, ratio * complexity / s_.finestStep);
-        const double least =
-            OnePassShare(ratio * complexity / averageGop) * std::min(most, averageGop) * sharing.leastScale;
-        c.targetBits = std::clamp(sharing.perRoot * std::sqrt(complexity), least, std::max(least, most));
-        if (sharing.over > 0 && c.targetBits >= most) {
-            // Even the finest step everywhere leaves bits over: they buy no picture, so they are
-            // padded evenly over the rest of the movie, where they harm nothing.
-            c.minimumBitrate =
-                std::min(kPeakShare * s_.peakBitrate, (most + sharing.over * gopSeconds / leftSeconds) / gopSeconds);
-        }
+        ShareOut(scene);
+        c.targetBits = TargetFor(expected_);
     }
-    c.targetBits = std::min(c.targetBits, peakBits);
-    c.step = c.targetBits > 0 ? ratio * complexity / c.targetBits : s_.coarsestStep;
+    c.targetBits = std::min(c.targetBits, peakBits_);
+    c.step = c.targetBits > 0 ? expected_ / c.targetBits : s_.coarsestStep;
     c.step = std::clamp(c.step, s_.finestStep, s_.coarsestStep);
+    c.minimumBitrate = minimumBitrate_ = Padding(c.targetBits, expected_);
     currentStep_ = c.step;
     currentTarget_ = c.targetBits;
+    keyBits_ = 0;
+    others_.clear();
+    pending_.push_back({current_, true, c.step});
     return c;
 }
 
-double BitPlan::PictureStep(int index, double bits) const {
-    if (index <= 1 || currentTarget_ <= 0)
-        return currentStep_;
-    const double done = kKeyPictureWeight + (index - 1);
-    const double expected = currentTarget_ * done / (kKeyPictureWeight + s_.gopPictures - 1);
-    const double factor = std::clamp(std::sqrt(bits / expected), 0.75, 2.0);
-    if (factor > 0.85 && factor < 1.15)
-        return currentStep_;
-    return std::clamp(currentStep_ * factor, s_.finestStep, s_.coarsestStep);
+void BitPlan::ShareOut(double scene) {
+    // A GOP one pass codes finely is sure of what one pass would give it: its share of the
+    // average, or what it takes at the finest step when that is less (OnePassShare). Above that,
+    // bits follow the square root of the complexity (a busy GOP gets more bits than a calm one
+    // but a coarser step, as a two-pass encoder spreads them), no GOP getting more than it takes
+    // at the finest step or than the peak rate brings. So what calm GOPs cannot use goes to the
+    // busy ones. Solved over the looked-at places still to come, from the current GOP on.
+    std::vector<Share> parts;
+    auto add = [&](size_t from, size_t to, double r, double factor) {
+        if (to <= from)
+            return;
+        const double gops = static_cast<double>(to - from);
+        const double root = (rootPrefix_[to] - rootPrefix_[from]) * std::sqrt(factor);
+        const double sum = r * (sumPrefix_[to] - sumPrefix_[from]) * factor;
+        const double most = std::min(sum / s_.finestStep, peakBits_ * gops);
+        parts.push_back({root, OnePassShare(sum / gops / averageGop_) * std::min(most, averageGop_ * gops), most});
+    };
+    for (size_t p = currentPlace_, from = static_cast<size_t>(current_); p < placeRatio_.size(); ++p) {
+        const size_t to = static_cast<size_t>(placeEnd_[p]);
+        if (to <= from)
+            continue;
+        // Never less than the look's own figure: a GOP judged by the place
+        // beside a scene change can teach a ratio far too low, and padding on that would
+        // throw away bits the rest can use.
+        const double r = std::max(1.0, placeRatio_[p]);
+        if (p == currentPlace_) { // the next GOPs as the scene they are taken to be, the rest as looked at
+            const size_t sceneEnd = std::min(to, from + kSceneGops);
+            add(from, sceneEnd, r, scene);
+            add(sceneEnd, to, r, 1);
+        } else {
+            add(from, to, r, 1);
+        }
+        from = to;
+    }
+    sharing_ = SolveShares(parts, std::max(0.0, left_));
 }
 
-void BitPlan::EndGop(double bits, double pictureBits) {
+double BitPlan::Padding(double target, double complexity) const {
+    const double gopSeconds = s_.gopPictures / s_.frameRate;
+    const double most = std::min(peakBits_, complexity / s_.finestStep);
+    // A little over is what any plan ends with; padding starts when a part worth having is left.
+    if (sharing_.over <= kLeastPadding * left_ || target < most)
+        return 0;
+    // Even the finest step everywhere leaves bits over: they buy no picture, so they are padded
+    // evenly over the rest of the movie, where they harm nothing.
+    return std::min(kPeakShare * s_.peakBitrate, (most + sharing_.over * gopSeconds / leftSeconds_) / gopSeconds);
+}
+
+double BitPlan::TargetFor(double complexity) const {
+    const double look = complexity / currentRatio_; // the plan shares out by the look's figures
+    const double most = std::min(peakBits_, complexity / s_.finestStep);
+    const double least = OnePassShare(complexity / averageGop_) * std::min(most, averageGop_) * sharing_.leastScale;
+    if (sharing_.perRoot <= 0 && sharing_.leastScale >= 1) // no sharing: past the movie's end
+        return std::min(most, averageGop_);
+    return std::clamp(sharing_.perRoot * std::sqrt(look), least, std::max(least, most));
+}
+
+double BitPlan::ObservedComplexity() const {
+    // In the look's terms: bits x step of a whole GOP with the I picture at its usual share of the
+    // P pictures' step.
+    return currentStep_ * keyBits_ + RecentOther(others_.size()) * (s_.gopPictures - 1);
+}
+
+double BitPlan::RecentOther(size_t recent) const {
+    const size_t from = others_.size() > recent ? others_.size() - recent : 0;
+    double sum = 0;
+    for (size_t i = from; i < others_.size(); ++i)
+        sum += others_[i].bits * others_[i].step;
+    return others_.size() > from ? sum / static_cast<double>(others_.size() - from) : 0;
+}
+
+double BitPlan::PictureStep(int index) {
+    double step = currentStep_;
+    if (index > 0 && currentTarget_ > 0 && !others_.empty()) {
+        // The latest P pictures against those of the place the GOP was planned for (the I
+        // picture may still show the scene before).
+        const double now = RecentOther(2) / (currentRatio_ * currentScene_ * placeOther_[currentPlace_]);
+        if (now > kSceneSurprise || now * kSceneSurprise < 1) {
+            // Another scene than the one planned for: the step such a GOP gets, the rest of its
+            // place taken to be that scene too.
+            ShareOut(std::clamp(currentScene_ * now, 1 / kMostSceneFactor, kMostSceneFactor));
+            const double observed = expected_ * now;
+            const double target = TargetFor(observed);
+            step = target > 0 ? observed / target : s_.coarsestStep;
+            minimumBitrate_ = Padding(target, observed);
+        } else {
+            double bits = keyBits_;
+            for (const Coded& c : others_)
+                bits += c.bits;
+            const double done = kKeyPictureWeight + static_cast<double>(others_.size());
+            const double expected = currentTarget_ * done / (kKeyPictureWeight + s_.gopPictures - 1);
+            const double factor = std::clamp(std::sqrt(bits / expected), 0.75, 2.0);
+            if (factor <= 0.85 || factor >= 1.15)
+                step = currentStep_ * factor;
+        }
+    }
+    step = std::clamp(step, s_.finestStep, s_.coarsestStep);
+    if (index > 0)
+        pending_.push_back({current_, false, step});
+    return step;
+}
+
+void BitPlan::PictureCoded(double bits, double stuffingBits) {
     spent_ += bits;
-    if (current_ < 0 || pictureBits <= 0)
+    if (pending_.empty())
         return;
-    const double estimate = gopComplexity_[static_cast<size_t>(current_)] / currentStep_;
+    const Pending p = pending_.front();
+    pending_.pop_front();
+    if (p.gop != current_) // the last picture of the GOP before, handed out after this one began
+        return;
+    const double picture = std::max(0.0, bits - stuffingBits);
+    if (p.key)
+        keyBits_ = std::max(picture, 1.0);
+    else
+        others_.push_back({picture, p.step});
+}
+
+void BitPlan::Learn() {
+    if (current_ < 0 || keyBits_ <= 0 || others_.empty())
+        return;
     const size_t place = static_cast<size_t>(gopPlace_[static_cast<size_t>(current_)]);
     placeLearned_[place] = 1;
     double& ratio = placeRatio_[place];
-    // One GOP moves the ratio by a bounded step: the GOP that straddles a scene change is judged
-    // by the scene on one side of it, and what it teaches would mislead the GOPs after it.
-    const double seen =
-        std::clamp(pictureBits / estimate, std::max(0.2, ratio / kMostSurprise), std::min(5.0, ratio * kMostSurprise));
+    // How the GOP ended: a scene the look did not see (one between two looked-at places) is
+    // taken to go on in the next GOP, while the place keeps what it taught before.
+    const double end = RecentOther(kSceneEndPictures) / placeOther_[place];
+    scenePlace_ = -1;
+    if (end > kSceneSurprise * ratio || end * kSceneSurprise < ratio) {
+        sceneFactor_ = std::clamp(end / ratio, 1 / kMostSceneFactor, kMostSceneFactor);
+        scenePlace_ = static_cast<int>(place);
+        return;
+    }
+    // A GOP that held two scenes (the other in its first pictures) teaches nothing about either.
+    const double seen = ObservedComplexity() / gopComplexity_[static_cast<size_t>(current_)];
+    if (seen > kSceneSurprise * ratio || seen * kSceneSurprise < ratio)
+        return;
     ratio = std::exp(kRatioLearning * std::log(seen) + (1 - kRatioLearning) * std::log(ratio));
 }
 

@@ -148,9 +148,6 @@ struct DvdWriter::Impl {
     double paceIntegral = 0;       // bits per second of padding this movie has needed so far
     std::unique_ptr<BitPlan> plan; // null: one-pass rate control
     int64_t planned = 0;           // pictures handed to the encoder under the plan
-    int64_t gopStartBytes = 0;     // videoBytes when the current GOP started
-    int64_t stuffingBytes = 0;     // zero bytes the encoder added after pictures to reach the minimum rate
-    int64_t gopStartStuffing = 0;
     std::string ioError;
     bool headerWritten = false;
 };
@@ -311,11 +308,13 @@ bool DvdWriter::EncodeAndMux(AVCodecContext* enc, AVStream* st, const AVFrame* f
         }
         if (st == m.vst) {
             m.videoBytes += m.pkt->size;
-            // A picture ends with its last slice's bits; zero bytes after them are stuffing.
-            int zeros = 0;
-            while (zeros < m.pkt->size && m.pkt->data[m.pkt->size - 1 - zeros] == 0)
-                ++zeros;
-            m.stuffingBytes += std::max(0, zeros - 1);
+            if (m.plan) {
+                // A picture ends with its last slice's bits; zero bytes after them are stuffing.
+                int zeros = 0;
+                while (zeros < m.pkt->size && m.pkt->data[m.pkt->size - 1 - zeros] == 0)
+                    ++zeros;
+                m.plan->PictureCoded(8.0 * m.pkt->size, 8.0 * std::max(0, zeros - 1));
+            }
             m.videoPacketEnd = std::max(m.videoPacketEnd, m.pkt->pts + std::max<int64_t>(1, m.pkt->duration));
         } else {
             m.audioBytes += m.pkt->size;
@@ -349,32 +348,28 @@ bool DvdWriter::WritePicture(AVFrame* picture, std::string* error) {
 }
 
 // Sets the picture's step from the plan, which is asked again at the start of every GOP (the
-// encoder starts one every MaxGop pictures). Pictures leave the encoder as they go in (no B
-// pictures), so the bytes of the GOP before are all counted by then.
+// encoder starts one every MaxGop pictures). The encoder hands each picture out when it is given
+// the next one; the plan follows what it has handed out so far.
 void DvdWriter::FollowPlan(AVFrame* picture) {
     Impl& m = *impl_;
     const int gop = MaxGop(settings_.tv);
     const int index = static_cast<int>(m.planned % gop);
     double code;
     if (index == 0) {
-        if (m.planned > 0) {
-            const int64_t bytes = m.videoBytes - m.gopStartBytes;
-            m.plan->EndGop(8.0 * static_cast<double>(bytes),
-                           8.0 * static_cast<double>(bytes - (m.stuffingBytes - m.gopStartStuffing)));
-        }
         BitPlan::GopChoice c = m.plan->StartGop(m.planned);
         m.venc->rc_min_rate = static_cast<int64_t>(c.minimumBitrate);
         if (qx::hooks::IsSet("QX_ENCODER_DEBUG_PLAN"))
-            std::fprintf(stderr, "gop %lld: before %.0f target %.0f step %.2f floor %.0f\n",
-                         static_cast<long long>(m.planned / gop), 8.0 * (m.videoBytes - m.gopStartBytes), c.targetBits,
-                         c.step, c.minimumBitrate);
-        m.gopStartBytes = m.videoBytes;
-        m.gopStartStuffing = m.stuffingBytes;
+            std::fprintf(stderr, "gop %lld: spent %.0f target %.0f step %.2f floor %.0f\n",
+                         static_cast<long long>(m.planned / gop), m.plan->Spent(), c.targetBits, c.step,
+                         c.minimumBitrate);
         code = QuantiserCode(settings_.quantiser, c.step) *
                (settings_.quantiser == Quantiser::Linear ? kLinearKeyFactor : kNonLinearKeyFactor);
     } else {
-        code = QuantiserCode(settings_.quantiser,
-                             m.plan->PictureStep(index, 8.0 * static_cast<double>(m.videoBytes - m.gopStartBytes)));
+        const double step = m.plan->PictureStep(index);
+        m.venc->rc_min_rate = static_cast<int64_t>(m.plan->MinimumBitrate());
+        if (qx::hooks::IsSet("QX_ENCODER_DEBUG_PLAN"))
+            std::fprintf(stderr, "  picture %d: step %.2f\n", index, step);
+        code = QuantiserCode(settings_.quantiser, step);
     }
     picture->quality = static_cast<int>(std::lround(FF_QP2LAMBDA * std::max(1.0, code)));
     ++m.planned;

@@ -29,6 +29,7 @@ BitPlanSettings Settings(double seconds) {
 struct Encoded {
     std::vector<double> gopBits;
     std::vector<double> floors;
+    std::vector<double> steps; // the GOP's planned step
     double total = 0;
 };
 
@@ -65,6 +66,7 @@ Encoded Encode(double seconds, const std::function<double(double)>& complexity,
         }
         run.gopBits.push_back(gopBits);
         run.floors.push_back(c.minimumBitrate);
+        run.steps.push_back(c.step);
         run.total += gopBits;
     }
     code(0, 0);
@@ -142,6 +144,19 @@ TEST(BitPlan, AScenetheLookMisjudgedIsLearnedWithinAFewGops) {
     EXPECT_NEAR(run.total / (kShare * 40), 1.0, 0.03);
     for (size_t g = half + 4; g < run.gopBits.size(); ++g)
         EXPECT_LT(run.gopBits[g] / kGopSeconds, 1.5 * kShare) << g;
+}
+
+TEST(BitPlan, AShortSceneBetweenTwoLooksGetsItsOwnStep) {
+    // The look (every 4 s) sees calm pictures only; 2.4 s of busy ones come between two looks.
+    auto movie = [](double t) { return t >= 5.4 && t < 7.8 ? 1.2e8 : 1.0e7; };
+    Encoded run = Encode(40, movie, [](double) { return 1.0; });
+    const double calmStep = run.steps[8];
+    // The first busy GOP shows the scene; the ones after it start at a busy step...
+    for (size_t g = 10; g <= 12; ++g)
+        EXPECT_GT(run.steps[g], 3 * calmStep) << g;
+    // ...and the calm scene after them is back at its step after one GOP.
+    EXPECT_LT(run.steps[14], 1.5 * calmStep);
+    EXPECT_NEAR(run.total / (kShare * 40), 1.0, 0.03);
 }
 
 TEST(BitPlan, NoPlanWithoutALookOrALength) {

@@ -68,6 +68,8 @@ public:
     // Adds files named outside the window (command line, a desktop's "Open with") exactly as if they
     // had been chosen in the open-file dialog of "Add Video files".
     void AddGivenFiles(std::vector<std::string> paths);
+    // Files and folders dropped on the source list: added the same way, a folder by its movies.
+    void AddDroppedFiles(std::vector<std::string> paths);
     void OnBtnDelete();
     void OnBtnUp();
     void OnBtnDown();
@@ -168,11 +170,12 @@ private:
     void OnBurnBoxClicked();
     void OnDeleteTmpClicked();
     void OnShutdownClicked();
+    void OnMenuBoxClicked();
     std::string SettingsFile() const;
 
     // Source list (MainDlgSources.cpp).
-    void StartAddFiles(std::optional<std::vector<std::string>> given);
-    void AddFilesThread(const std::optional<std::vector<std::string>>& given);
+    void StartAddFiles(std::optional<std::vector<std::string>> given, bool gatherFolders = false);
+    void AddFilesThread(const std::optional<std::vector<std::string>>& given, bool gatherFolders);
     int AddSourceFile(const std::string& path);
     void ShowUnsupported(const std::string& path);
     void OnAddSourceRow(RowRecord* record);
@@ -220,6 +223,11 @@ private:
     // The controls hold the saved settings only after a complete start; before, nothing is saved.
     bool m_bSettingsRead = false;
     bool m_bDestroying = false;
+    // The burn choices to restore when writers come back after a listing found none.
+    bool m_bNoWriter = false; // the last listing found no writer
+    int m_nRealWriters = 0;   // writers in the combo before its image entry
+    bool m_bBurnChosen = true;
+    bool m_bDeleteTmpChosen = true;
     int m_nJobsFinished = 0;
     bool m_bLastJobAccomplished = false;
     BurnOutcome m_lastBurnOutcome = BurnOutcome::Refused;
@@ -229,6 +237,7 @@ private:
     std::unique_ptr<class MainDlgJobObserver> m_observer;
     std::unique_ptr<DiscJob> m_job;
     std::string m_strConvertTitle; // the progress title of the movie being converted
+    std::string m_strImageFolder;  // where the last disc image went
     CLoadingDlg* m_pLoadingDlg = nullptr;
 
     // Preview (MainDlgPreview.cpp).
@@ -282,6 +291,7 @@ private:
     QCheckBox* m_chkBurn = nullptr;
     QCheckBox* m_chkDeleteTmp = nullptr;
     QCheckBox* m_chkShutdown = nullptr;
+    QCheckBox* m_chkMenu = nullptr;
     CPictureButton* m_btnBurnFolder = nullptr;
     CPictureButton* m_btnPlay = nullptr;
     CPictureButton* m_btnPause = nullptr;

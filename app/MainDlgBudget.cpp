@@ -4,6 +4,7 @@
 
 #include "AuthorLog.h"
 #include "DiscBudget.h"
+#include "MenuBuilder.h"
 #include "PromptService.h"
 
 #include <QCheckBox>
@@ -24,6 +25,9 @@ void CQuilvoVidrevoDlg::UpdateUsedSpace() {
         seconds.push_back(source.PlayingSeconds());
     }
     m_nTotalSizeMB = EstimatedTotalMB(seconds);
+    if (m_chkMenu->isChecked()) {
+        m_nTotalSizeMB += MenuBudgetMB(static_cast<int>(seconds.size()));
+    }
     const double percent = UsedSpacePercent(m_nTotalSizeMB, m_nDiscType);
     m_lblUsedSpace->setText(QString::fromStdString(UsedSpaceText(percent)));
     // The bar shows a full disc when the estimate is beyond it.

@@ -7,6 +7,7 @@
 #include "DialogDVDInfo.h"
 #include "PromptService.h"
 #include "Settings.h"
+#include "WriterJobs.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -24,6 +25,11 @@ void CQuilvoVidrevoDlg::FillBurnCores() {
         m_comboBurnEngine->setCurrentIndex(1);
     } else {
         m_comboBurnEngine->setCurrentIndex(0);
+        // Why the second engine is not offered goes to the log (a library refused as unsafe, say).
+        const std::string reason = m_parts.neroCore ? m_parts.neroCore->UnavailableReason() : std::string();
+        if (!reason.empty()) {
+            LogToApp(0, "The \"Nero\" burn engine is not available: " + reason + "\n");
+        }
     }
 }
 
@@ -60,20 +66,46 @@ void CQuilvoVidrevoDlg::ListWriters() {
 void CQuilvoVidrevoDlg::OnWriterList(std::vector<std::string>* raw) {
     std::unique_ptr<std::vector<std::string>> list(raw);
     const int previous = m_comboWriters->currentIndex();
+    const bool imageWasChosen = previous >= 0 && previous == m_nRealWriters;
     m_comboWriters->clear();
     for (const std::string& entry : *list) {
         m_comboWriters->addItem(QString::fromStdString(entry));
     }
+    m_nRealWriters = static_cast<int>(list->size());
+    // The list always ends with the image file: with no writer at all a job can still burn an image.
+    m_comboWriters->addItem(QString::fromUtf8(kImageWriterEntry));
+    m_comboWriters->setEnabled(true);
     if (list->empty()) {
-        m_comboWriters->setEnabled(false);
-        m_chkBurn->setEnabled(false);
+        // Nothing to burn a disc with: burning is unticked, so that a job makes its DVD folder instead of
+        // being refused at every start (it may be ticked again for the image file). What the user had
+        // chosen is kept for the writers' return.
+        if (!m_bNoWriter) {
+            // Before the settings are in the controls (the first listing), the stored choice counts.
+            const OutputSettings stored = CSettingsStore(SettingsFile()).ReadSettings();
+            m_bBurnChosen = m_bSettingsRead ? m_chkBurn->isChecked() : stored.burnDisc;
+            m_bDeleteTmpChosen = m_bSettingsRead ? m_chkDeleteTmp->isChecked() : stored.deleteTempFiles;
+        }
+        m_bNoWriter = true;
+        m_chkBurn->setChecked(false);
+        m_chkDeleteTmp->setChecked(false);
+        m_chkDeleteTmp->setVisible(false);
+        m_comboWriters->setCurrentIndex(0);
         CSettingsStore(SettingsFile()).WriteNoWriter();
         return;
     }
-    // A writer is back: burning can be chosen again.
-    m_comboWriters->setEnabled(true);
-    m_chkBurn->setEnabled(true);
-    m_comboWriters->setCurrentIndex(previous >= 0 && previous < static_cast<int>(list->size()) ? previous : 0);
+    // A writer is back: burning is as the user had it before the writers went.
+    if (m_bNoWriter) {
+        m_bNoWriter = false;
+        m_chkBurn->setChecked(m_bBurnChosen);
+        m_chkDeleteTmp->setChecked(m_bDeleteTmpChosen);
+        if (m_bSettingsRead) {
+            OnBurnBoxClicked();
+            OnDeleteTmpClicked();
+        }
+    }
+    m_comboWriters->setCurrentIndex(imageWasChosen ? m_nRealWriters
+                                    : previous >= 0 && previous < m_nRealWriters ? previous
+                                                                                 : 0);
 }
 
 void CQuilvoVidrevoDlg::OnBtnWriterInfo() {

@@ -7,6 +7,7 @@
 #include "MainDlgJobObserver.h"
 #include "ProgressDlg.h"
 #include "PromptService.h"
+#include "WriterJobs.h"
 #include "XListCtrl.h"
 
 #include <QCheckBox>
@@ -43,6 +44,15 @@ void MainDlgJobObserver::StepBegin(JobStep step, const std::string& title) {
     case JobStep::Burning:
         m_dlg->BurnToDVDDisc();
         break;
+    case JobStep::Imaging: {
+        // Cancel asks to stop the image as it does a burn.
+        CProgressDlg* progress = OpenProgressDlg(title, CProgressDlg::ModeBurn, m_dlg);
+        progress->SetStopHandler([dlg = m_dlg](int message) {
+            QMetaObject::invokeMethod(
+                dlg, [dlg, message] { dlg->SendMessage(message); }, Qt::QueuedConnection);
+        });
+        break;
+    }
     default:
         OpenProgressDlg(title, CProgressDlg::ModeAuthoring, m_dlg);
         break;
@@ -84,8 +94,10 @@ DiscJobSpec CQuilvoVidrevoDlg::ReadJobSpec() const {
     spec.label = m_strDiscLabel;
     spec.burn = m_chkBurn->isChecked();
     spec.burnTarget = {m_comboBurnEngine->currentIndex(), m_comboWriters->currentIndex()};
+    spec.burnToImage = m_comboWriters->currentIndex() >= m_nRealWriters;
     spec.deleteTempFiles = m_chkDeleteTmp->isChecked();
     spec.shutdown = m_chkShutdown->isChecked();
+    spec.menu = m_chkMenu->isChecked();
     return spec;
 }
 
@@ -99,8 +111,17 @@ void CQuilvoVidrevoDlg::OnBtnStartconvert() {
     if (m_listSources->GetItemCount() == 0) {
         return;
     }
+    DiscJobSpec spec = ReadJobSpec();
+    if (spec.burn && spec.burnToImage) {
+        // The image entry: where the image goes is asked once, before the checks.
+        spec.imageFile = AskImageFile(this, spec.label, m_strImageFolder);
+        if (spec.imageFile.empty()) {
+            return;
+        }
+        m_strImageFolder = spec.imageFile.substr(0, spec.imageFile.rfind('/') + 1);
+    }
     ShowLoading();
-    m_job->Start(ReadJobSpec());
+    m_job->Start(std::move(spec));
     HideLoading();
 }
 

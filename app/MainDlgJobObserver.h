@@ -3,6 +3,7 @@
 #pragma once
 
 #include "JobObserver.h"
+#include "Folders.h"
 #include "MainDlg.h"
 
 class MainDlgJobObserver : public JobObserver {
@@ -11,6 +12,7 @@ public:
 
     QWidget* PromptOwner() const override { return m_dlg; }
     void Log(int level, const std::string& text) override { m_dlg->LogToApp(level, text); }
+    std::string LogPlace() const override { return qx::LogFilePath(); }
     void WorkFolderChosen(const std::string& folder) override;
     void JobAccepted() override;
     void EnableJobControls(bool enable) override { m_dlg->EnableJobControls(enable); }

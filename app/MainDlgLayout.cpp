@@ -3,6 +3,7 @@
 
 #include "PictureButton.h"
 #include "PreviewScreen.h"
+#include "SourceListDrops.h"
 #include "XListCtrl.h"
 
 #include <QCheckBox>
@@ -42,6 +43,9 @@ void CQuilvoVidrevoDlg::CreateControls() {
     m_listSources = new CXListCtrl(this);
     m_listSources->setObjectName("listSources");
     m_listSources->setMinimumSize(640, 220);
+    new SourceListDrops(
+        m_listSources, [this] { return !m_bAddingFiles && m_job && !m_job->Running() && m_listSources->isEnabled(); },
+        [this](std::vector<std::string> paths) { AddDroppedFiles(std::move(paths)); });
 
     m_barUsedSpace = new QProgressBar(this);
     m_barUsedSpace->setObjectName("barUsedSpace");
@@ -89,6 +93,8 @@ void CQuilvoVidrevoDlg::CreateControls() {
     m_chkDeleteTmp->setObjectName("chkDeleteTmp");
     m_chkShutdown = new QCheckBox("Shutdown computer when finished", settings);
     m_chkShutdown->setObjectName("chkShutdown");
+    m_chkMenu = new QCheckBox("Create DVD menu", settings);
+    m_chkMenu->setObjectName("chkMenu");
     m_btnBurnFolder = MakeButton(settings, "btnBurnFolder", "Burn DVD Movie Saved on Hard Disk to DVD Disc");
 
     auto* grid = new QGridLayout(settings);
@@ -108,6 +114,7 @@ void CQuilvoVidrevoDlg::CreateControls() {
     grid->addWidget(m_btnWriterInfo, 6, 1, 1, 2);
     grid->addWidget(MakeLabel(settings, "lblDiscLabel", "DVD Label:"), 7, 0);
     grid->addWidget(m_editDiscLabel, 7, 1);
+    grid->addWidget(m_chkMenu, 7, 2);
     grid->addWidget(m_chkBurn, 8, 0);
     grid->addWidget(m_chkDeleteTmp, 8, 1);
     grid->addWidget(m_chkShutdown, 9, 0, 1, 2);
@@ -201,6 +208,7 @@ void CQuilvoVidrevoDlg::CreateControls() {
     connect(m_chkBurn, &QCheckBox::clicked, this, [this] { OnBurnBoxClicked(); });
     connect(m_chkDeleteTmp, &QCheckBox::clicked, this, [this] { OnDeleteTmpClicked(); });
     connect(m_chkShutdown, &QCheckBox::clicked, this, [this] { OnShutdownClicked(); });
+    connect(m_chkMenu, &QCheckBox::clicked, this, [this] { OnMenuBoxClicked(); });
     connect(m_btnAbout, &QPushButton::clicked, this, [this] { OnBtnAbout(); });
     connect(m_btnHelp, &QPushButton::clicked, this, [this] { OnBtnHelp(); });
     connect(m_btnHome, &QPushButton::clicked, this, [this] { OnBtnHome(); });

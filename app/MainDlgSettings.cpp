@@ -45,6 +45,7 @@ void CQuilvoVidrevoDlg::ReadSettings() {
     m_chkKeepAspect->setChecked(m_bKeepAspect);
     m_chkDeleteTmp->setChecked(s.deleteTempFiles);
     m_chkShutdown->setChecked(s.shutdown);
+    m_chkMenu->setChecked(s.createMenu);
 }
 
 void CQuilvoVidrevoDlg::SaveOutputSettings() {
@@ -68,6 +69,12 @@ void CQuilvoVidrevoDlg::OnDeleteTmpClicked() {
 
 void CQuilvoVidrevoDlg::OnShutdownClicked() {
     Report(CSettingsStore(SettingsFile()).WriteShutdown(m_chkShutdown->isChecked()));
+}
+
+void CQuilvoVidrevoDlg::OnMenuBoxClicked() {
+    Report(CSettingsStore(SettingsFile()).WriteCreateMenu(m_chkMenu->isChecked()));
+    // The menu takes room on the disc.
+    UpdateUsedSpace();
 }
 
 void CQuilvoVidrevoDlg::OnBtnSelectFolder() {

@@ -7,18 +7,13 @@
 #include "InfoDialogs.h"
 #include "LoadingDlg.h"
 #include "MovieProbe.h"
+#include "MovieTypes.h"
 #include "PromptService.h"
 #include "XListCtrl.h"
 
 #include <QApplication>
 #include <QCoreApplication>
 #include <QElapsedTimer>
-
-namespace {
-
-constexpr const char* kOpenFilter = "All support files(*.rm, *.rmvb)|*.rm; *.rmvb;||";
-
-} // namespace
 
 void CQuilvoVidrevoDlg::OnBtnAddFiles() {
     StartAddFiles(std::nullopt);
@@ -30,8 +25,15 @@ void CQuilvoVidrevoDlg::AddGivenFiles(std::vector<std::string> paths) {
     }
 }
 
-// `given` empty: the open-file dialog chooses the files.
-void CQuilvoVidrevoDlg::StartAddFiles(std::optional<std::vector<std::string>> given) {
+void CQuilvoVidrevoDlg::AddDroppedFiles(std::vector<std::string> paths) {
+    if (!paths.empty()) {
+        StartAddFiles(std::move(paths), true);
+    }
+}
+
+// `given` empty: the open-file dialog chooses the files. `gatherFolders`: a given folder stands for
+// the movies in it.
+void CQuilvoVidrevoDlg::StartAddFiles(std::optional<std::vector<std::string>> given, bool gatherFolders) {
     if (!m_parts.encoder->HasWindow()) {
         qx::Prompts().Information(this,
                                   "EncoderProxy setup error!\nPlease reinstalled this software, or contact Support.");
@@ -45,8 +47,8 @@ void CQuilvoVidrevoDlg::StartAddFiles(std::optional<std::vector<std::string>> gi
     }
     m_bAddingFiles = true;
     ++m_nWorkersRunning;
-    m_addThread = std::thread([this, given = std::move(given)] {
-        AddFilesThread(given);
+    m_addThread = std::thread([this, given = std::move(given), gatherFolders] {
+        AddFilesThread(given, gatherFolders);
         --m_nWorkersRunning;
     });
 }
@@ -66,18 +68,26 @@ bool CQuilvoVidrevoDlg::WaitForAddFiles(int timeoutMs) {
     return true;
 }
 
-void CQuilvoVidrevoDlg::AddFilesThread(const std::optional<std::vector<std::string>>& given) {
+void CQuilvoVidrevoDlg::AddFilesThread(const std::optional<std::vector<std::string>>& given, bool gatherFolders) {
     qx::OpenFilesResult chosen;
     if (given) {
         chosen.status = qx::OpenFilesStatus::Chosen;
         chosen.files = *given;
+        if (gatherFolders) {
+            // Folders are read here, off the window's thread: a large or slow one holds nothing up.
+            GatheredMovies gathered = GatherMovies(*given);
+            for (const std::string& note : gathered.notes) {
+                LogToApp(1, note);
+            }
+            chosen.files = std::move(gathered.files);
+        }
     } else {
         // The dialog itself belongs to the window's thread; this thread waits for the choice.
         QMetaObject::invokeMethod(
             this,
             [this, &chosen] {
                 qx::OpenFilesRequest request;
-                request.filter = kOpenFilter;
+                request.filter = MovieOpenFilter();
                 request.nameCapacity = 1000;
                 request.owner = this;
                 chosen = qx::Prompts().OpenFiles(request);

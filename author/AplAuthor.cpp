@@ -90,6 +90,35 @@ void AplAuthor::EndTitleSet() {
 
 bool AplAuthor::AddTitle(const std::string& source, int chapterSeconds, int durationSeconds, AuthorPostCommandKind post,
                          int nextTitle) {
+    if (post == AUTHOR_POST_NEXT_TITLE && (nextTitle < 1 || nextTitle > kMaxTitles))
+        return fail("next title number outside 1..99: " + std::to_string(nextTitle));
+    return AddTitle(source, chapterSeconds, durationSeconds, {AuthorPostCommand(post, nextTitle)});
+}
+
+bool AplAuthor::SetTitleSetMenus(std::unique_ptr<PgcGroup> menus) {
+    if (m_numTitleSets == 0)
+        return fail("title-set menus were given before a title set was begun");
+    TitleSetSlot& slot = m_slots[m_numTitleSets - 1];
+    if (!menus || menus->kind != GROUP_TITLE_MENUS)
+        return fail("title-set menus must be a group of title-set menus");
+    if (slot.menuBuilding || !slot.menus.languages.empty())
+        return fail("the title set has its menus already");
+    slot.menuBuilding = std::move(menus);
+    return true;
+}
+
+bool AplAuthor::SetManagerMenus(std::unique_ptr<PgcGroup> menus) {
+    if (!menus || menus->kind != GROUP_VMG_MENUS)
+        return fail("the video manager's menus must be a group of video-manager menus");
+    if (m_managerMenus && !m_managerMenus->languages.empty())
+        return fail("the video manager has its menus already");
+    m_managerMenus = std::make_unique<AuthorMenuList>();
+    m_managerMenus->AddLanguage("en", std::move(menus));
+    return true;
+}
+
+bool AplAuthor::AddTitle(const std::string& source, int chapterSeconds, int durationSeconds,
+                         std::vector<AuthorCommand> postCommands) {
     if (m_numTitleSets == 0)
         return fail("a title was added before a title set was begun");
     TitleSetSlot& slot = m_slots[m_numTitleSets - 1];
@@ -97,8 +126,8 @@ bool AplAuthor::AddTitle(const std::string& source, int chapterSeconds, int dura
         slot.titles = std::make_unique<PgcGroup>(GROUP_TITLES);
     if (slot.titles->pgcs.size() >= static_cast<size_t>(kMaxTitles))
         return fail("too many titles in one title set (99 allowed)");
-    if (post == AUTHOR_POST_NEXT_TITLE && (nextTitle < 1 || nextTitle > kMaxTitles))
-        return fail("next title number outside 1..99: " + std::to_string(nextTitle));
+    if (postCommands.size() > 255)
+        return fail("more than 255 post-commands for one title");
     if (chapterSeconds < 0)
         return fail("negative chapter interval");
 
@@ -134,7 +163,7 @@ bool AplAuthor::AddTitle(const std::string& source, int chapterSeconds, int dura
         addCell(start, -1);
     }
     pgc->sources.push_back(std::move(ref));
-    pgc->postCommands.push_back(AuthorPostCommand(post, nextTitle));
+    pgc->postCommands = std::move(postCommands);
     slot.titles->pgcs.push_back(std::move(pgc));
     return true;
 }
@@ -199,7 +228,9 @@ bool AplAuthor::CreateDVD() {
         }
         if (!m_managerMenus)
             m_managerMenus = std::make_unique<AuthorMenuList>();
-        CreateToc(nullptr, *m_managerMenus, m_outputFolder, m_numTitleSets, options);
+        ProgramChain firstPlay;
+        firstPlay.preCommands = m_firstPlay;
+        CreateToc(m_firstPlay.empty() ? nullptr : &firstPlay, *m_managerMenus, m_outputFolder, m_numTitleSets, options);
         // A stop that came during the last steps still wins: the caller has been told the run stops.
         if (stopRequested())
             throw AuthorStopRequest();

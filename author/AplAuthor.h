@@ -11,6 +11,7 @@
 #include <atomic>
 #include <memory>
 #include <string>
+#include <vector>
 
 enum AuthorPostCommandKind {
     AUTHOR_POST_NONE = 0,       // playback ends after the title
@@ -56,6 +57,17 @@ public:
     // 99 titles, or with a next-title number outside 1..99.
     bool AddTitle(const std::string& source, int chapterSeconds, int durationSeconds, AuthorPostCommandKind post,
                   int nextTitle = 0);
+    // The same with the title's own post-commands (at most 255; none: the title ends in a still).
+    bool AddTitle(const std::string& source, int chapterSeconds, int durationSeconds,
+                  std::vector<AuthorCommand> postCommands);
+
+    // Menus. The current title set's menus (kind GROUP_TITLE_MENUS), registered under "en" when the
+    // title set ends; the video manager's menus (kind GROUP_VMG_MENUS) under "en"; the first-play
+    // program chain's commands (none: the engine's own jump to the first menu or title). False
+    // (LastError) for a group of the wrong kind, or menus given twice.
+    bool SetTitleSetMenus(std::unique_ptr<PgcGroup> menus);
+    bool SetManagerMenus(std::unique_ptr<PgcGroup> menus);
+    void SetFirstPlayCommands(std::vector<AuthorCommand> commands) { m_firstPlay = std::move(commands); }
 
     // Progress: phase 0 while VOBs are written, 1 while navigation packs are fixed, 2 with 100 at the end.
     void SetProgressHook(AuthorProgressHook hook) { m_progress = std::move(hook); }
@@ -84,7 +96,7 @@ private:
     struct TitleSetSlot {
         AuthorMenuList menus;
         std::unique_ptr<PgcGroup> titles;
-        std::unique_ptr<PgcGroup> menuBuilding; // never built by the driver; registered as "en" when it is
+        std::unique_ptr<PgcGroup> menuBuilding; // registered as "en" when the title set ends
     };
 
     bool fail(const std::string& message);
@@ -93,6 +105,7 @@ private:
     int m_numTitleSets = 0;
     std::array<TitleSetSlot, kMaxTitleSets> m_slots;
     std::unique_ptr<AuthorMenuList> m_managerMenus;
+    std::vector<AuthorCommand> m_firstPlay;
     bool m_partFiles = false;
     AuthorProgressHook m_progress;
     const std::atomic<bool>* m_stop = nullptr;

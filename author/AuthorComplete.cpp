@@ -3,6 +3,7 @@
 #include "AuthorLog.h"
 #include "ProgramChain.h"
 
+#include <algorithm>
 #include <string>
 
 namespace {
@@ -124,6 +125,13 @@ void audioDefaults(AuthorAttributes& a) {
 }
 
 void bindSubpictures(AuthorAttributes& a, const PgcGroup& group) {
+    if (!group.subpictureMaps.empty()) {
+        // Streams offered as a whole: one slot each, synchronised on its wide (or only) picture.
+        a.numSubpicture = static_cast<int>(std::min<size_t>(group.subpictureMaps.size(), AUTHOR_MAX_SUBPICTURE));
+        for (int j = 0; j < a.numSubpicture; ++j)
+            a.subpicture[j].streamNumber = group.subpictureMaps[j].wide + 1;
+        return;
+    }
     for (int channel = AUTHOR_FIRST_SUBPICTURE_CHANNEL; channel < AUTHOR_CHANNELS; ++channel) {
         if (!channelPresent(group, channel))
             continue;

@@ -34,7 +34,15 @@ void AuthorAppendPgci(std::vector<uint8_t>& out, const PgcGroup& group, const Pr
     }
     for (int j = 0; j < attr.numSubpicture && j < AUTHOR_MAX_SUBPICTURE; ++j) {
         int s = attr.subpicture[j].streamNumber;
-        if (s > 0) {
+        if (j < static_cast<int>(group.subpictureMaps.size())) {
+            // Available, then the physical stream for a 4:3 picture, a wide, a letterboxed and a
+            // pan-scanned one.
+            const AuthorSubpictureMap& map = group.subpictureMaps[j];
+            b[0x1C + 4 * j] = static_cast<uint8_t>(0x80 | (map.normal & 0x1F));
+            b[0x1D + 4 * j] = static_cast<uint8_t>(map.wide & 0x1F);
+            b[0x1E + 4 * j] = static_cast<uint8_t>(map.letterbox & 0x1F);
+            b[0x1F + 4 * j] = static_cast<uint8_t>(map.panScan & 0x1F);
+        } else if (s > 0) {
             b[0x1C + 4 * j] = static_cast<uint8_t>(0x80 | (s - 1));
             b[0x1D + 4 * j] = b[0x1E + 4 * j] = b[0x1F + 4 * j] = static_cast<uint8_t>(s - 1);
         }

@@ -5,6 +5,7 @@
 #include "AuthorAttributes.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -53,12 +54,16 @@ struct AuthorCellRange {
     int lastVobu = 0;
 };
 
+struct AuthorHighlight;
+
 struct AuthorSource {
     std::string path;
     int vobId = 0; // 1, 2, ... over the sources of the group in scan order
     std::vector<VobuInfo> vobus;
     AuthorChannel channels[AUTHOR_CHANNELS];
     std::vector<AuthorCellRange> cells;
+    // Menu buttons shown by the source (from its first source reference that has them), or null.
+    std::shared_ptr<const AuthorHighlight> highlight;
 };
 
 // Audio channel of audio stream (format 1..4, stream number 1..8): (format - 1) * 8 + stream - 1.

@@ -241,10 +241,12 @@ int CreateTitleSet(AuthorMenuList& menus, PgcGroup& titles, const std::string& o
     AuthorWriteWholeFile(files, baseName + "_0.BUP", ifo);
 
     AuthorNavFixOptions fix;
-    fix.progress = options.progress;
     fix.files = options.files;
+    // The few packs of the menus are fixed without a progress report of their own, so that the
+    // bar runs once from 0 to 100 over the titles.
     if (menuGroup)
         FixNavPacks(baseName, *menuGroup, GROUP_TITLE_MENUS, fix);
+    fix.progress = options.progress;
     FixNavPacks(baseName, titles, GROUP_TITLES, fix);
     return number;
 }

@@ -229,8 +229,7 @@ void CreateToc(const ProgramChain* firstPlay, AuthorMenuList& menus, const std::
         AuthorCompleteGroup(*menuGroup, GROUP_VMG_MENUS);
         menus.attributes = menuGroup->attributes;
         AuthorLog(AUTHOR_LOG_WARN, "\n");
-        AuthorNavFixOptions fix;
-        fix.progress = options.progress;
+        AuthorNavFixOptions fix; // no progress: the bar has reached the end of the titles
         fix.files = options.files;
         FixNavPacks(vobName, *menuGroup, GROUP_VMG_MENUS, fix);
     }

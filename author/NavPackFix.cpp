@@ -228,6 +228,11 @@ void buildPack(uint8_t* pack, const PgcGroup& group, const AuthorSource& source,
         IfoPut16(pack + kDsiAudioSync + 2 * a, audioSyncWord(group, source, index, a));
     for (int j = 0; j < group.attributes.numSubpicture && j < AUTHOR_MAX_SUBPICTURE; ++j)
         IfoPut32(pack + kDsiSubpictureSync + 4 * j, subpictureSyncWord(group, source, video, index, j));
+
+    // A menu's buttons are valid while its cell plays: its first VOBU brings them, the others repeat them.
+    if (source.highlight)
+        AuthorWriteHighlight(pack, *source.highlight, index != first, static_cast<uint32_t>(v[first].vobuStart),
+                             static_cast<uint32_t>(v[last].vobuEnd));
 }
 
 } // namespace
@@ -250,6 +255,13 @@ void FixNavPacks(const std::string& baseName, const PgcGroup& group, int /*kind*
     uint8_t pack[DVD_SECTOR];
     long long done = 0;
     for (const auto& source : group.sources) {
+        if (source->highlight) {
+            const AuthorVideoAttributes& picture = group.attributes.video;
+            const std::string problem = AuthorHighlightProblem(*source->highlight, AuthorResolutionWidth(picture),
+                                                               AuthorResolutionHeight(picture));
+            if (!problem.empty())
+                AuthorFatal("ERR:  Menu buttons of %s: %s\n", source->path.c_str(), problem.c_str());
+        }
         VideoCounts video(*source);
         for (int i = 0; i < static_cast<int>(source->vobus.size()); ++i) {
             const VobuInfo& vobu = source->vobus[i];

@@ -6,6 +6,7 @@
 
 #include <cctype>
 #include <cstdio>
+#include <string>
 
 namespace {
 
@@ -102,6 +103,11 @@ void AuthorCheckGroup(PgcGroup& group) {
         }
         bool firstWithCells = true;
         for (AuthorSourceRef& ref : pgc.sources) {
+            // The largest picture a menu can have; FixNavPacks checks again with the real one.
+            const std::string problem = ref.highlight ? AuthorHighlightProblem(*ref.highlight, 720, 576) : "";
+            if (!problem.empty())
+                error("ERR:  Menu buttons of " + ref.path + " in PGC #" + std::to_string(index) + ": " + problem +
+                      "\n");
             if (ref.cells.empty()) {
                 AuthorLog(AUTHOR_LOG_WARN, "WARN: Source has no cells (%s) in PGC %d\n", ref.path.c_str(), index);
                 continue;
@@ -136,6 +142,12 @@ void AuthorCollectSources(PgcGroup& group, std::vector<ProgramChain*>& allPgcs) 
                 group.sources.back()->path = ref.path;
                 ref.source = group.sources.back().get();
             }
+            // A source shows one set of buttons, whichever program chain plays it.
+            if (ref.highlight && !ref.source->highlight)
+                ref.source->highlight = ref.highlight;
+            else if (ref.highlight && ref.source->highlight != ref.highlight)
+                AuthorLog(AUTHOR_LOG_WARN, "WARN: Other menu buttons for %s in a later PGC; keeping the first\n",
+                          ref.path.c_str());
         }
     }
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "AuthorAttributes.h"
+#include "AuthorHighlight.h"
 #include "AuthorSource.h"
 
 #include <array>
@@ -28,7 +29,6 @@ constexpr int AUTHOR_MAX_CELLS = 255;                // per source
 constexpr int AUTHOR_MAX_PROGRAMS = 255;             // per program chain
 constexpr uint32_t AUTHOR_DEFAULT_COLOR = 0x1000000; // outside 24 bits: written as 0x108080 (black)
 
-using AuthorCommand = std::array<uint8_t, 8>;
 using AuthorColorTable = std::array<uint32_t, 16>;
 
 struct AuthorCellSpec {
@@ -45,6 +45,8 @@ struct AuthorSourceRef {
     std::string path;
     AuthorSource* source = nullptr; // resolved by AuthorCollectSources; owned by the group
     std::vector<AuthorCellSpec> cells;
+    // The buttons of a menu picture: written into every navigation pack of the source.
+    std::shared_ptr<const AuthorHighlight> highlight;
 };
 
 struct ProgramChain {
@@ -60,6 +62,15 @@ struct ProgramChain {
     int numCells = 0;
 };
 
+// One subpicture stream as the program chains offer it, made of a physical stream (0..31) for each
+// way the picture can be shown: a 4:3 picture; a 16:9 one wide, letterboxed or pan-scanned.
+struct AuthorSubpictureMap {
+    int normal = 0;
+    int wide = 0;
+    int letterbox = 0;
+    int panScan = 0;
+};
+
 struct PgcGroup {
     explicit PgcGroup(int groupKind = GROUP_TITLES) : kind(groupKind) {}
     int kind;
@@ -68,6 +79,8 @@ struct PgcGroup {
     AuthorAttributes attributes;
     unsigned entries = 0; // union of the PGCs' entry kinds
     int numEntries = 0;
+    // Empty: each physical subpicture stream found is offered as a stream of its own.
+    std::vector<AuthorSubpictureMap> subpictureMaps;
 };
 
 // Menu-language list of a title set or of the video manager.

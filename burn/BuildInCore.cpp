@@ -185,7 +185,8 @@ BurnOutcome CBuildInCore::RunWorker(QWidget* window, int writer, const std::func
                         onProgressLine(line);
                     }
                 });
-    std::atomic<bool> done{false};
+    m_bWorkDone = false;
+    std::atomic<bool>& done = m_bWorkDone;
     BurnOutcome outcome = BurnOutcome::Failed;
     std::thread worker([&] {
         outcome = work();
@@ -231,6 +232,8 @@ BurnOutcome CBuildInCore::BurnThread(QWidget* window, const std::string& folder,
         Log("StarBurn Complete Erase Progress!\n");
         m_nBurnPhase = 0;
         if (!erased) {
+            // The reason goes to the log file too, not only to the diagnostic print.
+            Log("StarBurn Erase failed: " + d.EraseFailure() + "\n");
             return m_bStopRequested ? BurnOutcome::Cancelled : BurnOutcome::Failed;
         }
         // The sizes of the erased disc, not those of the data it held.
@@ -282,6 +285,9 @@ BurnOutcome CBuildInCore::EraseThread() {
     m_nBurnPhase = 1;
     const bool erased = d.Erase();
     m_nBurnPhase = 0;
+    if (!erased) {
+        Log("StarBurn Erase failed: " + d.EraseFailure() + "\n");
+    }
     if (!erased && m_bStopRequested) {
         return BurnOutcome::Cancelled;
     }
@@ -302,11 +308,17 @@ void CBuildInCore::RequestStopBurn() {
     if (m_bStopRequested || !m_bBusy || !d || d->DeviceState() != CDevice::Writing) {
         return;
     }
-    if (qx::Prompts().AskYesNo(m_pWindow, "Do you really want to stop burning")) {
+    qx::PromptBox question{"Do you really want to stop burning", "", qx::PromptButtons::YesNo,
+                           qx::PromptIcon::Question, m_pWindow};
+    // A burn that ends while the question is up closes it: its outcome, not a stop, is what happened.
+    question.closeWhen = [this] { return m_bWorkDone.load(); };
+    if (qx::Prompts().ShowBox(question) == qx::PromptAnswer::Yes) {
         // The write may have ended while the question was up.
-        if (d->DeviceState() == CDevice::Writing) {
-            d->Cancel();
+        if (m_bWorkDone || d->DeviceState() != CDevice::Writing) {
+            Log("StarBurn stop came after the write had ended\n");
+            return;
         }
+        d->Cancel();
         m_bStopRequested = true;
     }
 }

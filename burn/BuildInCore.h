@@ -61,5 +61,6 @@ private:
     std::atomic<bool> m_bStopRequested{false};
     std::atomic<int64_t> m_nStartMs{0};
     std::atomic<bool> m_bBusy{false};
+    std::atomic<bool> m_bWorkDone{true}; // the worker of the running burn or erase has returned
     QWidget* m_pWindow = nullptr;
 };

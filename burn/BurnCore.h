@@ -31,6 +31,9 @@ struct DVDDeviceInfo {
     std::string type;       // inserted media name
     std::string totleSpace; // "%0.1f M"
     int totalSpaceMB = 0;   // the same in whole MB
+    // What a rewritable disc that holds data can take once it is erased (whole MB); 0: the same as
+    // totalSpaceMB (a blank disc, or an engine that cannot tell).
+    int blankSpaceMB = 0;
     std::string usedSpace;  // "%0.1f M"
     bool m_bD9 = false;
     bool DiscIsInserted = false;
@@ -49,8 +52,10 @@ struct ProgressLine {
 class BurnCore {
 public:
     virtual ~BurnCore() = default;
-    // Binds and initialises the engine; false when it is not available.
+    // Binds and initialises the engine; false when it is not available ...
     virtual bool InitBurnCore() = 0;
+    // ... and then why (empty when it is, or when the engine cannot tell).
+    virtual std::string UnavailableReason() const { return {}; }
     // Builds the list of usable writers ("D: Product") and hands it to `deliver` on the calling
     // thread (the window then fills its writer combo). An engine that is not bound delivers nothing.
     virtual void ListWriters(QWidget* window, const std::function<void(std::vector<std::string>)>& deliver) = 0;

@@ -79,6 +79,8 @@ int CheckWriterReady(const WriterCheck& c) {
         tell("The inserted disk is invalid! Please inserted writable DVD!");
         return 0;
     }
+    // The capacity the burn will have: a disc that is erased first is judged as the blank disc it becomes.
+    int capacityMB = info.totalSpaceMB;
     if (!info.isEmpty) {
         if (!info.CanErase) {
             tell("The inserted media is writable disk, but it is not blank, and is not "
@@ -90,17 +92,20 @@ int CheckWriterReady(const WriterCheck& c) {
                  qx::PromptButtons::YesNo, qx::PromptIcon::Question) != qx::PromptAnswer::Yes) {
             return 0;
         }
+        if (info.blankSpaceMB > 0) {
+            capacityMB = info.blankSpaceMB;
+        }
     }
     if (c.target == 1 && !info.m_bD9) {
         tell("Now We need a DVD9 type writable DVD Disk.\nThe inserted disk is not DVD9 type!");
         return 0;
     }
-    if (info.totalSpaceMB >= c.requiredMB) {
+    if (capacityMB >= c.requiredMB) {
         return 1;
     }
     char text[256];
     std::snprintf(text, sizeof text, "Inserted dvd disk volume:%dM is lower then video dvd file volume:%dM.\n",
-                  info.totalSpaceMB, c.requiredMB);
+                  capacityMB, c.requiredMB);
     tell(std::string(text) + " So cannot burn. Please remove some file in dvd.");
     log(text);
     return 0;
@@ -159,7 +164,15 @@ FolderDisc DiscForFolder(double sizeMB) {
     return FolderDisc::TooBig;
 }
 
-std::string BurnOutcomeMessage(BurnOutcome outcome) {
+namespace {
+
+std::string SeeTheLog(const std::string& text, const std::string& logPlace) {
+    return logPlace.empty() ? text + "." : text + ": " + logPlace;
+}
+
+} // namespace
+
+std::string BurnOutcomeMessage(BurnOutcome outcome, const std::string& logPlace) {
     switch (outcome) {
     case BurnOutcome::Done:
         return "Mission accomplished!";
@@ -170,10 +183,10 @@ std::string BurnOutcomeMessage(BurnOutcome outcome) {
     case BurnOutcome::Failed:
         break;
     }
-    return "Burning failed! The disc is not complete. See the log for details.";
+    return SeeTheLog("Burning failed! The disc is not complete. See the log for details", logPlace);
 }
 
-std::string EraseOutcomeMessage(BurnOutcome outcome) {
+std::string EraseOutcomeMessage(BurnOutcome outcome, const std::string& logPlace) {
     switch (outcome) {
     case BurnOutcome::Done:
         return "Erase accomplished!";
@@ -184,5 +197,5 @@ std::string EraseOutcomeMessage(BurnOutcome outcome) {
     case BurnOutcome::Failed:
         break;
     }
-    return "Erasing the disc failed! See the log for details.";
+    return SeeTheLog("Erasing the disc failed! See the log for details", logPlace);
 }

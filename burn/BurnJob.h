@@ -46,6 +46,7 @@ double DvdFolderSizeMB(const std::string& folder);
 enum class FolderDisc { TooSmall, SingleLayer, DualLayer, TooBig };
 FolderDisc DiscForFolder(double sizeMB);
 
-// What a window tells the user after a burn or an erase that did not end in Done.
-std::string BurnOutcomeMessage(BurnOutcome outcome);
-std::string EraseOutcomeMessage(BurnOutcome outcome);
+// What a window tells the user after a burn or an erase that did not end in Done. A failure sends the
+// user to the log; `logPlace`, when given, says where it is ("... See the log for details: PATH").
+std::string BurnOutcomeMessage(BurnOutcome outcome, const std::string& logPlace = {});
+std::string EraseOutcomeMessage(BurnOutcome outcome, const std::string& logPlace = {});

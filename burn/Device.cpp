@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <map>
@@ -428,4 +429,10 @@ void CDevice::Describe(DVDDeviceInfo* info) {
     info->totalSpaceMB = static_cast<int>(total);
     info->CanErase = CanEraseDisc(m_nDiscType, m_writes);
     info->isEmpty = IsDiscBlank();
+    // A closed rewritable disc reports only its old session; blanked it is a whole disc again.
+    constexpr int kSingleLayerMB = 4482; // 2,295,104 sectors
+    constexpr int kDualLayerMB = 8152;   // 4,173,824 sectors
+    if (info->CanErase && !info->isEmpty) {
+        info->blankSpaceMB = std::max(info->totalSpaceMB, info->m_bD9 ? kDualLayerMB : kSingleLayerMB);
+    }
 }

@@ -65,6 +65,8 @@ public:
 
     // Burning and erasing (worker thread), and the stop request (user-interface thread).
     bool Erase();
+    // Why the last Erase failed (for the log); empty after one that succeeded.
+    const std::string& EraseFailure() const { return m_strEraseFailure; }
     BurnOutcome BurnDVDVideo(const DvdVideoDescriptor& descriptor, const std::string& folder);
     void DVDVideoBurnCallback(long event, void* param1, void* param2);
     // Cancels the running write or erase; remembered until ClearCancel, so that a cancel between two
@@ -114,6 +116,7 @@ private:
     std::string m_strVendor, m_strProduct, m_strRevision, m_strLetter;
     unsigned long m_dwCacheBytes = 0;
     int m_nDiscType = 0;
+    std::string m_strEraseFailure;
     double m_dUsedBytes = 0;
     double m_dFreeBytes = 0;
     std::string m_strVolumeLabel;

@@ -66,36 +66,41 @@ int EraseEstimateSeconds(double usedBytes, unsigned long currentWriteSpeed) {
 }
 
 bool CDevice::Erase() {
+    m_strEraseFailure.clear();
+    auto fail = [this](const std::string& why) {
+        m_strEraseFailure = why;
+        return false;
+    };
     EngineMessage(1, 0, "Srarted.");
     if (!m_hBurner && !CdvdBurnerGrabberCreate(QueryCallback, 1)) {
-        return false;
+        return fail(std::string("the writer could not be opened: ") + m_szText);
     }
     EngineMessage(1, 0, "Testing unit ready...");
     if (!TestUnitReady()) {
         EngineMessage(1, 3, "Unit is not ready!");
-        return false;
+        return fail("the writer is not ready");
     }
     EngineMessage(1, 0, "Unit ready.");
     if (m_writeSpeeds.empty()) {
         GetWriteSpeeds();
     }
     if (m_writeSpeeds.empty()) {
-        return false;
+        return fail("the writer reports no write speed");
     }
     if (StarBurn_CdvdBurnerGrabber_SetSpeeds(m_hBurner, m_szText, sizeof m_szText, &m_dwStatus, 65535,
                                              m_writeSpeeds.back().speed) != EN_SUCCESS) {
-        return false;
+        return fail(std::string("the speed could not be set: ") + m_szText);
     }
     EngineMessage(1, 0, "Erasing...");
     m_nDeviceState = Erasing;
     if (m_bCancelled) {
         m_nDeviceState = Idle;
-        return false;
+        return fail("cancelled");
     }
     unsigned long curRead = 0, maxRead = 0, curWrite = 0, maxWrite = 0;
     if (StarBurn_CdvdBurnerGrabber_GetSpeeds(m_hBurner, m_szText, sizeof m_szText, &m_dwStatus, &curRead, &maxRead,
                                              &curWrite, &maxWrite) != EN_SUCCESS) {
-        return false;
+        return fail(std::string("the speeds could not be read: ") + m_szText);
     }
     m_nEraseSeconds = EraseEstimateSeconds(m_dUsedBytes, curWrite);
     {
@@ -105,7 +110,7 @@ bool CDevice::Erase() {
     if (m_lResult != EN_SUCCESS) {
         TraceFailure("\nCDevice::Erase(): StarBurn_CdvdBurnerGrabber_Blank() failed, exception %ld, status %ld, text "
                      "'%s'\n");
-        return false;
+        return fail(std::string("blanking failed: ") + m_szText);
     }
     SetProgressPercent(0);
     m_nDeviceState = Idle;

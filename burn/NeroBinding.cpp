@@ -3,11 +3,50 @@
 #include "Registry.h"
 
 #include <dlfcn.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 namespace {
 
 // Folders of this length or more leave no room for the library's name in the path buffer.
 constexpr size_t kFolderLimit = 243;
+
+std::string OctalMode(mode_t mode) {
+    char text[8];
+    std::snprintf(text, sizeof text, "%04o", static_cast<unsigned>(mode & 07777));
+    return text;
+}
+
+// Why the file at `resolved` (absolute, no links) could have been put there by someone else: it
+// and every folder above it must belong to this user or root and be writable by nobody else (in a
+// sticky folder others cannot replace an entry, which must then be ours or root's anyway). Empty
+// when it is trusted.
+std::string WhyUntrusted(const std::string& resolved) {
+    for (size_t end = 1;; end = resolved.find('/', end) + 1) {
+        const bool last = end == 0; // find gave npos: the whole path
+        const std::string part = last ? resolved : resolved.substr(0, end == 1 ? 1 : end - 1);
+        struct stat st {};
+        if (lstat(part.c_str(), &st) != 0) {
+            return part + ": " + std::strerror(errno);
+        }
+        if (st.st_uid != geteuid() && st.st_uid != 0) {
+            return part + " belongs to user id " + std::to_string(st.st_uid) + ", neither to this user nor to root";
+        }
+        const bool othersWrite = (st.st_mode & S_IWOTH) || ((st.st_mode & S_IWGRP) && st.st_gid != getegid());
+        if (othersWrite && !(S_ISDIR(st.st_mode) && (st.st_mode & S_ISVTX) && !last)) {
+            return part + " can be written by other users (mode " + OctalMode(st.st_mode) + ")";
+        }
+        if (last) {
+            return S_ISREG(st.st_mode) ? std::string() : part + " is not a regular file";
+        }
+    }
+}
 
 } // namespace
 
@@ -57,6 +96,12 @@ bool CNeroBinding::FindLibraryPath() {
         m_strError = "no library folder in " + qx::RegistryFile();
         return false;
     }
+    // A relative folder would be looked up from wherever the program was started.
+    if (m_strFolder[0] != '/') {
+        m_strError = "the library folder \"" + m_strFolder + "\" in " + qx::RegistryFile() +
+                     " is not an absolute path; it is not loaded";
+        return false;
+    }
     m_strPath = m_strFolder + (m_strFolder == "/" ? "" : "/") + kNeroLibraryName;
     return true;
 }
@@ -67,8 +112,19 @@ bool CNeroBinding::Bind() {
     if (!FindLibraryPath()) {
         return false;
     }
-    // By full path: the library's folder is not on the loader's search path.
-    m_pHandle = dlopen(m_strPath.c_str(), RTLD_NOW | RTLD_LOCAL);
+    // Only a library nobody else could have planted: the one checked is the one loaded (by its
+    // resolved full path; the library's folder is not on the loader's search path).
+    std::string load = m_strPath;
+    if (char* resolved = realpath(m_strPath.c_str(), nullptr)) {
+        load = resolved;
+        std::free(resolved);
+        const std::string why = WhyUntrusted(load);
+        if (!why.empty()) {
+            m_strError = m_strPath + " is not loaded: " + why;
+            return false;
+        }
+    }
+    m_pHandle = dlopen(load.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!m_pHandle) {
         const char* why = dlerror();
         m_strError = why ? why : ("cannot load " + m_strPath);

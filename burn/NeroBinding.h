@@ -22,13 +22,16 @@ public:
     CNeroBinding& operator=(const CNeroBinding&) = delete;
 
     // Unloads a library loaded before, finds the folder in the registry, loads the library from it
-    // and agrees on the interface version. False (nothing loaded) when any step fails.
+    // and agrees on the interface version. False (nothing loaded) when any step fails. The folder
+    // must be absolute; the library and every folder above it must belong to this user or root and
+    // be writable by nobody else.
     bool Bind();
     void Unload();
     bool IsLoaded() const { return m_pHandle != nullptr; }
     const std::string& LibraryFolder() const { return m_strFolder; } // no trailing '/'
     const std::string& LibraryPath() const { return m_strPath; }
-    // Why the last Bind failed (for the diagnostic print).
+    // Why the last Bind failed: no registry entry, a refused folder or library (relative, or one
+    // another user could have planted), or the loader's own reason (dlerror).
     const std::string& BindError() const { return m_strError; }
 
     // 0 when neither version call exists; the single-number form gives the digits 7056 → 7.0.5.6.

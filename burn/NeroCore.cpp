@@ -108,15 +108,21 @@ bool CNeroCore::InitBurnCore() {
     if (m_bNeroAvailable) {
         return true;
     }
+    m_strLoadError.clear();
     if (!m_binding.Bind()) {
+        m_strLoadError = m_binding.BindError();
         return false;
     }
     uint16_t major = 0, minor = 0, release = 0, build = 0;
     if (!m_binding.GetAPIVersionEx(&major, &minor, &release, &build)) {
+        m_strLoadError = m_binding.LibraryPath() + " tells no version";
         return false;
     }
     if (!(major >= 8 || (major == 7 && minor >= 2))) {
-        return false; // too old: the library stays loaded but the core is not offered
+        // Too old: the library stays loaded but the core is not offered.
+        m_strLoadError = m_binding.LibraryPath() + " is version " + std::to_string(major) + "." +
+                         std::to_string(minor) + "; 7.2 or later is needed";
+        return false;
     }
     NeroSettings settings{};
     settings.filesPath = "NeroFiles";

@@ -36,6 +36,9 @@ public:
     std::function<void()> onListWriters;
 
     bool Available() const { return m_bNeroAvailable; }
+    // Why InitBurnCore failed (the binding's reason, or a library too old), empty when it did not.
+    const std::string& LoadError() const { return m_strLoadError; }
+    std::string UnavailableReason() const override { return m_strLoadError; }
     const CNeroBinding& Binding() const { return m_binding; }
     int Phase() const { return m_nPhase; }
     bool AbortRequested() const { return m_bAbort; }
@@ -73,6 +76,7 @@ private:
     LogSink m_log;
     CNeroBinding m_binding;
     bool m_bNeroAvailable = false;
+    std::string m_strLoadError;
     NeroDriveList* m_pDriveList = nullptr;
     qx::NamedEvent m_endEvent;
     std::atomic<bool> m_bAbort{false};

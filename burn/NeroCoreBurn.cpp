@@ -393,7 +393,11 @@ void CNeroCore::RequestStopBurn() {
     if (m_bAbort || !m_bBusy) {
         return;
     }
-    if (qx::Prompts().AskYesNo(m_pWindow, "Do you really want to stop burning")) {
+    qx::PromptBox question{"Do you really want to stop burning", "", qx::PromptButtons::YesNo,
+                           qx::PromptIcon::Question, m_pWindow};
+    // A burn that ends while the question is up closes it: its outcome, not a stop, is what happened.
+    question.closeWhen = [this] { return !m_bBusy.load(); };
+    if (qx::Prompts().ShowBox(question) == qx::PromptAnswer::Yes && m_bBusy) {
         m_bAbort = true;
     }
 }

@@ -27,9 +27,11 @@ std::unique_ptr<DvdVideoImage> DvdVideoImage::Create(const std::string& videoTsF
                                                      std::vector<std::string>* warnings) {
     std::vector<ImageFile> files;
     std::vector<std::string> leftOff;
-    if (!ListVideoTsFolder(videoTsFolder, &files, &leftOff, error) || !CheckVideoTsLayout(files, error))
+    if (!ListVideoTsFolder(videoTsFolder, &files, &leftOff, error, geteuid() == 0) || !CheckVideoTsLayout(files, error))
         return nullptr;
     std::unique_ptr<DvdVideoImage> image = FromFiles(std::move(files), descriptor, error);
+    if (image)
+        image->m_impl->folder = videoTsFolder;
     if (image && warnings)
         warnings->insert(warnings->end(), leftOff.begin(), leftOff.end());
     return image;
@@ -55,52 +57,25 @@ const std::vector<ImageFile>& DvdVideoImage::Files() const {
     return m_impl->files;
 }
 
+const std::string& DvdVideoImage::Folder() const {
+    return m_impl->folder;
+}
+
 std::uint64_t DvdVideoImage::FileSector(std::size_t index) const {
     return m_impl->fileSector.at(index);
 }
 
 namespace {
 
-// The file's identity and size as planned; a file replaced, grown or shrunk since is an error.
-bool sameAsPlanned(int fd, const ImageFile& file, std::string* error) {
-    struct stat info;
-    if (fstat(fd, &info) != 0) {
-        *error = "Cannot read " + file.path + ": " + std::strerror(errno);
-        return false;
-    }
-    if (static_cast<std::uint64_t>(info.st_dev) != file.device ||
-        static_cast<std::uint64_t>(info.st_ino) != file.inode) {
-        *error = file.path + " was replaced by another file while the disc was being made";
-        return false;
-    }
-    if (static_cast<std::uint64_t>(info.st_size) != file.size) {
-        *error = file.path + " changed size while the disc was being made (" + std::to_string(file.size) +
-                 " bytes, now " + std::to_string(static_cast<std::uint64_t>(info.st_size)) + ")";
-        return false;
-    }
-    return true;
-}
-
 // Makes file `index` the open one, checked against its plan.
 bool openFile(DvdVideoImage::Impl& m, std::size_t index, std::string* error) {
     if (m.fd >= 0 && m.openIndex == index)
         return true;
-    const ImageFile& file = m.files[index];
     if (m.fd >= 0)
         close(m.fd);
-    m.fd = open(file.path.c_str(), O_RDONLY | O_CLOEXEC);
+    m.fd = OpenPlannedFile(m.files[index], error);
     m.openIndex = index;
-    if (m.fd < 0) {
-        *error = errno == ENOENT ? file.path + " vanished while the disc was being made"
-                                 : "Cannot read " + file.path + ": " + std::strerror(errno);
-        return false;
-    }
-    if (!sameAsPlanned(m.fd, file, error)) {
-        close(m.fd);
-        m.fd = -1;
-        return false;
-    }
-    return true;
+    return m.fd >= 0;
 }
 
 // The file holding data sector `sector` (not an empty one) and how many of its sectors follow.
@@ -172,7 +147,7 @@ bool DvdVideoImage::ReadSectors(std::uint64_t first, std::uint32_t count, std::u
         }
         std::memset(out + want, 0, n * kSectorSize - want);
         // At the file's end, make sure it still is the size it was planned with.
-        if (offset + want == file.size && !sameAsPlanned(m.fd, file, error))
+        if (offset + want == file.size && !SameAsPlanned(m.fd, file, error))
             return false;
         first += n, count -= static_cast<std::uint32_t>(n), buffer += n * kSectorSize;
     }
@@ -246,7 +221,7 @@ bool DvdVideoImage::WriteSectorsTo(int fd, const std::string& outputName, std::u
                 if (!writeAll(fd, zeros.data(), zeros.size(), outputName, error))
                     return false;
             }
-            if (offset + want == file.size && !sameAsPlanned(m.fd, file, error))
+            if (offset + want == file.size && !SameAsPlanned(m.fd, file, error))
                 return false;
         }
         first += n, count -= n;

@@ -65,6 +65,8 @@ public:
 
     // The files of the VIDEO_TS directory in disc order, and the sector each one starts at.
     const std::vector<ImageFile>& Files() const;
+    // The folder Create planned the image from ("" for FromFiles).
+    const std::string& Folder() const;
     std::uint64_t FileSector(std::size_t index) const;
 
     struct Impl;
@@ -87,6 +89,9 @@ struct WriteOptions {
     std::function<void(std::uint64_t done, std::uint64_t total)> progress;
     // Checked between chunks: when it becomes true the write stops and fails with "interrupted".
     const std::atomic<bool>* cancel = nullptr;
+    // WriteImageFile: write under the visible temporary name ".NAME.part-XXXXXX" even where the file
+    // system offers a nameless one (that is what happens on file systems without O_TMPFILE; tests).
+    bool namedTemporary = false;
 };
 
 // Streams the whole image into `sink`. False with `error` set on a read or write failure or a cancel.
@@ -94,8 +99,13 @@ bool WriteImage(DvdVideoImage& image, ImageSink& sink, const WriteOptions& optio
 
 // Writes the image to the file `path`: into a new temporary file beside it, renamed to `path` only
 // when complete and flushed, so `path` holds either its old contents or the whole new image, never a
-// part. An existing `path` that is not a regular file (a folder, a device, a link) is refused. On
-// failure or cancel the temporary file is removed.
+// part. Refused before anything is written: a `path` that is one of the image's files or lies inside
+// the folder being imaged (OutputRefusal), and an existing `path` that is not a regular file (a
+// folder, a device, a link). The temporary file has no name while it is written where the file system
+// allows (a killed run leaves nothing); elsewhere it is ".NAME.part-XXXXXX", locked while written, and
+// such files that a killed run of this user left (unlocked, untouched for a minute) are removed first.
+// On failure or cancel the temporary file is removed. The image is readable by group and others only
+// when every file of the folder is (and the umask allows it).
 bool WriteImageFile(DvdVideoImage& image, const std::string& path, const WriteOptions& options, std::string* error);
 
 } // namespace qx::discimage

@@ -1,5 +1,8 @@
 #include "DvdVideoImage.h"
 
+#include "ImageTemporary.h"
+#include "OutputGuard.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -31,14 +34,17 @@ mode_t currentUmask() {
     return mask;
 }
 
-std::string folderOf(const std::string& path) {
-    std::size_t slash = path.rfind('/');
-    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-}
-
-std::string nameOf(const std::string& path) {
-    std::size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
+// The mode a new file gets under the umask, readable by group and others only when every file of
+// the folder is: an image never shows what its files keep private.
+mode_t imageMode(const DvdVideoImage& image) {
+    mode_t mode = 0666 & ~currentUmask();
+    for (const ImageFile& file : image.Files()) {
+        struct stat info;
+        if (stat(file.path.c_str(), &info) != 0)
+            info.st_mode = 0;
+        mode &= ~(~info.st_mode & (S_IRGRP | S_IROTH));
+    }
+    return mode;
 }
 
 } // namespace
@@ -63,60 +69,53 @@ bool WriteImage(DvdVideoImage& image, ImageSink& sink, const WriteOptions& optio
 }
 
 bool WriteImageFile(DvdVideoImage& image, const std::string& path, const WriteOptions& options, std::string* error) {
-    struct stat existing;
     if (path.empty() || path.back() == '/') {
         *error = "No image file name given";
         return false;
     }
+    // The image must never take the place of what it is made from.
+    std::vector<std::string> inputs;
+    for (const ImageFile& file : image.Files())
+        inputs.push_back(file.path);
+    std::vector<std::string> folders;
+    if (!image.Folder().empty())
+        folders.push_back(image.Folder());
+    if (std::string refusal = OutputRefusal(path, OutputKind::File, inputs, folders); !refusal.empty()) {
+        *error = refusal;
+        return false;
+    }
+    struct stat existing;
     if (lstat(path.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode)) {
         *error = path + " exists and is not a regular file; it is left alone";
         return false;
     }
-    // A hidden temporary file beside the target, so the final rename stays on one file system.
-    std::string temp = folderOf(path) + "/." + nameOf(path) + ".XXXXXX";
-    std::vector<char> name(temp.begin(), temp.end());
-    name.push_back('\0');
-    int fd = mkostemp(name.data(), O_CLOEXEC);
-    if (fd < 0) {
-        *error = "Cannot create a file in " + folderOf(path) + ": " + std::strerror(errno);
+    RemoveStaleTemporaries(path);
+    TemporaryImageFile temp;
+    if (!temp.Create(path, options.namedTemporary, error))
         return false;
-    }
-    temp = name.data();
-    // The new file gets the mode a newly created file would get (mkostemp makes it private).
-    mode_t mask = currentUmask();
-    bool ok = true;
+    const int fd = temp.Fd();
     const std::uint64_t total = image.SizeInSectors();
-    for (std::uint64_t sector = 0; ok && sector < total;) {
+    for (std::uint64_t sector = 0; sector < total;) {
         if (options.cancel && options.cancel->load()) {
             *error = "interrupted";
-            ok = false;
-            break;
+            return false;
         }
         std::uint64_t count = std::min<std::uint64_t>(kFileChunkSectors, total - sector);
-        ok = image.WriteSectorsTo(fd, path, sector, count, error);
+        if (!image.WriteSectorsTo(fd, path, sector, count, error))
+            return false;
         sector += count;
-        if (ok && options.progress)
+        if (options.progress)
             options.progress(sector * kSectorSize, total * kSectorSize);
     }
-    if (ok && fchmod(fd, 0666 & ~mask) != 0) {
+    if (fchmod(fd, imageMode(image)) != 0) {
         *error = "Cannot set the permissions of " + path + ": " + std::strerror(errno);
-        ok = false;
+        return false;
     }
-    if (ok && fsync(fd) != 0) {
+    if (fsync(fd) != 0) {
         *error = "Cannot write " + path + ": " + std::strerror(errno);
-        ok = false;
+        return false;
     }
-    if (close(fd) != 0 && ok) {
-        *error = "Cannot write " + path + ": " + std::strerror(errno);
-        ok = false;
-    }
-    if (ok && rename(temp.c_str(), path.c_str()) != 0) {
-        *error = "Cannot rename the finished image to " + path + ": " + std::strerror(errno);
-        ok = false;
-    }
-    if (!ok)
-        unlink(temp.c_str());
-    return ok;
+    return temp.Commit(error);
 }
 
 } // namespace qx::discimage

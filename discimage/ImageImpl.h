@@ -10,6 +10,7 @@
 namespace qx::discimage {
 
 struct DvdVideoImage::Impl {
+    std::string folder;                    // the VIDEO_TS folder Create read ("" for FromFiles)
     std::vector<ImageFile> files;          // disc order
     std::vector<std::uint64_t> fileSector; // absolute first sector of each file
     std::vector<std::uint8_t> head;        // sectors 0 .. dataStart-1: every structure before the files

@@ -2,6 +2,7 @@
 
 #include "DiscText.h"
 #include "DvdVideoImage.h"
+#include "TerminalText.h"
 
 #include <atomic>
 #include <cerrno>
@@ -22,33 +23,12 @@ namespace {
 
 std::atomic<bool> g_interrupted{false};
 std::atomic<int> g_signal{0};
+std::atomic<int> g_depth{0};
 
 void onSignal(int signal) {
     g_signal.store(signal);
     g_interrupted.store(true);
 }
-
-// SIGINT and SIGTERM set the flag while this lives; the previous handlers come back afterwards.
-class InterruptCancel {
-public:
-    InterruptCancel() {
-        g_interrupted.store(false);
-        g_signal.store(0);
-        struct sigaction action {};
-        action.sa_handler = onSignal;
-        sigemptyset(&action.sa_mask);
-        sigaction(SIGINT, &action, &m_oldInt);
-        sigaction(SIGTERM, &action, &m_oldTerm);
-    }
-    ~InterruptCancel() {
-        sigaction(SIGINT, &m_oldInt, nullptr);
-        sigaction(SIGTERM, &m_oldTerm, nullptr);
-    }
-
-private:
-    struct sigaction m_oldInt {};
-    struct sigaction m_oldTerm {};
-};
 
 std::string lastName(std::string path) {
     while (path.size() > 1 && path.back() == '/')
@@ -76,6 +56,33 @@ bool holdsName(const std::string& folder, const char* name) {
 }
 
 } // namespace
+
+InterruptCancel::InterruptCancel() {
+    // Only the outermost one starts with the flag down: a signal already taken stays taken.
+    if (g_depth.fetch_add(1) == 0) {
+        g_interrupted.store(false);
+        g_signal.store(0);
+    }
+    struct sigaction action {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, &m_oldInt);
+    sigaction(SIGTERM, &action, &m_oldTerm);
+}
+
+InterruptCancel::~InterruptCancel() {
+    sigaction(SIGINT, &m_oldInt, nullptr);
+    sigaction(SIGTERM, &m_oldTerm, nullptr);
+    g_depth.fetch_sub(1);
+}
+
+const std::atomic<bool>& InterruptCancel::Flag() const {
+    return g_interrupted;
+}
+
+int InterruptCancel::Signal() const {
+    return g_signal.load();
+}
 
 bool ImageClock(std::tm* time, std::string* error) {
     std::time_t now = std::time(nullptr);
@@ -119,55 +126,70 @@ std::string DefaultLabel(const std::string& videoTsFolder) {
 std::string FindVideoTsFolder(const std::string& folder) {
     if (holdsName(folder, "VIDEO_TS.IFO"))
         return folder;
-    std::string sub = (folder.empty() || folder.back() == '/' ? folder : folder + "/") + "VIDEO_TS";
-    struct stat info;
-    if (stat(sub.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
-        return sub;
-    return folder;
+    const std::string base = folder.empty() || folder.back() == '/' ? folder : folder + "/";
+    auto isFolder = [&](const std::string& name) {
+        struct stat info;
+        return stat((base + name).c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+    };
+    if (isFolder("VIDEO_TS"))
+        return base + "VIDEO_TS";
+    // "video_ts", "Video_Ts": taken when it is the only such folder (with two, neither is guessed).
+    std::vector<std::string> found;
+    if (DIR* dir = opendir(folder.c_str())) {
+        while (dirent* entry = readdir(dir))
+            if (strcasecmp(entry->d_name, "VIDEO_TS") == 0 && isFolder(entry->d_name))
+                found.push_back(entry->d_name);
+        closedir(dir);
+    }
+    return found.size() == 1 ? base + found[0] : folder;
 }
 
 int WriteFolderImageFile(const std::string& program, const std::string& videoTsFolder, const std::string& isoPath,
                          const std::string& label, std::ostream& out, bool showProgress) {
+    InterruptCancel cancel;
+    const std::string shownPath = PrintableText(isoPath);
+    auto interrupted = [&] {
+        out << program << ": interrupted; no image was written to " << shownPath << std::endl;
+        return 128 + cancel.Signal();
+    };
     ImageDescriptor descriptor;
     descriptor.label = label;
     std::string error;
     if (!ImageClock(&descriptor.localTime, &error)) {
-        out << program << ": " << error << "\n";
+        out << program << ": " << PrintableText(error) << "\n";
         return kImageFailed;
     }
     std::vector<std::string> warnings;
     std::unique_ptr<DvdVideoImage> image = DvdVideoImage::Create(videoTsFolder, descriptor, &error, &warnings);
     for (const std::string& warning : warnings)
-        out << program << ": warning: " << warning << "\n";
+        out << program << ": warning: " << PrintableText(warning) << "\n";
     if (!image) {
-        out << program << ": " << error << "\n";
+        out << program << ": " << PrintableText(error) << "\n";
         return kImageFailed;
     }
-
-    InterruptCancel cancel;
+    if (cancel.Flag().load())
+        return interrupted();
     WriteOptions options;
-    options.cancel = &g_interrupted;
+    options.cancel = &cancel.Flag();
     int shown = -1;
     if (showProgress)
         options.progress = [&](std::uint64_t done, std::uint64_t total) {
             int percent = static_cast<int>(done * 100 / total);
             if (percent != shown) {
                 shown = percent;
-                out << "\r" << program << ": writing " << isoPath << " " << percent << "%" << std::flush;
+                out << "\r" << program << ": writing " << shownPath << " " << percent << "%" << std::flush;
             }
         };
     bool ok = WriteImageFile(*image, isoPath, options, &error);
     if (shown >= 0)
         out << "\n";
-    if (!ok && g_interrupted.load()) {
-        out << program << ": interrupted; no image was written to " << isoPath << std::endl;
-        return 128 + g_signal.load();
-    }
+    if (!ok && cancel.Flag().load())
+        return interrupted();
     if (!ok) {
-        out << program << ": " << error << std::endl;
+        out << program << ": " << PrintableText(error) << std::endl;
         return kImageFailed;
     }
-    out << program << ": wrote " << isoPath << " (" << image->SizeInBytes() << " bytes)" << std::endl;
+    out << program << ": wrote " << shownPath << " (" << image->SizeInBytes() << " bytes)" << std::endl;
     return kImageOk;
 }
 

@@ -4,8 +4,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <map>
+#include <vector>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -76,10 +78,71 @@ std::string systemError(int error) {
     return std::strerror(error);
 }
 
+// For a run as root: the symbolic link `*path` must lead to a file directly in the folder (described
+// by `folderInfo`); `*path` becomes that file's name in the folder and `*info` its own details.
+bool followInside(const std::string& folder, const struct stat& folderInfo, std::string* path, struct stat* info,
+                  std::string* error) {
+    char* real = realpath(path->c_str(), nullptr);
+    if (!real) {
+        *error = "Cannot read " + *path + ": " + systemError(errno);
+        return false;
+    }
+    std::string target = real;
+    std::free(real);
+    const std::size_t slash = target.rfind('/');
+    const std::string parent = slash == 0 ? "/" : target.substr(0, slash);
+    struct stat parentInfo;
+    if (stat(parent.c_str(), &parentInfo) != 0 || parentInfo.st_dev != folderInfo.st_dev ||
+        parentInfo.st_ino != folderInfo.st_ino) {
+        *error = *path + " is a symbolic link that leads out of " + folder + "; a run as root does not follow it";
+        return false;
+    }
+    const std::string base = folder.empty() || folder.back() == '/' ? folder : folder + "/";
+    *path = base + target.substr(slash + 1);
+    if (lstat(path->c_str(), info) != 0) {
+        *error = "Cannot read " + *path + ": " + systemError(errno);
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
+bool SameAsPlanned(int fd, const ImageFile& file, std::string* error) {
+    struct stat info;
+    if (fstat(fd, &info) != 0) {
+        *error = "Cannot read " + file.path + ": " + systemError(errno);
+        return false;
+    }
+    if (static_cast<std::uint64_t>(info.st_dev) != file.device ||
+        static_cast<std::uint64_t>(info.st_ino) != file.inode) {
+        *error = file.path + " was replaced by another file while the disc was being made";
+        return false;
+    }
+    if (static_cast<std::uint64_t>(info.st_size) != file.size) {
+        *error = file.path + " changed size while the disc was being made (" + std::to_string(file.size) +
+                 " bytes, now " + std::to_string(static_cast<std::uint64_t>(info.st_size)) + ")";
+        return false;
+    }
+    return true;
+}
+
+int OpenPlannedFile(const ImageFile& file, std::string* error) {
+    const int fd = open(file.path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        *error = errno == ENOENT ? file.path + " vanished while the disc was being made"
+                                 : "Cannot read " + file.path + ": " + systemError(errno);
+        return -1;
+    }
+    if (!SameAsPlanned(fd, file, error)) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
 bool ListVideoTsFolder(const std::string& folder, std::vector<ImageFile>* files, std::vector<std::string>* warnings,
-                       std::string* error) {
+                       std::string* error, bool rootRules) {
     files->clear();
     std::string base = folder.empty() || folder.back() == '/' ? folder : folder + "/";
     DIR* dir = opendir(base.c_str());
@@ -87,11 +150,17 @@ bool ListVideoTsFolder(const std::string& folder, std::vector<ImageFile>* files,
         *error = "Cannot open the folder " + folder + ": " + systemError(errno);
         return false;
     }
+    struct stat folderInfo;
+    if (fstat(dirfd(dir), &folderInfo) != 0) {
+        *error = "Cannot open the folder " + folder + ": " + systemError(errno);
+        closedir(dir);
+        return false;
+    }
     std::map<FileKey, ImageFile> found;
     std::vector<std::string> leftOff;
     bool ok = true;
-    errno = 0;
-    while (dirent* entry = readdir(dir)) {
+    // errno tells a failed readdir from the end of the folder; the checks below may leave it set.
+    for (errno = 0; dirent* entry = readdir(dir); errno = 0) {
         std::string name = entry->d_name;
         if (name == "." || name == "..")
             continue;
@@ -104,14 +173,25 @@ bool ListVideoTsFolder(const std::string& folder, std::vector<ImageFile>* files,
             leftOff.push_back(name + " (not a DVD-Video file)");
             continue;
         }
-        if (stat(file.path.c_str(), &info) != 0) {
+        if ((rootRules ? lstat(file.path.c_str(), &info) : stat(file.path.c_str(), &info)) != 0) {
             *error = "Cannot read " + file.path + ": " + systemError(errno);
+            ok = false;
+            break;
+        }
+        if (S_ISLNK(info.st_mode) && !followInside(folder, folderInfo, &file.path, &info, error)) {
             ok = false;
             break;
         }
         if (!S_ISREG(info.st_mode)) {
             leftOff.push_back(name + " (not a regular file)");
             continue;
+        }
+        if (rootRules && info.st_uid != folderInfo.st_uid) {
+            *error = "Cannot read " + file.path + ": it belongs to user id " + std::to_string(info.st_uid) +
+                     ", the folder to user id " + std::to_string(folderInfo.st_uid) +
+                     "; a run as root reads only the files of the folder's owner";
+            ok = false;
+            break;
         }
         auto same = found.find(key);
         if (same != found.end()) {
@@ -165,11 +245,9 @@ bool ListVideoTsFolder(const std::string& folder, std::vector<ImageFile>* files,
                      " bytes): it is damaged or incomplete";
             return false;
         }
-        int fd = open(file.path.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0) {
-            *error = "Cannot read " + file.path + ": " + systemError(errno);
+        int fd = OpenPlannedFile(file, error);
+        if (fd < 0)
             return false;
-        }
         close(fd);
         files->push_back(file);
     }
@@ -185,11 +263,9 @@ namespace {
 
 // Reads `size` bytes at `offset` of a file; false with `error` when they are not all there.
 bool readAt(const ImageFile& file, std::uint64_t offset, std::uint8_t* buffer, std::size_t size, std::string* error) {
-    int fd = open(file.path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        *error = "Cannot read " + file.path + ": " + systemError(errno);
+    int fd = OpenPlannedFile(file, error);
+    if (fd < 0)
         return false;
-    }
     std::size_t got = 0;
     while (got < size) {
         ssize_t n = pread(fd, buffer + got, size - got, static_cast<off_t>(offset + got));
@@ -204,6 +280,31 @@ bool readAt(const ImageFile& file, std::uint64_t offset, std::uint8_t* buffer, s
         got += static_cast<std::size_t>(n);
     }
     close(fd);
+    return true;
+}
+
+// The backup holds the same bytes as its information file (their sizes were compared before).
+bool sameBytes(const ImageFile& ifo, const ImageFile& bup, std::string* error) {
+    auto differs = [&](std::uint64_t from) {
+        *error = bup.name + " differs from " + ifo.name + " from byte " + std::to_string(from) +
+                 " on: a backup must be a copy of its information file";
+        return false;
+    };
+    if (ifo.size != bup.size)
+        return differs(std::min(ifo.size, bup.size));
+    constexpr std::size_t kChunk = 64 * 1024;
+    std::vector<std::uint8_t> a(kChunk), b(kChunk);
+    for (std::uint64_t at = 0; at < ifo.size; at += kChunk) {
+        const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, ifo.size - at));
+        if (!readAt(ifo, at, a.data(), n, error) || !readAt(bup, at, b.data(), n, error))
+            return false;
+        if (std::memcmp(a.data(), b.data(), n) != 0) {
+            std::size_t i = 0;
+            while (a[i] == b[i])
+                ++i;
+            return differs(at + i);
+        }
+    }
     return true;
 }
 
@@ -320,6 +421,8 @@ bool CheckVideoTsLayout(const std::vector<ImageFile>& files, std::string* error)
     if (!readAt(manager, tableOffset, tableHeader, 8, error))
         return false;
     std::uint32_t titles = GetBe16(tableHeader);
+    if (titles == 0)
+        return expect(false, "VIDEO_TS.IFO lists no titles: no player would start the disc", error);
     if (tableOffset + 8 + 12 * std::uint64_t(titles) > manager.size)
         return expect(false, "VIDEO_TS.IFO: its table of titles runs past the end of the file", error);
     std::vector<std::uint8_t> table(12 * std::size_t(titles));
@@ -341,6 +444,10 @@ bool CheckVideoTsLayout(const std::vector<ImageFile>& files, std::string* error)
                               n(setStart[static_cast<std::size_t>(set)]),
                           error);
     }
+    // Last, as the faults above name the field at fault: a backup that is not a copy.
+    for (int set = 0; set <= sets; ++set)
+        if (!sameBytes(*placed[{set, 0}].file, *placed[{set, 11}].file, error))
+            return false;
     return true;
 }
 

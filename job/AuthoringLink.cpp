@@ -1,9 +1,10 @@
 // The authoring engine behind a job: one title set, one title per movie, a chapter every 300
-// seconds, each title chained to the next, no menus.
+// seconds; without a menu each title is chained to the next, with one each returns to the menu.
 #include "JobParts.h"
 #include "TestHooks.h"
 
 #include "AplAuthor.h"
+#include "MenuProgram.h"
 
 #include <chrono>
 #include <cstdlib>
@@ -34,14 +35,20 @@ std::function<void(int, int)> PacedForTests(const std::function<void(int, int)>&
 class EngineAuthoring : public AuthoringLink {
 public:
     bool Author(const std::string& outFolder, const std::vector<AuthorTitle>& titles, bool splitOutput,
-                const std::function<void(int, int)>& progress, std::string* error) override {
+                const MenuDisc* menu, const std::function<void(int, int)>& progress, std::string* error) override {
         AplAuthor author;
         bool ok = author.SetOutputFolder(outFolder) && author.BeginTitleSet();
         author.SetPartFiles(splitOutput);
-        for (size_t i = 0; ok && i < titles.size(); ++i) {
-            const bool last = i + 1 == titles.size();
-            ok = author.AddTitle(titles[i].vobFile, kChapterSeconds, titles[i].durationSeconds,
-                                 last ? AUTHOR_POST_NONE : AUTHOR_POST_NEXT_TITLE, last ? 0 : static_cast<int>(i) + 2);
+        const int count = static_cast<int>(titles.size());
+        for (int i = 0; ok && i < count; ++i) {
+            const bool last = i + 1 == count;
+            ok = menu ? author.AddTitle(titles[i].vobFile, kChapterSeconds, titles[i].durationSeconds,
+                                        MenuTitlePostCommands(i + 1, count))
+                      : author.AddTitle(titles[i].vobFile, kChapterSeconds, titles[i].durationSeconds,
+                                        last ? AUTHOR_POST_NONE : AUTHOR_POST_NEXT_TITLE, last ? 0 : i + 2);
+        }
+        if (ok && menu && !AddMenuToAuthor(author, *menu, error)) {
+            return false;
         }
         if (ok) {
             author.EndTitleSet();

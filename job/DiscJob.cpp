@@ -4,6 +4,7 @@
 
 #include "AuthorLog.h"
 #include "Folders.h"
+#include "MenuProgram.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -103,6 +104,13 @@ void DiscJob::StopConvert() {
 }
 
 void DiscJob::RequestStopBurn() {
+    if (m_step == JobStep::Imaging && !m_bCancelImage) {
+        if (Tell("Do you really want to stop writing the disc image?", qx::PromptIcon::Question,
+                 qx::PromptButtons::YesNo) == qx::PromptAnswer::Yes) {
+            m_bCancelImage = true;
+        }
+        return;
+    }
     if (m_step != JobStep::Burning) {
         return;
     }
@@ -139,6 +147,8 @@ bool DiscJob::Interrupt(int signal) {
         }
         m_pStopRepeatTimer->start(500);
         break;
+    case JobStep::Menu:
+        break; // the menu looks at the signal between its pieces of work
     case JobStep::Authoring:
         m_parts.authoring->stop = true;
         break;
@@ -160,4 +170,5 @@ void DiscJob::Abandon() {
     // Nothing may write any more before the files go; then they go as at a normal end.
     m_parts.encoder->Kill();
     DeleteConvertedFiles();
+    DropDvdMenu();
 }

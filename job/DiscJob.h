@@ -24,6 +24,7 @@
 #include <thread>
 
 class QTimer;
+struct MenuDisc;
 
 class DiscJob : private ConvertHost {
 public:
@@ -95,6 +96,8 @@ private:
     bool RunStartChecks();
     int CheckWriterReady();
     bool CheckWorkFolder();
+    bool CheckOutputsSpareInputs();
+    bool CheckImageTarget();
     bool FindOrDeleteLeftovers();
     int isEnoughFreeSpace(const std::string& folder);
     bool RunSizeChecks();
@@ -109,7 +112,9 @@ private:
     void DeleteConvertedFiles();
     void SetMovieStatus(int row, const std::string& status);
 
-    // The steps after the conversion (DiscJobSteps.cpp).
+    // The steps after the conversion (DiscJobSteps.cpp, DiscJobMenu.cpp).
+    void CreateDvdMenu();
+    void DropDvdMenu();
     void AuthorDVDVideo();
     BurnOutcome BurnToDVDDisc();
     void WriteDiscImage();
@@ -125,6 +130,8 @@ private:
     JobParts& m_parts;
     JobObserver& m_observer;
     std::unique_ptr<QObject> m_context; // lives on the job's thread
+    std::unique_ptr<MenuDisc> m_menu;   // the DVD menu made for the authoring, while the job has one
+    std::string m_menuFolder;           // the menu's private folder of streams
     std::string m_strCompanionFolder;
     DiscJobSpec m_spec;
     JobOutcome m_outcome;

@@ -7,11 +7,15 @@
 #include "DiscBudget.h"
 #include "DvdLeftovers.h"
 #include "Folders.h"
+#include "MenuBuilder.h"
+#include "OutputGuard.h"
 #include "VolumeInfo.h"
 
 #include <QCoreApplication>
 
 #include <sys/stat.h>
+
+#include <cstdio>
 
 namespace {
 
@@ -78,11 +82,14 @@ bool DiscJob::RunStartChecks() {
     for (const CSourceInfo& source : m_spec.movies) {
         seconds.push_back(source.PlayingSeconds());
     }
-    m_nTotalSizeMB = EstimatedTotalMB(seconds);
-    if (m_spec.burn && CheckWriterReady() == 0) {
+    m_nTotalSizeMB = EstimatedTotalMB(seconds) + (m_spec.menu ? MenuBudgetMB(static_cast<int>(seconds.size())) : 0);
+    if (m_spec.burn && !m_spec.burnToImage && CheckWriterReady() == 0) {
         return false;
     }
-    if (!CheckWorkFolder()) {
+    if (!CheckWorkFolder() || !CheckOutputsSpareInputs()) {
+        return false;
+    }
+    if (m_spec.burn && m_spec.burnToImage && !CheckImageTarget()) {
         return false;
     }
     if (!FindOrDeleteLeftovers()) {
@@ -146,6 +153,50 @@ bool DiscJob::CheckWorkFolder() {
         }
     }
     m_observer.JobAccepted();
+    return true;
+}
+
+bool DiscJob::CheckOutputsSpareInputs() {
+    namespace di = qx::discimage;
+    std::vector<std::string> inputs;
+    for (const CSourceInfo& source : m_spec.movies) {
+        inputs.push_back(source.strPath);
+    }
+    // The DVD folder's files may all be replaced or deleted, and an image file replaced: neither may
+    // be a movie of the job.
+    std::string refusal = di::OutputRefusal(m_spec.workFolder + "DVD Movie", di::OutputKind::Folder, inputs);
+    if (refusal.empty() && !m_spec.imageFile.empty()) {
+        refusal = di::OutputRefusal(m_spec.imageFile, di::OutputKind::File, inputs,
+                                    {m_spec.workFolder + "DVD Movie/VIDEO_TS"});
+    }
+    if (!refusal.empty()) {
+        Log(1, refusal + "\n");
+        Tell(refusal, qx::PromptIcon::Error);
+        return false;
+    }
+    return true;
+}
+
+bool DiscJob::CheckImageTarget() {
+    if (m_spec.imageFile.empty() || m_spec.imageFile.front() != '/') {
+        Tell("Please choose a file for the disc image!");
+        return false;
+    }
+    // The image takes about what the disc would: there must be room for it where it goes.
+    const std::string folder = m_spec.imageFile.substr(0, m_spec.imageFile.rfind('/') + 1);
+    const qx::Result<qx::VolumeInfo> volume = qx::QueryVolume(folder);
+    if (!volume.ok()) {
+        Tell(folder + " is not a valid folder!");
+        return false;
+    }
+    const uint64_t freeMB = volume.value.freeBytes / 1024 / 1024;
+    if (freeMB < static_cast<uint64_t>(m_nTotalSizeMB)) {
+        char text[512];
+        std::snprintf(text, sizeof text,
+                      "The disc image needs about %d MB, but %s has only %llu MB free. Do you want to continue?",
+                      m_nTotalSizeMB, folder.c_str(), static_cast<unsigned long long>(freeMB));
+        return Tell(text, qx::PromptIcon::Question, qx::PromptButtons::YesNo) == qx::PromptAnswer::Yes;
+    }
     return true;
 }
 

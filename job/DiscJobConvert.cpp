@@ -115,19 +115,35 @@ void DiscJob::OnAllConverted() {
         return;
     }
     m_outcome.started = true;
-    Log(0, "Begin DVD Author\n");
-    m_step = JobStep::Authoring;
-    AuthorDVDVideo();
+    if (m_spec.menu) {
+        m_step = JobStep::Menu;
+        CreateDvdMenu();
+    }
+    if (!m_outcome.authorFailed) {
+        Log(0, "Begin DVD Author\n");
+        m_step = JobStep::Authoring;
+        AuthorDVDVideo();
+    }
+    DropDvdMenu();
     const bool authored = !m_outcome.authorFailed && m_outcome.interruptSignal == 0;
     if (m_spec.burn && authored) {
         AuthorLog(3, "Enter BurnToDVDDisc in OnBtnStartconvert");
         Log(0, "Begin Burn DVD\n");
-        m_step = JobStep::Burning;
         m_outcome.burnTried = true;
-        m_outcome.burnOutcome = BurnToDVDDisc();
+        if (m_spec.burnToImage) {
+            // The writer list's image entry: the burn is the disc image file.
+            m_step = JobStep::Imaging;
+            WriteDiscImage();
+            m_outcome.burnOutcome = m_outcome.imageWritten ? BurnOutcome::Done
+                                    : m_bCancelImage       ? BurnOutcome::Cancelled
+                                                           : BurnOutcome::Failed;
+        } else {
+            m_step = JobStep::Burning;
+            m_outcome.burnOutcome = BurnToDVDDisc();
+        }
     }
     const bool burned = !m_spec.burn || m_outcome.burnOutcome == BurnOutcome::Done;
-    if (!m_spec.imageFile.empty() && authored && burned && m_outcome.interruptSignal == 0) {
+    if (!m_spec.imageFile.empty() && !m_spec.burnToImage && authored && burned && m_outcome.interruptSignal == 0) {
         m_step = JobStep::Imaging;
         WriteDiscImage();
     }

@@ -28,20 +28,24 @@ struct DiscJobSpec {
     std::string label;            // the disc's volume label (burned or imaged), at most 32 characters
     bool burn = false;            // "Burn to DVD disc"
     BurnTarget burnTarget;        // used when burn is set
+    bool burnToImage = false;     // the burn writes the disc image file `imageFile` instead of a disc
+                                  // (the writer list's "Disc image file (.iso)" entry)
     std::string imageFile;        // when set, the DVD folder's disc image is written here after authoring
     bool deleteTempFiles = false; // "Delete tmp file": after a done burn the DVD folder's files go
     bool shutdown = false;        // "Shutdown computer when finished"
+    bool menu = false;            // "Create DVD menu": a title menu with a button per movie and "Play all"
 };
 
 // The step a running job is in (Erasing belongs to the erase of the writer-information window).
-enum class JobStep { None, Checking, Converting, Authoring, Burning, Imaging, Completing, Erasing };
+// (Menu comes between the conversion and the authoring, when the job makes a DVD menu.)
+enum class JobStep { None, Checking, Converting, Menu, Authoring, Burning, Imaging, Completing, Erasing };
 
 // How a job ended.
 struct JobOutcome {
     bool started = false;       // the start checks passed and the movies were converted
     bool stopped = false;       // the user stopped the conversion: no disc was made
     int interruptSignal = 0;    // the signal that ended it early (SIGINT, SIGTERM), else 0
-    bool authorFailed = false;  // the authoring engine failed or was stopped
+    bool authorFailed = false;  // the menu or the authoring engine failed, or was stopped
     bool burnTried = false;     // the burn step ran
     BurnOutcome burnOutcome = BurnOutcome::Refused;
     bool imageTried = false;    // the image step ran

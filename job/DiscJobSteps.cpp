@@ -6,9 +6,9 @@
 #include "AuthorProgress.h"
 #include "BurnJob.h"
 #include "DvdLeftovers.h"
-#include "DvdVideoImage.h"
+#include "DiscImageStep.h"
 #include "Folders.h"
-#include "ImageTool.h"
+#include "MenuProgram.h"
 
 #include <QCoreApplication>
 
@@ -65,8 +65,8 @@ void DiscJob::AuthorDVDVideo() {
     } else {
         m_parts.authoring->stop = m_outcome.interruptSignal != 0;
         ok = m_parts.authoring->Author(
-            outFolder, titles, m_bSplitOutput, [&throttle](int phase, int percent) { throttle.Report(phase, percent); },
-            &error);
+            outFolder, titles, m_bSplitOutput, m_menu.get(),
+            [&throttle](int phase, int percent) { throttle.Report(phase, percent); }, &error);
     }
     m_observer.StepEnd(JobStep::Authoring);
     if (!ok && m_outcome.interruptSignal != 0) {
@@ -121,7 +121,10 @@ BurnOutcome DiscJob::BurnToDVDDisc() {
             core->onProgressLine = [this](const ProgressLine& progress) {
                 m_observer.Progress(progress.percent, progress.text);
             };
-            outcome = core->BurnDVDFolder(m_observer.PromptOwner(), m_spec.burnTarget.writer, folder, m_spec.label);
+            // A signal that came while the step opened must not be lost to an engine not yet running.
+            outcome = m_outcome.interruptSignal != 0
+                          ? BurnOutcome::Cancelled
+                          : core->BurnDVDFolder(m_observer.PromptOwner(), m_spec.burnTarget.writer, folder, m_spec.label);
             core->onProgressLine = nullptr;
         }
     }
@@ -134,34 +137,14 @@ void DiscJob::WriteDiscImage() {
     m_outcome.imageTried = true;
     m_observer.StepBegin(JobStep::Imaging, "Writing disc image...");
     Log(0, "Begin Disc Image " + m_spec.imageFile + "\n");
-    namespace di = qx::discimage;
-    di::ImageDescriptor descriptor;
-    descriptor.label = m_spec.label;
-    std::string error;
-    std::unique_ptr<di::DvdVideoImage> image;
-    if (di::ImageClock(&descriptor.localTime, &error)) {
-        image = di::DvdVideoImage::Create(VideoTsFolder(m_spec.workFolder), descriptor, &error,
-                                          &m_outcome.imageWarnings);
-    }
-    if (image) {
-        di::WriteOptions options;
-        options.cancel = &m_bCancelImage;
-        int shown = -1;
-        options.progress = [&](std::uint64_t done, std::uint64_t total) {
-            const int percent = total == 0 ? 100 : static_cast<int>(done * 100 / total);
-            if (percent != shown) {
-                shown = percent;
-                m_observer.Progress(percent, "Writing " + m_spec.imageFile + " " + std::to_string(percent) + "%");
-                Pump();
-            }
-        };
-        m_outcome.imageWritten = di::WriteImageFile(*image, m_spec.imageFile, options, &error);
-        if (m_outcome.imageWritten) {
-            m_outcome.imageBytes = image->SizeInBytes();
-        }
-    }
+    const DiscImageResult image =
+        WriteDiscImageFile(VideoTsFolder(m_spec.workFolder), m_spec.imageFile, m_spec.label, &m_bCancelImage,
+                           [this](int percent, const std::string& text) { m_observer.Progress(percent, text); });
+    m_outcome.imageWritten = image.written;
+    m_outcome.imageBytes = image.bytes;
+    m_outcome.imageError = image.error;
+    m_outcome.imageWarnings = image.warnings;
     if (!m_outcome.imageWritten) {
-        m_outcome.imageError = m_bCancelImage ? "interrupted; no image was written to " + m_spec.imageFile : error;
         Log(1, "Disc Image Failed: " + m_outcome.imageError + "\n");
     } else {
         Log(0, "Complete Disc Image " + m_spec.imageFile + "\n");
@@ -177,15 +160,19 @@ void DiscJob::FinishWithOutcome() {
         Log(1, "DVD Author Failed\n");
         return;
     }
+    if (m_outcome.imageTried && !m_outcome.imageWritten) {
+        // No complete image: the DVD folder stays for another try, the computer stays on.
+        if (m_spec.burn) {
+            Log(1, std::string("Burn DVD ") + BurnOutcomeName(m_outcome.burnOutcome) + "\n");
+        }
+        Tell("The disc image was not written:\n" + m_outcome.imageError + kept);
+        return;
+    }
     if (m_spec.burn && m_outcome.burnOutcome != BurnOutcome::Done) {
         // Nothing usable reached the disc: the DVD folder stays for another try and the computer
         // stays on so that the user learns about it.
         Log(1, std::string("Burn DVD ") + BurnOutcomeName(m_outcome.burnOutcome) + "\n");
-        Tell(BurnOutcomeMessage(m_outcome.burnOutcome) + kept);
-        return;
-    }
-    if (m_outcome.imageTried && !m_outcome.imageWritten) {
-        Tell("The disc image was not written:\n" + m_outcome.imageError + kept);
+        Tell(BurnOutcomeMessage(m_outcome.burnOutcome, m_observer.LogPlace()) + kept);
         return;
     }
     if (m_spec.deleteTempFiles && m_spec.burn) {
@@ -198,11 +185,13 @@ void DiscJob::FinishWithOutcome() {
         return;
     }
     Log(0, "Complete All Work\n");
-    Tell("Mission accomplished!");
+    Tell(m_outcome.imageWritten ? "Mission accomplished!\nThe disc image is " + m_spec.imageFile
+                                : std::string("Mission accomplished!"));
     m_outcome.accomplished = true;
 }
 
 void DiscJob::CleanTemporaryFiles() {
+    // (Also after an image was written in place of a disc: the DVD folder was a temporary too.)
     const std::string folder = VideoTsFolder(m_spec.workFolder);
     if (FindOrDeleteDvdFiles(folder, true, Pump) == 1) {
         std::string error;

@@ -22,6 +22,9 @@ public:
 
     // A line for the log program: level 0 information, 1 failure.
     virtual void Log(int level, const std::string& text) { (void)level, (void)text; }
+    // Where the user finds those lines, for messages that send him there (a file's path); empty when
+    // they are shown along the way.
+    virtual std::string LogPlace() const { return {}; }
 
     // The start checks: the working folder with its trailing '/' (before it is made and checked) ...
     virtual void WorkFolderChosen(const std::string& folder) { (void)folder; }
@@ -40,8 +43,8 @@ public:
     // A movie's status text changed ("Ready", "Completed", "Failed").
     virtual void MovieStatus(int row, const std::string& status) { (void)row, (void)status; }
 
-    // The steps after the conversion (Authoring "DVD authoring", Burning "Burning Disc...",
-    // Imaging "Writing disc image..."), each with its progress.
+    // The steps after the conversion (Menu "Creating DVD menu", Authoring "DVD authoring", Burning
+    // "Burning Disc...", Imaging "Writing disc image..."), each with its progress.
     virtual void StepBegin(JobStep step, const std::string& title) { (void)step, (void)title; }
     virtual void StepEnd(JobStep step) { (void)step; }
     // Bar position and status line of the step (or movie) in progress.

@@ -48,14 +48,17 @@ struct AuthorTitle {
     int durationSeconds = 0;
 };
 
+struct MenuDisc;
+
 class AuthoringLink {
 public:
     virtual ~AuthoringLink() = default;
-    // Writes `<outFolder>/VIDEO_TS` from the titles (chained, a chapter every 300 seconds).
-    // `progress(phase, percent)` is the engine's progress hook. False with the engine's error text
-    // when the engine failed.
+    // Writes `<outFolder>/VIDEO_TS` from the titles (a chapter every 300 seconds). Without a menu the
+    // titles are chained; with one (menu/MenuProgram.h) first play shows it and each title returns
+    // to it. `progress(phase, percent)` is the engine's progress hook. False with the engine's error
+    // text when the engine failed.
     virtual bool Author(const std::string& outFolder, const std::vector<AuthorTitle>& titles, bool splitOutput,
-                        const std::function<void(int, int)>& progress, std::string* error) = 0;
+                        const MenuDisc* menu, const std::function<void(int, int)>& progress, std::string* error) = 0;
     // Set (on any thread) to end a run early: the engine stops within a sector or a navigation pack
     // and removes the files it wrote; Author then returns false.
     std::atomic<bool> stop{false};

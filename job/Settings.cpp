@@ -21,6 +21,8 @@ const char* const kSecDelete = "DELTMPFILE";
 const char* const kKeyDelete = "delete temp files";
 const char* const kSecShutdown = "SHUTDOWN";
 const char* const kKeyShutdown = "shutdown computer";
+const char* const kSecMenu = "DVDMENU";
+const char* const kKeyMenu = "create dvd menu";
 
 std::string Number(int n) {
     char buf[16];
@@ -60,6 +62,7 @@ OutputSettings CSettingsStore::ReadSettings() const {
     s.keepAspect = qx::GetPrivateProfileInt(kSecAspect, kKeyKeepAspect, 1, m_strFile) != 0;
     s.deleteTempFiles = qx::GetPrivateProfileInt(kSecDelete, kKeyDelete, 1, m_strFile) != 0;
     s.shutdown = qx::GetPrivateProfileInt(kSecShutdown, kKeyShutdown, 0, m_strFile) != 0;
+    s.createMenu = qx::GetPrivateProfileInt(kSecMenu, kKeyMenu, 0, m_strFile) != 0;
     return s;
 }
 
@@ -83,6 +86,10 @@ qx::Status CSettingsStore::WriteDeleteTempFiles(bool ticked) const {
 
 qx::Status CSettingsStore::WriteShutdown(bool ticked) const {
     return qx::WritePrivateProfileString(kSecShutdown, kKeyShutdown, ticked ? "1" : "0", m_strFile);
+}
+
+qx::Status CSettingsStore::WriteCreateMenu(bool ticked) const {
+    return qx::WritePrivateProfileString(kSecMenu, kKeyMenu, ticked ? "1" : "0", m_strFile);
 }
 
 qx::Status CSettingsStore::WriteNoWriter() const {

@@ -4,7 +4,7 @@
 //
 // Sections and keys: [TMPFLD] "temp folder", [TVMODE] "TV Mode" (PAL/NTSC), [ASP] "ASPECT" (combo
 // index) and "KEEP ASPECT", [BURN] "burn disc", [DELTMPFILE] "delete temp files", [SHUTDOWN]
-// "shutdown computer"; numbers written with %d.
+// "shutdown computer", [DVDMENU] "create dvd menu"; numbers written with %d.
 #pragma once
 
 #include "DvdFormat.h"
@@ -22,6 +22,7 @@ struct OutputSettings {
     bool burnDisc = true;
     bool deleteTempFiles = true;
     bool shutdown = false;
+    bool createMenu = false; // "Create DVD menu"
 };
 
 // The working folder offered when none is stored: $HOME/QXMovieDisc (no trailing '/').
@@ -49,6 +50,7 @@ public:
     qx::Status WriteBurnDisc(bool ticked) const;
     qx::Status WriteDeleteTempFiles(bool ticked) const;
     qx::Status WriteShutdown(bool ticked) const;
+    qx::Status WriteCreateMenu(bool ticked) const;
     // No writer found: "burn disc" and "delete temp files" both become 0 (the boxes keep their state).
     qx::Status WriteNoWriter() const;
 

@@ -102,8 +102,11 @@ bool ConvertedNameOnDisk(const std::string& vobPath) {
 bool RebaseOutputNames(std::vector<CSourceInfo>& sources, const std::string& folder,
                        const std::function<bool(const std::string&)>& onDisk) {
     for (size_t i = 0; i < sources.size(); ++i) {
+        // A movie not yet named takes its base name from the movie itself.
         const std::string name = FileNameOf(sources[i].strVobFile);
-        const std::string base = name.size() >= 4 ? name.substr(0, name.size() - 4) : std::string();
+        const std::string base = sources[i].strVobFile.empty() ? ConvertedBaseName(sources[i].strPath)
+                                 : name.size() >= 4           ? name.substr(0, name.size() - 4)
+                                                              : std::string();
         auto taken = [&](const std::string& candidate) {
             for (size_t j = 0; j < i; ++j) {
                 if (sources[j].strVobFile == candidate) {

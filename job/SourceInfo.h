@@ -70,7 +70,8 @@ std::string ChooseConvertedName(const std::string& folder, std::string base,
 // one of its part files already exists on disk (a file the program did not create).
 bool ConvertedNameOnDisk(const std::string& vobPath);
 
-// Re-points every stream into `folder` under its base name. A name already used by an earlier
+// Re-points every stream into `folder` under its base name (a record without a stream name yet takes
+// the movie's base name). A name already used by an earlier
 // record or by a file on disk gets "0"s appended like a new movie would. Marks each record as
 // owning its output. Returns false (and stops) when no free name was found for a record.
 bool RebaseOutputNames(std::vector<CSourceInfo>& sources, const std::string& folder,

@@ -1,6 +1,12 @@
 #include "WriterJobs.h"
 
 #include "BurnJob.h"
+#include "DiscImageStep.h"
+#include "OutputGuard.h"
+#include "VolumeInfo.h"
+
+#include <strings.h>
+#include <sys/stat.h>
 
 #include <cstdio>
 
@@ -15,6 +21,72 @@ template <class F> BurnOutcome WithProgress(BurnCore* core, JobObserver& observe
     core->onProgressLine = [&observer](const ProgressLine& line) { observer.Progress(line.percent, line.text); };
     const BurnOutcome outcome = operation();
     core->onProgressLine = nullptr;
+    return outcome;
+}
+
+} // namespace
+
+std::string AskImageFile(QWidget* owner, const std::string& label, const std::string& folder) {
+    std::string name;
+    for (const char c : label.empty() ? std::string("DVD Movie") : label) {
+        name += c == '/' ? '_' : c; // a label may hold what a file name may not
+    }
+    qx::SaveFileRequest request;
+    request.title = "Save the disc image as";
+    request.folder = folder;
+    request.defaultName = name + ".iso";
+    request.filter = "Disc image files(*.iso)|*.iso;||";
+    request.owner = owner;
+    std::string path = qx::Prompts().SaveFile(request);
+    if (path.empty()) {
+        return {};
+    }
+    if (path.size() < 4 || strcasecmp(path.c_str() + path.size() - 4, ".iso") != 0) {
+        path += ".iso";
+    }
+    struct stat st;
+    if (lstat(path.c_str(), &st) == 0 &&
+        !qx::Prompts().AskYesNo(owner, path + " already exists.\nDo you want to replace it?")) {
+        return {};
+    }
+    return path;
+}
+
+namespace {
+
+// The image entry of the burn-DVD-folder window: the folder's disc image instead of a disc.
+BurnOutcome ImageFolder(const FolderBurnRequest& request, const std::string& folder, int sizeMB,
+                        JobObserver& observer) {
+    namespace di = qx::discimage;
+    const std::string refusal = di::OutputRefusal(request.imageFile, di::OutputKind::File, {}, {folder});
+    if (!refusal.empty()) {
+        observer.Log(1, refusal + "\n");
+        Tell(observer, refusal);
+        return BurnOutcome::Refused;
+    }
+    const std::string where = request.imageFile.substr(0, request.imageFile.rfind('/') + 1);
+    const qx::Result<qx::VolumeInfo> volume = qx::QueryVolume(where);
+    if (volume.ok() && volume.value.freeBytes / 1024 / 1024 < static_cast<uint64_t>(sizeMB)) {
+        char text[512];
+        std::snprintf(text, sizeof text, "The disc image needs about %d MB, but %s has only %llu MB free.", sizeMB,
+                      where.c_str(), static_cast<unsigned long long>(volume.value.freeBytes / 1024 / 1024));
+        Tell(observer, text);
+        return BurnOutcome::Refused;
+    }
+    observer.Log(0, "Burn DVD Movie Dialog Start Disc Image " + request.imageFile + "\n");
+    observer.StepBegin(JobStep::Imaging, "Writing disc image...");
+    const DiscImageResult image =
+        WriteDiscImageFile(folder, request.imageFile, request.label, request.stopImage,
+                           [&observer](int percent, const std::string& text) { observer.Progress(percent, text); });
+    observer.StepEnd(JobStep::Imaging);
+    const BurnOutcome outcome = image.written                                         ? BurnOutcome::Done
+                                : request.stopImage && request.stopImage->load() ? BurnOutcome::Cancelled
+                                                                                 : BurnOutcome::Failed;
+    observer.Log(outcome == BurnOutcome::Done ? 0 : 1,
+                 std::string("Burn DVD Movie Dialog disc image ") + BurnOutcomeName(outcome) + "\n");
+    observer.BeforeOutcome();
+    Tell(observer, image.written ? "Mission accomplished!\nThe disc image is " + request.imageFile
+                                 : "The disc image was not written:\n" + image.error);
     return outcome;
 }
 
@@ -55,6 +127,9 @@ BurnOutcome BurnDvdFolder(const FolderBurnRequest& request, JobObserver& observe
     std::snprintf(line, sizeof line, "Burn DVD Movie Dialog Get DVD Folder Volume:%0.1f, dvd_type:%d\n", volume,
                   discType);
     log(line);
+    if (!request.imageFile.empty()) {
+        return ImageFolder(request, folder, static_cast<int>(volume), observer);
+    }
 
     WriterCheck check;
     check.core = request.core;
@@ -84,7 +159,7 @@ BurnOutcome BurnDvdFolder(const FolderBurnRequest& request, JobObserver& observe
         observer.Log(1, std::string("Burn DVD Movie Dialog burn ") + BurnOutcomeName(outcome) + "\n");
     }
     observer.BeforeOutcome();
-    Tell(observer, BurnOutcomeMessage(outcome));
+    Tell(observer, BurnOutcomeMessage(outcome, observer.LogPlace()));
     return outcome;
 }
 
@@ -128,6 +203,6 @@ BurnOutcome EraseWriterDisc(BurnCore* core, int engine, int writer, JobObserver&
     }
     observer.Log(0, std::string("DVD Device Info Dialog erase ") + BurnOutcomeName(outcome) + "\n");
     observer.BeforeOutcome();
-    Tell(observer, EraseOutcomeMessage(outcome));
+    Tell(observer, EraseOutcomeMessage(outcome, observer.LogPlace()));
     return outcome;
 }

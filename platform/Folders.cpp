@@ -105,6 +105,10 @@ std::string ConfigFolder() {
     return WithTrailingSlash(base) + "qxmoviedisc/";
 }
 
+std::string LogFilePath() {
+    return StateFolder() + "QXLog.log";
+}
+
 std::string StateFolder() {
     std::string base = EnvAbsolute("XDG_STATE_HOME");
     if (base.empty())

@@ -22,6 +22,8 @@ std::string ConfigFolder();
 
 // $XDG_STATE_HOME/qxmoviedisc/ (default ~/.local/state/qxmoviedisc/), for logs. Not created here.
 std::string StateFolder();
+// The log program's file: StateFolder() + "QXLog.log".
+std::string LogFilePath();
 
 // $HOME/QXMovieDisc/, the default working folder. Not created here.
 std::string DefaultWorkFolder();

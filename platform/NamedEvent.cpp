@@ -3,111 +3,172 @@
 #include "Folders.h"
 #include "NameCheck.h"
 
+#include <atomic>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <ctime>
+#include <dirent.h>
 #include <fcntl.h>
-#include <sys/random.h>
+#include <linux/futex.h>
+#include <signal.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace qx {
 
+// The first bytes of an event's file, mapped by every process that uses it.
+struct NamedEventWord {
+    uint32_t magic;
+    uint32_t state; // 0 clear, 1 signalled; the futex word
+    int32_t creator;
+    uint32_t reserved;
+};
+
 namespace {
 
-constexpr size_t kKeyLength = 32;
-const char* const kKeyFile = "event-key";
+constexpr uint32_t kMagic = 0x51584556; // "QXEV"
+const char* const kPrefix = "event.";
 
-bool IsHexKey(const std::string& key) {
-    if (key.size() != kKeyLength)
+// Paths of the events this process created, for removal from a signal handler: fixed storage, a
+// slot is read only while its state says it is complete.
+constexpr int kSlots = 32;
+struct Slot {
+    std::atomic<int> state{0}; // 0 free, 1 being filled, 2 holds a path
+    char path[PATH_MAX];
+};
+Slot gSlots[kSlots];
+std::atomic<bool> gAtExitRegistered{false};
+
+int RegisterCreated(const std::string& path) {
+    if (path.size() >= PATH_MAX)
+        return -1;
+    if (!gAtExitRegistered.exchange(true))
+        std::atexit(NamedEvent::RemoveCreatedNames);
+    for (int i = 0; i < kSlots; ++i) {
+        int expected = 0;
+        if (gSlots[i].state.compare_exchange_strong(expected, 1)) {
+            std::memcpy(gSlots[i].path, path.c_str(), path.size() + 1);
+            gSlots[i].state = 2;
+            return i;
+        }
+    }
+    return -1; // full: the next run's Create removes the name, as after a crash
+}
+
+void Unregister(int slot) {
+    if (slot >= 0)
+        gSlots[slot].state = 0;
+}
+
+long Futex(uint32_t* word, int op, uint32_t value, const timespec* deadline) {
+    // Not FUTEX_PRIVATE_FLAG: the word is shared with other processes through the file.
+    return syscall(SYS_futex, word, op, value, deadline, nullptr, FUTEX_BITSET_MATCH_ANY);
+}
+
+std::string ForeignText(const std::string& name, const std::string& path, const struct stat& st) {
+    if (S_ISLNK(st.st_mode))
+        return "event " + name + ": " + path + " is a symbolic link, not an event of this user";
+    if (!S_ISREG(st.st_mode))
+        return "event " + name + ": " + path + " is not an event file";
+    return "event " + name + " was made by user id " + std::to_string(st.st_uid) + ", not by this user";
+}
+
+// Maps an event file opened for reading and writing; null when it is not one.
+NamedEventWord* MapWord(int fd) {
+    void* p = mmap(nullptr, sizeof(NamedEventWord), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    return p == MAP_FAILED ? nullptr : static_cast<NamedEventWord*>(p);
+}
+
+bool CreatorEnded(pid_t pid) {
+    return pid <= 0 || (kill(pid, 0) != 0 && errno == ESRCH);
+}
+
+// Opens `path` as an event of this user: a regular file of ours, open to nobody else, of the
+// event's size and magic. Anything else is refused with the reason.
+Result<int> OpenOurs(const std::string& name, const std::string& path, struct stat* st) {
+    const int fd = open(path.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        const int err = errno;
+        if (err == ENOENT)
+            return Result<int>::Fail("event " + name + " does not exist");
+        if (lstat(path.c_str(), st) == 0 && (err == ELOOP || !S_ISREG(st->st_mode) || st->st_uid != geteuid()))
+            return Result<int>::Fail(ForeignText(name, path, *st) + "; refusing it");
+        return Result<int>::Fail(ErrnoText("cannot open event " + name, err));
+    }
+    if (fstat(fd, st) != 0 || !S_ISREG(st->st_mode) || st->st_uid != geteuid() || (st->st_mode & 077) != 0 ||
+        st->st_size < static_cast<off_t>(sizeof(NamedEventWord))) {
+        close(fd);
+        return Result<int>::Fail(ForeignText(name, path, *st) + "; refusing it");
+    }
+    return Result<int>::Ok(fd);
+}
+
+// Looks at an event file of ours: gives the process that made it (0 when unknown) and, with
+// `clear`, clears its signal, so that a program still holding one that is replaced gets no stale
+// wake. False when it is not a file of ours.
+bool LookAtOurs(const std::string& path, pid_t* creator, bool clear) {
+    const int fd = open(path.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
         return false;
-    for (char c : key) {
-        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f')))
-            return false;
-    }
-    return true;
-}
-
-Result<std::string> ReadKey(const std::string& path) {
-    const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0)
-        return Result<std::string>::Fail(ErrnoText("cannot open " + path, errno));
     struct stat st {};
-    std::string key(kKeyLength + 1, '\0');
-    ssize_t n = -1;
-    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == geteuid())
-        n = read(fd, key.data(), key.size());
+    const bool ours = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == geteuid();
+    NamedEventWord* w = ours && st.st_size >= static_cast<off_t>(sizeof(NamedEventWord)) ? MapWord(fd) : nullptr;
     close(fd);
-    key.resize(n < 0 ? 0 : static_cast<size_t>(n));
-    if (!IsHexKey(key))
-        return Result<std::string>::Fail(path + " is not this user's event key; remove it");
-    return Result<std::string>::Ok(key);
-}
-
-// The secret that event names are derived from. It lives in the private runtime folder, so another
-// user can neither read it nor guess the names and plant an event before we create it.
-Result<std::string> EventKey(const std::string& folder) {
-    const std::string path = folder + kKeyFile;
-    if (access(path.c_str(), F_OK) == 0)
-        return ReadKey(path);
-    unsigned char bytes[kKeyLength / 2];
-    if (getrandom(bytes, sizeof bytes, 0) != static_cast<ssize_t>(sizeof bytes))
-        return Result<std::string>::Fail(ErrnoText("cannot make an event key", errno));
-    std::string key;
-    for (unsigned char b : bytes) {
-        char hex[3];
-        snprintf(hex, sizeof hex, "%02x", b);
-        key += hex;
+    *creator = 0;
+    if (w) {
+        if (clear && __atomic_load_n(&w->magic, __ATOMIC_SEQ_CST) == kMagic)
+            __atomic_store_n(&w->state, 0u, __ATOMIC_SEQ_CST);
+        *creator = w->creator;
+        munmap(w, sizeof(NamedEventWord));
     }
-    // Written under a private name and linked into place: a reader never sees half a key, and
-    // of two programs starting at once the first link wins and both read its key.
-    const std::string temp = path + "." + std::to_string(getpid()) + ".tmp";
-    const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0)
-        return Result<std::string>::Fail(ErrnoText("cannot write " + temp, errno));
-    const bool written = write(fd, key.data(), key.size()) == static_cast<ssize_t>(key.size());
-    close(fd);
-    const bool linked = written && link(temp.c_str(), path.c_str()) == 0;
-    const int linkError = errno;
-    unlink(temp.c_str());
-    if (!written)
-        return Result<std::string>::Fail("cannot write " + temp);
-    if (!linked && linkError != EEXIST)
-        return Result<std::string>::Fail(ErrnoText("cannot write " + path, linkError));
-    return ReadKey(path);
+    return ours;
 }
 
-// Where glibc keeps a named semaphore; its owner tells whether the name is ours.
-std::string SemaphoreFile(const std::string& semName) {
-    return "/dev/shm/sem." + semName.substr(1);
-}
-
-enum class Owner { Missing, Mine, Other };
-
-Owner SemaphoreOwner(const std::string& semName, uid_t* uid) {
-    struct stat st {};
-    if (lstat(SemaphoreFile(semName).c_str(), &st) != 0)
-        return Owner::Missing;
-    *uid = st.st_uid;
-    return S_ISREG(st.st_mode) && st.st_uid == geteuid() ? Owner::Mine : Owner::Other;
-}
-
-std::string ForeignOwnerText(const std::string& name, uid_t uid) {
-    return "event " + name + " was made by user id " + std::to_string(uid) + ", not by this user; refusing it";
+// Events whose creator has ended (killed, or ended through std::_Exit) are removed, so that none
+// outlives its program for longer than the next program's first Create. A half-made one
+// ("event.NAME.PID.new") goes when the process named in it has ended.
+void SweepEnded(const std::string& folder) {
+    DIR* dir = opendir(folder.c_str());
+    if (!dir)
+        return;
+    while (dirent* e = readdir(dir)) {
+        const std::string name = e->d_name;
+        if (name.rfind(kPrefix, 0) != 0)
+            continue;
+        const std::string path = folder + name;
+        pid_t creator = 0;
+        if (!LookAtOurs(path, &creator, false))
+            continue;
+        const size_t dot = name.size() > 4 ? name.rfind('.', name.size() - 5) : std::string::npos;
+        if (name.size() > 4 && name.compare(name.size() - 4, 4, ".new") == 0 && dot != std::string::npos)
+            creator = static_cast<pid_t>(std::atoi(name.c_str() + dot + 1));
+        if (CreatorEnded(creator) && LookAtOurs(path, &creator, true))
+            unlink(path.c_str());
+    }
+    closedir(dir);
 }
 
 } // namespace
 
-Result<std::string> NamedEvent::SemaphoreName(const std::string& name) {
+Result<std::string> NamedEvent::EventPath(const std::string& name) {
     if (!IsPlainObjectName(name, 200))
         return Result<std::string>::Fail("invalid event name \"" + name + "\"");
     Result<std::string> folder = RuntimeFolder();
     if (!folder)
         return Result<std::string>::Fail(folder.error);
-    Result<std::string> key = EventKey(folder.value);
-    if (!key)
-        return Result<std::string>::Fail(key.error);
-    return Result<std::string>::Ok(std::string("/qxmd-") + key.value + "-" + name);
+    return Result<std::string>::Ok(folder.value + kPrefix + name);
+}
+
+void NamedEvent::RemoveCreatedNames() {
+    for (Slot& s : gSlots) {
+        if (s.state.load() == 2)
+            unlink(s.path);
+    }
 }
 
 NamedEvent::~NamedEvent() {
@@ -115,117 +176,137 @@ NamedEvent::~NamedEvent() {
 }
 
 NamedEvent::NamedEvent(NamedEvent&& other) noexcept
-    : sem_(other.sem_), semName_(std::move(other.semName_)), removeOnClose_(other.removeOnClose_) {
-    other.sem_ = nullptr;
-    other.removeOnClose_ = false;
+    : word_(other.word_), path_(std::move(other.path_)), dev_(other.dev_), ino_(other.ino_), slot_(other.slot_),
+      notice_(std::move(other.notice_)) {
+    other.word_ = nullptr;
+    other.slot_ = -1;
 }
 
 NamedEvent& NamedEvent::operator=(NamedEvent&& other) noexcept {
     if (this != &other) {
         Close();
-        sem_ = other.sem_;
-        semName_ = std::move(other.semName_);
-        removeOnClose_ = other.removeOnClose_;
-        other.sem_ = nullptr;
-        other.removeOnClose_ = false;
+        word_ = other.word_;
+        path_ = std::move(other.path_);
+        dev_ = other.dev_;
+        ino_ = other.ino_;
+        slot_ = other.slot_;
+        notice_ = std::move(other.notice_);
+        other.word_ = nullptr;
+        other.slot_ = -1;
     }
     return *this;
 }
 
 Status NamedEvent::Create(const std::string& name, bool removeOnClose) {
     Close();
-    Result<std::string> semName = SemaphoreName(name);
-    if (!semName)
-        return Status::Fail(semName.error);
-    // A name left by a run of ours that was killed is removed (its signal must not fire in this
-    // run); one made by another user is refused. The event is then always a fresh one of ours.
-    uid_t uid = 0;
-    const Owner owner = SemaphoreOwner(semName.value, &uid);
-    if (owner == Owner::Other)
-        return Status::Fail(ForeignOwnerText(name, uid));
-    if (owner == Owner::Mine) {
-        // Drained before removal, so a program still holding the old one gets no stale wake.
-        sem_t* stale = sem_open(semName.value.c_str(), 0);
-        if (stale != SEM_FAILED) {
-            while (sem_trywait(stale) == 0) {
-            }
-            sem_close(stale);
+    notice_.clear();
+    Result<std::string> path = EventPath(name);
+    if (!path)
+        return Status::Fail(path.error);
+    const std::string folder = path.value.substr(0, path.value.rfind('/') + 1);
+    SweepEnded(folder);
+    struct stat st {};
+    if (lstat(path.value.c_str(), &st) == 0) {
+        pid_t creator = 0;
+        if (!LookAtOurs(path.value, &creator, true)) {
+            // Only this user (or root) can put something into the private folder; whatever it is,
+            // it is not used: a fresh event takes its name.
+            notice_ = ForeignText(name, path.value, st) + "; it was removed and a fresh event made";
+            std::fprintf(stderr, "%s\n", notice_.c_str());
         }
-        sem_unlink(semName.value.c_str());
+        if (unlink(path.value.c_str()) != 0 && errno != ENOENT)
+            return Status::Fail(ErrnoText("cannot remove " + path.value, errno));
     }
-    sem_t* sem = sem_open(semName.value.c_str(), O_CREAT | O_EXCL, 0600, 0);
-    if (sem == SEM_FAILED)
+    // Made complete under a private name and renamed into place: an opener never maps half an event.
+    const std::string temp = path.value + "." + std::to_string(getpid()) + ".new";
+    unlink(temp.c_str());
+    const int fd = open(temp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0)
         return Status::Fail(ErrnoText("cannot create event " + name, errno));
-    sem_ = sem;
-    semName_ = semName.value;
-    removeOnClose_ = removeOnClose;
+    NamedEventWord* w = nullptr;
+    if (fchmod(fd, 0600) != 0 || ftruncate(fd, sizeof(NamedEventWord)) != 0 || fstat(fd, &st) != 0 ||
+        (w = MapWord(fd)) == nullptr) {
+        const int err = errno;
+        close(fd);
+        unlink(temp.c_str());
+        return Status::Fail(ErrnoText("cannot create event " + name, err));
+    }
+    close(fd);
+    w->state = 0;
+    w->creator = static_cast<int32_t>(getpid());
+    __atomic_store_n(&w->magic, kMagic, __ATOMIC_SEQ_CST);
+    if (rename(temp.c_str(), path.value.c_str()) != 0) {
+        const int err = errno;
+        munmap(w, sizeof(NamedEventWord));
+        unlink(temp.c_str());
+        return Status::Fail(ErrnoText("cannot create event " + name, err));
+    }
+    word_ = w;
+    path_ = path.value;
+    dev_ = st.st_dev;
+    ino_ = st.st_ino;
+    slot_ = removeOnClose ? RegisterCreated(path_) : -1;
+    if (!removeOnClose)
+        path_.clear();
     return Status::Ok();
 }
 
 Status NamedEvent::Open(const std::string& name) {
     Close();
-    Result<std::string> semName = SemaphoreName(name);
-    if (!semName)
-        return Status::Fail(semName.error);
-    uid_t uid = 0;
-    if (SemaphoreOwner(semName.value, &uid) == Owner::Other)
-        return Status::Fail(ForeignOwnerText(name, uid));
-    sem_t* sem = sem_open(semName.value.c_str(), 0);
-    if (sem == SEM_FAILED) {
-        if (errno == ENOENT)
-            return Status::Fail("event " + name + " does not exist");
-        return Status::Fail(ErrnoText("cannot open event " + name, errno));
+    notice_.clear();
+    Result<std::string> path = EventPath(name);
+    if (!path)
+        return Status::Fail(path.error);
+    struct stat st {};
+    Result<int> fd = OpenOurs(name, path.value, &st);
+    if (!fd)
+        return Status::Fail(fd.error);
+    NamedEventWord* w = MapWord(fd.value);
+    const int err = errno;
+    close(fd.value);
+    if (!w)
+        return Status::Fail(ErrnoText("cannot open event " + name, err));
+    if (__atomic_load_n(&w->magic, __ATOMIC_SEQ_CST) != kMagic) {
+        munmap(w, sizeof(NamedEventWord));
+        return Status::Fail("event " + name + ": " + path.value + " is not an event file; refusing it");
     }
-    sem_ = sem;
-    semName_ = semName.value;
-    removeOnClose_ = false;
+    word_ = w;
     return Status::Ok();
 }
 
 void NamedEvent::Close() {
-    if (sem_ == nullptr)
+    if (word_ == nullptr)
         return;
-    sem_close(sem_);
-    if (removeOnClose_)
-        sem_unlink(semName_.c_str());
-    sem_ = nullptr;
-    semName_.clear();
-    removeOnClose_ = false;
+    munmap(word_, sizeof(NamedEventWord));
+    word_ = nullptr;
+    Unregister(slot_);
+    slot_ = -1;
+    // Only the file this object made: a later Create (here or in a newer run) may have replaced it.
+    struct stat st {};
+    if (!path_.empty() && lstat(path_.c_str(), &st) == 0 && st.st_dev == dev_ && st.st_ino == ino_)
+        unlink(path_.c_str());
+    path_.clear();
 }
 
 Status NamedEvent::Set() {
-    if (sem_ == nullptr)
+    if (word_ == nullptr)
         return Status::Fail("event is not open");
-    int value = 0;
-    if (sem_getvalue(sem_, &value) != 0)
-        return Status::Fail(ErrnoText("cannot read event state", errno));
     // An event is signalled or not: a second Set before a wait must not wake two waits.
-    if (value > 0)
-        return Status::Ok();
-    if (sem_post(sem_) != 0)
+    uint32_t clear = 0;
+    if (__atomic_compare_exchange_n(&word_->state, &clear, 1u, false, __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST) &&
+        Futex(&word_->state, FUTEX_WAKE_BITSET, INT_MAX, nullptr) < 0)
         return Status::Fail(ErrnoText("cannot signal event", errno));
     return Status::Ok();
 }
 
 void NamedEvent::Reset() {
-    if (sem_ == nullptr)
-        return;
-    while (sem_trywait(sem_) == 0) {
-    }
+    if (word_ != nullptr)
+        __atomic_store_n(&word_->state, 0u, __ATOMIC_SEQ_CST);
 }
 
 NamedEvent::WaitResult NamedEvent::Wait(int timeoutMs) {
-    if (sem_ == nullptr || timeoutMs < 0)
+    if (word_ == nullptr || timeoutMs < 0)
         return WaitResult::Failed;
-    if (timeoutMs == 0) {
-        int rc;
-        do {
-            rc = sem_trywait(sem_);
-        } while (rc != 0 && errno == EINTR);
-        if (rc == 0)
-            return WaitResult::Signalled;
-        return errno == EAGAIN ? WaitResult::TimedOut : WaitResult::Failed;
-    }
     // A monotonic deadline: a change of the wall clock neither shortens nor stretches the wait.
     timespec deadline{};
     clock_gettime(CLOCK_MONOTONIC, &deadline);
@@ -236,19 +317,29 @@ NamedEvent::WaitResult NamedEvent::Wait(int timeoutMs) {
         deadline.tv_nsec -= 1000000000L;
     }
     for (;;) {
-        if (sem_clockwait(sem_, CLOCK_MONOTONIC, &deadline) == 0)
+        uint32_t set = 1;
+        if (__atomic_compare_exchange_n(&word_->state, &set, 0u, false, __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST))
             return WaitResult::Signalled;
-        if (errno == EINTR)
-            continue;
-        return errno == ETIMEDOUT ? WaitResult::TimedOut : WaitResult::Failed;
+        if (timeoutMs == 0)
+            return WaitResult::TimedOut;
+        // Sleeps only while the word is still 0: a Set in between makes it return at once.
+        if (Futex(&word_->state, FUTEX_WAIT_BITSET, 0, &deadline) != 0 && errno != EAGAIN && errno != EINTR) {
+            if (errno != ETIMEDOUT)
+                return WaitResult::Failed;
+            set = 1;
+            return __atomic_compare_exchange_n(&word_->state, &set, 0u, false, __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST)
+                       ? WaitResult::Signalled
+                       : WaitResult::TimedOut;
+        }
+        // Woken, EAGAIN (set meanwhile) or EINTR: look again.
     }
 }
 
 Status NamedEvent::Remove(const std::string& name) {
-    Result<std::string> semName = SemaphoreName(name);
-    if (!semName)
-        return Status::Fail(semName.error);
-    if (sem_unlink(semName.value.c_str()) != 0 && errno != ENOENT)
+    Result<std::string> path = EventPath(name);
+    if (!path)
+        return Status::Fail(path.error);
+    if (unlink(path.value.c_str()) != 0 && errno != ENOENT)
         return Status::Fail(ErrnoText("cannot remove event " + name, errno));
     return Status::Ok();
 }

@@ -1,21 +1,26 @@
-// Named auto-reset events between processes of one user, on POSIX named semaphores (mode 0600).
-// The semaphore name is derived from the event name and a random key kept in the private runtime
-// folder ("event-key", 0600): programs with different runtime folders (tests) never share an event,
-// and another user cannot guess a name to plant an event of its own under it.
-//  - Create: makes a fresh event; one of ours left by an earlier (killed) run is drained and
-//    replaced, one that belongs to another user is refused.
+// Named auto-reset events between processes of one user. An event is a small file in the private
+// runtime folder ($XDG_RUNTIME_DIR/qxmoviedisc/, mode 0700) that every process using it maps; its
+// state word is waited on with a futex. Nothing appears outside that folder, so no other user can
+// see, create or block an event, and programs with different runtime folders (tests) never share one.
+//  - Create: makes a fresh event; one left by an earlier (killed) run is cleared and replaced, and
+//    events whose creating process has ended are removed. Anything else found under the name (a link,
+//    another user's file) is removed too; the user is told (standard error and Notice()).
 //  - Open: opens an existing event of this user only.
-//  - Set: signals when not already signalled (one waiter wakes, the signal is consumed). Two Sets
-//    racing in the same instant may both post; the event then wakes twice.
+//  - Set: signals when not already signalled (one wait consumes the signal).
 //  - Wait: bounded; 0 only tests (and consumes) the signal.
+// A creator removes the name when it closes, at exit(), and when a SIGINT or SIGTERM arrives
+// (CallOnTermination, DefaultTermination in QuitOnSignal.h); RemoveCreatedNames() is for other ways
+// out that skip exit() (std::_Exit). After a SIGKILL the next Create removes it.
 #pragma once
 
 #include "Status.h"
 
-#include <semaphore.h>
 #include <string>
+#include <sys/types.h>
 
 namespace qx {
+
+struct NamedEventWord; // the shared part of an event
 
 class NamedEvent {
 public:
@@ -34,7 +39,9 @@ public:
     Status Create(const std::string& name, bool removeOnClose = true);
     Status Open(const std::string& name);
     void Close();
-    bool isOpen() const { return sem_ != nullptr; }
+    bool isOpen() const { return word_ != nullptr; }
+    // What Create had to repair (a foreign object under the event's name), empty when nothing.
+    const std::string& Notice() const { return notice_; }
 
     Status Set();
     // Clears a pending signal without waiting.
@@ -44,13 +51,19 @@ public:
 
     // Removes the name of an event in the current runtime folder (cleanup of stale names).
     static Status Remove(const std::string& name);
-    // The semaphore name used for `name` in the current runtime folder ("/qxmd-<hash>-<name>").
-    static Result<std::string> SemaphoreName(const std::string& name);
+    // The file of event `name` in the current runtime folder.
+    static Result<std::string> EventPath(const std::string& name);
+    // Removes the names of the events this process created and has not closed. Async-signal-safe:
+    // for a signal handler or just before std::_Exit.
+    static void RemoveCreatedNames();
 
 private:
-    sem_t* sem_ = nullptr;
-    std::string semName_;
-    bool removeOnClose_ = false;
+    NamedEventWord* word_ = nullptr;
+    std::string path_;
+    dev_t dev_ = 0;
+    ino_t ino_ = 0;
+    int slot_ = -1; // in the list RemoveCreatedNames works through
+    std::string notice_;
 };
 
 } // namespace qx

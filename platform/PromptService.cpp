@@ -181,17 +181,18 @@ PromptAnswer ConsolePromptService::ShowBox(const PromptBox& box) {
     std::FILE* out = m_out ? m_out : stderr;
     PromptAnswer answer = PromptAnswer::Ok;
     const char* shown = "";
+    const bool overtaken = box.closeWhen && box.closeWhen();
     switch (box.buttons) {
     case PromptButtons::Ok:
         answer = PromptAnswer::Ok;
         break;
     case PromptButtons::OkCancel:
-        answer = m_bAssumeYes ? PromptAnswer::Ok : PromptAnswer::Cancel;
-        shown = m_bAssumeYes ? " [OK/Cancel] -> OK" : " [OK/Cancel] -> Cancel";
+        answer = m_bAssumeYes && !overtaken ? PromptAnswer::Ok : PromptAnswer::Cancel;
+        shown = answer == PromptAnswer::Ok ? " [OK/Cancel] -> OK" : " [OK/Cancel] -> Cancel";
         break;
     case PromptButtons::YesNo:
-        answer = m_bAssumeYes ? PromptAnswer::Yes : PromptAnswer::No;
-        shown = m_bAssumeYes ? " [Yes/No] -> Yes" : " [Yes/No] -> No";
+        answer = m_bAssumeYes && !overtaken ? PromptAnswer::Yes : PromptAnswer::No;
+        shown = answer == PromptAnswer::Yes ? " [Yes/No] -> Yes" : " [Yes/No] -> No";
         break;
     }
     std::fprintf(out, "%s: %s%s\n", CaptionFor(box).c_str(), box.text.c_str(), shown);

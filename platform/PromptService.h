@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <utility>
@@ -24,6 +25,9 @@ struct PromptBox {
     PromptButtons buttons = PromptButtons::Ok;
     PromptIcon icon = PromptIcon::None;
     QWidget* owner = nullptr; // disabled while the box is shown; may be null
+    // When set, the box closes by itself (answered as closed without a button) once this turns
+    // true: a question that events have overtaken, such as a stop question when the work ended.
+    std::function<bool()> closeWhen{};
 };
 
 struct OpenFilesRequest {
@@ -52,9 +56,19 @@ struct FolderResult {
     std::string folder; // absolute path with a trailing '/'
 };
 
+// The save dialog: the name of a file to write. The dialog itself does not ask about an existing file:
+// the caller does, with its own words.
+struct SaveFileRequest {
+    std::string title;
+    std::string folder;      // start folder; empty: the last one used
+    std::string defaultName; // proposed file name
+    std::string filter;      // Windows-style "Label|pat1; pat2;||"
+    QWidget* owner = nullptr;
+};
+
 // What a prompt showed, for tests and the console front-end.
 struct PromptRecord {
-    enum class Kind { Box, OpenFiles, Folder, Dialog } kind = Kind::Box;
+    enum class Kind { Box, OpenFiles, Folder, Dialog, SaveFile } kind = Kind::Box;
     std::string text; // box text, or the dialog's title
     std::string caption;
     PromptButtons buttons = PromptButtons::Ok;
@@ -70,6 +84,11 @@ public:
     virtual PromptAnswer ShowBox(const PromptBox& box) = 0;
     virtual OpenFilesResult OpenFiles(const OpenFilesRequest& request) = 0;
     virtual FolderResult BrowseFolder(const FolderRequest& request) = 0;
+    // The chosen path (absolute), or empty when the dialog was cancelled. Without a dialog: empty.
+    virtual std::string SaveFile(const SaveFileRequest& request) {
+        (void)request;
+        return {};
+    }
 
     // Shorthands with the usual button sets and icons.
     PromptAnswer Information(QWidget* owner, const std::string& text, const std::string& caption = {});

@@ -1,5 +1,7 @@
 #include "QuitOnSignal.h"
 
+#include "NamedEvent.h"
+
 #include <QCoreApplication>
 #include <QSocketNotifier>
 
@@ -17,9 +19,19 @@ std::function<void(int)>* gHandler = nullptr;
 
 void OnTermination(int signal) {
     const int saved = errno;
+    // The program is to end: the names of its events go now, since the end may be a forced one
+    // (std::_Exit when a step does not stop in time). Processes that opened them keep them.
+    NamedEvent::RemoveCreatedNames();
     const unsigned char number = static_cast<unsigned char>(signal);
     [[maybe_unused]] const ssize_t n = ::write(gWakeFds[1], &number, 1);
     errno = saved;
+}
+
+// The default end, after the events this program made are removed (they would outlive it).
+void EndAsByDefault(int signal) {
+    NamedEvent::RemoveCreatedNames();
+    ::signal(signal, SIG_DFL);
+    ::raise(signal);
 }
 
 } // namespace
@@ -57,8 +69,12 @@ Status CallOnTermination(std::function<void(int signal)> handler) {
 }
 
 void DefaultTermination() {
-    std::signal(SIGTERM, SIG_DFL);
-    std::signal(SIGINT, SIG_DFL);
+    struct sigaction action {};
+    action.sa_handler = EndAsByDefault;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESETHAND;
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGINT, &action, nullptr);
 }
 
 Status QuitEventLoopOnTermination() {

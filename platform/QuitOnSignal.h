@@ -13,10 +13,11 @@ namespace qx {
 
 // Calls `handler(signal)` on the application's thread for each SIGTERM or SIGINT, whenever the
 // thread's events are processed (also inside nested event loops). A later call replaces the
-// handler. Needs the QCoreApplication.
+// handler. Needs the QCoreApplication. The names of the named events the program created are
+// removed when the signal arrives (the program is to end, perhaps through std::_Exit).
 Status CallOnTermination(std::function<void(int signal)> handler);
 
-// SIGTERM and SIGINT end the program as by default again.
+// SIGTERM and SIGINT end the program as by default again (the events it created are removed first).
 void DefaultTermination();
 
 // Call once, after the QCoreApplication exists and before its exec(): a signal quits the loop.

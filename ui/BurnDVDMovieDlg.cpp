@@ -19,6 +19,7 @@
 #include <QStyle>
 #include <QVBoxLayout>
 
+#include <atomic>
 #include <cstdio>
 
 namespace {
@@ -141,18 +142,24 @@ void CBurnDVDMovieDlg::FillCoresAndListWriters() {
 
 void CBurnDVDMovieDlg::OnWriterList(std::vector<std::string> list) {
     const int previous = m_comboWriter->currentIndex();
+    const bool imageWasChosen = previous >= 0 && previous == m_nRealWriters;
     m_comboWriter->clear();
     for (const std::string& name : list) {
         m_comboWriter->addItem(QString::fromStdString(name));
     }
+    m_nRealWriters = static_cast<int>(list.size());
+    // The list always ends with the image file: without a writer a folder can still become an image.
+    m_comboWriter->addItem(QString::fromUtf8(kImageWriterEntry));
+    m_btnBurn->setEnabled(true);
     if (list.empty()) {
         qx::Prompts().Information(this, kNoWriter);
-        m_btnBurn->setEnabled(false);
+        m_comboWriter->setCurrentIndex(0);
         m_parts.Log("Burn DVD Movie Dialog no Detected dvd writer!\n");
         return;
     }
-    m_comboWriter->setCurrentIndex(previous >= 0 && previous < static_cast<int>(list.size()) ? previous : 0);
-    m_btnBurn->setEnabled(true);
+    m_comboWriter->setCurrentIndex(imageWasChosen                                 ? m_nRealWriters
+                                   : previous >= 0 && previous < m_nRealWriters ? previous
+                                                                                 : 0);
     std::string names;
     for (const std::string& name : list) {
         names += name + "; ";
@@ -222,12 +229,32 @@ BurnOutcome CBurnDVDMovieDlg::OnBtnBurn() {
     request.writer = m_comboWriter->currentIndex();
     request.folder = m_strDVDFolder;
     request.label = m_editLabel->text().toStdString();
+    std::atomic<bool> stopImage{false};
+    if (request.writer >= m_nRealWriters) {
+        // The image entry: where the image goes is asked once.
+        HideLoading();
+        request.imageFile = AskImageFile(this, request.label, m_strImageFolder);
+        if (request.imageFile.empty()) {
+            return BurnOutcome::Refused;
+        }
+        m_strImageFolder = request.imageFile.substr(0, request.imageFile.rfind('/') + 1);
+        request.core = nullptr;
+        request.stopImage = &stopImage;
+    }
     DialogJobObserver observer(this, m_parts);
     observer.beforeStep = [this] {
         HideLoading();
         m_bBurning = true;
     };
-    observer.onStop = [this] { OnStopBurn(); };
+    observer.onStop = [this, &request, &stopImage] {
+        if (!request.imageFile.empty()) {
+            if (m_bBurning && qx::Prompts().AskYesNo(this, "Do you really want to stop writing the disc image?")) {
+                stopImage = true;
+            }
+            return;
+        }
+        OnStopBurn();
+    };
     const BurnOutcome outcome = BurnDvdFolder(request, observer);
     m_bBurning = false;
     return outcome;

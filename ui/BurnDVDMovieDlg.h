@@ -60,6 +60,8 @@ private:
     QPointer<QWidget> m_pOwner;
     std::string m_strDVDFolder;
     bool m_bBurning = false;
+    int m_nRealWriters = 0;       // writers in the combo before its image entry
+    std::string m_strImageFolder; // where the last disc image went
     CLoadingDlg* m_pLoadingDlg = nullptr;
 
     QLineEdit* m_editFolder = nullptr;

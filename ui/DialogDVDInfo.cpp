@@ -132,6 +132,11 @@ BurnOutcome CDialogDVDInfo::OnBtnErase() {
     const BurnOutcome outcome = EraseWriterDisc(m_parts.Core(m_nBurnCore), m_nBurnCore, m_nWriterIndex, observer);
     m_bErasing = false;
     if (outcome == BurnOutcome::Done) {
+        // The blank disc's sizes, not those of the data it held.
+        DVDDeviceInfo now;
+        if (ReadWriter(&now)) {
+            ShowInfo(now);
+        }
         m_lblUsed->setText(QStringLiteral("0"));
         m_btnErase->setEnabled(false);
         return outcome;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "BurnDialogParts.h"
+#include "Folders.h"
 #include "JobObserver.h"
 #include "ProgressDlg.h"
 
@@ -19,6 +20,7 @@ public:
             m_parts.log(level, text);
         }
     }
+    std::string LogPlace() const override { return qx::LogFilePath(); }
     void StepBegin(JobStep, const std::string& title) override {
         m_bStepRan = true;
         if (beforeStep) {

@@ -78,6 +78,15 @@ CDownloadDecoderDlg::CDownloadDecoderDlg(QWidget* parent) : QDialog(nullptr) {
     layout->addLayout(buttons);
     setMinimumWidth(420);
     PlaceOverOwner(this, parent);
+    // Enter answers OK; only a click (or Space on the focused link) opens the web page.
+    ok->setFocus(Qt::OtherFocusReason);
+    // A desktop without a program for web pages says so, as Home and Help do.
+    connect(m_pLink, &CHyperLink::opened, this, [this](const QString& url, bool ok) {
+        if (!ok && !url.isEmpty()) {
+            qx::Prompts().Information(this, "No program on this desktop opens " + url.toStdString() +
+                                                "\nOpen it in a web browser.");
+        }
+    });
 }
 
 std::string CDownloadDecoderDlg::SummaryFor(const std::string& url) {

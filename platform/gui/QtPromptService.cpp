@@ -8,6 +8,7 @@
 #include <QMessageBox>
 #include <QMetaObject>
 #include <QThread>
+#include <QTimer>
 
 namespace qx {
 
@@ -89,6 +90,15 @@ PromptAnswer QtPromptService::ShowBox(const PromptBox& box) {
         mb.setEscapeButton(escape);
         mb.setWindowModality(Qt::ApplicationModal);
         PlaceOverOwner(&mb, box.owner);
+        QTimer overtaken;
+        if (box.closeWhen) {
+            QObject::connect(&overtaken, &QTimer::timeout, &mb, [&mb, &box] {
+                if (box.closeWhen()) {
+                    mb.done(QMessageBox::Cancel);
+                }
+            });
+            overtaken.start(100);
+        }
         const int r = mb.exec();
         switch (r) {
         case QMessageBox::Ok:
@@ -143,6 +153,21 @@ FolderResult QtPromptService::BrowseFolder(const FolderRequest& request) {
         if (r.folder.empty() || r.folder.back() != '/')
             r.folder += '/';
         return r;
+    });
+}
+
+std::string QtPromptService::SaveFile(const SaveFileRequest& request) {
+    if (!HaveWidgets())
+        return {};
+    return OnGuiThread<std::string>([&]() {
+        const QString start = QString::fromStdString(
+            request.folder.empty() ? request.defaultName
+                                   : (request.folder.back() == '/' ? request.folder : request.folder + "/") +
+                                         request.defaultName);
+        return QFileDialog::getSaveFileName(request.owner, QString::fromStdString(request.title), start,
+                                            QtFilterFrom(request.filter), nullptr,
+                                            QFileDialog::DontConfirmOverwrite)
+            .toStdString();
     });
 }
 

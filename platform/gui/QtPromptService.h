@@ -12,6 +12,7 @@ public:
     PromptAnswer ShowBox(const PromptBox& box) override;
     OpenFilesResult OpenFiles(const OpenFilesRequest& request) override;
     FolderResult BrowseFolder(const FolderRequest& request) override;
+    std::string SaveFile(const SaveFileRequest& request) override;
 };
 
 // Makes a QtPromptService the default service of Prompts(); the window programs call it at start.

@@ -25,6 +25,7 @@ struct TreeSource {
     uint64_t runFirst = 0;
     uint32_t runCount = 0;
     uint64_t failAt = UINT64_MAX; // sector where the data stops (injected failure)
+    int corruptPercent = 0;       // share of the sectors that get one byte changed (injected failure)
     unsigned long throttle = 0;
     timeval prevTime{};
     int usCorr = 0;
@@ -65,6 +66,11 @@ int ReadSector(burn_source* source, unsigned char* buffer, int size) {
         }
     }
     std::memcpy(buffer, s->run.data() + (s->next - s->runFirst) * 2048, 2048);
+    // Injected corruption, spread evenly: sector n when the count of sectors due up to it grows.
+    const uint64_t percent = static_cast<uint64_t>(s->corruptPercent);
+    if (percent && (s->next + 1) * percent / 100 > s->next * percent / 100) {
+        buffer[s->next * 131 % 2048] ^= 0xFF;
+    }
     ++s->next;
     return size;
 }
@@ -95,6 +101,7 @@ CallResult WriteTrack(const std::string& address, const WriteJob& job, ActiveDri
     data.sectors = job.tree->SizeInSectors();
     data.throttle = job.throttle;
     data.active = active;
+    data.corruptPercent = job.corruptPercent;
     if (job.failAtPercent >= 0) {
         data.failAt = data.sectors * static_cast<uint64_t>(job.failAtPercent) / 100;
     }

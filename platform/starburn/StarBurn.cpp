@@ -263,7 +263,9 @@ long StarBurn_CdvdBurnerGrabber_TestUnitReady(CDVD_BURNER_GRABBER h, char* text,
     h->haveMedia = false; // a fresh look: the disc may have changed
     return WithMedia(h, text, textSize, status, [&](const MediaSnapshot& m) {
         if (!m.ready) {
-            return CallResult::Fail(EN_NOT_READY, m.discType == 14 ? "no disc in the drive" : "the unit is not ready");
+            return CallResult::Fail(EN_NOT_READY, !m.notReady.empty() ? m.notReady
+                                                  : m.discType == 14  ? "no disc in the drive"
+                                                                      : "the unit is not ready");
         }
         return CallResult{};
     });
@@ -517,6 +519,8 @@ std::vector<std::string> StarBurn_VirtualWriterProblems() {
     for (const VirtualWriterConfig& w : ReadVirtualWriters(file)) {
         if (!w.error.empty()) {
             problems.push_back(file + " [" + w.section + "] is not a writer: " + w.error);
+        } else if (const std::string why = VirtualWriterNotReady(w); !why.empty()) {
+            problems.push_back(file + " [" + w.section + "] (V" + std::to_string(w.number) + ") is not ready: " + why);
         }
     }
     return problems;

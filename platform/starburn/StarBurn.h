@@ -203,7 +203,8 @@ long StarBurn_DVDVideo_GetSizeInUCHARs(StarBurnDvdVideo* image, int64_t* size);
 long StarBurn_DVDVideo_GetTreePointer(StarBurnDvdVideo* image, StarBurnTree** tree);
 void StarBurn_DVDVideo_Destroy(StarBurnDvdVideo* image);
 
-// Why sections of the virtual writers' file are left out of the writer list (one line each).
+// Why sections of the virtual writers' file are left out of the writer list, and why listed virtual
+// writers are not ready (their image is not one they may write), one line each.
 std::vector<std::string> StarBurn_VirtualWriterProblems();
 
 // The inserted-disc type code of a libburn profile number (0x00 → 14 "No Media", 0x11 → 5 ...).

@@ -26,7 +26,8 @@ struct DriveIdentity {
 };
 
 struct MediaSnapshot {
-    bool ready = false; // a disc is in and the drive answers
+    bool ready = false;   // a disc is in and the drive answers
+    std::string notReady; // why not, when the writer knows
     int discType = 14;
     int discStatus = 0; // 0 empty, 1 appendable, 2 complete
     bool erasable = false;
@@ -52,6 +53,7 @@ struct WriteJob {
     int cacheSeconds = 5;
     unsigned long throttle = 0; // KB/s a virtual writer pretends to write at (0: as fast as it goes)
     int failAtPercent = -1;     // virtual writers: the data stops there
+    int corruptPercent = 0;     // virtual writers: this share of the sectors gets one byte changed
     std::function<void(long event, void* p1, void* p2)> event;
 };
 
@@ -104,13 +106,15 @@ struct VirtualWriterConfig {
     uint32_t capacity = 2295104;
     bool written = false;
     std::vector<unsigned long> speeds;
-    enum class Fail { None, NotReady, Blank, Write } fail = Fail::None;
-    int failPercent = 0;
-    std::string error; // why the section is unusable (the writer is then left out)
+    enum class Fail { None, NotReady, Blank, Write, Corrupt } fail = Fail::None;
+    int failPercent = 0; // write:N and corrupt:N
+    std::string error;   // why the section is unusable (the writer is then left out)
 };
 std::string VirtualWritersFile();
 std::vector<VirtualWriterConfig> ReadVirtualWriters(const std::string& file);
 std::unique_ptr<Drive> MakeVirtualDrive(const VirtualWriterConfig& config, const std::string& file);
+// Why a usable section's writer is not ready (its image is not one it may write), or empty.
+std::string VirtualWriterNotReady(const VirtualWriterConfig& config);
 
 // Writes one track through a grabbed libburn drive at `address` ("/dev/sr0", "stdio:/path").
 CallResult WriteTrack(const std::string& address, const WriteJob& job, ActiveDrive* active);

@@ -1,8 +1,9 @@
 // Virtual writers: a writers.ini section each; the disc's sectors live in an image file written
 // through libburn's stdio pseudo-drive. The section supplies what a file cannot report: the media
-// kind, blank state, capacity, speeds and injected failures. A write goes to a private temporary
-// file beside the image and replaces the image only when it succeeded.
+// kind, blank state, capacity, speeds and injected failures. What a writer may do to its image
+// (only its own, one burn or erase at a time, a new file renamed into place) is VirtualImage.h's.
 #include "StarBurnDrive.h"
+#include "VirtualImage.h"
 
 #include "Folders.h"
 #include "ProfileIni.h"
@@ -16,6 +17,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <sstream>
+#include <strings.h>
 
 namespace qx::starburn {
 
@@ -67,6 +69,11 @@ public:
         DriveIdentity id;
         id.vendor = "Virtual";
         id.product = m_config.name;
+        // The writer's description says why it is not ready.
+        const ImageLook look = LookAtImage(m_config.image);
+        if (!look.usable) {
+            id.product += " (not ready: " + look.problem + ")";
+        }
         id.revision = "1.0";
         id.cacheBytes = 2 * 1024 * 1024;
         if (m_config.media == 4) {
@@ -82,7 +89,11 @@ public:
         Reload();
         *m = MediaSnapshot{};
         m->discType = m_config.media;
-        m->ready = m_config.media != 14 && m_config.fail != VirtualWriterConfig::Fail::NotReady;
+        const ImageLook look = LookAtImage(m_config.image);
+        m->ready = m_config.media != 14 && m_config.fail != VirtualWriterConfig::Fail::NotReady && look.usable;
+        if (!look.usable) {
+            m->notReady = look.problem;
+        }
         if (m_config.media != 4) {
             m->writeSpeeds = m_config.speeds;
         }
@@ -95,16 +106,14 @@ public:
         }
         m->erasable = IsRewritable(m_config.media);
         m->trackAtOnce = m->sessionAtOnce = m_config.media != 4;
-        if (!m_config.written) {
+        if (!Written(look)) {
             m->discStatus = 0;
             m->nwaValid = true;
             m->freeSectors = m_config.capacity;
             return {};
         }
-        struct stat st;
-        const uint64_t used =
-            stat(m_config.image.c_str(), &st) == 0 ? (static_cast<uint64_t>(st.st_size) + 2047) / 2048 : 0;
-        const uint32_t usedSectors = static_cast<uint32_t>(std::min<uint64_t>(used, m_config.capacity));
+        const uint32_t usedSectors =
+            static_cast<uint32_t>(std::min<uint64_t>((look.bytes + 2047) / 2048, m_config.capacity));
         m->discStatus = 2;
         m->sessions = 1;
         m->tocStarts = {0, usedSectors};
@@ -121,40 +130,43 @@ public:
         if (m_config.media == 4 || m_config.media == 1 || m_config.media == 10) {
             return CallResult::Fail(EN_NOT_SUPPORTED, "the drive cannot write this disc");
         }
-        if (m_config.written && !IsOverwritable(m_config.media)) {
+        ImageLock lock;
+        ImageLook look;
+        if (const CallResult locked = LockAndLook(&lock, &look); locked.code != EN_SUCCESS) {
+            return locked;
+        }
+        if (Written(look) && !IsOverwritable(m_config.media)) {
             return CallResult::Fail(EN_NOT_SUPPORTED, "the disc is not blank");
         }
         if (job.tree->SizeInSectors() > m_config.capacity) {
             return CallResult::Fail(EN_NO_SPACE, "the track needs " + std::to_string(job.tree->SizeInSectors()) +
                                                      " sectors, the disc holds " + std::to_string(m_config.capacity));
         }
-        std::string temp = m_config.image + ".part-XXXXXX";
-        const int fd = mkstemp(temp.data());
-        if (fd < 0) {
-            const int err = errno;
-            return CallResult::Fail(EN_WRITE_FAILURE,
-                                    "cannot make a file beside " + m_config.image + ": " + std::strerror(err),
-                                    static_cast<unsigned long>(err));
+        RemoveStaleTemporaries(m_config.image);
+        NewImage image;
+        if (const CallResult made = image.Make(m_config.image, look.exists ? look.mode : 0, EN_WRITE_FAILURE);
+            made.code != EN_SUCCESS) {
+            return made;
         }
-        // The image is an ordinary file of the user's: the permissions the umask gives, not mkstemp's 0600.
-        const mode_t mask = umask(0);
-        umask(mask);
-        fchmod(fd, 0666 & ~mask);
-        close(fd);
         WriteJob virtualJob = job;
         virtualJob.throttle = job.speed ? job.speed : (m_config.speeds.empty() ? 0 : m_config.speeds.back());
         if (m_config.fail == VirtualWriterConfig::Fail::Write) {
             virtualJob.failAtPercent = m_config.failPercent;
+        } else if (m_config.fail == VirtualWriterConfig::Fail::Corrupt) {
+            virtualJob.corruptPercent = m_config.failPercent;
         }
-        CallResult result = WriteTrack("stdio:" + temp, virtualJob, active);
-        if (result.code == EN_SUCCESS && rename(temp.c_str(), m_config.image.c_str()) != 0) {
-            const int err = errno;
-            result = CallResult::Fail(EN_WRITE_FAILURE,
-                                      "cannot rename the image to " + m_config.image + ": " + std::strerror(err),
-                                      static_cast<unsigned long>(err));
-        }
+        CallResult result = WriteTrack(image.Address(), virtualJob, active);
         if (result.code != EN_SUCCESS) {
-            unlink(temp.c_str());
+            return result;
+        }
+        // Looked at again: the user may have put another file there while the disc was written.
+        const ImageLook now = LookAtImage(m_config.image);
+        if (!now.usable || (Written(now) && !IsOverwritable(m_config.media))) {
+            return CallResult::Fail(EN_WRITE_FAILURE,
+                                    now.usable ? m_config.image + " was written meanwhile; it is kept" : now.problem);
+        }
+        result = image.Commit(EN_WRITE_FAILURE);
+        if (result.code != EN_SUCCESS) {
             return result;
         }
         m_config.written = true;
@@ -187,15 +199,22 @@ public:
         if (active->CancelRequested()) {
             return CallResult::Fail(EN_CANCELLED, "cancelled");
         }
-        // Empty the image in place; a missing image is a blank disc already.
-        const int fd = open(m_config.image.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-        if (fd < 0 && errno != ENOENT) {
-            const int err = errno;
-            return CallResult::Fail(EN_BLANK_FAILURE, "cannot empty " + m_config.image + ": " + std::strerror(err),
-                                    static_cast<unsigned long>(err));
+        ImageLock lock;
+        ImageLook look;
+        if (const CallResult locked = LockAndLook(&lock, &look); locked.code != EN_SUCCESS) {
+            return locked;
         }
-        if (fd >= 0) {
-            close(fd);
+        // A new empty file renamed into place; a missing or empty image is a blank disc already.
+        if (look.bytes > 0) {
+            RemoveStaleTemporaries(m_config.image);
+            NewImage empty;
+            CallResult r = empty.Make(m_config.image, look.mode, EN_BLANK_FAILURE);
+            if (r.code == EN_SUCCESS) {
+                r = empty.Commit(EN_BLANK_FAILURE);
+            }
+            if (r.code != EN_SUCCESS) {
+                return r;
+            }
         }
         m_config.written = false;
         const Status saved = WritePrivateProfileString(m_config.section, "state", "blank", m_strFile);
@@ -220,6 +239,23 @@ private:
         }
     }
 
+    // Only an image the writer may touch is locked (the lock file goes beside it), and it is looked
+    // at again once locked.
+    CallResult LockAndLook(ImageLock* lock, ImageLook* look) const {
+        *look = LookAtImage(m_config.image);
+        if (look->usable) {
+            if (const CallResult locked = lock->Acquire(m_config.image); locked.code != EN_SUCCESS) {
+                return locked;
+            }
+            *look = LookAtImage(m_config.image);
+        }
+        return look->usable ? CallResult{} : CallResult::Fail(EN_NOT_READY, look->problem);
+    }
+
+    // An image that holds data is a written disc, whatever writers.ini's state says: a written
+    // write-once disc stays written.
+    bool Written(const ImageLook& look) const { return m_config.written || look.bytes > 0; }
+
     VirtualWriterConfig m_config;
     std::string m_strFile;
 };
@@ -238,6 +274,13 @@ std::vector<VirtualWriterConfig> ReadVirtualWriters(const std::string& file) {
         w.number = static_cast<int>(i) + 1;
         w.section = sections[i];
         std::vector<std::string> problems;
+        for (size_t j = 0; j < i; ++j) {
+            // The profile rules read the first section of a name: a second one is never used.
+            if (strcasecmp(sections[j].c_str(), sections[i].c_str()) == 0) {
+                problems.push_back("a second section of this name (only the first is read)");
+                break;
+            }
+        }
         auto value = [&](const char* key) { return WithoutRemark(GetPrivateProfileString(w.section, key, "", file)); };
         w.name = value("name");
         if (w.name.empty()) {
@@ -295,8 +338,11 @@ std::vector<VirtualWriterConfig> ReadVirtualWriters(const std::string& file) {
         } else if (fail.rfind("write:", 0) == 0 && ParseNumber(fail.substr(6), 0, 100, &n)) {
             w.fail = VirtualWriterConfig::Fail::Write;
             w.failPercent = static_cast<int>(n);
+        } else if (fail.rfind("corrupt:", 0) == 0 && ParseNumber(fail.substr(8), 0, 100, &n)) {
+            w.fail = VirtualWriterConfig::Fail::Corrupt;
+            w.failPercent = static_cast<int>(n);
         } else {
-            problems.push_back("fail must be none, notready, blank or write:N (N 0..100)");
+            problems.push_back("fail must be none, notready, blank, write:N or corrupt:N (N 0..100)");
         }
         for (const std::string& p : problems) {
             w.error += (w.error.empty() ? "" : "; ") + p;
@@ -308,6 +354,10 @@ std::vector<VirtualWriterConfig> ReadVirtualWriters(const std::string& file) {
 
 std::unique_ptr<Drive> MakeVirtualDrive(const VirtualWriterConfig& config, const std::string& file) {
     return std::make_unique<VirtualDrive>(config, file);
+}
+
+std::string VirtualWriterNotReady(const VirtualWriterConfig& config) {
+    return LookAtImage(config.image).problem;
 }
 
 } // namespace qx::starburn

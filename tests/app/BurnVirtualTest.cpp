@@ -18,6 +18,7 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
@@ -69,8 +70,11 @@ protected:
             ini << "[Writer " << i + 1 << "]\nname=" << w.name << "\nimage=" << image << "\nmedia=" << w.media
                 << "\ncapacity=" << w.capacity << "\nstate=" << (w.written ? "written" : "blank")
                 << "\nspeeds=" << w.speeds << "\nfail=" << w.fail << "\n";
+            // The image is the disc: a blank disc has none (or an empty one), whatever state= says.
             if (w.written) {
-                WriteFile(image, 4 * 1024 * 1024, 'w'); // the earlier data on the disc
+                std::ofstream(image, std::ios::binary) << qxtest::DiscImageBytes(4 * 1024 * 1024, 'w'); // earlier data
+            } else {
+                fs::remove(image);
             }
         }
         ini.close();
@@ -158,6 +162,62 @@ TEST_F(VirtualBurn, ATwoMovieJobEndsOnTheDiscAsATwoTitleDvd) {
     for (const std::string& line : burnLines) {
         EXPECT_EQ(line.rfind("Writing Data; Total time:", 0), 0u) << line;
     }
+}
+
+// The writer list's image entry with no writer at all: "Start now" asks once where the image goes
+// (an existing file replaced only after a question), the burn step writes it with the progress
+// window, and the success box names it. The burn-DVD-folder window offers the same.
+TEST_F(VirtualBurn, TheImageEntryMakesADiscImageWithoutAnyWriter) {
+    DefineWriters({});
+    PrepareJob(1);
+    auto* writers = Find<QComboBox>("comboWriters");
+    ASSERT_EQ(writers->currentText(), "Disc image file (.iso)");
+    Find<QLineEdit>("editDiscLabel")->setText("HOLIDAY");
+    const std::string iso = images + "holiday.iso";
+    WriteFile(iso, 10, 'u');
+    prompts.QueueSaveFile(images + "holiday"); // ".iso" is added; the replace question gets No
+    Click("btnStart");
+    EXPECT_FALSE(dlg->JobRunning());
+    EXPECT_EQ(ReadFile(iso), std::string(10, 'u'));
+    EXPECT_EQ(prompts.CountText(iso + " already exists.\nDo you want to replace it?"), 1u);
+
+    prompts.Clear();
+    prompts.Answer("already exists", qx::PromptAnswer::Yes);
+    prompts.QueueSaveFile(iso);
+    std::vector<std::string> titles;
+    QObject::connect(dlg.get(), &CQuilvoVidrevoDlg::progressChanged,
+                     [&](const QString& title, const QString&, int) { titles.push_back(title.toStdString()); });
+    ASSERT_TRUE(RunJob());
+    EXPECT_EQ(prompts.CountText("Mission accomplished!\nThe disc image is " + iso), 1u)
+        << ::testing::PrintToString(prompts.BoxTexts());
+    EXPECT_EQ(prompts.CountText("No DVD Writer detected! Cannot burn DVD Disk!"), 0u);
+    EXPECT_EQ(dlg->LastBurnOutcome(), BurnOutcome::Done);
+    EXPECT_NE(std::find(titles.begin(), titles.end(), "Writing disc image..."), titles.end());
+    UdfImage image(iso);
+    ASSERT_TRUE(image.ok());
+    EXPECT_EQ(image.VolumeId(), "HOLIDAY");
+    EXPECT_TRUE(image.LayoutFaults().empty());
+    EXPECT_EQ(ReadDvdFolder(iso).titles.size(), 1u);
+
+    // The burn-DVD-folder window: the same entry writes the folder's image.
+    BurnOutcome again = BurnOutcome::Refused;
+    prompts.Clear();
+    prompts.QueueFolder(work + "DVD Movie/");
+    prompts.QueueSaveFile(images + "again.iso");
+    OnNextModal([&](QWidget* modal) {
+        auto* burn = qobject_cast<CBurnDVDMovieDlg*>(modal);
+        ASSERT_NE(burn, nullptr);
+        burn->OnBtnBrowse();
+        EXPECT_EQ(burn->findChild<QComboBox*>("comboWriters")->currentText(), "Disc image file (.iso)");
+        burn->findChild<QLineEdit*>("editDiscLabel")->setText("AGAIN");
+        again = burn->OnBtnBurn();
+    });
+    Click("btnBurnFolder");
+    EXPECT_EQ(again, BurnOutcome::Done);
+    EXPECT_EQ(prompts.CountText("Mission accomplished!\nThe disc image is " + images + "again.iso"), 1u);
+    UdfImage second(images + "again.iso");
+    ASSERT_TRUE(second.ok());
+    EXPECT_EQ(second.VolumeId(), "AGAIN");
 }
 
 TEST_F(VirtualBurn, EachUnfitWriterOrDiscRefusesTheJobBeforeConverting) {

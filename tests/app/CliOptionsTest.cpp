@@ -46,6 +46,11 @@ TEST(CliOptions, DefaultsAndEveryOption) {
     ASSERT_TRUE(Parse({"--iso", "disc.iso", "--label", label, "a.rm"}, &image, &error)) << error;
     EXPECT_EQ(image.isoFile, "disc.iso");
     EXPECT_EQ(image.label, label);
+    EXPECT_FALSE(image.menu);
+    CliOptions menu; // the label heads the menu
+    ASSERT_TRUE(Parse({"--menu", "--label", label, "a.rm"}, &menu, &error)) << error;
+    EXPECT_TRUE(menu.menu);
+    EXPECT_EQ(menu.label, label);
 }
 
 TEST(CliOptions, BadInputIsRefusedWithAReason) {
@@ -61,7 +66,8 @@ TEST(CliOptions, BadInputIsRefusedWithAReason) {
         {{"--writer", "-1", "a.rm"}, "--writer takes a writer number (0, 1, ...), not '-1'"},
         {{"--writer", "1a", "a.rm"}, "--writer takes a writer number (0, 1, ...), not '1a'"},
         {{"--writer", "0", "--label", std::string(33, 'L'), "a.rm"}, "--label takes at most 32 characters"},
-        {{"--label", "HOLIDAY", "a.rm"}, "--label needs --writer or --iso"},
+        {{"--label", "HOLIDAY", "a.rm"}, "--label needs --writer, --iso or --menu"},
+        {{"--list-writers", "--menu"}, "--menu goes with a job"},
         {{"--iso", "", "a.rm"}, "--iso needs a file name"},
     };
     for (const auto& c : cases) {

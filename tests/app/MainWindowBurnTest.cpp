@@ -109,7 +109,7 @@ TEST_F(MainWindowBurn, TheWriterButtonsOpenTheDialogsWithTheWindowsSelections) {
     Click("btnBurnFolder");
     EXPECT_EQ(dialogWriter, 0);
     EXPECT_EQ(fake.buildIn->listings, listingsBefore + 2);
-    EXPECT_EQ(Find<QComboBox>("comboWriters")->count(), 3);
+    EXPECT_EQ(Find<QComboBox>("comboWriters")->count(), 4); // and the image entry
     EXPECT_EQ(Find<QComboBox>("comboWriters")->currentIndex(), 1);
 }
 

@@ -2,6 +2,7 @@
 #include "AppTestSupport.h"
 #include "InstanceLock.h"
 #include "MainDlg.h"
+#include "MenuBuilder.h"
 #include "PictureButton.h"
 #include "ProfileIni.h"
 #include "ProgressDlg.h"
@@ -59,11 +60,13 @@ TEST_F(MainWindow, StartsWithTheTemplateControlsAndDefaultSettings) {
     EXPECT_TRUE(Find<QCheckBox>("chkKeepAspect")->isChecked());
     EXPECT_FALSE(Find<QCheckBox>("chkShutdown")->isChecked());
 
-    // The built-in engine found no writer: burning cannot be chosen and both burn settings are 0.
+    // The built-in engine found no writer: both burn settings are 0 and burning is unticked; the
+    // writer list still offers the disc image file.
     EXPECT_EQ(Find<QComboBox>("comboBurnEngine")->count(), 1);
     EXPECT_EQ(Find<QComboBox>("comboBurnEngine")->itemText(0), "Build-in");
-    EXPECT_FALSE(Find<QComboBox>("comboWriters")->isEnabled());
-    EXPECT_FALSE(Find<QCheckBox>("chkBurn")->isEnabled());
+    EXPECT_EQ(Find<QComboBox>("comboWriters")->count(), 1);
+    EXPECT_EQ(Find<QComboBox>("comboWriters")->itemText(0), "Disc image file (.iso)");
+    EXPECT_TRUE(Find<QCheckBox>("chkBurn")->isEnabled());
     EXPECT_FALSE(Find<QCheckBox>("chkBurn")->isChecked());
     EXPECT_EQ(qx::GetPrivateProfileString("BURN", "burn disc", "", settingsFile), "0");
     EXPECT_EQ(qx::GetPrivateProfileString("DELTMPFILE", "delete temp files", "", settingsFile), "0");
@@ -95,12 +98,43 @@ TEST_F(MainWindow, AWriterListBeyondTheOldSelectionSelectsTheFirst) {
     Find<QComboBox>("comboWriters")->setCurrentIndex(2);
     core->writers = {"D: A"};
     Click("btnReloadWriters");
-    EXPECT_EQ(Find<QComboBox>("comboWriters")->count(), 1);
+    EXPECT_EQ(Find<QComboBox>("comboWriters")->count(), 2);
     EXPECT_EQ(Find<QComboBox>("comboWriters")->currentIndex(), 0);
+    // The image entry chosen stays chosen over a reload.
+    Find<QComboBox>("comboWriters")->setCurrentIndex(1);
+    core->writers = {"D: A", "E: B"};
+    Click("btnReloadWriters");
+    EXPECT_EQ(Find<QComboBox>("comboWriters")->currentText(), "Disc image file (.iso)");
     core->writers = {};
     Click("btnReloadWriters");
-    EXPECT_FALSE(Find<QCheckBox>("chkBurn")->isEnabled());
-    EXPECT_FALSE(Find<QComboBox>("comboWriters")->isEnabled());
+    EXPECT_FALSE(Find<QCheckBox>("chkBurn")->isChecked());
+    EXPECT_EQ(Find<QComboBox>("comboWriters")->currentText(), "Disc image file (.iso)");
+}
+
+// The writers went away after a reload: burning is unticked (a job can still make its DVD folder
+// instead of being refused at every start) and comes back as chosen when the writers return.
+TEST_F(MainWindow, WritersThatGoAwayUntickBurningUntilTheyReturn) {
+    fake.encoder->movies["a.rm"] = FakeMovie{};
+    fake.buildIn->writers = {"D: A"};
+    FakeCore* core = fake.buildIn;
+    Create();
+    ASSERT_TRUE(Find<QCheckBox>("chkBurn")->isChecked());
+    ASSERT_TRUE(Find<QCheckBox>("chkDeleteTmp")->isChecked());
+    core->writers = {};
+    Click("btnReloadWriters");
+    EXPECT_FALSE(Find<QCheckBox>("chkBurn")->isChecked());
+    EXPECT_FALSE(Find<QCheckBox>("chkDeleteTmp")->isChecked());
+    AddMovies({"a.rm"});
+    ASSERT_TRUE(RunJob());
+    EXPECT_EQ(prompts.CountText("No DVD Writer detected! Cannot burn DVD Disk!"), 0u);
+    EXPECT_TRUE(dlg->LastJobAccomplished());
+    EXPECT_TRUE(core->burned.empty());
+
+    core->writers = {"D: A"};
+    Click("btnReloadWriters");
+    EXPECT_TRUE(Find<QCheckBox>("chkBurn")->isChecked());
+    EXPECT_TRUE(Find<QCheckBox>("chkDeleteTmp")->isChecked());
+    EXPECT_EQ(qx::GetPrivateProfileString("BURN", "burn disc", "", settingsFile), "1");
 }
 
 TEST_F(MainWindow, AddedMoviesGetRowsAndUniqueStreamNames) {
@@ -529,6 +563,28 @@ TEST_F(MainWindow, SizeAndFreeSpaceQuestionsCanRefuse) {
     }
     EXPECT_TRUE(asked);
     EXPECT_FALSE(dlg->JobRunning());
+}
+
+TEST_F(MainWindow, CreateDvdMenuIsKeptCountedInTheBudgetAndGivesTheJobItsMenu) {
+    fake.encoder->movies["a.rm"] = FakeMovie{};
+    fake.encoder->movies["a.rm"].duration = 600;
+    Create();
+    QCheckBox* menu = Find<QCheckBox>("chkMenu");
+    EXPECT_EQ(menu->text(), "Create DVD menu");
+    EXPECT_FALSE(menu->isChecked());
+    AddMovies({"a.rm"});
+    const int without = dlg->TotalSizeMB();
+    Click("chkMenu");
+    EXPECT_EQ(qx::GetPrivateProfileString("DVDMENU", "create dvd menu", "", settingsFile), "1");
+    EXPECT_EQ(dlg->TotalSizeMB(), without + MenuBudgetMB(1));
+    ASSERT_TRUE(RunJob());
+    EXPECT_EQ(fake.authoring->menuPages, 1);
+    EXPECT_EQ(prompts.CountText("Mission accomplished!"), 1u);
+    dlg.reset();
+    fake = MakeFakeParts(companion);
+    fake.parts.settingsFile = settingsFile;
+    Create(); // the next start keeps the choice
+    EXPECT_TRUE(Find<QCheckBox>("chkMenu")->isChecked());
 }
 
 TEST_F(MainWindow, ShutdownReplacesTheFinalMessage) {

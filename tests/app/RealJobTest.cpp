@@ -106,6 +106,10 @@ TEST_F(RealJob, TheConsoleFrontEndRunsTheDemoInAPrivateFolder) {
     const std::string iso = work + "demo.iso";
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("TMPDIR", QString::fromStdString(temp));
+    // The console front-end needs no display and no window platform.
+    env.remove("QT_QPA_PLATFORM");
+    env.remove("DISPLAY");
+    env.remove("WAYLAND_DISPLAY");
     cli.setProcessEnvironment(env);
     cli.setProcessChannelMode(QProcess::SeparateChannels);
     cli.start(QString(QX_BIN_DIR) + "/qxmoviedisc-cli",
@@ -159,6 +163,22 @@ TEST_F(RealJob, TheConsoleFrontEndFailsOnRefusedMovies) {
     EXPECT_EQ(cli.readAllStandardOutput().toStdString(), "");
     EXPECT_NE(err.find("Information: Can not support file:\n" + movies + "garbage.rm"), std::string::npos) << err;
     EXPECT_NE(err.find("No movie was added."), std::string::npos) << err;
+}
+
+// An image named like the movie it is made from is refused before anything is written.
+TEST_F(RealJob, TheConsoleFrontEndNeverWritesItsImageOverAMovie) {
+    ASSERT_TRUE(MakeRealMediaMovie(movies + "holiday.rm", "testsrc2", 1));
+    const std::string before = ReadFile(movies + "holiday.rm");
+    QProcess cli;
+    cli.start(QString(QX_BIN_DIR) + "/qxmoviedisc-cli",
+              {"--work", QString::fromStdString(work), "--iso", QString::fromStdString(movies + "holiday.rm"),
+               QString::fromStdString(movies + "holiday.rm")});
+    ASSERT_TRUE(cli.waitForFinished(120000));
+    const std::string err = cli.readAllStandardError().toStdString();
+    EXPECT_EQ(cli.exitCode(), 1) << err;
+    EXPECT_NE(err.find("would destroy"), std::string::npos) << err;
+    EXPECT_TRUE(ReadFile(movies + "holiday.rm") == before) << "the movie is untouched";
+    EXPECT_FALSE(FileExists(work + "holiday.vob"));
 }
 
 // A German locale writes numbers with a decimal comma; numbers that travel between the programs

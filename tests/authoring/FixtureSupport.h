@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-enum class TvStandard { Pal, Ntsc };
+#include "DvdFormat.h"
 
 // A DVD program stream of `seconds` seconds (small picture, low bit rate, one AC-3 track), generated once
 // and reused by every test program of the build. Fails the current test when ffmpeg fails.

@@ -64,14 +64,21 @@ bool PatternTree::ReadSectors(uint64_t first, uint32_t count, uint8_t* buffer, s
         }
         uint8_t* s = buffer + static_cast<size_t>(i) * 2048;
         std::memset(s, static_cast<int>(n & 0xFF), 2048);
-        std::memcpy(s, &n, sizeof n);
+        std::memcpy(s + 8, &n, sizeof n);
+        if (n == 16) {
+            std::memcpy(s,
+                        "\x01"
+                        "CD001"
+                        "\x01",
+                        7); // a disc image, as virtual writers require
+        }
     }
     return true;
 }
 
 bool PatternTree::SectorMatches(const uint8_t* sector, uint64_t number) {
     uint64_t stored = 0;
-    std::memcpy(&stored, sector, sizeof stored);
+    std::memcpy(&stored, sector + 8, sizeof stored);
     return stored == number && sector[2047] == static_cast<uint8_t>(number & 0xFF);
 }
 

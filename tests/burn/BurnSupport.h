@@ -12,6 +12,7 @@
 
 namespace burntest {
 
+using qxtest::DiscImageBytes;
 using qxtest::EnsureApp;
 using qxtest::FileExists;
 using qxtest::FreshFolder;
@@ -33,7 +34,8 @@ struct VirtualWriter {
 void WriteWriters(const std::vector<VirtualWriter>& writers);
 std::string WritersFile();
 
-// Sectors whose bytes tell their number; reading fails from `failAt` on.
+// Sectors whose bytes tell their number (sector 16 also carries an ISO 9660 signature, so the
+// written image counts as a disc image); reading fails from `failAt` on.
 class PatternTree : public StarBurnTree {
 public:
     explicit PatternTree(uint64_t sectors, uint64_t failAt = UINT64_MAX) : m_sectors(sectors), m_failAt(failAt) {}

@@ -119,7 +119,7 @@ TEST_F(BuildInCoreTest, ADvdRomDiscHasNoWriteSpeedsAndAWrittenDiscItsUsedSize) {
     const std::string dir = FreshFolder("rom");
     VirtualWriter rw = Writer("Virtual DVD-RW", "8", dir + "rw.iso");
     rw.state = "written";
-    WriteFile(rw.image, std::string(3 * 1048576, 'd'));
+    WriteFile(rw.image, DiscImageBytes(3 * 1048576));
     WriteWriters({Writer("Reader", "4", dir + "rom.iso"), rw});
     ASSERT_EQ(List().size(), 1u);
     DVDDeviceInfo info;
@@ -149,8 +149,8 @@ TEST_F(BuildInCoreTest, EraseBlanksAWrittenRewritableDiscAndLeavesOthersAlone) {
     VirtualWriter failing = rw;
     failing.image = dir + "failing.iso";
     failing.fail = "blank";
-    WriteFile(rw.image, std::string(4096, 'd'));
-    WriteFile(failing.image, "data");
+    WriteFile(rw.image, DiscImageBytes(0));
+    WriteFile(failing.image, DiscImageBytes(0));
     WriteWriters({rw, failing, Writer("Blank DVD-R", "5", dir + "r.iso")});
     ASSERT_EQ(List().size(), 3u);
     EngineMessages messages;
@@ -158,14 +158,14 @@ TEST_F(BuildInCoreTest, EraseBlanksAWrittenRewritableDiscAndLeavesOthersAlone) {
     EXPECT_EQ(ReadFile(rw.image), "");
     EXPECT_TRUE(messages.status.InOrder(
         {"Srarted.", "Testing unit ready...", "Unit ready.", "Erasing...", "Erasing Complete"}));
-    EXPECT_EQ(m_core->Device(0)->EraseSeconds(), static_cast<int>((4 + 716800) / 5540));
+    EXPECT_EQ(m_core->Device(0)->EraseSeconds(), static_cast<int>((34 + 716800) / 5540));
     EXPECT_EQ(m_core->BurnPhase(), 0);
     // Now blank: a second erase leaves it alone.
     ASSERT_EQ(List().size(), 3u);
     EXPECT_EQ(m_core->EraseDisc(nullptr, 0), BurnOutcome::Refused);
 
     EXPECT_EQ(m_core->EraseDisc(nullptr, 1), BurnOutcome::Failed);
-    EXPECT_EQ(ReadFile(failing.image), "data");
+    EXPECT_TRUE(ReadFile(failing.image) == DiscImageBytes(0));
     EXPECT_TRUE(messages.trace.Has("\nCDevice::Erase(): StarBurn_CdvdBurnerGrabber_Blank() failed, exception 10, "
                                    "status 5, text 'the blank failed (injected blank failure)'\n"));
     EXPECT_EQ(m_core->EraseDisc(nullptr, 2), BurnOutcome::Refused); // write-once

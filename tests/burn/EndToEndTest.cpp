@@ -5,6 +5,13 @@
 #include "BuildInCore.h"
 #include "EndToEndFixture.h"
 
+#include "QtPromptService.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QMessageBox>
+#include <QTimer>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -37,7 +44,7 @@ protected:
         return outcome;
     }
     static void WriteData(const std::string& path) {
-        std::ofstream(path, std::ios::binary) << std::string(1 << 20, 'o');
+        std::ofstream(path, std::ios::binary) << DiscImageBytes(1 << 20, 'o');
     }
 
     std::string m_trail; // the log lines and boxes of the burns, shown when a test fails
@@ -93,12 +100,18 @@ TEST_F(BurnEndToEnd, ARewritableDiscHoldingDataIsErasedFirstAndAFailedBlankWrite
     ExpectPlayableImage(rw.image);
 
     ASSERT_EQ(Burn({rw, failing}, 1), BurnOutcome::Failed);
-    EXPECT_EQ(ReadFile(failing.image), std::string(1 << 20, 'o'));
+    EXPECT_EQ(ReadFile(failing.image), DiscImageBytes(1 << 20, 'o'));
     const auto lines = m_log.All();
     const size_t erases = std::count(lines.begin(), lines.end(), std::string("StarBurn Begin Erase Progress!\n"));
     const size_t writes = std::count(lines.begin(), lines.end(), std::string("StarBurn Begin Write Data Progress!\n"));
     EXPECT_EQ(erases, 2u);
     EXPECT_EQ(writes, 1u); // only the first burn wrote
+    // Why the erase failed reaches the log file, not only the diagnostic print.
+    EXPECT_EQ(
+        std::count_if(lines.begin(), lines.end(),
+                      [](const std::string& l) { return l.rfind("StarBurn Erase failed: blanking failed: ", 0) == 0; }),
+        1)
+        << m_trail;
     EXPECT_TRUE(FilesStartingWith(m_dir, "failing.iso.part-").empty());
 }
 
@@ -134,6 +147,40 @@ TEST_F(BurnEndToEnd, CancelDuringTheWriteEndsCancelledWithoutCloseEjectOrImage) 
     EXPECT_EQ(lines.front().rfind("Writing Data; Total time:", 0), 0u) << lines.front();
 }
 
+// A stop question still open when the write ends closes by itself: the burn ends done, as it did,
+// instead of waiting for an answer and then calling a finished burn stopped.
+TEST_F(BurnEndToEnd, AStopQuestionTheWriteOvertakesClosesByItself) {
+    qx::QtPromptService windows;
+    qx::SetPrompts(&windows);
+    VirtualWriter slow = Writer("5");
+    slow.speeds = "1385";
+    bool asked = false;
+    bool boxSeen = false;
+    m_core->onProgressLine = [&](const ProgressLine& line) {
+        if (!asked && line.percent > 0) {
+            asked = true;
+            // Asked from the event loop, as the progress window's Cancel does.
+            QTimer::singleShot(0, [this] { m_core->RequestStopBurn(); });
+        }
+    };
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout,
+                     [&] { boxSeen = boxSeen || qobject_cast<QMessageBox*>(QApplication::activeModalWidget()); });
+    watch.start(20);
+    // Should the box stay, the test says Yes after a while and fails instead of waiting for ever.
+    QTimer::singleShot(60000, [] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            box->button(QMessageBox::Yes)->click();
+        }
+    });
+    const BurnOutcome outcome = Burn({slow});
+    qx::SetPrompts(&m_prompts);
+    EXPECT_TRUE(boxSeen);
+    EXPECT_EQ(outcome, BurnOutcome::Done) << m_trail;
+    EXPECT_FALSE(m_core->StopRequested());
+    ExpectPlayableImage(slow.image);
+}
+
 // The cancel of a program told to end: no question, and it holds whichever step it comes in, also
 // between two steps, before the burner handle of the next one exists.
 TEST_F(BurnEndToEnd, CancelWithoutQuestionStopsTheEraseOrTheWriteThatComesNext) {
@@ -147,7 +194,7 @@ TEST_F(BurnEndToEnd, CancelWithoutQuestionStopsTheEraseOrTheWriteThatComesNext) 
     };
     ASSERT_EQ(Burn({rewritable}), BurnOutcome::Cancelled) << m_trail;
     EXPECT_FALSE(m_log.Has("StarBurn Begin Write Data Progress!\n")) << m_trail;
-    EXPECT_EQ(ReadFile(rewritable.image), std::string(1 << 20, 'o')) << "the disc is left as it was";
+    EXPECT_EQ(ReadFile(rewritable.image), DiscImageBytes(1 << 20, 'o')) << "the disc is left as it was";
 
     EngineMessages messages;
     VirtualWriter blank = Writer("5", "blank.iso");

@@ -1,7 +1,7 @@
 // The burning library with virtual writers: discovery, what a virtual disc reports, the real
 // libburn write path through the stdio pseudo-drive (content, injected failures, cancel, no half
 // image), blank, and no signal handlers of the library's own.
-#include "BurnSupport.h"
+#include "LibraryFixture.h"
 
 #include <gtest/gtest.h>
 
@@ -13,64 +13,6 @@
 #include <thread>
 
 using namespace burntest;
-
-namespace {
-
-struct Found {
-    std::vector<SCSI_DEVICE_ADDRESS> addresses;
-    static void Callback(long event, void* context, void* p1, void*) {
-        if (event == CN_DEVICE_FOUND) {
-            static_cast<Found*>(context)->addresses.push_back(*static_cast<SCSI_DEVICE_ADDRESS*>(p1));
-        }
-    }
-};
-
-struct Events {
-    std::atomic<int64_t> done{-1};
-    std::atomic<int64_t> total{0};
-    std::vector<long> order;
-    static void Callback(long event, void* context, void* p1, void* p2) {
-        auto* self = static_cast<Events*>(context);
-        self->order.push_back(event);
-        if (event == CN_CDVD_WRITE_PROGRESS) {
-            self->total = *static_cast<int64_t*>(p1);
-            self->done = *static_cast<int64_t*>(p2);
-        }
-    }
-};
-
-class StarBurnLibrary : public ::testing::Test {
-protected:
-    void SetUp() override { ASSERT_EQ(StarBurn_UpStartEx(nullptr, 0), EN_SUCCESS); }
-    void TearDown() override {
-        StarBurn_Destroy(&m_handle);
-        StarBurn_DownShut();
-    }
-    // Discovers and opens virtual writer `number` (1, 2, ...).
-    CDVD_BURNER_GRABBER Open(int number, STARBURN_CALLBACK callback = nullptr, void* context = nullptr) {
-        Found found;
-        EXPECT_EQ(StarBurn_FindDevice(5, 0, Found::Callback, &found), EN_SUCCESS);
-        StarBurn_Destroy(&m_handle);
-        for (const SCSI_DEVICE_ADDRESS& a : found.addresses) {
-            if (a.port == kStarBurnVirtualPort && a.target == number) {
-                EXPECT_EQ(StarBurn_CdvdBurnerGrabber_Create(&m_handle, m_text, sizeof m_text, &m_status, callback,
-                                                            context, a.port, a.bus, a.target, a.lun, 1),
-                          EN_SUCCESS)
-                    << m_text;
-            }
-        }
-        return m_handle;
-    }
-    long Write(StarBurnTree* tree) {
-        return StarBurn_CdvdBurnerGrabber_TrackAtOnceFromTree(m_handle, m_text, sizeof m_text, &m_status, tree, true,
-                                                              false, false, true, 5);
-    }
-    CDVD_BURNER_GRABBER m_handle = nullptr;
-    char m_text[1024] = {};
-    unsigned long m_status = 0;
-};
-
-} // namespace
 
 TEST(StarBurnStart, InstallsNoSignalHandlersAndScansNoRealWriterPromptly) {
     struct sigaction before[3], after[3];
@@ -132,12 +74,7 @@ TEST_F(StarBurnLibrary, VirtualDiscsReportKindStateSizesAndSpeeds) {
     written.state = "written";
     written.image = dir + "written.iso";
     written.capacity = "1000";
-    {
-        std::string data(300 * 2048, 'x');
-        FILE* f = fopen(written.image.c_str(), "wb");
-        fwrite(data.data(), 1, data.size(), f);
-        fclose(f);
-    }
+    qxtest::WriteFile(written.image, DiscImageBytes(300 * 2048, 'x'));
     VirtualWriter empty = blank;
     empty.media = "14";
     VirtualWriter notReady = blank;
@@ -237,11 +174,8 @@ TEST_F(StarBurnLibrary, FailedWritesLeaveNoHalfImageAndKeepTheOldOne) {
     VirtualWriter small;
     small.image = dir + "small.iso";
     small.capacity = "100";
-    {
-        FILE* f = fopen(plain.image.c_str(), "wb");
-        fputs("old image", f);
-        fclose(f);
-    }
+    const std::string oldImage = DiscImageBytes(40 * 2048, 'o');
+    qxtest::WriteFile(plain.image, oldImage);
     WriteWriters({injected, plain, small});
 
     ASSERT_TRUE(Open(1));
@@ -254,7 +188,7 @@ TEST_F(StarBurnLibrary, FailedWritesLeaveNoHalfImageAndKeepTheOldOne) {
     PatternTree unreadable(2000, 500);
     EXPECT_EQ(Write(&unreadable), EN_WRITE_FAILURE);
     EXPECT_STREQ(m_text, "VTS_01_1.VOB changed size");
-    EXPECT_EQ(ReadFile(plain.image), "old image");
+    EXPECT_EQ(ReadFile(plain.image), oldImage);
 
     ASSERT_TRUE(Open(3));
     EXPECT_EQ(Write(&tree), EN_NO_SPACE);
@@ -299,10 +233,9 @@ TEST_F(StarBurnLibrary, BlankEmptiesARewritableImageAndInjectedFailuresKeepIt) {
     VirtualWriter once = rw;
     once.media = "5";
     once.image = dir + "once.iso";
+    const std::string data = DiscImageBytes(0);
     for (const std::string& path : {rw.image, failing.image, once.image}) {
-        FILE* f = fopen(path.c_str(), "wb");
-        fputs("data", f);
-        fclose(f);
+        qxtest::WriteFile(path, data);
     }
     WriteWriters({rw, failing, once});
     ASSERT_TRUE(Open(1));
@@ -317,8 +250,8 @@ TEST_F(StarBurnLibrary, BlankEmptiesARewritableImageAndInjectedFailuresKeepIt) {
 
     ASSERT_TRUE(Open(2));
     EXPECT_EQ(StarBurn_CdvdBurnerGrabber_Blank(m_handle, m_text, sizeof m_text, &m_status, true), EN_BLANK_FAILURE);
-    EXPECT_EQ(ReadFile(failing.image), "data");
+    EXPECT_EQ(ReadFile(failing.image), data);
     ASSERT_TRUE(Open(3));
     EXPECT_EQ(StarBurn_CdvdBurnerGrabber_Blank(m_handle, m_text, sizeof m_text, &m_status, true), EN_NOT_SUPPORTED);
-    EXPECT_EQ(ReadFile(once.image), "data");
+    EXPECT_EQ(ReadFile(once.image), data);
 }

@@ -63,7 +63,7 @@ TEST_F(NeroEndToEnd, WritersAreListedDescribedAndBurnedIntoAPlayableImage) {
 TEST_F(NeroEndToEnd, ARewritableDiscHoldingDataIsErasedBeforeTheBurnAndOnRequest) {
     VirtualWriter rw = Writer("8", "DVD-RW");
     rw.state = "written";
-    std::ofstream(rw.image, std::ios::binary) << std::string(1 << 20, 'o');
+    std::ofstream(rw.image, std::ios::binary) << DiscImageBytes(1 << 20, 'o');
     ASSERT_EQ(List({rw}).size(), 1u);
     ASSERT_EQ(m_core->BurnDVDFolder(nullptr, 0, s_video, "QX NERO"), BurnOutcome::Done) << Trail();
     EXPECT_TRUE(m_log.InOrder({"Nero try to Erase Disk.\n", "Nero begin to Erase Disk speedKBs:22160.\n",

@@ -6,11 +6,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -172,4 +175,22 @@ std::string Field(const std::vector<std::pair<std::string, std::string>>& fields
         if (k == key)
             return v;
     return "(missing " + key + ")";
+}
+
+bool WaitUntilWriting(pid_t pid, const std::string& folder) {
+    const std::string fds = "/proc/" + std::to_string(pid) + "/fd";
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (std::chrono::steady_clock::now() < until) {
+        std::error_code error;
+        for (const auto& entry : fs::directory_iterator(fds, error)) {
+            std::error_code ignored;
+            const std::string target = fs::read_symlink(entry.path(), ignored).string();
+            struct stat info;
+            if (target.rfind(folder + "/", 0) == 0 && target.find('/', folder.size() + 1) == std::string::npos &&
+                stat(entry.path().c_str(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0)
+                return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return false;
 }

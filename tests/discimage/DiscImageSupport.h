@@ -6,6 +6,7 @@
 #include "IfoProbeSupport.h"
 
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 // 8 December 2026 14:30:15 at UTC+01:00.
@@ -45,3 +46,7 @@ std::vector<std::pair<std::string, IsoExtent>> IsoinfoVideoTsExtents(const std::
 // `key=value` lines that `udfinfo` prints for an image.
 std::vector<std::pair<std::string, std::string>> UdfinfoFields(const std::string& iso);
 std::string Field(const std::vector<std::pair<std::string, std::string>>& fields, const std::string& key);
+
+// Waits (at most 60 s) until process `pid` has a file of `folder` open that holds bytes: named or not
+// yet named (O_TMPFILE). False when that did not happen.
+bool WaitUntilWriting(pid_t pid, const std::string& folder);

@@ -2,9 +2,11 @@
 // reports when a planned file changes underneath the image.
 #include "DiscImageSupport.h"
 #include "FixtureSupport.h"
+#include "VideoTsFolder.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -151,8 +153,30 @@ TEST_F(FolderChecks, FilesThatDoNotMatchTheirInformationFilesAreRefused) {
         {"not an information file", [&] { patchBe32("VTS_01_0.IFO", 0, 0); }, "VTS_01_0.IFO does not start with"},
         {"title table outside the file", [&] { patchBe32("VIDEO_TS.IFO", 0xC4, 4000); },
          "VIDEO_TS.IFO has no table of titles inside the file"},
+        {"no titles", [&] { patchBe32("VIDEO_TS.IFO", 2048, 0); }, "VIDEO_TS.IFO lists no titles"},
+        {"backup with other bytes of the same size", [&] { patchBe32("VTS_01_0.BUP", 1000, 0xDEADBEEF); },
+         "VTS_01_0.BUP differs from VTS_01_0.IFO from byte 1000 on"},
     };
     expectRefusals(saved, cases);
+}
+
+TEST_F(FolderChecks, UnderRootRulesALinkLeadsOnlyToAFileOfTheFolder) {
+    fs::rename(file("VTS_01_1.VOB"), m_temp.path() + "/outside.vob");
+    fs::create_symlink(m_temp.path() + "/outside.vob", file("VTS_01_1.VOB"));
+    std::vector<ImageFile> files;
+    std::string error;
+    EXPECT_TRUE(ListVideoTsFolder(m_video, &files, nullptr, &error, false)) << error;
+    EXPECT_FALSE(ListVideoTsFolder(m_video, &files, nullptr, &error, true));
+    EXPECT_EQ(error, file("VTS_01_1.VOB") + " is a symbolic link that leads out of " + m_video +
+                         "; a run as root does not follow it");
+    // Inside the folder, under another name: read under that name.
+    fs::remove(file("VTS_01_1.VOB"));
+    fs::rename(m_temp.path() + "/outside.vob", file("title.data"));
+    fs::create_symlink("title.data", file("VTS_01_1.VOB"));
+    ASSERT_TRUE(ListVideoTsFolder(m_video, &files, nullptr, &error, true)) << error;
+    EXPECT_TRUE(std::any_of(files.begin(), files.end(), [&](const ImageFile& f) {
+        return f.name == "VTS_01_1.VOB" && f.path == file("title.data");
+    }));
 }
 
 TEST_F(FolderChecks, AFileThatChangesVanishesOrIsReplacedWhileStreamedIsAnErrorNeverPadding) {

@@ -8,10 +8,8 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <thread>
 
 #include <csignal>
 #include <sys/wait.h>
@@ -128,16 +126,7 @@ TEST_F(Tools, MkDvdIsoStoppedBySignalsRemovesItsPartialFile) {
             execl(kMkDvdIso.c_str(), kMkDvdIso.c_str(), "-o", iso.c_str(), big.c_str(), static_cast<char*>(nullptr));
             _exit(127);
         }
-        // Wait for the temporary file to grow, then stop the program.
-        auto started = std::chrono::steady_clock::now();
-        bool writing = false;
-        while (!writing && std::chrono::steady_clock::now() - started < std::chrono::seconds(60)) {
-            for (const auto& entry : fs::directory_iterator(m_out.path()))
-                writing = writing || (entry.path().filename().string().rfind(".big.iso.", 0) == 0 &&
-                                      fs::file_size(entry.path()) > 0);
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        EXPECT_TRUE(writing);
+        EXPECT_TRUE(WaitUntilWriting(pid, m_out.path()));
         kill(pid, signal);
         int status = 0;
         waitpid(pid, &status, 0);

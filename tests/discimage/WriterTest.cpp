@@ -2,6 +2,7 @@
 // only by a complete image.
 #include "DiscImageSupport.h"
 #include "FixtureSupport.h"
+#include "ImageTemporary.h"
 
 #include <gtest/gtest.h>
 
@@ -9,6 +10,9 @@
 #include <fstream>
 #include <thread>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -109,6 +113,36 @@ TEST_F(Writer, AFileIsReplacedOnlyByACompleteImage) {
     EXPECT_FALSE(WriteImageFile(*m_image, m_out.path() + "/missing/disc.iso", {}, &error));
     EXPECT_NE(error.find("Cannot create a file in " + m_out.path() + "/missing"), std::string::npos) << error;
     EXPECT_EQ(names(), (std::vector<std::string>{"disc.iso", "folder.iso", "link.iso"}));
+}
+
+TEST_F(Writer, AVisibleTemporaryIsLockedWhileWrittenSoNoOtherRunTakesItForStale) {
+    const std::string iso = m_out.path() + "/disc.iso";
+    WriteOptions options;
+    options.namedTemporary = true;
+    std::vector<std::string> seen;
+    int lockedAgainstOthers = 0, removedByOthers = 0;
+    options.progress = [&](uint64_t, uint64_t) {
+        for (const std::string& name : names()) {
+            seen.push_back(name);
+            // Old enough to be stale, were it not locked.
+            const std::string path = m_out.path() + "/" + name;
+            const timespec times[2] = {{1, 0}, {1, 0}};
+            utimensat(AT_FDCWD, path.c_str(), times, 0);
+            int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+            lockedAgainstOthers += flock(fd, LOCK_EX | LOCK_NB) != 0 ? 1 : 0;
+            close(fd);
+        }
+        removedByOthers += RemoveStaleTemporaries(iso);
+    };
+    std::string error;
+    ASSERT_TRUE(WriteImageFile(*m_image, iso, options, &error)) << error;
+    ASSERT_FALSE(seen.empty());
+    EXPECT_EQ(seen.front().rfind(".disc.iso.part-", 0), 0u) << seen.front();
+    EXPECT_EQ(seen.front().size(), std::string(".disc.iso.part-").size() + 6);
+    EXPECT_EQ(lockedAgainstOthers, static_cast<int>(seen.size()));
+    EXPECT_EQ(removedByOthers, 0);
+    EXPECT_EQ(names(), std::vector<std::string>{"disc.iso"});
+    EXPECT_TRUE(ReadWholeFile(iso) == ImageBytes(*m_image));
 }
 
 TEST_F(Writer, WhereTheKernelCannotCopyTheBytesGoThroughABuffer) {

@@ -368,17 +368,20 @@ std::vector<uint8_t> DecodeLuma(const std::string& path, int n, int* width, int*
 
 namespace {
 
-// Decodes one kind of stream and returns the first time (from the file's start) `test` holds.
-template <class Test> double FirstTime(const std::string& path, AVMediaType type, Test test) {
+// Decodes one kind of stream and returns the times (from the file's start) at which `test` holds
+// after it has not held for half a second (the first time only, unless `all`). `test` gives the
+// place within the frame in seconds, or -1.
+template <class Test> std::vector<double> Onsets(const std::string& path, AVMediaType type, Test test, bool all) {
+    std::vector<double> onsets;
     AVFormatContext* fmt = nullptr;
     if (avformat_open_input(&fmt, path.c_str(), nullptr, nullptr) < 0)
-        return -1;
+        return onsets;
     avformat_find_stream_info(fmt, nullptr);
     const AVCodec* codec = nullptr;
     int s = av_find_best_stream(fmt, type, -1, -1, &codec, 0);
     if (s < 0) {
         avformat_close_input(&fmt);
-        return -1;
+        return onsets;
     }
     AVCodecContext* dec = avcodec_alloc_context3(codec);
     avcodec_parameters_to_context(dec, fmt->streams[s]->codecpar);
@@ -386,18 +389,23 @@ template <class Test> double FirstTime(const std::string& path, AVMediaType type
     AVPacket* pkt = av_packet_alloc();
     AVFrame* frame = av_frame_alloc();
     double start = fmt->start_time != AV_NOPTS_VALUE ? fmt->start_time / 1e6 : 0;
-    double found = -1;
+    double lastHeld = -1e9;
+    bool done = false;
     AVRational tb = fmt->streams[s]->time_base;
     auto take = [&]() {
-        while (found < 0 && avcodec_receive_frame(dec, frame) == 0) {
+        while (!done && avcodec_receive_frame(dec, frame) == 0) {
             double t = frame->best_effort_timestamp * av_q2d(tb) - start;
             double within = test(frame);
-            if (within >= 0)
-                found = t + within;
+            if (within >= 0) {
+                if (t + within - lastHeld >= 0.5)
+                    onsets.push_back(t + within);
+                lastHeld = t + within;
+                done = !all;
+            }
             av_frame_unref(frame);
         }
     };
-    while (found < 0 && av_read_frame(fmt, pkt) >= 0) {
+    while (!done && av_read_frame(fmt, pkt) >= 0) {
         if (pkt->stream_index == s) {
             avcodec_send_packet(dec, pkt);
             take();
@@ -408,32 +416,48 @@ template <class Test> double FirstTime(const std::string& path, AVMediaType type
     av_packet_free(&pkt);
     avcodec_free_context(&dec);
     avformat_close_input(&fmt);
-    return found;
+    return onsets;
+}
+
+double Bright(const AVFrame* f) {
+    long sum = 0;
+    for (int y = 0; y < f->height; y += 4)
+        for (int x = 0; x < f->width; x += 4)
+            sum += f->data[0][y * f->linesize[0] + x];
+    long count = ((f->height + 3) / 4) * ((f->width + 3) / 4);
+    return sum / count > 100 ? 0.0 : -1.0;
+}
+
+double Loud(const AVFrame* f) {
+    if (f->format != AV_SAMPLE_FMT_FLTP)
+        return -1.0;
+    const float* s = reinterpret_cast<const float*>(f->data[0]);
+    for (int i = 0; i < f->nb_samples; ++i)
+        if (std::fabs(s[i]) > 0.2f)
+            return static_cast<double>(i) / f->sample_rate;
+    return -1.0;
+}
+
+double First(const std::vector<double>& onsets) {
+    return onsets.empty() ? -1 : onsets.front();
 }
 
 } // namespace
 
 double FirstBrightPicture(const std::string& path) {
-    return FirstTime(path, AVMEDIA_TYPE_VIDEO, [](const AVFrame* f) {
-        long sum = 0;
-        for (int y = 0; y < f->height; y += 4)
-            for (int x = 0; x < f->width; x += 4)
-                sum += f->data[0][y * f->linesize[0] + x];
-        long count = ((f->height + 3) / 4) * ((f->width + 3) / 4);
-        return sum / count > 100 ? 0.0 : -1.0;
-    });
+    return First(Onsets(path, AVMEDIA_TYPE_VIDEO, Bright, false));
 }
 
 double FirstLoudSound(const std::string& path) {
-    return FirstTime(path, AVMEDIA_TYPE_AUDIO, [](const AVFrame* f) {
-        if (f->format != AV_SAMPLE_FMT_FLTP)
-            return -1.0;
-        const float* s = reinterpret_cast<const float*>(f->data[0]);
-        for (int i = 0; i < f->nb_samples; ++i)
-            if (std::fabs(s[i]) > 0.2f)
-                return static_cast<double>(i) / f->sample_rate;
-        return -1.0;
-    });
+    return First(Onsets(path, AVMEDIA_TYPE_AUDIO, Loud, false));
+}
+
+std::vector<double> BrightPictureTimes(const std::string& path) {
+    return Onsets(path, AVMEDIA_TYPE_VIDEO, Bright, true);
+}
+
+std::vector<double> LoudSoundTimes(const std::string& path) {
+    return Onsets(path, AVMEDIA_TYPE_AUDIO, Loud, true);
 }
 
 } // namespace qxtest

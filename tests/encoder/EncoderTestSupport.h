@@ -74,6 +74,10 @@ std::vector<uint8_t> DecodeLuma(const std::string& path, int n, int* width, int*
 // turns loud; -1 when never.
 double FirstBrightPicture(const std::string& path);
 double FirstLoudSound(const std::string& path);
+// Every time (seconds, from the stream's own start) the picture turns bright / the sound turns loud
+// after being dark / quiet for at least half a second.
+std::vector<double> BrightPictureTimes(const std::string& path);
+std::vector<double> LoudSoundTimes(const std::string& path);
 
 // What a probe of Rv20Ac3Movie() or Rv10Real144Movie() says, whichever side (the program's prober or
 // the channel's answer record) is asked.

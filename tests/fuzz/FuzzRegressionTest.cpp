@@ -21,9 +21,9 @@ struct Target {
 };
 
 const Target kTargets[] = {
-    {"ini", QxFuzzIni},         {"window_wire", QxFuzzWindowWire},     {"scan", QxFuzzScan},
-    {"ifo", QxFuzzIfo},         {"encoder_reply", QxFuzzEncoderReply}, {"log_record", QxFuzzLogRecord},
-    {"videots", QxFuzzVideoTs},
+    {"ini", QxFuzzIni},         {"window_wire", QxFuzzWindowWire},       {"scan", QxFuzzScan},
+    {"ifo", QxFuzzIfo},         {"encoder_reply", QxFuzzEncoderReply},   {"log_record", QxFuzzLogRecord},
+    {"videots", QxFuzzVideoTs}, {"printable_text", QxFuzzPrintableText}, {"ac3_frames", QxFuzzAc3Frames},
 };
 
 // Names the parameter in gtest's messages.

@@ -244,6 +244,44 @@ void LogSeeds() {
     Seed("log_record", "unterminated", LogRecord(7, std::string(1024, 'x')));
 }
 
+void PrintableTextSeeds() {
+    Seed("printable_text", "plain", Text(0, "VTS_01_1.VOB Holiday 2026 \xc3\xbc \xe4\xb8\xad"));
+    Seed("printable_text", "escapes", Text(0, "evil\x1b]0;title\x07\x1b[2J\r\n\t\x7f\xc2\x9b.txt"));
+    Seed("printable_text", "broken_utf8", Text(1, "bad \xff\xc3 end \xe4\xb8 \xc0\xaf \xed\xa0\x80\n"));
+}
+
+// Packets of a movie's AC-3 sound: whole frames with times, two in one packet, one cut in two, a
+// gap, and a frame of 44.1 kHz sound.
+void Ac3Seeds() {
+    auto ac3 = [](const char* name, const char* rate) {
+        const std::string path =
+            qxtest::FfmpegFixture(name, std::string("-f lavfi -i sine=frequency=300:sample_rate=") + rate +
+                                            " -t 0.2 -c:a ac3 -b:a 192k -f ac3");
+        if (path.empty()) {
+            std::fprintf(stderr, "fuzz_seeds: ffmpeg could not make the AC-3 seed\n");
+            std::exit(1);
+        }
+        return qxtest::ReadFile(path);
+    };
+    const Bytes disc = ac3("fuzzseed48.ac3", "48000"), other = ac3("fuzzseed44.ac3", "44100");
+    const size_t frame = 768; // 192 kbit/s at 48 kHz
+    auto record = [](Bytes* out, const Bytes& bytes, size_t from, size_t length, uint8_t code) {
+        out->push_back(static_cast<uint8_t>(length & 0xFF));
+        out->push_back(static_cast<uint8_t>(length >> 8));
+        out->push_back(code);
+        out->insert(out->end(), bytes.begin() + from, bytes.begin() + from + length);
+    };
+    Bytes timed, mixed;
+    for (size_t i = 0; i < 4; ++i)
+        record(&timed, disc, i * frame, frame, static_cast<uint8_t>(i == 3 ? 40 : i + 1));
+    record(&mixed, disc, 0, 2 * frame, 0);
+    record(&mixed, disc, 2 * frame, 100, 3);
+    record(&mixed, disc, 2 * frame + 100, frame - 100, 0);
+    record(&mixed, other, 0, std::min<size_t>(other.size(), 836), 5);
+    Seed("ac3_frames", "timed_frames_and_a_gap", timed);
+    Seed("ac3_frames", "packed_cut_and_foreign", mixed);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -258,5 +296,7 @@ int main(int argc, char** argv) {
     IfoSeeds();
     EncoderSeeds();
     LogSeeds();
+    PrintableTextSeeds();
+    Ac3Seeds();
     return 0;
 }

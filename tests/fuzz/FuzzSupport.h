@@ -23,6 +23,8 @@ int QxFuzzIfo(const uint8_t* data, size_t size);
 int QxFuzzEncoderReply(const uint8_t* data, size_t size);
 int QxFuzzLogRecord(const uint8_t* data, size_t size);
 int QxFuzzVideoTs(const uint8_t* data, size_t size);
+int QxFuzzPrintableText(const uint8_t* data, size_t size);
+int QxFuzzAc3Frames(const uint8_t* data, size_t size);
 
 // A broken property of the code under test. The libFuzzer programs abort (so the input is saved);
 // the regression test records a test failure and goes on.

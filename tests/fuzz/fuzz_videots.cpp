@@ -59,6 +59,7 @@ int QxFuzzVideoTs(const uint8_t* data, size_t size) {
     QX_FUZZ_CHECK(image->Files()[2].name == "VTS_01_0.IFO");
     const size_t table = size_t(be32(vmg + 0xC4)) * kSectorSize;
     QX_FUZZ_CHECK(table + 8 <= first);
+    QX_FUZZ_CHECK(be16(vmg + table) >= 1); // a disc without titles would not play
     for (uint32_t t = 0; table + 8 <= first && t < be16(vmg + table); ++t)
         QX_FUZZ_CHECK(be32(vmg + table + 8 + 12 * t + 8) == vtsStart);
     QX_FUZZ_CHECK(be32(vts + 0x0C) + 1 == (2 * vtsSize) / kSectorSize + vobSectors);

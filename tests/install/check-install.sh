@@ -46,7 +46,7 @@ desktop=$root/share/applications/$app_id.desktop
 desktop-file-validate "$desktop" || fail "desktop entry rejected"
 grep -qx 'Name=QX Movie Disc' "$desktop" || fail "desktop entry name"
 grep -qx 'Exec=QXMovieDisc %F' "$desktop" || fail "desktop entry does not hand files over"
-grep -qx 'MimeType=application/vnd.rn-realmedia;application/vnd.rn-realmedia-vbr;' "$desktop" || fail "MIME types"
+grep -qx 'MimeType=application/vnd.rn-realmedia;application/vnd.rn-realmedia-vbr;video/mp4;video/x-m4v;video/x-matroska;video/webm;video/x-msvideo;video/quicktime;video/x-ms-wmv;application/vnd.ms-asf;video/x-flv;video/mpeg;video/mp2t;video/3gpp;video/ogg;' "$desktop" || fail "MIME types"
 appstreamcli validate --no-net --strict "$root/share/metainfo/$app_id.metainfo.xml" || fail "metadata rejected"
 png_size() { od -An -tu1 -j16 -N8 "$1" | awk '{print ($1*16777216+$2*65536+$3*256+$4) "x" ($5*16777216+$6*65536+$7*256+$8)}'; }
 for size in 48 256; do

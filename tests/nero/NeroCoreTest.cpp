@@ -12,8 +12,11 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -89,6 +92,49 @@ TEST_F(NeroCoreTest, RegistryDecidesWhetherTheCoreIsOffered) {
     ASSERT_TRUE(qx::RegQueryString(kNeroSharedKey, kNeroSharedValue, &value));
     EXPECT_EQ(value, FakeDir("full"));
     EXPECT_NE(Trace().find("init NeroFiles nero Nero - Burning Rom Nero.txt dialog2=5"), std::string::npos);
+}
+
+// Only a library nobody else could have planted is loaded; why another is not stays readable.
+TEST_F(NeroCoreTest, ALibraryAnotherUserCouldPlantIsRefusedWithTheReason) {
+    auto copyTo = [&](const std::string& folder) {
+        EXPECT_TRUE(qx::MakeFolderPath(folder).ok());
+        std::filesystem::copy_file(FakeDir("full") + "/libNeroAPI.so", folder + "/libNeroAPI.so",
+                                   std::filesystem::copy_options::overwrite_existing);
+        return folder;
+    };
+    auto refusedBecause = [&](const std::string& folder, const std::string& reason) {
+        Register(folder);
+        auto core = Core();
+        EXPECT_FALSE(core->InitBurnCore()) << folder;
+        EXPECT_NE(core->LoadError().find(reason), std::string::npos) << core->LoadError();
+    };
+    // A relative folder is not looked up from the current folder.
+    const std::string cwd = std::filesystem::current_path();
+    std::filesystem::current_path(env.root());
+    copyTo(env.root() + "/relsub");
+    refusedBecause("relsub", "is not an absolute path");
+    std::filesystem::current_path(cwd);
+
+    const std::string open = copyTo(env.root() + "/open");
+    chmod(open.c_str(), 0777);
+    refusedBecause(open, "open can be written by other users (mode 0777)");
+    const std::string writable = copyTo(env.root() + "/writable");
+    chmod((writable + "/libNeroAPI.so").c_str(), 0666);
+    refusedBecause(writable, "libNeroAPI.so can be written by other users");
+    refusedBecause(env.root() + "/missing", "cannot open shared object file");
+    if (geteuid() == 0) {
+        const std::string theirs = copyTo(env.root() + "/theirs");
+        ASSERT_EQ(chown((theirs + "/libNeroAPI.so").c_str(), 65534, 65534), 0);
+        refusedBecause(theirs, "belongs to user id 65534");
+    }
+    Register(copyTo(env.root() + "/mine"));
+    auto core = Core();
+    EXPECT_TRUE(core->InitBurnCore()) << core->LoadError();
+    EXPECT_EQ(core->LoadError(), "");
+    Register(FakeDir("old"));
+    auto old = Core();
+    EXPECT_FALSE(old->InitBurnCore());
+    EXPECT_NE(old->LoadError().find("is version 7.1; 7.2 or later is needed"), std::string::npos) << old->LoadError();
 }
 
 TEST_F(NeroCoreTest, ProgramPathEntryIsTheFallbackAndIsRemembered) {

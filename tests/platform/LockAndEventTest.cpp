@@ -6,8 +6,10 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <dirent.h>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <set>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -98,10 +100,10 @@ TEST(NamedEvent, AutoResetSemantics) {
     e.Reset();
     EXPECT_EQ(e.Wait(0), NamedEvent::WaitResult::TimedOut);
 
-    Result<std::string> sem = NamedEvent::SemaphoreName("ev");
-    ASSERT_TRUE(sem.ok());
+    Result<std::string> path = NamedEvent::EventPath("ev");
+    ASSERT_TRUE(path.ok());
     struct stat st {};
-    ASSERT_EQ(stat(("/dev/shm/sem." + sem.value.substr(1)).c_str(), &st), 0);
+    ASSERT_EQ(stat(path.value.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
 }
 
@@ -168,58 +170,118 @@ TEST(NamedEvent, SeparateRuntimeFoldersNeverShareAnEvent) {
     EXPECT_FALSE(again.Open("shared").ok());
 }
 
-// Another user who plants a semaphore under our event's name and keeps signalling it must not be
-// able to fire our event.
-TEST(NamedEvent, AnotherUsersPlantedEventIsRefused) {
+bool RunAsNobody(ChildProcess& peer, const std::vector<std::string>& args) {
     if (geteuid() != 0 || std::system("command -v setpriv >/dev/null 2>&1") != 0 ||
         std::system("setpriv --reuid=nobody --regid=nogroup --clear-groups true 2>/dev/null") != 0)
-        GTEST_SKIP() << "needs root and setpriv to run a peer as the user nobody";
-    test::IsolatedEnv env;
-    EventNames cleanup{{"EncoderProxyConvertComplete"}};
-    Result<std::string> sem = NamedEvent::SemaphoreName("EncoderProxyConvertComplete");
-    ASSERT_TRUE(sem.ok()) << sem.error;
-    const std::string file = "/dev/shm/sem." + sem.value.substr(1);
-    ChildProcess planter;
-    ASSERT_TRUE(
-        planter
-            .Start("/usr/bin/setpriv", {"--reuid=nobody", "--regid=nogroup", "--clear-groups",
-                                        ProgramFolder() + "platform_peer", "plant-semaphore", sem.value, "4000"})
-            .ok());
-    struct stat st {};
-    for (int i = 0; i < 250 && stat(file.c_str(), &st) != 0; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    ASSERT_EQ(stat(file.c_str(), &st), 0) << "the peer did not plant " << file;
-    ASSERT_NE(st.st_uid, 0u);
-
-    NamedEvent created;
-    const Status s = created.Create("EncoderProxyConvertComplete");
-    EXPECT_FALSE(s.ok());
-    if (s.ok())
-        EXPECT_EQ(created.Wait(300), NamedEvent::WaitResult::TimedOut) << "the planted event fired ours";
-    else
-        EXPECT_NE(s.error().find("not by this user"), std::string::npos) << s.error();
-    NamedEvent opened;
-    EXPECT_FALSE(opened.Open("EncoderProxyConvertComplete").ok());
-    EXPECT_EQ(test::PeerExitCode(planter, 8000), 0);
-    unlink(file.c_str());
+        return false;
+    std::vector<std::string> all = {"--reuid=nobody", "--regid=nogroup", "--clear-groups",
+                                    ProgramFolder() + "platform_peer"};
+    all.insert(all.end(), args.begin(), args.end());
+    return peer.Start("/usr/bin/setpriv", all).ok();
 }
 
-TEST(NamedEvent, NamesComeFromAPrivateKeyNotFromTheFolderPath) {
-    std::string first, second;
-    {
-        test::IsolatedEnv env;
-        Result<std::string> sem = NamedEvent::SemaphoreName("x");
-        ASSERT_TRUE(sem.ok()) << sem.error;
-        first = sem.value;
-        struct stat st {};
-        ASSERT_EQ(stat((RuntimeFolder().value + "event-key").c_str(), &st), 0);
-        EXPECT_EQ(st.st_mode & 0777, 0600u);
-        EXPECT_EQ(NamedEvent::SemaphoreName("x").value, first); // stable within one runtime folder
-        // A key file planted in its place that is not ours or not a key is refused.
-        test::WriteFile(RuntimeFolder().value + "event-key", "guessable");
-        EXPECT_FALSE(NamedEvent::SemaphoreName("x").ok());
-        unlink((RuntimeFolder().value + "event-key").c_str());
-        second = NamedEvent::SemaphoreName("x").value;
+std::set<std::string> SharedMemoryNames() {
+    std::set<std::string> names;
+    if (DIR* d = opendir("/dev/shm")) {
+        while (dirent* e = readdir(d))
+            names.insert(e->d_name);
+        closedir(d);
     }
-    EXPECT_NE(first, second) << "a new key gives new names";
+    return names;
+}
+
+// Something under an event's name that this user did not make (only root can put it into the
+// private folder) is refused by Open; Create removes it, makes a fresh event and says so, and the
+// planted object can never fire the event.
+TEST(NamedEvent, AnotherUsersPlantedEventIsRefused) {
+    test::IsolatedEnv env;
+    EventNames cleanup{{"EncoderProxyConvertComplete", "LinkedEvent"}};
+    Result<std::string> path = NamedEvent::EventPath("LinkedEvent");
+    ASSERT_TRUE(path.ok()) << path.error;
+    const std::string target = env.root() + "/elsewhere";
+    test::WriteFile(target, std::string(64, '\1'));
+    ASSERT_EQ(symlink(target.c_str(), path.value.c_str()), 0);
+    NamedEvent linked;
+    Status s = linked.Open("LinkedEvent");
+    ASSERT_FALSE(s.ok());
+    EXPECT_NE(s.error().find("symbolic link"), std::string::npos) << s.error();
+    ASSERT_TRUE(linked.Create("LinkedEvent").ok());
+    EXPECT_NE(linked.Notice().find("symbolic link"), std::string::npos) << linked.Notice();
+    EXPECT_EQ(test::ReadFile(target), std::string(64, '\1')) << "the link's target was written";
+    EXPECT_EQ(linked.Wait(0), NamedEvent::WaitResult::TimedOut);
+
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to give a file to another user";
+    path = NamedEvent::EventPath("EncoderProxyConvertComplete");
+    test::WriteFile(path.value, std::string(64, '\1'));
+    ASSERT_EQ(chown(path.value.c_str(), 65534, 65534), 0);
+    NamedEvent opened;
+    s = opened.Open("EncoderProxyConvertComplete");
+    ASSERT_FALSE(s.ok());
+    EXPECT_NE(s.error().find("made by user id 65534"), std::string::npos) << s.error();
+    NamedEvent created;
+    ASSERT_TRUE(created.Create("EncoderProxyConvertComplete").ok());
+    EXPECT_NE(created.Notice().find("user id 65534"), std::string::npos) << created.Notice();
+    EXPECT_EQ(created.Wait(100), NamedEvent::WaitResult::TimedOut) << "the planted file fired ours";
+    struct stat st {};
+    ASSERT_EQ(stat(path.value.c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, geteuid());
+    ASSERT_TRUE(opened.Open("EncoderProxyConvertComplete").ok());
+}
+
+// An event is visible only inside the private runtime folder: nothing appears in /dev/shm, and
+// another user can neither read, make nor list it, during the job or after it, so later jobs
+// cannot be blocked.
+TEST(NamedEvent, AnotherUserCanNeitherSeeNorBlockEvents) {
+    test::IsolatedEnv env;
+    EventNames cleanup{{"QXEventStarBurning"}};
+    const std::set<std::string> before = SharedMemoryNames();
+    NamedEvent e;
+    ASSERT_TRUE(e.Create("QXEventStarBurning").ok());
+    std::vector<std::string> added;
+    for (const std::string& name : SharedMemoryNames())
+        if (!before.count(name))
+            added.push_back(name);
+    EXPECT_TRUE(added.empty()) << "visible to every user: /dev/shm/" << added.front();
+    Result<std::string> path = NamedEvent::EventPath("QXEventStarBurning");
+    ASSERT_TRUE(path.ok());
+    EXPECT_EQ(path.value, RuntimeFolder().value + "event.QXEventStarBurning");
+    // A runtime folder that is not private is refused, and with it every event.
+    chmod((env.runtimeBase() + "/qxmoviedisc").c_str(), 0755);
+    NamedEvent refused;
+    EXPECT_FALSE(refused.Create("Other").ok());
+    chmod((env.runtimeBase() + "/qxmoviedisc").c_str(), 0700);
+
+    ChildProcess attacker;
+    if (!RunAsNobody(attacker, {"attack-event", path.value}))
+        GTEST_SKIP() << "needs root and setpriv to run a peer as the user nobody";
+    EXPECT_EQ(test::PeerExitCode(attacker), 0) << "another user reached the event";
+    e.Close();
+    ASSERT_TRUE(RunAsNobody(attacker, {"attack-event", path.value}));
+    EXPECT_EQ(test::PeerExitCode(attacker), 0) << "another user planted the event after the job";
+    NamedEvent next; // the next job
+    ASSERT_TRUE(next.Create("QXEventStarBurning").ok());
+    EXPECT_TRUE(next.Notice().empty()) << next.Notice();
+}
+
+// The name goes with the program that made it on every way out: exit(), a SIGINT after the job
+// (DefaultTermination), the forced end of a signalled program (std::_Exit in the handler of
+// CallOnTermination); after a SIGKILL the next Create removes it.
+TEST(NamedEvent, NamesAreRemovedOnEveryExitPath) {
+    test::IsolatedEnv env;
+    EventNames cleanup{{"ByExit", "BySigint", "ByForcedExit", "ByKill", "Next"}};
+    const std::pair<const char*, int> ways[] = {
+        {"exit", 0}, {"sigint", -1000 - SIGINT}, {"forced", 3}, {"kill", -1000 - SIGKILL}};
+    const char* names[] = {"ByExit", "BySigint", "ByForcedExit", "ByKill"};
+    for (int i = 0; i < 4; ++i) {
+        ChildProcess peer;
+        test::StartPeer(peer, {"create-and-end", ways[i].first, names[i]});
+        EXPECT_EQ(test::PeerExitCode(peer), ways[i].second) << ways[i].first;
+        NamedEvent left;
+        EXPECT_EQ(left.Open(names[i]).ok(), i == 3) << ways[i].first;
+    }
+    NamedEvent next;
+    ASSERT_TRUE(next.Create("Next").ok());
+    NamedEvent killed;
+    EXPECT_FALSE(killed.Open("ByKill").ok()) << "the event of a killed program outlived the next Create";
 }

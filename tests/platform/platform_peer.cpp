@@ -5,6 +5,7 @@
 #include "InstanceLock.h"
 #include "MessageWindow.h"
 #include "NamedEvent.h"
+#include "QuitOnSignal.h"
 
 #include <QCoreApplication>
 #include <QTimer>
@@ -16,7 +17,6 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
-#include <semaphore.h>
 #include <string>
 #include <unistd.h>
 
@@ -164,18 +164,35 @@ int main(int argc, char** argv) {
             return 4;
         abort();
     }
-    if (mode == "plant-semaphore") { // another user's semaphore under NAME, signalled for a while
-        sem_t* sem = sem_open(arg(2).c_str(), O_CREAT, 0666, 1);
-        if (sem == SEM_FAILED)
+    if (mode == "attack-event") { // PATH: another user tries to read, make or list an event; 0 when all fail
+        const std::string folder = arg(2).substr(0, arg(2).rfind('/'));
+        const int read = open(arg(2).c_str(), O_RDONLY | O_NONBLOCK);
+        const int made = open(arg(2).c_str(), O_RDWR | O_CREAT | O_EXCL, 0666);
+        DIR* listed = opendir(folder.c_str());
+        const bool anything = read >= 0 || made >= 0 || listed != nullptr;
+        if (listed)
+            closedir(listed);
+        return anything ? 1 : 0;
+    }
+    if (mode == "create-and-end") { // HOW NAME: ends with the event still open
+        auto* e = new NamedEvent;   // never destroyed: only the exit path may remove the name
+        if (!e->Create(arg(3)))
             return 4;
-        for (int i = 0; i < atoi(argv[3]) / 20; ++i) {
-            int value = 0;
-            if (sem_getvalue(sem, &value) == 0 && value == 0)
-                sem_post(sem);
-            usleep(20000);
+        if (arg(2) == "exit")
+            exit(0);
+        if (arg(2) == "sigint") {
+            DefaultTermination();
+            raise(SIGINT);
         }
-        sem_close(sem);
-        return 0;
+        if (arg(2) == "forced") { // as a window program ends when a step does not stop in time
+            QCoreApplication app(argc, argv);
+            if (!CallOnTermination([](int) { std::_Exit(3); }))
+                return 4;
+            raise(SIGTERM);
+            return app.exec();
+        }
+        raise(SIGKILL);
+        return 1;
     }
     if (mode == "wait-event") {
         NamedEvent e;

@@ -27,6 +27,9 @@ void ScriptedPromptService::QueueFolder(std::string folder) {
 PromptAnswer ScriptedPromptService::ShowBox(const PromptBox& box) {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_records.push_back({PromptRecord::Kind::Box, box.text, CaptionFor(box), box.buttons, box.icon});
+    if (box.closeWhen && box.closeWhen()) {
+        return DefaultAnswer(box.buttons); // overtaken before anyone could answer
+    }
     PromptAnswer answer = DefaultAnswer(box.buttons);
     if (!m_answers.empty()) {
         answer = m_answers.front();
@@ -65,6 +68,22 @@ FolderResult ScriptedPromptService::BrowseFolder(const FolderRequest& request) {
     return r;
 }
 
+void ScriptedPromptService::QueueSaveFile(std::string path) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_saveFiles.push_back(std::move(path));
+}
+
+std::string ScriptedPromptService::SaveFile(const SaveFileRequest& request) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_records.push_back({PromptRecord::Kind::SaveFile, request.title, request.defaultName, PromptButtons::Ok,
+                         PromptIcon::None});
+    if (m_saveFiles.empty())
+        return {};
+    std::string path = m_saveFiles.front();
+    m_saveFiles.pop_front();
+    return path;
+}
+
 void ScriptedPromptService::NoteDialog(const std::string& caption, const std::string& text) {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_records.push_back({PromptRecord::Kind::Dialog, text, caption, PromptButtons::Ok, PromptIcon::None});
@@ -96,6 +115,7 @@ void ScriptedPromptService::Clear() {
     m_answers.clear();
     m_files.clear();
     m_folders.clear();
+    m_saveFiles.clear();
     m_records.clear();
 }
 

@@ -18,10 +18,12 @@ public:
     void QueueAnswer(PromptAnswer answer);
     void QueueFiles(std::vector<std::string> files, OpenFilesStatus status = OpenFilesStatus::Chosen);
     void QueueFolder(std::string folder); // empty string: the browser is cancelled
+    void QueueSaveFile(std::string path); // empty string: the save dialog is cancelled
 
     PromptAnswer ShowBox(const PromptBox& box) override;
     OpenFilesResult OpenFiles(const OpenFilesRequest& request) override;
     FolderResult BrowseFolder(const FolderRequest& request) override;
+    std::string SaveFile(const SaveFileRequest& request) override;
 
     // Dialogs are recorded, not shown, unless a test wants the real windows.
     void SetShowDialogs(bool show) { m_bShowDialogs = show; }
@@ -38,6 +40,7 @@ private:
     std::deque<PromptAnswer> m_answers;
     std::deque<OpenFilesResult> m_files;
     std::deque<FolderResult> m_folders;
+    std::deque<std::string> m_saveFiles;
     std::vector<PromptRecord> m_records;
     bool m_bShowDialogs = false;
 };

@@ -27,5 +27,8 @@ void WriteFile(const std::string& path, const std::string& bytes);
 bool FileExists(const std::string& path);
 // The file's size, -1 when it cannot be read.
 int64_t FileSize(const std::string& path);
+// `bytes` (at least 17 sectors) of `fill` that carry an ISO 9660 signature at sector 16: what a
+// virtual writer accepts as its disc image.
+std::string DiscImageBytes(size_t bytes, char fill = 'd');
 
 } // namespace qxtest

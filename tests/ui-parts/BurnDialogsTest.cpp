@@ -7,6 +7,7 @@
 #include "LoadingDlg.h"
 #include "ProgressDlg.h"
 #include "ProgressText.h"
+#include "Folders.h"
 #include "PromptService.h"
 #include "ScriptedPromptService.h"
 #include "TestSupport.h"
@@ -284,7 +285,8 @@ TEST_F(BurnDialogs, BurnFolderDialogOpensWithTheWritersAndItsTips) {
     auto* writers = dlg.findChild<QComboBox*>("comboWriters");
     EXPECT_EQ(cores->count(), 1); // no second engine offered
     EXPECT_EQ(cores->currentText(), "Build-in");
-    EXPECT_EQ(writers->count(), 2);
+    EXPECT_EQ(writers->count(), 3);
+    EXPECT_EQ(writers->itemText(2), "Disc image file (.iso)");
     EXPECT_EQ(writers->currentIndex(), 0);
     EXPECT_TRUE(dlg.findChild<QPushButton*>("btnBurn")->isEnabled());
     EXPECT_TRUE(dlg.findChild<QLineEdit*>("editDiscLabel")->text().isEmpty());
@@ -311,15 +313,17 @@ TEST_F(BurnDialogs, BurnFolderDialogOpensWithTheWritersAndItsTips) {
     dlg.OnBtnBrowse();
     EXPECT_EQ(dlg.DVDFolder(), "/tmp/some/where/");
 
-    // No writer: a message, Burn disabled; a writer again enables it.
+    // No writer: the message; the image file is left to choose and Burn makes it.
     core.writers.clear();
     dlg.findChild<QPushButton*>("btnReloadWriters")->click();
     EXPECT_EQ(Boxes().back(), kNoWriter);
-    EXPECT_FALSE(dlg.findChild<QPushButton*>("btnBurn")->isEnabled());
+    EXPECT_EQ(writers->count(), 1);
+    EXPECT_EQ(writers->currentText(), "Disc image file (.iso)");
+    EXPECT_TRUE(dlg.findChild<QPushButton*>("btnBurn")->isEnabled());
     EXPECT_TRUE(Logged("Burn DVD Movie Dialog no Detected dvd writer!\n"));
     core.writers = {"V1 Virtual DVD-R"};
     dlg.findChild<QPushButton*>("btnReloadWriters")->click();
-    EXPECT_TRUE(dlg.findChild<QPushButton*>("btnBurn")->isEnabled());
+    EXPECT_EQ(writers->currentText(), "Disc image file (.iso)") << "the image file stays chosen";
 }
 
 TEST_F(BurnDialogs, BurnFolderDialogRefusesBadFoldersAndClosesItsLoadingWindow) {
@@ -401,7 +405,7 @@ TEST_F(BurnDialogs, BurnFolderDialogBurnsWithProgressAndSaysHowItEnded) {
         prompts.Clear();
         core.result = o;
         EXPECT_EQ(dlg.OnBtnBurn(), o);
-        EXPECT_EQ(Boxes(), std::vector<std::string>{BurnOutcomeMessage(o)});
+        EXPECT_EQ(Boxes(), std::vector<std::string>{BurnOutcomeMessage(o, qx::LogFilePath())});
     }
     dlg.hide();
     EXPECT_TRUE(qxtest::SaveScreenshot(&dlg, "burn_dvd_folder_dialog"));
@@ -439,7 +443,7 @@ TEST_F(BurnDialogs, InfoDialogShowsTheWriterAndErasesOnlyARewritableDiscWithData
     core.progressPhase = 1;
     core.info.usedSpace = "100.0 M";
     EXPECT_EQ(dlg.OnBtnErase(), BurnOutcome::Failed);
-    EXPECT_EQ(Boxes(), std::vector<std::string>{EraseOutcomeMessage(BurnOutcome::Failed)});
+    EXPECT_EQ(Boxes(), std::vector<std::string>{EraseOutcomeMessage(BurnOutcome::Failed, qx::LogFilePath())});
     EXPECT_EQ(text("lblUsedSize"), "100.0 M");
     EXPECT_TRUE(dlg.EraseButton()->isEnabled());
 

@@ -121,6 +121,28 @@ TEST_F(DialogTest, DecoderDialogShowsItsTextsAndTheDownloadAddressAsLink) {
     EXPECT_TRUE(qxtest::SaveScreenshot(&dlg, "download_decoder_dialog"));
 }
 
+// Enter in the fresh dialog is OK, not the web link; a link no program can open says so.
+TEST_F(DialogTest, DecoderDialogTakesEnterAsOkAndSaysWhenNoProgramOpensTheLink) {
+    SetLinkIniPath(LinkFile("[Link]\nDownload decoder=https://qxmoviedisc.example.org/d\n"));
+    int opened = 0;
+    CHyperLink::SetOpener([&opened](const std::string&) {
+        ++opened;
+        return false;
+    });
+    CDownloadDecoderDlg dlg;
+    dlg.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dlg));
+    EXPECT_EQ(QApplication::focusWidget(), dlg.findChild<QPushButton*>("OkButton"));
+    QTest::keyClick(&dlg, Qt::Key_Return);
+    EXPECT_EQ(opened, 0);
+    EXPECT_EQ(dlg.result(), QDialog::Accepted);
+    dlg.Link()->GotoURL();
+    CHyperLink::SetOpener(nullptr);
+    EXPECT_EQ(opened, 1);
+    EXPECT_EQ(prompts.BoxTexts(), std::vector<std::string>{"No program on this desktop opens "
+                                                           "https://qxmoviedisc.example.org/d\nOpen it in a web browser."});
+}
+
 TEST_F(DialogTest, DecoderDialogWithoutALinkFileShowsTheLookupMessageFirstAndAnEmptyLink) {
     const std::string missing = qxtest::TestRoot() + "gone/link.ini";
     SetLinkIniPath(missing);

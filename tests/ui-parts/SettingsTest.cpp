@@ -32,6 +32,7 @@ TEST(SettingsDefaults, NoFileGivesTheDocumentedDefaults) {
     EXPECT_TRUE(s.burnDisc);
     EXPECT_TRUE(s.deleteTempFiles);
     EXPECT_FALSE(s.shutdown);
+    EXPECT_FALSE(s.createMenu);
 }
 
 TEST(SettingsDefaults, TheDefaultFileLivesInTheConfigFolder) {
@@ -107,15 +108,18 @@ TEST(SettingsWrite, ImmediateWritesTouchOnlyTheirKeyAndKeepOtherLines) {
     ASSERT_TRUE(store.WriteBurnDisc(false));
     ASSERT_TRUE(store.WriteDeleteTempFiles(true));
     ASSERT_TRUE(store.WriteShutdown(true));
+    ASSERT_TRUE(store.WriteCreateMenu(true));
     const std::string text = ReadFile(store.File());
     EXPECT_EQ(text.rfind("; my notes\n", 0), 0u);
     EXPECT_NE(text.find("burn disc=0\n"), std::string::npos);
     EXPECT_NE(text.find("[DELTMPFILE]\ndelete temp files=1\n"), std::string::npos);
     EXPECT_NE(text.find("[SHUTDOWN]\nshutdown computer=1\n"), std::string::npos);
+    EXPECT_NE(text.find("[DVDMENU]\ncreate dvd menu=1\n"), std::string::npos);
     const OutputSettings s = store.ReadSettings();
     EXPECT_EQ(s.tempFolder, "/keep/");
     EXPECT_FALSE(s.burnDisc);
     EXPECT_TRUE(s.shutdown);
+    EXPECT_TRUE(s.createMenu);
 
     ASSERT_TRUE(store.WriteNoWriter());
     const OutputSettings n = store.ReadSettings();

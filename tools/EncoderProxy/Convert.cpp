@@ -14,7 +14,10 @@
 #include "EncodeThread.h"
 #include "FfmpegUtil.h"
 #include "FilterChain.h"
+#include "PictureShape.h"
 #include "QuantiserLook.h"
+#include "SoundPassThrough.h"
+#include "StreamChoice.h"
 
 extern "C" {
 #include <libavfilter/buffersink.h>
@@ -64,6 +67,8 @@ private:
     int64_t nextVideoPts_ = AV_NOPTS_VALUE;
     int64_t videoEndPts_ = AV_NOPTS_VALUE;  // end of the latest picture, in the stream's time base
     int64_t nextAudioPts_ = AV_NOPTS_VALUE; // end of the latest sound frame, in samples
+    DvdSound sound_;                        // the movie's AC-3 passed through, or stereo made here
+    std::unique_ptr<Ac3Frames> ac3_;        // cuts and times a passed-through track
     int64_t pictures_ = 0;
     int64_t postedPictureEnd_ = 0; // end of the latest picture handed to the encoder, in frames
     int lastPermilleReported_ = -1;
@@ -84,8 +89,8 @@ bool MovieConverter::OpenInput(std::string* error) {
     // Streams chosen at probe time no longer match: the file changed, choose again.
     if (!isType(video_, AVMEDIA_TYPE_VIDEO) || (audio_ >= 0 && !isType(audio_, AVMEDIA_TYPE_AUDIO)) ||
         req_.probeA == 0) {
-        video_ = av_find_best_stream(fmt_.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
-        audio_ = video_ >= 0 ? av_find_best_stream(fmt_.get(), AVMEDIA_TYPE_AUDIO, -1, video_, nullptr, 0) : -1;
+        video_ = ChooseVideoStream(fmt_.get());
+        audio_ = video_ >= 0 ? ChooseSoundStream(fmt_.get(), video_).index : -1;
     }
     if (video_ < 0) {
         *error = "the movie has no picture";
@@ -93,6 +98,17 @@ bool MovieConverter::OpenInput(std::string* error) {
     }
     if (audio_ < 0)
         audio_ = -1;
+    // Packets of the other tracks are not even read.
+    for (int i = 0; i < n; ++i)
+        if (i != video_ && i != audio_)
+            fmt_->streams[i]->discard = AVDISCARD_ALL;
+    if (audio_ >= 0)
+        sound_ = SoundForTheDisc(fmt_->streams[audio_]);
+    std::fprintf(stderr, "EncoderProxy: sound of %s: %s%s\n", req_.input.c_str(),
+                 DescribeSoundStream(fmt_.get(), audio_).c_str(),
+                 sound_.passThrough ? " (AC-3 the disc takes as it is)"
+                 : audio_ >= 0      ? " (to stereo AC-3)"
+                                    : "");
     startUs_ = fmt_->start_time != AV_NOPTS_VALUE ? fmt_->start_time : 0;
     duration_ = req_.probeB > 0 ? req_.probeB : (fmt_->duration > 0 ? fmt_->duration / 1e6 : 0);
     vdec_ = OpenDecoder(fmt_.get(), video_, error);
@@ -113,6 +129,24 @@ bool MovieConverter::SetUpVideo(std::string* error) {
 bool MovieConverter::SetUpAudio(std::string* error) {
     if (audio_ < 0)
         return true;
+    if (sound_.passThrough) {
+        ac3_ = std::make_unique<Ac3Frames>(
+            fmt_->streams[audio_], startUs_,
+            [this](const AVPacket* frame, std::string* e) {
+                std::shared_ptr<AVPacket> copy(av_packet_clone(frame), [](AVPacket* p) { av_packet_free(&p); });
+                if (!copy) {
+                    *e = "out of memory";
+                    return false;
+                }
+                return encoder_.Post([this, copy](std::string* e2) { return writer_.WriteSoundFrame(copy.get(), e2); },
+                                     e);
+            },
+            [this](int frames, std::string* e) {
+                return encoder_.Post([this, frames](std::string* e2) { return writer_.WriteSilentFrames(frames, e2); },
+                                     e);
+            });
+        return true;
+    }
     AVCodecContext* d = adec_.get();
     AVChannelLayout layout{};
     if (d->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC || d->ch_layout.nb_channels == 0)
@@ -223,7 +257,11 @@ bool MovieConverter::Decode(AVCodecContext* dec, Chain* chain, const AVPacket* p
             }
             frame_->pts = ts - offset;
             AVRational fr = av_guess_frame_rate(fmt_.get(), st, nullptr);
-            int64_t step = fr.num > 0 ? av_rescale_q(1, av_inv_q(fr), st->time_base) : 1;
+            // A picture lasts until the next one; its own duration says best how long the last
+            // one of a movie whose rate varies is shown.
+            int64_t step = FrameDuration(frame_.get()) > 0 ? FrameDuration(frame_.get())
+                           : fr.num > 0                    ? av_rescale_q(1, av_inv_q(fr), st->time_base)
+                                                           : 1;
             nextVideoPts_ = frame_->pts + std::max<int64_t>(1, step);
             if (videoEndPts_ == AV_NOPTS_VALUE || nextVideoPts_ > videoEndPts_)
                 videoEndPts_ = nextVideoPts_;
@@ -275,6 +313,8 @@ QuantiserLook MovieConverter::LookAtTheMovie() const {
 // must start every GOP.
 bool MovieConverter::KeepSoundNearPicture(std::string* error) {
     constexpr double kMostSoundLagSeconds = 4.0;
+    if (ac3_)
+        return ac3_->FillTo(static_cast<int64_t>((PostedSeconds() - kMostSoundLagSeconds) * 48000), error);
     AVCodecContext* d = adec_.get();
     if (achain_.ended || d->sample_rate <= 0)
         return true;
@@ -347,6 +387,8 @@ ConvertResult MovieConverter::Run(OutputFileOpener opener) {
     ws.partFiles = req_.partFiles;
     ws.partLimit = req_.partLimit;
     ws.opener = std::move(opener);
+    ws.sound = sound_;
+    ws.interlaced = ShapePicture(fmt_.get(), video_, req_).keepFields;
     QuantiserLook look = LookAtTheMovie();
     ws.quantiser = look.quantiser;
     ws.seconds = duration_;
@@ -359,21 +401,21 @@ ConvertResult MovieConverter::Run(OutputFileOpener opener) {
             break;
         }
         int rc = av_read_frame(fmt_.get(), pkt.get());
-        if (rc == AVERROR_EOF || avio_feof(fmt_->pb))
+        // The end, or a read error in the middle: keep what was converted up to here. (The file
+        // may be read to its end while the reader still holds packets: they come first.)
+        if (rc < 0)
             break;
-        if (rc < 0) {
-            // A read error in the middle: keep what was converted up to here.
-            break;
-        }
         if (pkt->stream_index == video_)
             ok = Decode(vdec_.get(), &vchain_, pkt.get(), true, &error);
         else if (pkt->stream_index == audio_)
-            ok = Decode(adec_.get(), &achain_, pkt.get(), false, &error);
+            ok = ac3_ ? ac3_->Take(pkt.get(), &error) : Decode(adec_.get(), &achain_, pkt.get(), false, &error);
         av_packet_unref(pkt.get());
     }
     if (ok)
         ok = Decode(vdec_.get(), &vchain_, nullptr, true, &error) && Push(&vchain_, nullptr, true, &error);
-    if (ok && audio_ >= 0)
+    if (ok && ac3_)
+        ok = ac3_->Take(nullptr, &error);
+    else if (ok && audio_ >= 0)
         ok = Decode(adec_.get(), &achain_, nullptr, false, &error) && Push(&achain_, nullptr, false, &error);
     // Everything posted is encoded before the stream is ended or thrown away.
     std::string encodeError;

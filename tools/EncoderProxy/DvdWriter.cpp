@@ -18,6 +18,8 @@ extern "C" {
 namespace qx::enc {
 namespace {
 
+static_assert(DvdSound{}.bitrate == kAudioBitrate, "the stereo track encoded here");
+
 constexpr int kMuxRate = 10080000; // bits per second, the DVD's mux rate
 constexpr int kPreloadUs = 500000;
 constexpr int kMaxDelayUs = 700000;
@@ -198,8 +200,13 @@ bool DvdWriter::Open(const DvdWriterSettings& settings, std::string* error) {
     m.venc.reset(avcodec_alloc_context3(vcodec));
     AVCodecContext* v = m.venc.get();
     SetPictureEncoder(v, settings.tv, settings.wide, settings.quantiser);
-    v->bit_rate = ChooseVideoBitrate();
-    v->rc_max_rate = kBufferFillBitrate;
+    if (settings.interlaced)
+        v->flags |= AV_CODEC_FLAG_INTERLACED_DCT | AV_CODEC_FLAG_INTERLACED_ME;
+    // A passed-through sound richer than ours takes its extra bits from the picture.
+    const int64_t richerSound = std::max<int64_t>(0, settings.sound.bitrate - kAudioBitrate);
+    const int64_t bufferFillBitrate = kBufferFillBitrate - richerSound;
+    v->bit_rate = ChooseVideoBitrate() - richerSound;
+    v->rc_max_rate = bufferFillBitrate;
     v->rc_min_rate = 0; // steered per picture by KeepPace()
     v->rc_buffer_size = kVbvBufferBits;
     v->rc_initial_buffer_occupancy = kVbvBufferBits * 3 / 4;
@@ -208,7 +215,7 @@ bool DvdWriter::Open(const DvdWriterSettings& settings, std::string* error) {
     plan.frameRate = av_q2d(DvdFrameRate(settings.tv));
     plan.gopPictures = MaxGop(settings.tv);
     plan.averageBitrate = static_cast<double>(v->bit_rate);
-    plan.peakBitrate = kBufferFillBitrate;
+    plan.peakBitrate = static_cast<double>(bufferFillBitrate);
     plan.finestStep = QuantiserStep(settings.quantiser, 2);
     plan.coarsestStep = QuantiserStep(settings.quantiser, v->qmax);
     m.plan = std::make_unique<BitPlan>(plan, settings.places);
@@ -232,16 +239,15 @@ bool DvdWriter::Open(const DvdWriterSettings& settings, std::string* error) {
     AVCodecContext* a = m.aenc.get();
     a->sample_rate = 48000;
     a->sample_fmt = AV_SAMPLE_FMT_FLTP;
-    AVChannelLayout stereo = AV_CHANNEL_LAYOUT_STEREO;
-    av_channel_layout_copy(&a->ch_layout, &stereo);
-    a->bit_rate = kAudioBitrate;
+    av_channel_layout_from_mask(&a->ch_layout, settings.sound.channelMask);
+    a->bit_rate = settings.sound.bitrate;
     a->time_base = AVRational{1, 48000};
     rc = avcodec_open2(a, acodec, nullptr);
     if (rc < 0) {
         *error = "cannot open the AC-3 encoder: " + AvError(rc);
         return false;
     }
-    m.fifo.reset(av_audio_fifo_alloc(AV_SAMPLE_FMT_FLTP, 2, kAudioFrameSamples * 4));
+    m.fifo.reset(av_audio_fifo_alloc(AV_SAMPLE_FMT_FLTP, a->ch_layout.nb_channels, kAudioFrameSamples * 4));
 
     // Program stream muxer with nav packs, writing through our part-file output.
     AVFormatContext* raw = nullptr;
@@ -318,6 +324,10 @@ bool DvdWriter::EncodeAndMux(AVCodecContext* enc, AVStream* st, const AVFrame* f
             m.videoPacketEnd = std::max(m.videoPacketEnd, m.pkt->pts + std::max<int64_t>(1, m.pkt->duration));
         } else {
             m.audioBytes += m.pkt->size;
+            // Among the movie's own frames a silent one goes exactly where it was put; the encoder
+            // would set it back by its start-up delay, and the times would run backwards.
+            if (settings_.sound.passThrough && frame)
+                m.pkt->pts = m.pkt->dts = frame->pts;
         }
         av_packet_rescale_ts(m.pkt.get(), enc->time_base, st->time_base);
         m.pkt->stream_index = st->index;
@@ -396,8 +406,9 @@ void DvdWriter::KeepPace() {
 
 bool DvdWriter::WriteSound(const AVFrame* samples, std::string* error) {
     Impl& m = *impl_;
-    if (samples->format != AV_SAMPLE_FMT_FLTP || samples->ch_layout.nb_channels != 2 || samples->sample_rate != 48000) {
-        *error = "internal error: sound is not 48 kHz stereo";
+    if (samples->format != AV_SAMPLE_FMT_FLTP || samples->ch_layout.nb_channels != m.aenc->ch_layout.nb_channels ||
+        samples->sample_rate != 48000) {
+        *error = "internal error: sound is not 48 kHz in the track's channels";
         return false;
     }
     if (av_audio_fifo_write(m.fifo.get(), reinterpret_cast<void**>(const_cast<uint8_t**>(samples->extended_data)),
@@ -431,8 +442,13 @@ bool DvdWriter::DrainSound(std::string* error) {
 }
 
 bool DvdWriter::PadSound(double seconds, std::string* error) {
+    return PadSoundTo(static_cast<int64_t>(std::ceil(seconds * 48000.0)), error);
+}
+
+bool DvdWriter::PadSoundTo(int64_t want, std::string* error) {
     Impl& m = *impl_;
-    int64_t want = static_cast<int64_t>(std::ceil(seconds * 48000.0));
+    if (settings_.sound.passThrough) // whole frames, so the movie's next frame starts on one
+        want = (want + kAudioFrameSamples - 1) / kAudioFrameSamples * kAudioFrameSamples;
     int64_t have = m.audioPts + av_audio_fifo_size(m.fifo.get());
     if (want <= have)
         return true;
@@ -440,14 +456,44 @@ bool DvdWriter::PadSound(double seconds, std::string* error) {
     std::vector<float> zeros(static_cast<size_t>(std::min<int64_t>(missing, 48000)), 0.0f);
     while (missing > 0) {
         int n = static_cast<int>(std::min<int64_t>(missing, static_cast<int64_t>(zeros.size())));
-        void* planes[2] = {zeros.data(), zeros.data()};
-        if (av_audio_fifo_write(m.fifo.get(), planes, n) < n) {
+        std::vector<void*> planes(static_cast<size_t>(m.aenc->ch_layout.nb_channels), zeros.data());
+        if (av_audio_fifo_write(m.fifo.get(), planes.data(), n) < n) {
             *error = "out of memory";
             return false;
         }
         missing -= n;
         if (!DrainSound(error))
             return false;
+    }
+    return true;
+}
+
+bool DvdWriter::WriteSilentFrames(int frames, std::string* error) {
+    const int64_t have = impl_->audioPts + av_audio_fifo_size(impl_->fifo.get());
+    return PadSoundTo(have + static_cast<int64_t>(frames) * kAudioFrameSamples, error);
+}
+
+bool DvdWriter::WriteSoundFrame(const AVPacket* frame, std::string* error) {
+    Impl& m = *impl_;
+    if (!settings_.sound.passThrough || av_audio_fifo_size(m.fifo.get()) != 0) {
+        *error = "internal error: an AC-3 frame for a track that is not passed through";
+        return false;
+    }
+    PacketPtr pkt(av_packet_clone(frame));
+    if (!pkt) {
+        *error = "out of memory";
+        return false;
+    }
+    pkt->pts = pkt->dts = m.audioPts;
+    pkt->duration = kAudioFrameSamples;
+    m.audioPts += kAudioFrameSamples;
+    m.audioBytes += pkt->size;
+    av_packet_rescale_ts(pkt.get(), m.aenc->time_base, m.ast->time_base);
+    pkt->stream_index = m.ast->index;
+    const int rc = av_interleaved_write_frame(m.oc.get(), pkt.get());
+    if (rc < 0) {
+        *error = !m.ioError.empty() ? m.ioError : "cannot write the program stream: " + AvError(rc);
+        return false;
     }
     return true;
 }

@@ -13,6 +13,7 @@
 #include "EncoderTypes.h"
 #include "FfmpegUtil.h"
 #include "PartFileOutput.h"
+#include "SoundPassThrough.h"
 
 namespace qx::enc {
 
@@ -65,6 +66,11 @@ struct DvdWriterSettings {
     // movie by a BitPlan; without, the encoder's one-pass rate control keeps to the average.
     double seconds = 0;
     std::vector<PlaceDifficulty> places;
+    // The movie's own AC-3 frames (WriteSoundFrame) or stereo encoded here (WriteSound); the
+    // picture's rates give way to a richer sound so the stream keeps its size and mux rate.
+    DvdSound sound;
+    // Pictures coded as two fields (the movie's interlaced pictures kept as they are).
+    bool interlaced = false;
 };
 
 class DvdWriter {
@@ -77,8 +83,11 @@ public:
     bool Open(const DvdWriterSettings& settings, std::string* error);
     // A full 720 x lines yuv420p picture; its pts counts frames from 0.
     bool WritePicture(AVFrame* picture, std::string* error);
-    // fltp stereo 48 kHz samples, following on from the previous ones without gaps.
+    // fltp 48 kHz samples in the track's channels, following on from the previous ones without gaps.
     bool WriteSound(const AVFrame* samples, std::string* error);
+    // A passed-through track: the next AC-3 frame as it is, or `frames` silent ones.
+    bool WriteSoundFrame(const AVPacket* frame, std::string* error);
+    bool WriteSilentFrames(int frames, std::string* error);
     // Adds silence until the sound reaches `seconds` (used when the movie has no sound, or its
     // sound ends before its picture).
     bool PadSound(double seconds, std::string* error);
@@ -96,6 +105,7 @@ public:
 
 private:
     bool DrainSound(std::string* error);
+    bool PadSoundTo(int64_t samples, std::string* error);
     void KeepPace();
     void FollowPlan(AVFrame* picture);
     bool EncodeAndMux(AVCodecContext* enc, AVStream* st, const AVFrame* frame, std::string* error);

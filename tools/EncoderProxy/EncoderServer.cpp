@@ -230,6 +230,8 @@ void EncoderServer::ProbeAnswered(const std::vector<std::string>& lines) {
     GetRecordText(current_.record.As<EncProbeRecord>().path, &path);
     bool pathFits = PutRecordText(answer.path, path);
     if (!probeTimedOut_ && ParseProbeLines(text, &a) && a.supported) {
+        if (!a.sound.empty())
+            Note("sound of " + path + ": " + a.sound);
         if (pathFits) {
             answer.supported = 1;
             answer.sizeKb = a.sizeKb;

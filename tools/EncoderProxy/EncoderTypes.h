@@ -18,6 +18,7 @@ enum class TvStandard { Pal, Ntsc };
 //    and as the length of the silent track when the movie has no sound.
 struct ProbeAnswer : qx::EncoderProbeAnswer {
     std::string reason; // why the movie is not supported; empty when it is
+    std::string sound;  // which sound track is taken and why (for the log)
 };
 
 inline int32_t PackProbeA(int videoIndex, int audioIndex) {

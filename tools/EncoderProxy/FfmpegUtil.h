@@ -42,6 +42,15 @@ using FifoPtr = std::unique_ptr<AVAudioFifo, FifoCloser>;
 
 std::string AvError(int code);
 
+// How long a decoded picture is shown, in its stream's time base (0 when not known).
+inline int64_t FrameDuration(const AVFrame* frame) {
+#if LIBAVUTIL_VERSION_MAJOR >= 58
+    return frame->duration;
+#else
+    return frame->pkt_duration;
+#endif
+}
+
 // Opens a movie and reads its stream information; on failure returns null and sets *error.
 InputPtr OpenMovie(const std::string& path, std::string* error);
 

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "DvdWriter.h"
+#include "PictureShape.h"
 
 extern "C" {
 #include <libavutil/mathematics.h>
@@ -44,12 +45,8 @@ bool BuildPictureChain(Chain* chain, AVFormatContext* fmt, int video, const Conv
                        std::string* error) {
     const int lines = FrameLines(req.tv);
     const AVCodecParameters* par = fmt->streams[video]->codecpar;
-    int w = req.pictureWidth, h = req.pictureHeight;
-    if (w == 0 && h == 0) {
-        // The movie's own size, centred; one larger than the frame is brought inside it.
-        w = std::min(par->width, 720);
-        h = std::min(par->height, lines);
-    }
+    const PictureShape shape = ShapePicture(fmt, video, req);
+    const int w = shape.activeWidth, h = shape.activeHeight;
     if (w < 1 || h < 1) {
         *error = "the movie's picture has no size";
         return false;
@@ -63,12 +60,12 @@ bool BuildPictureChain(Chain* chain, AVFormatContext* fmt, int video, const Conv
     AVRational outSar;
     av_reduce(&outSar.num, &outSar.den, static_cast<int64_t>(req.wide ? 16 : 4) * lines,
               static_cast<int64_t>(req.wide ? 9 : 3) * 720, 1 << 16);
-    char filters[512];
+    char filters[768];
     std::snprintf(filters, sizeof filters,
-                  "fps=fps=%d/%d%s,scale=w=%d:h=%d:flags=bicubic,format=yuv420p,"
+                  "%sfps=fps=%d/%d%s,scale=w=%d:h=%d:flags=bicubic%s,format=yuv420p,"
                   "pad=w=720:h=%d:x=%d:y=%d:color=black,setsar=%d/%d",
-                  rate.num, rate.den, fromStart ? ":start_time=0" : "", w, h, lines, (720 - w) / 2, (lines - h) / 2,
-                  outSar.num, outSar.den);
+                  UprightFilters(shape).c_str(), rate.num, rate.den, fromStart ? ":start_time=0" : "", w, h,
+                  ScaleColourOptions(shape).c_str(), lines, (720 - w) / 2, (lines - h) / 2, outSar.num, outSar.den);
     return BuildChain(chain, "buffer", args, "buffersink", filters, error, fromStart ? 0 : 1);
 }
 

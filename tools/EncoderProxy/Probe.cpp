@@ -9,28 +9,17 @@
 #include <cstdlib>
 #include <cstring>
 #include <sstream>
+#include <utility>
 
 #include "FfmpegUtil.h"
+#include "PictureShape.h"
+#include "StreamChoice.h"
 
 namespace qx::enc {
 namespace {
 
 // Bounds of the first-picture search: a file that yields no picture within these is not a movie.
 constexpr int kMaxProbePackets = 4000;
-
-bool IsAttachedPicture(const AVStream* st) {
-    return (st->disposition & AV_DISPOSITION_ATTACHED_PIC) != 0;
-}
-
-int FindVideoStream(AVFormatContext* fmt) {
-    int best = av_find_best_stream(fmt, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
-    if (best >= 0 && !IsAttachedPicture(fmt->streams[best]))
-        return best;
-    for (unsigned i = 0; i < fmt->nb_streams; ++i)
-        if (fmt->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO && !IsAttachedPicture(fmt->streams[i]))
-            return static_cast<int>(i);
-    return -1;
-}
 
 // Decodes until the first picture of stream `index`; false when there is none.
 bool DecodeFirstPicture(AVFormatContext* fmt, int index, AVCodecContext* dec, int* width, int* height, AVRational* sar,
@@ -131,20 +120,24 @@ ProbeAnswer ProbeMovie(const std::string& path) {
         a.reason = error;
         return a;
     }
-    int video = FindVideoStream(fmt.get());
+    int video = ChooseVideoStream(fmt.get());
     if (video < 0) {
         a.reason = "the file has no picture";
         return a;
     }
-    int audio = av_find_best_stream(fmt.get(), AVMEDIA_TYPE_AUDIO, -1, video, nullptr, 0);
+    const SoundChoice sound = ChooseSoundStream(fmt.get(), video);
+    a.sound = sound.text;
+    if (sound.undecodable) {
+        a.reason = "the sound cannot be decoded: " + sound.text;
+        return a;
+    }
+    const int audio = sound.index;
     if (audio >= 0) {
         CodecPtr adec = OpenDecoder(fmt.get(), audio, &error);
         if (!adec) {
             a.reason = "the sound cannot be decoded: " + error;
             return a;
         }
-    } else {
-        audio = -1;
     }
     CodecPtr vdec = OpenDecoder(fmt.get(), video, &error);
     if (!vdec) {
@@ -168,6 +161,12 @@ ProbeAnswer ProbeMovie(const std::string& path) {
         sar = av_guess_sample_aspect_ratio(fmt.get(), st, nullptr);
     double sarValue = sar.num > 0 && sar.den > 0 ? av_q2d(sar) : 1.0;
     a.aspect = a.height > 0 ? static_cast<float>(a.width * sarValue / a.height) : 0.0f;
+    const int turn = DisplayTurn(st);
+    if ((turn == 90 || turn == 270) && a.aspect > 0) {
+        // A phone movie held upright: the list, the picture size and the conversion see it so.
+        std::swap(a.width, a.height);
+        a.aspect = 1.0f / a.aspect;
+    }
     a.probeA = PackProbeA(video, audio);
     a.probeB = static_cast<float>(a.duration);
     if (a.width < 1 || a.height < 1) {
@@ -246,6 +245,8 @@ std::string FormatProbeLines(const ProbeAnswer& a) {
     out << "aspect=" << Number(a.aspect, 9) << "\n";
     out << "probe_a=" << a.probeA << "\n";
     out << "probe_b=" << Number(a.probeB, 9) << "\n";
+    if (!a.sound.empty())
+        out << "sound=" << EscapeValue(a.sound) << "\n";
     if (!a.reason.empty())
         out << "reason=" << EscapeValue(a.reason) << "\n";
     return out.str();
@@ -270,6 +271,11 @@ bool ParseProbeLines(const std::string& text, ProbeAnswer* answer) {
         }
         if (key == "reason") {
             if (!UnescapeValue(value, &a.reason))
+                return false;
+            continue;
+        }
+        if (key == "sound") {
+            if (!UnescapeValue(value, &a.sound))
                 return false;
             continue;
         }

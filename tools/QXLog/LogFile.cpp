@@ -15,7 +15,7 @@ LogFile::~LogFile() {
 }
 
 std::string DefaultLogFilePath() {
-    return qx::StateFolder() + "QXLog.log";
+    return qx::LogFilePath();
 }
 
 bool LogFile::Open(const std::string& path, std::string* error) {

@@ -2,18 +2,18 @@
 
 #include "AplAuthor.h"
 #include "AuthorFolderLock.h"
+#include "AuthorLog.h"
 #include "DiscText.h"
 #include "DvdLeftovers.h"
 #include "ImageTool.h"
+#include "OutputGuard.h"
 #include "StreamDuration.h"
+#include "TerminalText.h"
 
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <iostream>
-#include <set>
-
-#include <dirent.h>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -67,24 +67,9 @@ bool streamFiles(const std::string& stream, bool partFiles, std::vector<std::str
     return true;
 }
 
-// The first input that lies in `folder` (same device and inode as one of its entries), or "".
-std::string inputInFolder(const std::vector<std::string>& inputs, const std::string& folder) {
-    DIR* dir = opendir(folder.c_str());
-    if (!dir)
-        return {};
-    std::set<std::pair<dev_t, ino_t>> entries;
-    while (dirent* entry = readdir(dir)) {
-        struct stat info;
-        if (fstatat(dirfd(dir), entry->d_name, &info, 0) == 0 && S_ISREG(info.st_mode))
-            entries.insert({info.st_dev, info.st_ino});
-    }
-    closedir(dir);
-    for (const std::string& input : inputs) {
-        struct stat info;
-        if (stat(input.c_str(), &info) == 0 && entries.count({info.st_dev, info.st_ino}))
-            return input;
-    }
-    return {};
+// One "qxauthor: ..." line, names in it escaped for the terminal.
+void say(std::ostream& err, const std::string& text) {
+    err << "qxauthor: " << qx::discimage::PrintableText(text) << "\n";
 }
 
 } // namespace
@@ -97,7 +82,8 @@ std::string QxAuthorUsage() {
            "  each title followed by the next. --parts continues a stream in STREAM.part1 and STREAM.part2;\n"
            "  --replace deletes DVD files left in OUTDIR/VIDEO_TS instead of refusing to start.\n"
            "  --iso FILE also writes the folder's disc image (ISO 9660 + UDF) to FILE, labelled TEXT (at most\n"
-           "  32 characters; default: the name of OUTDIR); FILE is replaced only by a complete image.\n";
+           "  32 characters; default: the name of OUTDIR); FILE is replaced only by a complete image.\n"
+           "  Outputs that would replace a stream (FILE, or a stream inside OUTDIR/VIDEO_TS) are refused.\n";
 }
 
 bool ParseQxAuthorArgs(const std::vector<std::string>& argv, QxAuthorArgs& args, std::string& error) {
@@ -172,7 +158,7 @@ int RunQxAuthor(const QxAuthorArgs& args, std::ostream& err) {
     // An image target that can never be written is refused before the long part.
     struct stat target;
     if (!args.isoFile.empty() && lstat(args.isoFile.c_str(), &target) == 0 && !S_ISREG(target.st_mode)) {
-        err << "qxauthor: " << args.isoFile << " exists and is not a regular file; it is left alone\n";
+        say(err, args.isoFile + " exists and is not a regular file; it is left alone");
         return QXAUTHOR_FAILED;
     }
     // Durations first: a stream that cannot be measured stops the run before anything is written.
@@ -182,13 +168,25 @@ int RunQxAuthor(const QxAuthorArgs& args, std::ostream& err) {
         std::vector<std::string> files;
         std::string partError;
         if (!streamFiles(stream, args.partFiles, files, partError)) {
-            err << "qxauthor: " << partError << "\n";
+            say(err, partError);
             return QXAUTHOR_FAILED;
         }
         inputs.insert(inputs.end(), files.begin(), files.end());
+    }
+    // Neither the folder being authored nor the image may take the place of a stream.
+    const std::string videoFolder = args.outputFolder + "/VIDEO_TS/";
+    using qx::discimage::OutputKind;
+    std::string refusal = qx::discimage::OutputRefusal(videoFolder, OutputKind::Folder, inputs);
+    if (refusal.empty() && !args.isoFile.empty())
+        refusal = qx::discimage::OutputRefusal(args.isoFile, OutputKind::File, inputs, {videoFolder});
+    if (!refusal.empty()) {
+        say(err, refusal);
+        return QXAUTHOR_FAILED;
+    }
+    for (const std::string& stream : args.streams) {
         StreamDuration duration = MeasureStreamDuration(stream, tailFile(stream, args.partFiles));
         if (!duration.ok) {
-            err << "qxauthor: " << duration.error << "\n";
+            say(err, duration.error);
             return QXAUTHOR_FAILED;
         }
         durations.push_back(static_cast<int>(duration.seconds));
@@ -196,29 +194,22 @@ int RunQxAuthor(const QxAuthorArgs& args, std::ostream& err) {
 
     std::string error;
     if (!AuthorCreateFolderPath(args.outputFolder, error)) {
-        err << "qxauthor: " << error << "\n";
+        say(err, error);
         return QXAUTHOR_FAILED;
     }
     // Held from the leftover scan to the end, so that no other run writes into the folder meanwhile.
     AuthorFolderLock lock;
     if (!lock.Acquire(args.outputFolder, error)) {
-        err << "qxauthor: " << error << "\n";
+        say(err, error);
         return QXAUTHOR_FAILED;
     }
-    std::string videoFolder = args.outputFolder + "/VIDEO_TS/";
     if (FindOrDeleteDvdFiles(videoFolder, true) != 0) {
         if (!args.replace) {
-            err << "qxauthor: " << videoFolder << " already holds DVD files; remove them or pass --replace\n";
-            return QXAUTHOR_FAILED;
-        }
-        const std::string inside = inputInFolder(inputs, videoFolder);
-        if (!inside.empty()) {
-            err << "qxauthor: " << inside << " lies in " << videoFolder
-                << ", whose DVD files --replace would delete; move it elsewhere first\n";
+            say(err, videoFolder + " already holds DVD files; remove them or pass --replace");
             return QXAUTHOR_FAILED;
         }
         if (FindOrDeleteDvdFiles(videoFolder, false, {}, &error) != 0) {
-            err << "qxauthor: " << error << "\n";
+            say(err, error);
             return QXAUTHOR_FAILED;
         }
     }
@@ -233,12 +224,22 @@ int RunQxAuthor(const QxAuthorArgs& args, std::ostream& err) {
                              last ? AUTHOR_POST_NONE : AUTHOR_POST_NEXT_TITLE, last ? 0 : static_cast<int>(i) + 2);
     }
     if (!ok) {
-        err << "qxauthor: " << author.LastError() << "\n";
+        say(err, author.LastError());
         return QXAUTHOR_FAILED;
     }
     author.EndTitleSet();
-    if (!author.CreateDVD()) {
-        err << "qxauthor: " << author.LastError() << "\n";
+    // SIGINT and SIGTERM stop the engine, which removes the files it wrote: no half folder is left
+    // to block the next run.
+    qx::discimage::InterruptCancel interrupt;
+    author.SetStopFlag(&interrupt.Flag());
+    const bool authored = author.CreateDVD();
+    if (interrupt.Flag().load()) {
+        say(err, authored ? "interrupted; the DVD folder " + videoFolder + " is complete, no image was written"
+                          : "interrupted; the files this run wrote were removed");
+        return 128 + interrupt.Signal();
+    }
+    if (!authored) {
+        say(err, author.LastError());
         return QXAUTHOR_FAILED;
     }
     if (!args.isoFile.empty()) {
@@ -254,12 +255,20 @@ int QxAuthorMain(int argc, char** argv) {
     QxAuthorArgs parsed;
     std::string error;
     if (!ParseQxAuthorArgs(args, parsed, error)) {
-        std::cerr << "qxauthor: " << error << "\n" << QxAuthorUsage();
+        std::cerr << "qxauthor: " << qx::discimage::PrintableText(error) << "\n" << QxAuthorUsage();
         return QXAUTHOR_USAGE;
     }
     if (parsed.help) {
         std::cout << QxAuthorUsage();
         return QXAUTHOR_OK;
     }
+    // The engine's lines name the streams too: they reach the terminal escaped as well, except the
+    // line ends ("\n", or "\r" that returns to the start of a progress line).
+    AuthorLogSetHandler([](int level, const char* text) {
+        std::string body = text;
+        std::size_t end = body.find_last_not_of("\r\n") + 1;
+        const std::string ends = body.substr(end);
+        return AuthorLogWrite(level, (qx::discimage::PrintableText(body.substr(0, end), true) + ends).c_str());
+    });
     return RunQxAuthor(parsed, std::cerr);
 }

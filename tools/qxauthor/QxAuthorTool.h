@@ -22,7 +22,7 @@ struct QxAuthorArgs {
 constexpr int QXAUTHOR_OK = 0;
 constexpr int QXAUTHOR_FAILED = 1; // the engine reported an "ERR:" line, or a stream/folder problem
 constexpr int QXAUTHOR_USAGE = 2;
-// The disc image stopped by signal N: 128 + N.
+// Stopped by signal N (SIGINT, SIGTERM; the authoring removes what it wrote): 128 + N.
 
 std::string QxAuthorUsage();
 

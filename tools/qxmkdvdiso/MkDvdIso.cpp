@@ -2,6 +2,7 @@
 
 #include "DiscText.h"
 #include "ImageTool.h"
+#include "TerminalText.h"
 
 #include <cstdio>
 #include <iostream>
@@ -15,7 +16,8 @@ std::string MkDvdIsoUsage() {
            "  Writes the DVD-Video disc image (ISO 9660 + UDF 1.02) of the folder that holds VIDEO_TS.IFO\n"
            "  (or of its VIDEO_TS subfolder) to FILE. The label (at most 32 characters) defaults to the\n"
            "  name of the folder holding VIDEO_TS. FILE is replaced only by a complete image; a failed or\n"
-           "  interrupted run leaves it as it was. SOURCE_DATE_EPOCH, when set, fixes the recorded time.\n"
+           "  interrupted run leaves it as it was. FILE may not be one of the folder's files nor lie in it.\n"
+           "  SOURCE_DATE_EPOCH, when set, fixes the recorded time.\n"
            "  Exit status: 0 complete image, 1 failure, 2 bad command line, 128+N stopped by signal N.\n";
 }
 
@@ -73,7 +75,7 @@ int MkDvdIsoMain(int argc, char** argv) {
     MkDvdIsoArgs args;
     std::string error;
     if (!ParseMkDvdIsoArgs(std::vector<std::string>(argv, argv + argc), &args, &error)) {
-        std::fprintf(stderr, "qxmkdvdiso: %s\n%s", error.c_str(), MkDvdIsoUsage().c_str());
+        std::fprintf(stderr, "qxmkdvdiso: %s\n%s", PrintableText(error).c_str(), MkDvdIsoUsage().c_str());
         return MKDVDISO_USAGE;
     }
     if (args.help) {

@@ -9,6 +9,7 @@
 #include "MovieProbe.h"
 #include "QuitOnSignal.h"
 #include "Settings.h"
+#include "TerminalText.h"
 
 #include <QDir>
 #include <QEventLoop>
@@ -21,6 +22,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+
+using qx::discimage::PrintableText;
 
 namespace {
 
@@ -106,31 +109,15 @@ bool PrepareDemo(CliOptions* job, std::string* settingsFile, std::FILE* err) {
 }
 
 // Probes every movie as "Add Video files" does; what cannot be read is left out with the
-// "Can not support file:" note. Converted-stream names are reserved as the list reserves them.
+// "Can not support file:" note. (The job names the converted streams when it starts.)
 std::vector<CSourceInfo> ProbeMovies(EncoderLink& encoder, const std::vector<std::string>& paths,
                                      const std::string& workFolder, CliObserver& observer, int* dropped) {
     std::vector<CSourceInfo> movies;
     for (const std::string& path : paths) {
-        ProbedMovie probed = ProbeMovie(encoder, path, [&] { encoder.SendProbe(path, workFolder); });
-        if (probed.accepted) {
-            auto taken = [&movies](const std::string& candidate) {
-                for (const CSourceInfo& source : movies) {
-                    if (source.strVobFile == candidate) {
-                        return true;
-                    }
-                }
-                return ConvertedNameOnDisk(candidate);
-            };
-            probed.info.strVobFile = ChooseConvertedName(workFolder, ConvertedBaseName(probed.info.strPath), taken);
-            if (probed.info.strVobFile.empty()) {
-                probed.accepted = false;
-                probed.logLevel = 1;
-                probed.logLine = "Add File:" + path + " Failed no free name for its converted stream\n";
-            }
-        }
+        const ProbedMovie probed = ProbeMovie(encoder, path, [&] { encoder.SendProbe(path, workFolder); });
         observer.Log(probed.logLevel, probed.logLine);
         if (!probed.accepted) {
-            observer.ErrorPrompts().NoteDialog("Information", "Can not support file:\n" + path);
+            observer.ErrorPrompts().NoteDialog("Information", "Can not support file:\n" + PrintableText(path));
             ++*dropped;
             continue;
         }
@@ -149,7 +136,7 @@ bool ChooseBurnTarget(JobParts& parts, const CliOptions& options, BurnTarget* ta
     const bool neroAvailable = parts.neroCore->InitBurnCore();
     target->engine = options.engine >= 0 ? options.engine : (neroAvailable ? 1 : 0);
     if (target->engine == 1 && !neroAvailable) {
-        std::fprintf(err, "The \"Nero\" burn engine is not available.\n");
+        PrintUnavailable(*parts.neroCore, err);
         return false;
     }
     std::vector<std::string> writers;
@@ -172,11 +159,13 @@ void OnJobSignal(DiscJob& job, int signal, QTimer& bound, std::FILE* err) {
         return; // stopping already; the bound ends the program if the step does not stop
     }
     const JobStep step = job.Step();
-    if (step == JobStep::Authoring || step == JobStep::Burning || step == JobStep::Imaging) {
-        std::fprintf(err, step == JobStep::Authoring  ? "Interrupted: stopping the authoring and removing the job's "
-                                                        "files.\n"
-                          : step == JobStep::Burning ? "Interrupted: cancelling the burn.\n"
-                                                     : "Interrupted: stopping the disc image.\n");
+    if (step == JobStep::Menu || step == JobStep::Authoring || step == JobStep::Burning || step == JobStep::Imaging) {
+        std::fprintf(err, step == JobStep::Menu        ? "Interrupted: stopping the DVD menu and removing the job's "
+                                                         "files.\n"
+                          : step == JobStep::Authoring ? "Interrupted: stopping the authoring and removing the job's "
+                                                         "files.\n"
+                          : step == JobStep::Burning   ? "Interrupted: cancelling the burn.\n"
+                                                       : "Interrupted: stopping the disc image.\n");
         std::fflush(err);
         job.Interrupt(signal);
         QObject::connect(&bound, &QTimer::timeout, [&job, signal, err] {
@@ -200,20 +189,20 @@ int ReportOutcome(const CliOptions& options, const DiscJob& job, int dropped, st
     if (!outcome.dvdFolder.empty()) {
         std::string folder = outcome.dvdFolder;
         folder.pop_back();
-        std::fprintf(out, "DVD folder: %s\n", folder.c_str());
+        std::fprintf(out, "DVD folder: %s\n", PrintableText(folder).c_str());
         if (options.writer >= 0) {
             std::fprintf(out, "Burn: %s\n",
                          BurnOutcomeName(outcome.burnTried ? outcome.burnOutcome : BurnOutcome::Refused));
         }
     }
     for (const std::string& warning : outcome.imageWarnings) {
-        std::fprintf(err, "qxmoviedisc-cli: warning: %s\n", warning.c_str());
+        std::fprintf(err, "qxmoviedisc-cli: warning: %s\n", PrintableText(warning).c_str());
     }
     if (outcome.imageWritten) {
-        std::fprintf(out, "qxmoviedisc-cli: wrote %s (%llu bytes)\n", options.isoFile.c_str(),
+        std::fprintf(out, "qxmoviedisc-cli: wrote %s (%llu bytes)\n", PrintableText(options.isoFile).c_str(),
                      static_cast<unsigned long long>(outcome.imageBytes));
     } else if (outcome.imageTried) {
-        std::fprintf(err, "qxmoviedisc-cli: %s\n", outcome.imageError.c_str());
+        std::fprintf(err, "qxmoviedisc-cli: %s\n", PrintableText(outcome.imageError).c_str());
     }
     int status = outcome.accomplished ? 0 : 1;
     // "Mission accomplished!" also ends a job whose movies were replaced by the substitute stream or
@@ -266,7 +255,8 @@ int RunCliJob(const CliOptions& options, std::FILE* out, std::FILE* err) {
     // An image target that can never be written is refused before the long part.
     struct stat target;
     if (!job.isoFile.empty() && lstat(job.isoFile.c_str(), &target) == 0 && !S_ISREG(target.st_mode)) {
-        std::fprintf(err, "%s exists and is not a regular file; it is left alone\n", job.isoFile.c_str());
+        std::fprintf(err, "%s exists and is not a regular file; it is left alone\n",
+                     PrintableText(job.isoFile).c_str());
         return 1;
     }
     if (job.demo && !PrepareDemo(&job, &settingsFile, err)) {
@@ -287,6 +277,7 @@ int RunCliJob(const CliOptions& options, std::FILE* out, std::FILE* err) {
     spec.keepAspect = job.keepAspect;
     spec.discType = job.dualLayer ? DISC_TYPE_D9 : DISC_TYPE_D5;
     spec.label = job.label;
+    spec.menu = job.menu;
     spec.imageFile = job.isoFile.empty() ? std::string() : AbsolutePath(job.isoFile);
     spec.workFolder = job.workFolder.empty()
                           ? CSettingsStore(settingsFile).ReadSettings().tempFolder

@@ -23,6 +23,7 @@ struct CliOptions {
     bool help = false;
     bool verbose = false; // --verbose: the engines' diagnostic trace on standard error
     std::string isoFile;  // --iso FILE: also write the disc image of the DVD folder the job made
+    bool menu = false;    // --menu: the disc gets a DVD menu
     std::vector<std::string> movies;
 
     // Writer operations (one per run), through the burn engine the windows use.

@@ -3,8 +3,10 @@
 #include "NumericLocale.h"
 
 #include <QCoreApplication>
+#include <QGuiApplication>
 
 #include <cstdlib>
+#include <memory>
 
 int CliMain(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
@@ -26,8 +28,14 @@ int CliMain(int argc, char** argv) {
         AuthorLogSetFilter([](int level) { return level < AUTHOR_LOG_ERROR ? 1 : 0; });
     }
     // No window and no display: Qt Core's event loop carries the messages of the encoder and the
-    // job's steps.
-    QCoreApplication app(argc, argv);
+    // job's steps. A menu's text is drawn with Qt Gui's fonts, off screen.
+    std::unique_ptr<QCoreApplication> app;
+    if (options.menu) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        app = std::make_unique<QGuiApplication>(argc, argv);
+    } else {
+        app = std::make_unique<QCoreApplication>(argc, argv);
+    }
     qx::UseLocaleIndependentNumbers();
     QCoreApplication::setApplicationName("QX Movie Disc");
     return options.WriterOperation() ? RunCliWriterOperation(options, stdout, stderr)

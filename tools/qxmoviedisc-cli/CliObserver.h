@@ -8,6 +8,9 @@
 #include <mutex>
 #include <string>
 
+// "The "Nero" burn engine is not available." with the reason the engine gives.
+void PrintUnavailable(const BurnCore& core, std::FILE* err);
+
 class CliObserver : public JobObserver {
 public:
     // Questions are answered No/Cancel, or Yes/OK with `assumeYes`.

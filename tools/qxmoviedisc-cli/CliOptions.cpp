@@ -110,6 +110,8 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions* options, 
             options->keepAspect = true;
         } else if (arg == "--no-keep-aspect") {
             options->keepAspect = false;
+        } else if (arg == "--menu") {
+            options->menu = true;
         } else if (arg == "--yes") {
             options->assumeYes = true;
         } else if (arg == "--verbose") {
@@ -125,8 +127,9 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions* options, 
             options->movies.push_back(arg);
         }
     }
-    if (!options->label.empty() && options->writer < 0 && options->isoFile.empty()) {
-        *error = "--label needs --writer or --iso";
+    // The label names the disc and heads its menu.
+    if (!options->label.empty() && options->writer < 0 && options->isoFile.empty() && !options->menu) {
+        *error = "--label needs --writer, --iso or --menu";
         return false;
     }
     const int operations = (options->listWriters ? 1 : 0) + (options->writerInfo >= 0 ? 1 : 0) +
@@ -147,6 +150,10 @@ bool ParseCliOptions(const std::vector<std::string>& args, CliOptions* options, 
         *error = "--iso goes with a job";
         return false;
     }
+    if (operations == 1 && options->menu) {
+        *error = "--menu goes with a job";
+        return false;
+    }
     if (operations == 1 && options->burnFolder.empty() && options->writer >= 0) {
         *error = "--writer goes with a job or --burn-folder";
         return false;
@@ -165,7 +172,7 @@ std::string CliUsage() {
     return "usage: qxmoviedisc-cli [--tv pal|ntsc] [--aspect 4:3|16:9] [--keep-aspect|--no-keep-aspect]\n"
            "                       [--disc d5|d9] [--work DIR] [--yes] [[--engine 0|1] --writer N] [--label TEXT] "
            "[--iso FILE]\n"
-           "                       [--verbose]\n"
+           "                       [--menu] [--verbose]\n"
            "                       MOVIE...\n"
            "       qxmoviedisc-cli --demo [--work DIR] [options]\n"
            "       qxmoviedisc-cli [--engine 0|1] --list-writers | --writer-info N | --erase N\n"
@@ -182,6 +189,8 @@ std::string CliUsage() {
            "job whose burn is refused, fails or is cancelled exits 1 and keeps its DVD folder.\n"
            "A virtual writer (writers.ini in the configuration folder) writes an image file.\n"
            "--label TEXT names the disc (burned or imaged), at most 32 characters.\n"
+           "--menu gives the disc a DVD menu: a button with a picture and the name of each movie, six\n"
+           "to a page, and \"Play all\"; the label, when given, heads it.\n"
            "Writer operations print one line per writer (INDEX: TEXT), a writer's description\n"
            "(field=value), or the burn's or erase's outcome; exit status 0 only when the operation\n"
            "succeeded. Engine 0 is \"Build-in\", 1 \"Nero\" (default: as the window selects).\n"

@@ -48,7 +48,7 @@ int RunCliWriterOperation(const CliOptions& options, std::FILE* out, std::FILE* 
     const int engine = options.engine >= 0 ? options.engine : (neroAvailable ? 1 : 0);
     BurnCore* core = parts.Core(engine);
     if (engine == 1 && !neroAvailable) {
-        std::fprintf(err, "The \"Nero\" burn engine is not available.\n");
+        PrintUnavailable(*parts.neroCore, err);
         return 1;
     }
     // Writer indexes count in the list as the writer combo shows it.

@@ -7,7 +7,8 @@
 # the whole movie and for each half.
 #   bench/encoder/run.sh [build-folder] [seconds] [movie-name-regex]
 #   (defaults: build, 40, all; BENCH_RUNS=3 timed runs; BENCH_TV=ntsc for 720x480 at 29.97 and
-#   `-target ntsc-dvd`)
+#   `-target ntsc-dvd`; BENCH_WORK=folder keeps the sources and streams there, each movie's as
+#   NAME.rm, NAME.ours.vob, NAME.ffmpeg1.vob, NAME.ffmpeg2.vob)
 # Targets: SSIM at least the two-pass reference's where it reaches our size (each half at least the
 # one-pass figure); wall time at most the one-pass command line's; our size within +-3% of the
 # estimate (399 KB of 1024 bytes per second).
@@ -22,6 +23,8 @@ encoder="$build/bin/EncoderProxy"
 [ -x "$encoder" ] || { echo "no $encoder: build first" >&2; exit 2; }
 work="$(mktemp -d /tmp/qx-encoder-bench-XXXXXX)"
 trap 'rm -rf "$work"' EXIT
+keep="${BENCH_WORK:-}"
+[ -z "$keep" ] || mkdir -p "$keep"
 
 # name, size, lavfi picture, RealVideo rate. RealVideo's muxer takes no packet over 64 KB, so a busy
 # source is written at a coarser step until its key pictures fit.
@@ -38,8 +41,8 @@ movies=(
   "noisy 640x480 testsrc2=size=640x480:rate=25,noise=alls=12:allf=t 1200k"
 )
 # Movies whose second half differs from the first: name, size, first half, second half, rate.
-# "bars-fractal" is the one the calm-then-busy report was made with, "smooth-fractal" the
-# calm-then-busy movie of the two-pass report.
+# "bars-fractal" is made like the calm-then-busy report's movie ("bars-fractal-report", below, is
+# that movie itself), "smooth-fractal" the calm-then-busy movie of the two-pass report.
 halves=(
   "bars-fractal 640x480 smptehdbars=size=640x480:rate=25 mandelbrot=size=640x480:rate=25:start_scale=1.5,noise=alls=12:allf=t 1800k"
   "smooth-fractal 640x480 testsrc2=size=640x480:rate=25 mandelbrot=size=640x480:rate=25,noise=alls=20:allf=t 1800k"
@@ -57,7 +60,15 @@ scenes=(
    color=c=gray:size=640x480:rate=25 0.1 mandelbrot=size=640x480:rate=25,noise=alls=20:allf=t 0.125"
 )
 
+# The calm-then-busy report's own movie, made exactly as the report made it (whatever $seconds).
+make_report_source() { # out
+  ffmpeg -nostdin -loglevel quiet -y -f lavfi -i "smptehdbars=size=640x480:rate=25:d=20" \
+    -f lavfi -i "mandelbrot=size=640x480:rate=25:start_scale=1.5,noise=alls=12:allf=t,trim=duration=20" \
+    -f lavfi -i "sine=d=40" -filter_complex "[0:v][1:v]concat=n=2:v=1[v]" -map "[v]" -map 2:a \
+    -c:v rv20 -b:v 1800k -maxrate 3000k -bufsize 400k -c:a ac3 -b:a 128k -f rm "$1"
+}
 make_source() { # out lavfi rate [second-half-lavfi | scene-lavfi share scene-lavfi share ...]
+  if [ "$2" = report ]; then make_report_source "$1"; return; fi
   local inputs=(-f lavfi -i "$2") maps=()
   if [ $# -ge 5 ]; then
     local out="$1" rate="$3" chain="" n=0 share
@@ -184,6 +195,10 @@ run_movie() { # name lavfi rate [second-half-lavfi | scene-lavfi share ...]
     printf "%-22s %5.2f/%-7.2f %5.2f/%-7.2f %+6.1f%%  %+5.1f%%,%+5.1f%%  %6.3f/%6.3f/%6.3f/%-22.3f %-28s %-10s %s\n",
       n, ow, oc, fw, fc, (s / (d * 399 * 1024) - 1) * 100, (z1 / s - 1) * 100, (z2 / s - 1) * 100, os, f1, f2, bs,
       halves, q, sync }'
+  if [ -n "$keep" ]; then
+    cp "$src" "$keep/$name.rm"
+    for f in ours ffmpeg1 ffmpeg2; do [ ! -s "$work/$f.vob" ] || cp "$work/$f.vob" "$keep/$name.$f.vob"; done
+  fi
 }
 for m in "${movies[@]}"; do
   read -r kind size lavfi rate <<<"$m"
@@ -193,6 +208,7 @@ for m in "${halves[@]}"; do
   read -r kind size first second rate <<<"$m"
   run_movie "$kind-$size" "$first" "$rate" "$second"
 done
+run_movie "bars-fractal-report" report ""
 set -f
 for m in "${scenes[@]}"; do
   # shellcheck disable=SC2206 # the words of the list, no file names in them

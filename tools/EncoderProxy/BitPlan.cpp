@@ -90,6 +90,8 @@ BitPlan::BitPlan(const BitPlanSettings& settings, std::vector<PlaceDifficulty> p
     const int gops = static_cast<int>(std::ceil(pictures / s_.gopPictures - 1e-9));
     gopComplexity_.resize(static_cast<size_t>(std::max(gops, 1)));
     gopPlace_.resize(gopComplexity_.size());
+    gopChange_.assign(gopComplexity_.size(), -1);
+    gopPart_.assign(gopComplexity_.size(), 1.0);
     placeRatio_.assign(places.size(), 1.0);
     placeLearned_.assign(places.size(), 0);
     for (const PlaceDifficulty& p : places)
@@ -105,51 +107,60 @@ BitPlan::BitPlan(const BitPlanSettings& settings, std::vector<PlaceDifficulty> p
                std::abs(places[k + 1].seconds - middle) <= std::abs(places[k].seconds - middle))
             ++k;
         size_t chosen = k;
-        // A GOP between two close places that differ much may hold the scene change itself. It
-        // takes the busier place when it may start in the busy scene (its I picture coded as calm
-        // would take the bits of the GOPs after it), or when the busy scene after a calm start
-        // may fill a third of it (its P pictures follow the scene they see; see PictureStep). A
-        // calm picture coded as busy loses a little.
+        // A GOP between two close places that differ much may hold the scene change itself: it is
+        // planned as the scene before the change until SceneCuts finds the cut (TakeCut), so the
+        // pictures before the change keep their step and those after it get theirs.
         const double from = static_cast<double>(g) * gopSeconds, to = from + gopSeconds;
-        for (size_t a = k > 1 ? k - 2 : 0; a + 1 < places.size() && a <= k + 1; ++a) {
+        int change = -1;
+        for (size_t a = k > 1 ? k - 2 : 0; a + 1 < places.size() && a <= k + 1 && change < 0; ++a) {
             // The scene change lies after the pictures looked at in a and before those of b.
             const PlaceDifficulty &pa = places[a], &pb = places[a + 1];
             const double changeFrom = pa.seconds + pa.length, changeTo = pb.seconds;
             if (changeTo - pa.seconds > kChangeWithinGops * gopSeconds || changeTo <= from || changeFrom >= to)
                 continue;
             const double ca = std::max(1.0, pa.complexity), cb = std::max(1.0, pb.complexity);
-            if (std::max(ca, cb) <= kSceneChange * std::min(ca, cb))
-                continue;
-            const bool busy =
-                ca > cb ? changeTo > from + 1 / s_.frameRate : to - std::max(from, changeFrom) > gopSeconds / 3;
-            const size_t busier = ca > cb ? a : a + 1;
-            if (busy && places[busier].complexity > places[chosen].complexity)
-                chosen = busier;
+            if (std::max(ca, cb) > kSceneChange * std::min(ca, cb))
+                change = static_cast<int>(a);
         }
+        if (change >= 0 && (g == 0 || change >= gopPlace_[g - 1]))
+            chosen = static_cast<size_t>(change);
+        else
+            change = -1;
         if (g > 0) // the places follow the movie's order (placeEnd_)
             chosen = std::max(chosen, static_cast<size_t>(gopPlace_[g - 1]));
         const double part = std::min(1.0, (pictures - static_cast<double>(g) * s_.gopPictures) / s_.gopPictures);
-        gopComplexity_[g] = std::max(1.0, places[chosen].complexity) * std::max(part, 1.0 / s_.gopPictures);
+        gopPart_[g] = std::max(part, 1.0 / s_.gopPictures);
+        gopComplexity_[g] = std::max(1.0, places[chosen].complexity) * gopPart_[g];
         gopPlace_[g] = static_cast<int>(chosen);
+        gopChange_[g] = change;
     }
+    for (const PlaceDifficulty& p : places)
+        placeComplexity_.push_back(std::max(1.0, p.complexity));
+    Prefixes();
+}
+
+void BitPlan::Prefixes() {
     rootPrefix_.assign(gopComplexity_.size() + 1, 0.0);
     sumPrefix_.assign(gopComplexity_.size() + 1, 0.0);
     for (size_t g = 0; g < gopComplexity_.size(); ++g) {
         rootPrefix_[g + 1] = rootPrefix_[g] + std::sqrt(gopComplexity_[g]);
         sumPrefix_[g + 1] = sumPrefix_[g] + gopComplexity_[g];
     }
-    placeEnd_.assign(places.size(), 0);
+    placeEnd_.assign(placeRatio_.size(), 0);
     for (size_t g = 0; g < gopComplexity_.size(); ++g)
         placeEnd_[static_cast<size_t>(gopPlace_[g])] = static_cast<int>(g) + 1;
 }
 
-BitPlan::GopChoice BitPlan::StartGop(int64_t picture) {
+BitPlan::GopChoice BitPlan::StartGop(int64_t picture, bool cut) {
     GopChoice c;
     Learn(); // from the GOP before, as far as the encoder has handed it out
     const double gopSeconds = s_.gopPictures / s_.frameRate;
     const int last = Gops() - 1;
     const int previous = current_;
     current_ = static_cast<int>(std::clamp<int64_t>(picture / s_.gopPictures, 0, last));
+    cutAt_ = -1;
+    if (cut)
+        TakeCut(); // the GOP starts in the scene after the change
     const double lookComplexity = gopComplexity_[static_cast<size_t>(current_)];
     const size_t place = static_cast<size_t>(gopPlace_[static_cast<size_t>(current_)]);
     if (previous >= 0 && static_cast<int>(place) != gopPlace_[static_cast<size_t>(previous)]) {
@@ -163,8 +174,6 @@ BitPlan::GopChoice BitPlan::StartGop(int64_t picture) {
             placeRatio_[place] = placeRatio_[before];
         scenePlace_ = same && scenePlace_ == static_cast<int>(before) ? static_cast<int>(place) : -1;
     }
-    const double ratio = placeRatio_[place];
-    const double scene = scenePlace_ == static_cast<int>(place) ? sceneFactor_ : 1.0;
     // The pictures the encoder has not handed out yet count as the GOP before's P pictures did.
     double pendingBits = 0;
     if (!others_.empty()) {
@@ -177,28 +186,49 @@ BitPlan::GopChoice BitPlan::StartGop(int64_t picture) {
     leftSeconds_ = std::max(gopSeconds, s_.seconds - static_cast<double>(picture) / s_.frameRate);
     peakBits_ = kPeakShare * s_.peakBitrate * gopSeconds;
     averageGop_ = s_.averageBitrate * gopSeconds;
-    currentRatio_ = ratio;
-    currentPlace_ = place;
-    currentScene_ = scene;
-    expected_ = ratio * scene * lookComplexity;
-    if (picture / s_.gopPictures > last) {
-        // Longer than the movie was said to be: the average, with what is left of the budget.
-        sharing_ = Sharing{};
-        c.targetBits = std::max(0.0, averageGop_ + std::min(0.0, left_));
-    } else {
-        ShareOut(scene);
-        c.targetBits = TargetFor(expected_);
-    }
-    c.targetBits = std::min(c.targetBits, peakBits_);
-    c.step = c.targetBits > 0 ? expected_ / c.targetBits : s_.coarsestStep;
-    c.step = std::clamp(c.step, s_.finestStep, s_.coarsestStep);
-    c.minimumBitrate = minimumBitrate_ = Padding(c.targetBits, expected_);
-    currentStep_ = c.step;
-    currentTarget_ = c.targetBits;
+    pastEnd_ = picture / s_.gopPictures > last;
+    PlanCurrent(place, placeRatio_[place], scenePlace_ == static_cast<int>(place) ? sceneFactor_ : 1.0);
+    c.targetBits = currentTarget_;
+    c.step = currentStep_;
+    c.minimumBitrate = minimumBitrate_;
     keyBits_ = 0;
     others_.clear();
     pending_.push_back({current_, true, c.step});
     return c;
+}
+
+void BitPlan::PlanCurrent(size_t place, double ratio, double scene) {
+    currentRatio_ = ratio;
+    currentPlace_ = place;
+    currentScene_ = scene;
+    expected_ = ratio * scene * gopComplexity_[static_cast<size_t>(current_)];
+    double target;
+    if (pastEnd_) {
+        // Longer than the movie was said to be: the average, with what is left of the budget.
+        sharing_ = Sharing{};
+        target = std::max(0.0, averageGop_ + std::min(0.0, left_));
+    } else {
+        ShareOut(scene);
+        target = TargetFor(expected_);
+    }
+    currentTarget_ = std::min(target, peakBits_);
+    currentStep_ = currentTarget_ > 0 ? expected_ / currentTarget_ : s_.coarsestStep;
+    currentStep_ = std::clamp(currentStep_, s_.finestStep, s_.coarsestStep);
+    minimumBitrate_ = Padding(currentTarget_, expected_);
+}
+
+bool BitPlan::TakeCut() {
+    const int before = gopChange_[static_cast<size_t>(current_)];
+    if (before < 0)
+        return false;
+    const size_t after = static_cast<size_t>(before) + 1;
+    for (size_t g = static_cast<size_t>(current_); g < gopChange_.size() && gopChange_[g] == before; ++g) {
+        gopChange_[g] = -1;
+        gopPlace_[g] = static_cast<int>(after);
+        gopComplexity_[g] = placeComplexity_[after] * gopPart_[g];
+    }
+    Prefixes();
+    return true;
 }
 
 void BitPlan::ShareOut(double scene) {
@@ -272,9 +302,19 @@ double BitPlan::RecentOther(size_t recent) const {
     return others_.size() > from ? sum / static_cast<double>(others_.size() - from) : 0;
 }
 
-double BitPlan::PictureStep(int index) {
+double BitPlan::PictureStep(int index, bool cut) {
+    if (cut && index > 0 && TakeCut()) {
+        // The rest of the GOP shows the scene after the change, as the look found it there.
+        cutAt_ = index;
+        scenePlace_ = -1;
+        const size_t place = static_cast<size_t>(gopPlace_[static_cast<size_t>(current_)]);
+        PlanCurrent(place, placeRatio_[place], 1.0);
+    }
     double step = currentStep_;
-    if (index > 0 && currentTarget_ > 0 && !others_.empty()) {
+    // After a cut the plan waits for pictures of the new scene only (the first of them is coded
+    // much as an I picture is, and the encoder hands each out one picture late).
+    const bool settled = cutAt_ < 0 || index > cutAt_ + static_cast<int>(kSceneEndPictures);
+    if (index > 0 && currentTarget_ > 0 && !others_.empty() && settled) {
         // The latest P pictures against those of the place the GOP was planned for (the I
         // picture may still show the scene before).
         const double now = RecentOther(2) / (currentRatio_ * currentScene_ * placeOther_[currentPlace_]);
@@ -286,14 +326,18 @@ double BitPlan::PictureStep(int index) {
             const double target = TargetFor(observed);
             step = target > 0 ? observed / target : s_.coarsestStep;
             minimumBitrate_ = Padding(target, observed);
-        } else {
+        } else if (cutAt_ < 0) {
             double bits = keyBits_;
             for (const Coded& c : others_)
                 bits += c.bits;
             const double done = kKeyPictureWeight + static_cast<double>(others_.size());
-            const double expected = currentTarget_ * done / (kKeyPictureWeight + s_.gopPictures - 1);
+            const double whole = kKeyPictureWeight + s_.gopPictures - 1;
+            const double expected = currentTarget_ * done / whole;
             const double factor = std::clamp(std::sqrt(bits / expected), 0.75, 2.0);
-            if (factor <= 0.85 || factor >= 1.15)
+            // A GOP over its own target but within the average rate costs the rest of the movie
+            // little (the plan shares out what is left at the next GOP): its step holds.
+            const bool withinAverage = bits <= averageGop_ * done / whole;
+            if (factor <= 0.85 || (factor >= 1.15 && !withinAverage))
                 step = currentStep_ * factor;
         }
     }
@@ -319,7 +363,8 @@ void BitPlan::PictureCoded(double bits, double stuffingBits) {
 }
 
 void BitPlan::Learn() {
-    if (current_ < 0 || keyBits_ <= 0 || others_.empty())
+    // A GOP a cut divided teaches nothing about either scene.
+    if (current_ < 0 || keyBits_ <= 0 || others_.empty() || cutAt_ >= 0)
         return;
     const size_t place = static_cast<size_t>(gopPlace_[static_cast<size_t>(current_)]);
     placeLearned_[place] = 1;

@@ -49,12 +49,15 @@ public:
         double minimumBitrate = 0;
         double targetBits = 0;
     };
-    GopChoice StartGop(int64_t picture);
+    // `cut`: the picture shows another scene than the one before it (SceneCuts).
+    GopChoice StartGop(int64_t picture, bool cut = false);
     // The step for the `index`-th picture (1 and on: the P pictures) of the current GOP: a GOP
     // that runs well past or below its target is steered back within itself, and one whose
     // pictures show another scene than planned gets the step of that scene, so a scene the look
     // misjudged or missed costs no more than a few pictures.
-    double PictureStep(int index);
+    // A cut within a GOP the look placed a scene change in moves the rest of it to the scene after
+    // the change, so the pictures before the change keep their own scene's step.
+    double PictureStep(int index, bool cut = false);
     // The minimum rate for the current picture: the GOP's, unless its pictures showed otherwise.
     double MinimumBitrate() const { return minimumBitrate_; }
     // The bits of each picture as the encoder hands it out, in order (it may hand a picture out
@@ -80,6 +83,13 @@ private:
     double Padding(double target, double complexity) const;
     // What the GOP before taught: how far the look's figure for its place is from the encoder's.
     void Learn();
+    // A cut seen in the current GOP, one of those between two places that differ much: this GOP
+    // from now on and the rest of those GOPs take the place after the change.
+    bool TakeCut();
+    // Plans the current GOP (or the rest of it) as `place` at `ratio` and `scene`: sets the step,
+    // target and padding.
+    void PlanCurrent(size_t place, double ratio, double scene);
+    void Prefixes();
     // The current GOP's complexity from its I picture and its P pictures so far.
     double ObservedComplexity() const;
     // Bits x step of the current GOP's last `recent` P pictures, on average.
@@ -90,6 +100,13 @@ private:
     std::vector<double> rootPrefix_; // sum of sqrt(complexity) of the GOPs before each
     std::vector<double> sumPrefix_;  // sum of complexity of the GOPs before each
     std::vector<int> placeEnd_;      // one past the last GOP that takes each place's complexity
+    std::vector<double> placeComplexity_;
+    // For a GOP that may hold a scene change the look found between two places: the place before
+    // the change (the GOP's own until a cut is seen), else -1.
+    std::vector<int> gopChange_;
+    std::vector<double> gopPart_; // the share of a whole GOP the movie fills (its last may be short)
+    bool pastEnd_ = false;
+    int cutAt_ = -1; // the picture of the current GOP where a cut moved it to another place
     double spent_ = 0;
     std::vector<int> gopPlace_;      // the look's place each GOP takes its complexity from
     std::vector<double> placeRatio_; // bits the encoder really makes there against the look's estimate

@@ -1,5 +1,6 @@
 // The bit plan against a model encoder whose pictures take truth x complexity / step bits, padded up
-// to the minimum rate the plan asks for: where the bits go, and that the total holds.
+// to the minimum rate the plan asks for: where the bits go, and that the total holds. And the scene
+// cuts it is told of, found in generated pictures.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -7,6 +8,7 @@
 #include <vector>
 
 #include "BitPlan.h"
+#include "SceneCuts.h"
 
 using namespace qx::enc;
 
@@ -30,16 +32,21 @@ struct Encoded {
     std::vector<double> gopBits;
     std::vector<double> floors;
     std::vector<double> steps; // the GOP's planned step
+    std::vector<double> pictureSteps;
     double total = 0;
 };
 
 // `truth(seconds)` is how far the encoder's real bits stand from the look's estimate there. Each
 // picture takes its share of the GOP's bits at its step (the I picture four P pictures' worth)
 // and is handed out when the next one goes in, as the encoder does.
+// `extra`: places looked at besides the regular ones; `cut`: the picture a scene cut is seen at.
 Encoded Encode(double seconds, const std::function<double(double)>& complexity,
-               const std::function<double(double)>& truth, double placeSeconds = 4) {
+               const std::function<double(double)>& truth, double placeSeconds = 4,
+               const std::vector<double>& extra = {}, int cut = -1) {
     std::vector<PlaceDifficulty> places;
     for (double t = 0; t < seconds; t += placeSeconds)
+        places.push_back({t, complexity(t), 0.24});
+    for (double t : extra)
         places.push_back({t, complexity(t), 0.24});
     BitPlan plan(Settings(seconds), places);
     EXPECT_TRUE(plan.Usable());
@@ -52,13 +59,14 @@ Encoded Encode(double seconds, const std::function<double(double)>& complexity,
         waitingStuffing = stuffing;
     };
     for (int g = 0; g < plan.Gops(); ++g) {
-        BitPlan::GopChoice c = plan.StartGop(g * 15);
+        BitPlan::GopChoice c = plan.StartGop(g * 15, g * 15 == cut);
         EXPECT_GE(c.step, 4.0);
         EXPECT_LE(c.step, 62.0);
         double gopBits = 0;
         for (int i = 0; i < 15; ++i) {
             const double t = (g * 15 + i + 0.5) / 25.0;
-            const double step = i == 0 ? c.step : plan.PictureStep(i);
+            const double step = i == 0 ? c.step : plan.PictureStep(i, g * 15 + i == cut);
+            run.pictureSteps.push_back(step);
             const double picture = truth(t) * complexity(t) / step * (i == 0 ? 4.0 : 1.0) / 18;
             const double bits = std::max(picture, c.minimumBitrate / 25);
             code(bits, bits - picture);
@@ -159,6 +167,32 @@ TEST(BitPlan, AShortSceneBetweenTwoLooksGetsItsOwnStep) {
     EXPECT_NEAR(run.total / (kShare * 40), 1.0, 0.03);
 }
 
+TEST(BitPlan, ACutWhereTheLookPlacedASceneChangeSplitsItsGop) {
+    // Calm, then busy; the look found the change between 19.64 s (its pictures at 19.4 s) and 20.04 s.
+    for (double change : {20.0, 19.72}) {
+        SCOPED_TRACE(change);
+        const int cut = static_cast<int>(change * 25 + 0.5);
+        auto movie = [change](double t) { return t < change ? 1.0e6 : 1.2e8; };
+        Encoded run = Encode(
+            40, movie, [](double) { return 1.0; }, 4, {19.4, 20.04}, cut);
+        const double calmStep = run.pictureSteps[static_cast<size_t>(cut - 20)];
+        // The calm pictures before the cut keep the calm step, those from it on get a busy one...
+        for (int p = cut - 15; p < cut; ++p) {
+            if (p % 15 != 0) { // the I picture's step is the GOP's
+                EXPECT_EQ(run.pictureSteps[static_cast<size_t>(p)], calmStep) << p;
+            }
+        }
+        for (int p = cut; p < cut + 15; ++p) {
+            if (p % 15 != 0) {
+                EXPECT_GT(run.pictureSteps[static_cast<size_t>(p)], 4 * calmStep) << p;
+            }
+        }
+        // ...and the GOP after it starts as busy.
+        EXPECT_GT(run.steps[static_cast<size_t>(cut / 15 + 1)], 4 * calmStep);
+        EXPECT_NEAR(run.total / (kShare * 40), 1.0, 0.03);
+    }
+}
+
 TEST(BitPlan, NoPlanWithoutALookOrALength) {
     EXPECT_FALSE(BitPlan(Settings(40), {}).Usable());
     EXPECT_FALSE(BitPlan(Settings(0), {{0, 1e6}}).Usable());
@@ -169,4 +203,37 @@ TEST(BitPlan, NoPlanWithoutALookOrALength) {
     BitPlan::GopChoice late = one.StartGop(15 * 10);
     EXPECT_GE(late.step, 4.0);
     EXPECT_LE(late.step, 62.0);
+}
+
+TEST(SceneCuts, HardCutsAreFoundOnceAndNoiseOrMotionIsNot) {
+    constexpr int kWidth = 64, kHeight = 48;
+    uint32_t seed = 1;
+    auto random = [&seed] { return (seed = seed * 1664525u + 1013904223u) >> 24; };
+    // Scenes of ten pictures: grey with a little grain, noise, grey again, a lighter grey, a pan.
+    auto picture = [&](int n) {
+        std::vector<uint8_t> p(kWidth * kHeight);
+        for (int y = 0; y < kHeight; ++y)
+            for (int x = 0; x < kWidth; ++x) {
+                const int grain = static_cast<int>(random() % 3) - 1;
+                uint8_t& v = p[static_cast<size_t>(y * kWidth + x)];
+                if (n < 10 || (n >= 20 && n < 30))
+                    v = static_cast<uint8_t>(100 + grain);
+                else if (n < 20)
+                    v = static_cast<uint8_t>(random());
+                else if (n < 40)
+                    v = static_cast<uint8_t>(160 + grain);
+                else
+                    v = static_cast<uint8_t>((x + n) * 2);
+            }
+        return p;
+    };
+    SceneCuts cuts;
+    std::vector<int> found;
+    for (int n = 0; n < 50; ++n) {
+        const std::vector<uint8_t> p = picture(n);
+        if (cuts.Next(p.data(), kWidth, kWidth, kHeight))
+            found.push_back(n);
+    }
+    // Into the noise at once, out of it one picture late, the grey-to-grey cut once, the pan's start.
+    EXPECT_EQ(found, (std::vector<int>{10, 21, 30, 40}));
 }

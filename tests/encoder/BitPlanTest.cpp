@@ -152,8 +152,10 @@ TEST(BitPlan, AScenetheLookMisjudgedIsLearnedWithinAFewGops) {
         40, [](double) { return 1.0e7; }, [](double t) { return t < 20 ? 1.0 : 3.0; });
     const size_t half = run.gopBits.size() / 2;
     EXPECT_NEAR(run.total / (kShare * 40), 1.0, 0.03);
+    // Within 1.6 times the share: the calm half keeps only half its one-pass share, so the busy
+    // half has more than the share to spend.
     for (size_t g = half + 4; g < run.gopBits.size(); ++g)
-        EXPECT_LT(run.gopBits[g] / kGopSeconds, 1.5 * kShare) << g;
+        EXPECT_LT(run.gopBits[g] / kGopSeconds, 1.6 * kShare) << g;
 }
 
 TEST(BitPlan, AShortSceneBetweenTwoLooksGetsItsOwnStep) {

@@ -126,7 +126,6 @@ private:
     // A scene the look did not see, found in the last GOP: how much busier than its place it is.
     double sceneFactor_ = 1;
     int scenePlace_ = -1;
-    size_t sceneGops_ = 0; // GOPs in a row that showed it
     // What the current GOP's pictures took so far, and the pictures the encoder has not handed out.
     struct Coded {
         double bits, step;

@@ -7,15 +7,19 @@
 // busy scene that follows, and a busy scene never learns that a calm one is still to come.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <vector>
 
 namespace qx::enc {
 
 // What the look found at one place of the movie.
 struct PlaceDifficulty {
-    double seconds = 0;    // where the looked-at GOP starts
+    double seconds = 0;    // where the looked-at pictures start
     double complexity = 0; // bits one full GOP takes at quantiser step 1 (bits x step at the look's step)
+    double length = 0;     // seconds of pictures looked at
+    double other = 0;      // bits x step of one of its P pictures (0: its share of `complexity`)
 };
 
 struct BitPlanSettings {
@@ -45,29 +49,95 @@ public:
         double minimumBitrate = 0;
         double targetBits = 0;
     };
-    GopChoice StartGop(int64_t picture);
-    // The step for the `index`-th picture of the current GOP (0 is its I picture) when the GOP has
-    // taken `bits` so far: a GOP that runs well past or below its target is steered back within
-    // itself, so a scene the look misjudged costs no more than a few pictures.
-    double PictureStep(int index, double bits) const;
-    // The bits a GOP took, stuffing included, and the part of them that is picture.
-    void EndGop(double bits, double pictureBits);
+    // `cut`: the picture shows another scene than the one before it (SceneCuts).
+    GopChoice StartGop(int64_t picture, bool cut = false);
+    // The step for the `index`-th picture (1 and on: the P pictures) of the current GOP: a GOP
+    // that runs well past or below its target is steered back within itself, and one whose
+    // pictures show another scene than planned gets the step of that scene, so a scene the look
+    // misjudged or missed costs no more than a few pictures.
+    // A cut within a GOP the look placed a scene change in moves the rest of it to the scene after
+    // the change, so the pictures before the change keep their own scene's step.
+    double PictureStep(int index, bool cut = false);
+    // The minimum rate for the current picture: the GOP's, unless its pictures showed otherwise.
+    double MinimumBitrate() const { return minimumBitrate_; }
+    // The bits of each picture as the encoder hands it out, in order (it may hand a picture out
+    // only when given the next one), stuffing included, and the part of them that is stuffing.
+    void PictureCoded(double bits, double stuffingBits);
 
     double Spent() const { return spent_; }
 
+    // How the budget left is shared out (internal; public for the helpers that compute it).
+    struct Sharing {
+        double perRoot = 0;    // bits per square root of the look's complexity
+        double leastScale = 1; // below 1 when the budget cannot even give every part its least
+        double over = 0;       // what is left when every part has its most
+    };
+
 private:
+    // Shares the budget left out over the GOPs from the current one on, the rest of the current
+    // place taken to be `scene` times as complex as the look found it.
+    void ShareOut(double scene);
+    // The bits the plan gives a GOP of `complexity` (bits x step) now.
+    double TargetFor(double complexity) const;
+    // The minimum rate for a GOP of `complexity` given `target`: padding when nothing can use the bits.
+    double Padding(double target, double complexity) const;
+    // What the GOP before taught: how far the look's figure for its place is from the encoder's.
+    void Learn();
+    // A cut seen in the current GOP, one of those between two places that differ much: this GOP
+    // from now on and the rest of those GOPs take the place after the change.
+    bool TakeCut();
+    // Plans the current GOP (or the rest of it) as `place` at `ratio` and `scene`: sets the step,
+    // target and padding.
+    void PlanCurrent(size_t place, double ratio, double scene);
+    void Prefixes();
+    // The current GOP's complexity from its I picture and its P pictures so far.
+    double ObservedComplexity() const;
+    // Bits x step of the current GOP's last `recent` P pictures, on average.
+    double RecentOther(size_t recent) const;
+
     BitPlanSettings s_;
     std::vector<double> gopComplexity_;
     std::vector<double> rootPrefix_; // sum of sqrt(complexity) of the GOPs before each
     std::vector<double> sumPrefix_;  // sum of complexity of the GOPs before each
     std::vector<int> placeEnd_;      // one past the last GOP that takes each place's complexity
+    std::vector<double> placeComplexity_;
+    // For a GOP that may hold a scene change the look found between two places: the place before
+    // the change (the GOP's own until a cut is seen), else -1.
+    std::vector<int> gopChange_;
+    std::vector<double> gopPart_; // the share of a whole GOP the movie fills (its last may be short)
+    bool pastEnd_ = false;
+    int cutAt_ = -1; // the picture of the current GOP where a cut moved it to another place
     double spent_ = 0;
     std::vector<int> gopPlace_;      // the look's place each GOP takes its complexity from
     std::vector<double> placeRatio_; // bits the encoder really makes there against the look's estimate
     std::vector<char> placeLearned_;
+    std::vector<double> placeOther_; // bits x step of a P picture at each place
     int current_ = -1;
     double currentStep_ = 0;
     double currentTarget_ = 0;
+    double currentRatio_ = 1;
+    double expected_ = 0; // the current GOP's complexity as planned (bits x step)
+    double currentScene_ = 1;
+    Sharing sharing_;
+    double peakBits_ = 0, averageGop_ = 0;
+    double left_ = 0, leftSeconds_ = 0; // the budget and the time from the current GOP on
+    size_t currentPlace_ = 0;
+    double minimumBitrate_ = 0;
+    // A scene the look did not see, found in the last GOP: how much busier than its place it is.
+    double sceneFactor_ = 1;
+    int scenePlace_ = -1;
+    // What the current GOP's pictures took so far, and the pictures the encoder has not handed out.
+    struct Coded {
+        double bits, step;
+    };
+    double keyBits_ = 0;
+    std::vector<Coded> others_;
+    struct Pending {
+        int gop;
+        bool key;
+        double step;
+    };
+    std::deque<Pending> pending_;
 };
 
 } // namespace qx::enc

@@ -2,10 +2,13 @@
 #include "TestHooks.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
+#include <optional>
 
 #include "DvdWriter.h"
 #include "EncodeThread.h"
@@ -46,7 +49,7 @@ private:
     bool Pull(Chain* chain, bool video, std::string* error);
     bool Encode(AVFrame* frame, bool video, std::string* error);
     double PostedSeconds() const;
-    Quantiser ChooseMovieQuantiser() const;
+    QuantiserLook LookAtTheMovie() const;
     bool KeepSoundNearPicture(std::string* error);
     void Report();
 
@@ -281,17 +284,27 @@ bool MovieConverter::Decode(AVCodecContext* dec, Chain* chain, const AVPacket* p
     }
 }
 
-Quantiser MovieConverter::ChooseMovieQuantiser() const {
+QuantiserLook MovieConverter::LookAtTheMovie() const {
     const std::string forced = qx::hooks::Value("QX_ENCODER_QUANTISER");
+    std::optional<Quantiser> quantiser;
     if (forced == "linear")
-        return Quantiser::Linear;
-    if (forced == "non-linear")
-        return Quantiser::NonLinear;
-    QuantiserLook look = LookAtMovie(req_, video_, duration_);
+        quantiser = Quantiser::Linear;
+    else if (forced == "non-linear")
+        quantiser = Quantiser::NonLinear;
+    const auto start = std::chrono::steady_clock::now();
+    const std::clock_t processor = std::clock();
+    QuantiserLook look = LookAtMovie(req_, video_, duration_, !qx::hooks::IsSet("QX_ENCODER_ONE_PASS"), quantiser);
     if (qx::hooks::IsSet("QX_ENCODER_DEBUG_RATE"))
         std::fprintf(stderr, "quantiser: %s, %d pictures looked at, %.0f bit/s at the coarsest linear step\n",
                      look.quantiser == Quantiser::Linear ? "linear" : "non-linear", look.pictures, look.linearDemand);
-    return look.quantiser;
+    if (qx::hooks::IsSet("QX_ENCODER_DEBUG_PLAN")) {
+        for (const PlaceDifficulty& p : look.places)
+            std::fprintf(stderr, "place %.2f s: %.0f\n", p.seconds, p.complexity);
+        std::fprintf(stderr, "look: %.3f s, processor %.3f s\n",
+                     std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(),
+                     static_cast<double>(std::clock() - processor) / CLOCKS_PER_SEC);
+    }
+    return look;
 }
 
 // Sound that falls far behind the picture (a track that ends early, pauses or never starts) is
@@ -376,20 +389,16 @@ ConvertResult MovieConverter::Run(OutputFileOpener opener) {
     ws.opener = std::move(opener);
     ws.sound = sound_;
     ws.interlaced = ShapePicture(fmt_.get(), video_, req_).keepFields;
-    ws.quantiser = ChooseMovieQuantiser();
+    QuantiserLook look = LookAtTheMovie();
+    ws.quantiser = look.quantiser;
+    ws.seconds = duration_;
+    ws.places = std::move(look.places);
     if (!req_.subtitleStreams.empty()) {
         std::vector<std::string> notes;
         ws.subpictures = std::make_shared<MovieSubpictures>(
             PrepareSubpictures(req_, fmt_.get(), vdec_->width, vdec_->height, duration_, &notes));
         for (const std::string& note : notes)
             std::fprintf(stderr, "EncoderProxy: %s\n", note.c_str());
-    }
-    if (!qx::hooks::IsSet("QX_ENCODER_ONE_PASS")) {
-        ws.seconds = duration_;
-        ws.places = LookAtDifficulty(req_, video_, duration_, ws.quantiser);
-        if (qx::hooks::IsSet("QX_ENCODER_DEBUG_PLAN"))
-            for (const PlaceDifficulty& p : ws.places)
-                std::fprintf(stderr, "place %.2f s: %.0f\n", p.seconds, p.complexity);
     }
     bool ok = SetUpVideo(&error) && SetUpAudio(&error) && writer_.Open(ws, &error);
     PacketPtr pkt(av_packet_alloc());

@@ -23,6 +23,11 @@ namespace qx::enc {
 constexpr double kTargetBytesPerSecond = 399.0 * 1024.0;
 constexpr int64_t kAudioBitrate = 192000;
 constexpr int64_t kPeakVideoBitrate = 9800000;
+// The rate at which the multiplex can bring the picture to the decoder: the mux rate less sound,
+// pack and PES headers and nav packs, with room for how the muxer schedules its packs. The
+// encoder's buffer model fills at this rate: at the picture limit above, busy scenes coded near
+// the peak had pictures still arriving after their decoding time.
+constexpr int64_t kBufferFillBitrate = 9500000;
 constexpr int kVbvBufferBits = 1835008;
 constexpr int kAudioFrameSamples = 1536;
 

@@ -13,10 +13,10 @@ extern "C" {
 namespace qx::enc {
 
 bool BuildChain(Chain* chain, const char* srcName, const std::string& srcArgs, const char* sinkName,
-                const std::string& filters, std::string* error) {
+                const std::string& filters, std::string* error, int threads) {
     chain->graph.reset(avfilter_graph_alloc());
     AVFilterGraph* g = chain->graph.get();
-    g->nb_threads = 0; // as many as the machine has, as a plain encode does
+    g->nb_threads = threads;
     int rc =
         avfilter_graph_create_filter(&chain->src, avfilter_get_by_name(srcName), "in", srcArgs.c_str(), nullptr, g);
     if (rc >= 0)
@@ -66,7 +66,7 @@ bool BuildPictureChain(Chain* chain, AVFormatContext* fmt, int video, const Conv
                   "pad=w=720:h=%d:x=%d:y=%d:color=black,setsar=%d/%d",
                   UprightFilters(shape).c_str(), rate.num, rate.den, fromStart ? ":start_time=0" : "", w, h,
                   ScaleColourOptions(shape).c_str(), lines, (720 - w) / 2, (lines - h) / 2, outSar.num, outSar.den);
-    return BuildChain(chain, "buffer", args, "buffersink", filters, error);
+    return BuildChain(chain, "buffer", args, "buffersink", filters, error, fromStart ? 0 : 1);
 }
 
 } // namespace qx::enc

@@ -16,13 +16,15 @@ struct Chain {
     bool ended = false;
 };
 
+// `threads`: 0 = one per core.
 bool BuildChain(Chain* chain, const char* srcName, const std::string& srcArgs, const char* sinkName,
-                const std::string& filters, std::string* error);
+                const std::string& filters, std::string* error, int threads = 0);
 
 // Pictures of stream `video` to the DVD frame rate, scaled to the requested active picture and
 // centred on black in a 720-wide frame. `fromStart`: the first picture shows from time 0 (a
 // movie whose picture starts late begins with its first picture held); else the chain follows
-// the pictures from wherever they start (a look at the middle of the movie).
+// the pictures from wherever they start (a look at the middle of the movie), on one thread (the
+// look runs its samples side by side).
 bool BuildPictureChain(Chain* chain, AVFormatContext* fmt, int video, const ConvertRequest& req, bool fromStart,
                        std::string* error);
 

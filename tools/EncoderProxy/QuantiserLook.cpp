@@ -1,6 +1,11 @@
 #include "QuantiserLook.h"
 
 #include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstddef>
+#include <iterator>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -14,98 +19,291 @@ extern "C" {
 namespace qx::enc {
 namespace {
 
-// One look per this many seconds of movie, within these bounds: a few pictures of a two-hour
-// movie cost a second or two; a short clip still gets two.
+// The quantiser look: one place per this many seconds of movie, within these bounds, at the
+// coarsest step (with the difficulty look, at its places nearest to these).
 constexpr double kSecondsPerLook = 20.0;
 constexpr int kFewestLooks = 2;
 constexpr int kMostLooks = 8;
-constexpr int kCoarsestLinearStep = 31;
-// The difficulty look: one GOP per this many seconds, at most this many in all (a two-hour movie
-// is looked at every 18 s), at a step near the ones a DVD's rate leads to.
-constexpr double kSecondsPerPlace = 4.0;
+constexpr int kCoarsestLinearCode = 31;
+// The difficulty look: a few pictures (the I picture and the first P pictures of a GOP) per this
+// many seconds, at most this many places (a two-hour movie is looked at every 18 s), at a step
+// near the ones a DVD's rate leads to; scene changes between them are found by looking between
+// places that differ (below). The first P pictures stand for the rest of the GOP well enough for
+// sharing bits out (a whole GOP cost the look 2.5 times as much), and the plan learns the
+// encoder's real figures as it goes.
+constexpr double kSecondsPerPlace = 8.0;
+constexpr int kFewestPlaces = 5;
 constexpr int kMostPlaces = 400;
-constexpr double kLookLinearCode = 6;
-constexpr double kLookNonLinearCode = 10;
+constexpr int kPlacePictures = 6;
+constexpr double kPlaceLinearCode = 6;
+// The places run from just after the start to just before the end, the first this far past the
+// start, off the whole seconds where sources often have their key pictures: the pictures right
+// after a source's key picture often change more than the rest (its encoder refines the key
+// picture), and a sample of a few pictures there takes the place for busier than it is.
+constexpr double kPlaceOffset = 0.32;
+// Where two neighbouring places differ by more than this factor, the place between them is looked
+// at too, down to about a GOP apart: the plan then finds a scene change within a GOP or so rather
+// than halfway between two places, and a calm GOP is not taken for a busy one.
+constexpr double kSceneChangeFactor = 2.0;
+constexpr double kFinestSpacing = 0.7;
+constexpr int kMostRefinements = 5;
+// At most as many places are added as the look has, and at least this many (a short movie).
+constexpr int kFewestRefined = 16;
+// A sample that starts further than this from where it was asked for (a movie that cannot be
+// sought) is not trusted; pictures decoded from the key picture before a place up to it are
+// skipped, at most this many seconds of them.
+constexpr double kMostMiss = 2.0;
+constexpr double kMostSkippedSeconds = 12.0;
 
-// Encodes `pictures` pictures of the movie from where it stands; the bytes the encoder made.
-class GopSample {
-public:
-    GopSample(AVFormatContext* fmt, AVCodecContext* dec, int video) : fmt_(fmt), dec_(dec), video_(video) {}
+// What one encoder of a sample made: the bytes of its I picture and of each P picture after it.
+struct Coded {
+    int64_t keyBytes = 0;
+    std::vector<int64_t> otherBytes;
+};
 
-    // Encodes at quantiser code `code` of `quantiser`, the I picture at `keyFactor` of it, on
-    // `threads` slice threads. False when the encoder or the filters cannot be set up; *pictures
-    // tells how many went in, *startSeconds where the first of them shows (when not null).
-    bool Take(const ConvertRequest& req, int wanted, int64_t* bytes, int* pictures,
-              Quantiser quantiser = Quantiser::Linear, double code = kCoarsestLinearStep, double keyFactor = 1.0,
-              int threads = 0, double* startSeconds = nullptr) {
-        std::string error;
-        Chain chain;
-        if (!BuildPictureChain(&chain, fmt_, video_, req, false, &error))
-            return false;
+// The start of a GOP at one place, encoded at the difficulty look's step and, at a few places, at
+// the coarsest linear step for the quantiser choice (the same decoded pictures feed both).
+struct Sample {
+    double seconds = 0; // where it should start, from the movie's start
+    bool seek = true;   // false: from wherever a newly opened movie starts
+    int pictures = 0;   // pictures to encode
+    bool difficulty = true;
+    bool demand = false;
+    bool ok = false;
+    double start = 0; // where its first picture shows, from the movie's start
+    int taken = 0;
+    Coded atLookStep, atCoarsestStep;
+};
+
+// The encoders of a sample: a fixed step, the I picture at `keyFactor` of it, one thread.
+struct SampleEncoder {
+    CodecPtr enc;
+    double keyFactor = 1;
+    Coded* coded = nullptr;
+    int packets = 0;
+
+    bool Open(const ConvertRequest& req, double code, double factor, Coded* into) {
         const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_MPEG2VIDEO);
-        CodecPtr enc(codec ? avcodec_alloc_context3(codec) : nullptr);
+        enc.reset(codec ? avcodec_alloc_context3(codec) : nullptr);
         if (!enc)
             return false;
-        SetPictureEncoder(enc.get(), req.tv, req.wide, quantiser);
-        if (threads > 0)
-            enc->thread_count = threads;
+        SetPictureEncoder(enc.get(), req.tv, req.wide, Quantiser::Linear);
+        enc->thread_count = 1;
         enc->flags |= AV_CODEC_FLAG_QSCALE;
         enc->global_quality = static_cast<int>(FF_QP2LAMBDA * code);
-        if (avcodec_open2(enc.get(), codec, nullptr) < 0)
-            return false;
+        keyFactor = factor;
+        coded = into;
+        return avcodec_open2(enc.get(), codec, nullptr) >= 0;
+    }
+    bool Send(AVFrame* picture, int index, AVPacket* pkt) {
+        picture->quality = static_cast<int>(enc->global_quality * (index == 0 ? keyFactor : 1.0));
+        return avcodec_send_frame(enc.get(), picture) >= 0 && Drain(pkt);
+    }
+    bool Drain(AVPacket* pkt) {
+        while (avcodec_receive_packet(enc.get(), pkt) == 0) {
+            // No B pictures: packets leave in picture order, the first is the I picture.
+            if (packets++ == 0)
+                coded->keyBytes = pkt->size;
+            else
+                coded->otherBytes.push_back(pkt->size);
+            av_packet_unref(pkt);
+        }
+        return true;
+    }
+    void Finish(AVPacket* pkt) {
+        avcodec_send_frame(enc.get(), nullptr);
+        Drain(pkt);
+    }
+};
+
+// One thread's own demuxer and decoder of the movie, so that samples run side by side. Each
+// sample seeks, decodes from the key picture before its place and encodes with encoders of its
+// own on one thread: what it finds does not depend on which reader took it or when.
+class MovieReader {
+public:
+    MovieReader(const ConvertRequest& req, int video) : req_(req), video_(video) {
+        std::string error;
+        fmt_ = OpenMovie(req.input, &error);
+        if (!fmt_ || video < 0 || video >= static_cast<int>(fmt_->nb_streams) ||
+            fmt_->streams[video]->codecpar->codec_type != AVMEDIA_TYPE_VIDEO) {
+            fmt_.reset();
+            return;
+        }
+        dec_ = OpenDecoder(fmt_.get(), video, &error);
+        startUs_ = fmt_->start_time != AV_NOPTS_VALUE ? fmt_->start_time : 0;
+    }
+
+    void Take(Sample* s) {
+        if (!dec_)
+            return;
+        AVStream* st = fmt_->streams[video_];
+        const int64_t target =
+            av_rescale_q(startUs_ + static_cast<int64_t>(s->seconds * 1e6), AV_TIME_BASE_Q, st->time_base);
+        if (s->seek) {
+            if (avformat_seek_file(fmt_.get(), video_, INT64_MIN, target, target, 0) < 0)
+                return;
+            avcodec_flush_buffers(dec_.get());
+        }
+        AVRational rate = av_guess_frame_rate(fmt_.get(), st, nullptr);
+        const int64_t halfPicture = rate.num > 0 ? av_rescale_q(1, av_inv_q(rate), st->time_base) / 2 : 0;
+        const int64_t skipUntil = s->seek ? target - halfPicture : INT64_MIN;
+        const int64_t mostSkipped =
+            av_rescale_q(static_cast<int64_t>(kMostSkippedSeconds * 1e6), AV_TIME_BASE_Q, st->time_base);
+        std::string error;
+        Chain chain;
+        if (!BuildPictureChain(&chain, fmt_.get(), video_, req_, false, &error))
+            return;
+        std::vector<SampleEncoder> encoders(2);
+        if (s->difficulty && !encoders[0].Open(req_, kPlaceLinearCode, kLinearKeyFactor, &s->atLookStep))
+            return;
+        if (s->demand && !encoders[1].Open(req_, kCoarsestLinearCode, 1.0, &s->atCoarsestStep))
+            return;
         const AVRational sinkBase = av_buffersink_get_time_base(chain.sink);
-        int in = 0;
         bool eof = false;
-        while (in < wanted && !eof) {
-            int rc = av_read_frame(fmt_, pkt_.get());
-            if (rc < 0) {
+        int64_t firstDecoded = AV_NOPTS_VALUE;
+        while (s->taken < s->pictures && !eof) {
+            if (av_read_frame(fmt_.get(), pkt_.get()) < 0) {
                 eof = true;
-                avcodec_send_packet(dec_, nullptr);
+                avcodec_send_packet(dec_.get(), nullptr);
             } else if (pkt_->stream_index == video_) {
-                avcodec_send_packet(dec_, pkt_.get());
+                avcodec_send_packet(dec_.get(), pkt_.get());
             }
             av_packet_unref(pkt_.get());
-            while (in < wanted && avcodec_receive_frame(dec_, frame_.get()) == 0) {
-                frame_->pts = frame_->best_effort_timestamp;
-                bool timed = frame_->pts != AV_NOPTS_VALUE;
-                if (timed && av_buffersrc_add_frame_flags(chain.src, frame_.get(), 0) < 0)
-                    return false;
+            while (s->taken < s->pictures && avcodec_receive_frame(dec_.get(), frame_.get()) == 0) {
+                const int64_t pts = frame_->best_effort_timestamp;
+                if (pts != AV_NOPTS_VALUE && firstDecoded == AV_NOPTS_VALUE)
+                    firstDecoded = pts;
+                // Pictures before the place only lead up to it (a sample of a far-off key picture
+                // would see another scene).
+                const bool before = pts != AV_NOPTS_VALUE && pts < skipUntil && pts - firstDecoded < mostSkipped;
+                if (pts == AV_NOPTS_VALUE || before) {
+                    av_frame_unref(frame_.get());
+                    continue;
+                }
+                frame_->pts = pts;
+                const bool pushed = av_buffersrc_add_frame_flags(chain.src, frame_.get(), 0) >= 0;
                 av_frame_unref(frame_.get());
-                while (in < wanted && av_buffersink_get_frame(chain.sink, picture_.get()) >= 0) {
-                    if (in == 0 && startSeconds && picture_->pts != AV_NOPTS_VALUE)
-                        *startSeconds = static_cast<double>(picture_->pts) * av_q2d(sinkBase);
-                    // A fixed step takes it from each picture; the GOP's first is the I picture.
-                    picture_->quality = static_cast<int>(enc->global_quality * (in == 0 ? keyFactor : 1.0));
-                    picture_->pts = in++;
+                if (!pushed)
+                    return;
+                while (s->taken < s->pictures && av_buffersink_get_frame(chain.sink, picture_.get()) >= 0) {
+                    if (s->taken == 0 && picture_->pts != AV_NOPTS_VALUE)
+                        s->start =
+                            static_cast<double>(picture_->pts) * av_q2d(sinkBase) - static_cast<double>(startUs_) / 1e6;
+                    picture_->pts = s->taken;
                     picture_->pict_type = AV_PICTURE_TYPE_NONE;
-                    bool sent = avcodec_send_frame(enc.get(), picture_.get()) >= 0;
+                    bool sent = true;
+                    for (SampleEncoder& e : encoders)
+                        sent = sent && (!e.enc || e.Send(picture_.get(), s->taken, pkt_.get()));
+                    ++s->taken;
                     av_frame_unref(picture_.get());
                     if (!sent)
-                        return false;
-                    Drain(enc.get(), bytes);
+                        return;
                 }
             }
         }
-        avcodec_send_frame(enc.get(), nullptr);
-        Drain(enc.get(), bytes);
-        *pictures += in;
-        return true;
+        for (SampleEncoder& e : encoders)
+            if (e.enc)
+                e.Finish(pkt_.get());
+        s->ok = s->taken > 0 && (!s->seek || std::abs(s->start - s->seconds) <= kMostMiss);
     }
 
 private:
-    void Drain(AVCodecContext* enc, int64_t* bytes) {
-        while (avcodec_receive_packet(enc, pkt_.get()) == 0) {
-            *bytes += pkt_->size;
-            av_packet_unref(pkt_.get());
-        }
-    }
-
-    AVFormatContext* fmt_;
-    AVCodecContext* dec_;
+    const ConvertRequest& req_;
     int video_;
+    InputPtr fmt_;
+    CodecPtr dec_;
+    int64_t startUs_ = 0;
     PacketPtr pkt_{av_packet_alloc()};
     FramePtr frame_{av_frame_alloc()}, picture_{av_frame_alloc()};
 };
+
+// Runs the samples on the machine's cores, one reader per thread (opened on first use and kept
+// for the following rounds).
+class SampleRunner {
+public:
+    SampleRunner(const ConvertRequest& req, int video) : req_(req), video_(video), readers_(EncoderThreads()) {}
+
+    void Run(std::vector<Sample>* samples) {
+        std::atomic<size_t> next{0};
+        auto work = [&](size_t t) {
+            for (size_t i = next++; i < samples->size(); i = next++) {
+                if (!readers_[t])
+                    readers_[t] = std::make_unique<MovieReader>(req_, video_);
+                readers_[t]->Take(&(*samples)[i]);
+            }
+        };
+        const size_t threads = std::min(readers_.size(), samples->size());
+        std::vector<std::thread> workers;
+        for (size_t t = 1; t < threads; ++t)
+            workers.emplace_back(work, t);
+        work(0);
+        for (std::thread& w : workers)
+            w.join();
+    }
+
+private:
+    const ConvertRequest& req_;
+    int video_;
+    std::vector<std::unique_ptr<MovieReader>> readers_;
+};
+
+Sample PlaceSample(double seconds) {
+    Sample s;
+    s.seconds = seconds;
+    s.pictures = kPlacePictures;
+    return s;
+}
+
+// Bits one full GOP takes: the sample's P pictures stand for the GOP's, by their median. The
+// middle one, not the mean: a source's key picture among them (its first P pictures after it
+// often change much more than the rest) or the first pictures of a scene change would otherwise
+// make the whole GOP look that busy.
+double GopBits(const Coded& c, int gop) {
+    std::vector<int64_t> other = c.otherBytes;
+    if (other.empty())
+        return 8.0 * static_cast<double>(c.keyBytes) * gop;
+    std::nth_element(other.begin(), other.begin() + static_cast<ptrdiff_t>(other.size() / 2), other.end());
+    return 8.0 * (static_cast<double>(c.keyBytes) + static_cast<double>(other[other.size() / 2]) * (gop - 1));
+}
+
+// Bits one full GOP takes at quantiser step 1.
+double Complexity(const Sample& s, int gop) {
+    return GopBits(s.atLookStep, gop) * QuantiserStep(Quantiser::Linear, kPlaceLinearCode);
+}
+
+// Adds samples between neighbouring places that differ much, round after round; false when a
+// place could not be read.
+bool RefineAtSceneChanges(SampleRunner* runner, std::vector<Sample>* places, int gop, double gopBits, int mostAdded) {
+    for (int round = 0; round < kMostRefinements && mostAdded > 0; ++round) {
+        std::sort(places->begin(), places->end(), [](const Sample& a, const Sample& b) { return a.start < b.start; });
+        std::vector<Sample> added;
+        for (size_t i = 0; i + 1 < places->size() && static_cast<int>(added.size()) < mostAdded; ++i) {
+            const Sample& a = (*places)[i];
+            const Sample& b = (*places)[i + 1];
+            const double ca = std::max(1.0, Complexity(a, gop)), cb = std::max(1.0, Complexity(b, gop));
+            // Two places that both fit the average share at the finest step get it either way.
+            const double finest = QuantiserStep(Quantiser::Linear, 1);
+            if (b.start - a.start > kFinestSpacing && std::max(ca, cb) > kSceneChangeFactor * std::min(ca, cb) &&
+                std::max(ca, cb) / finest > gopBits)
+                added.push_back(PlaceSample((a.start + b.start) / 2));
+        }
+        if (added.empty())
+            break;
+        runner->Run(&added);
+        for (const Sample& s : added) {
+            if (!s.ok)
+                return false;
+            // Key pictures far apart can bring a sample back onto a place already seen.
+            const bool known = std::any_of(places->begin(), places->end(),
+                                           [&](const Sample& p) { return std::abs(p.start - s.start) < 1e-3; });
+            if (!known)
+                places->push_back(s);
+        }
+        mostAdded -= static_cast<int>(added.size());
+    }
+    std::sort(places->begin(), places->end(), [](const Sample& a, const Sample& b) { return a.start < b.start; });
+    return true;
+}
 
 } // namespace
 
@@ -114,95 +312,71 @@ Quantiser ChooseQuantiser(double linearDemand) {
                                                                                          : Quantiser::Linear;
 }
 
-QuantiserLook LookAtMovie(const ConvertRequest& req, int video, double seconds) {
+QuantiserLook LookAtMovie(const ConvertRequest& req, int video, double seconds, bool difficulty,
+                          std::optional<Quantiser> forced) {
     QuantiserLook look;
-    std::string error;
-    InputPtr fmt = OpenMovie(req.input, &error);
-    if (!fmt || video < 0 || video >= static_cast<int>(fmt->nb_streams))
-        return look;
-    CodecPtr dec = OpenDecoder(fmt.get(), video, &error);
-    if (!dec)
-        return look;
     const int gop = MaxGop(req.tv);
-    const int looks =
-        seconds > 0 ? std::clamp(static_cast<int>(seconds / kSecondsPerLook), kFewestLooks, kMostLooks) : 1;
-    AVStream* st = fmt->streams[video];
-    const int64_t startUs = fmt->start_time != AV_NOPTS_VALUE ? fmt->start_time : 0;
-    GopSample sample(fmt.get(), dec.get(), video);
-    int64_t bytes = 0;
-    for (int k = 0; k < looks; ++k) {
-        if (seconds > 0) {
-            // The key picture at or before the place, so the sample decodes cleanly.
-            int64_t at = startUs + static_cast<int64_t>(seconds * 1e6 * (k + 0.5) / looks);
-            int64_t ts = av_rescale_q(at, AV_TIME_BASE_Q, st->time_base);
-            if (avformat_seek_file(fmt.get(), video, INT64_MIN, ts, ts, 0) < 0)
-                break;
-            avcodec_flush_buffers(dec.get());
-        }
-        if (!sample.Take(req, gop, &bytes, &look.pictures))
-            break;
+    const bool plan = difficulty && seconds > 0;
+    std::vector<Sample> samples;
+    if (plan) {
+        const int places = std::clamp(static_cast<int>(seconds / kSecondsPerPlace), kFewestPlaces, kMostPlaces);
+        const double first = std::min(kPlaceOffset, seconds / 4);
+        const double last = std::max(first, seconds - kPlacePictures / av_q2d(DvdFrameRate(req.tv)));
+        for (int k = 0; k < places; ++k)
+            samples.push_back(PlaceSample(first + (last - first) * k / (places - 1)));
     }
-    if (look.pictures < gop)
-        return look; // too little seen to trust: the quantiser that always holds the size
-    look.linearDemand = 8.0 * static_cast<double>(bytes) * av_q2d(DvdFrameRate(req.tv)) / look.pictures;
-    look.quantiser = ChooseQuantiser(look.linearDemand);
-    return look;
-}
-
-std::vector<PlaceDifficulty> LookAtDifficulty(const ConvertRequest& req, int video, double seconds,
-                                              Quantiser quantiser) {
-    std::vector<PlaceDifficulty> places;
-    if (seconds <= 0)
-        return places;
-    const int count = std::clamp(static_cast<int>(seconds / kSecondsPerPlace), 1, kMostPlaces);
-    const int gop = MaxGop(req.tv);
-    const double code = quantiser == Quantiser::Linear ? kLookLinearCode : kLookNonLinearCode;
-    const double keyFactor = quantiser == Quantiser::Linear ? kLinearKeyFactor : kNonLinearKeyFactor;
-    const double step = QuantiserStep(quantiser, code);
-    // Each thread looks at every n-th place with its own reader, decoder and a one-thread
-    // encoder, so the figures do not depend on how the threads run.
-    const int threads = std::min(EncoderThreads(), count);
-    std::vector<PlaceDifficulty> found(static_cast<size_t>(count));
-    std::vector<char> ok(static_cast<size_t>(count), 0);
-    auto look = [&](int first) {
-        std::string error;
-        InputPtr fmt = OpenMovie(req.input, &error);
-        if (!fmt || video < 0 || video >= static_cast<int>(fmt->nb_streams))
-            return;
-        CodecPtr dec = OpenDecoder(fmt.get(), video, &error);
-        if (!dec)
-            return;
-        AVStream* st = fmt->streams[video];
-        const int64_t startUs = fmt->start_time != AV_NOPTS_VALUE ? fmt->start_time : 0;
-        GopSample sample(fmt.get(), dec.get(), video);
-        for (int k = first; k < count; k += threads) {
-            int64_t at = startUs + static_cast<int64_t>(seconds * 1e6 * k / count);
-            int64_t ts = av_rescale_q(at, AV_TIME_BASE_Q, st->time_base);
-            if (avformat_seek_file(fmt.get(), video, INT64_MIN, ts, ts, 0) < 0)
-                return;
-            avcodec_flush_buffers(dec.get());
-            int64_t bytes = 0;
-            int pictures = 0;
-            double start = seconds * k / count;
-            if (!sample.Take(req, gop, &bytes, &pictures, quantiser, code, keyFactor, 1, &start) || pictures == 0)
+    if (!forced) {
+        const int looks =
+            seconds > 0 ? std::clamp(static_cast<int>(seconds / kSecondsPerLook), kFewestLooks, kMostLooks) : 1;
+        for (int k = 0; k < looks; ++k) {
+            const double at = seconds > 0 ? seconds * (k + 0.5) / looks : 0;
+            // The difficulty look's nearest place serves the quantiser too.
+            auto nearest = std::min_element(samples.begin(), samples.end(), [&](const Sample& a, const Sample& b) {
+                return std::abs(a.seconds - at) < std::abs(b.seconds - at);
+            });
+            if (nearest != samples.end() && !nearest->demand) {
+                nearest->demand = true;
                 continue;
-            // A short sample (the movie's end) stands for a whole GOP.
-            found[static_cast<size_t>(k)] = {start - static_cast<double>(startUs) / 1e6,
-                                             8.0 * static_cast<double>(bytes) * step * gop / pictures};
-            ok[static_cast<size_t>(k)] = 1;
+            }
+            Sample s = PlaceSample(at);
+            s.seek = seconds > 0;
+            s.difficulty = false;
+            s.demand = true;
+            samples.push_back(s);
         }
-    };
-    std::vector<std::thread> workers;
-    for (int t = 1; t < threads; ++t)
-        workers.emplace_back(look, t);
-    look(0);
-    for (std::thread& w : workers)
-        w.join();
+    }
+    SampleRunner runner(req, video);
+    runner.Run(&samples);
+
+    double bits = 0;
+    for (const Sample& s : samples) {
+        if (!s.demand || !s.ok)
+            continue;
+        bits += GopBits(s.atCoarsestStep, gop) * s.taken / gop;
+        look.pictures += s.taken;
+    }
+    if (forced) {
+        look.quantiser = *forced;
+    } else if (look.pictures >= kPlacePictures) {
+        look.linearDemand = bits * av_q2d(DvdFrameRate(req.tv)) / look.pictures;
+        look.quantiser = ChooseQuantiser(look.linearDemand);
+    } // else too little seen to trust: the quantiser that always holds the size
+
+    if (!plan)
+        return look;
+    std::vector<Sample> found;
+    std::copy_if(samples.begin(), samples.end(), std::back_inserter(found),
+                 [](const Sample& s) { return s.difficulty; });
     // A movie that cannot be sought (the look would see its start only, and take a busy movie
     // for a calm one) gets no plan: the one-pass rate control keeps to the average.
-    if (std::count(ok.begin(), ok.end(), 1) < count)
-        return places;
-    return found;
+    if (!std::all_of(found.begin(), found.end(), [](const Sample& s) { return s.ok; }))
+        return look;
+    const double gopBits = static_cast<double>(ChooseVideoBitrate()) * gop / av_q2d(DvdFrameRate(req.tv));
+    if (!RefineAtSceneChanges(&runner, &found, gop, gopBits, std::max(static_cast<int>(found.size()), kFewestRefined)))
+        return look;
+    for (const Sample& s : found)
+        look.places.push_back({s.start, Complexity(s, gop), s.taken / av_q2d(DvdFrameRate(req.tv))});
+    return look;
 }
 
 } // namespace qx::enc

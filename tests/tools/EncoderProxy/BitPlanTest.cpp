@@ -1,5 +1,6 @@
 // The bit plan against a model encoder whose pictures take truth x complexity / step bits, padded up
-// to the minimum rate the plan asks for: where the bits go, and that the total holds.
+// to the minimum rate the plan asks for: where the bits go, and that the total holds. And the scene
+// cuts it is told of, found in generated pictures.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -7,6 +8,7 @@
 #include <vector>
 
 #include "BitPlan.h"
+#include "SceneCuts.h"
 
 using namespace qx::enc;
 
@@ -29,30 +31,53 @@ BitPlanSettings Settings(double seconds) {
 struct Encoded {
     std::vector<double> gopBits;
     std::vector<double> floors;
+    std::vector<double> steps; // the GOP's planned step
+    std::vector<double> pictureSteps;
     double total = 0;
 };
 
-// `truth(seconds)` is how far the encoder's real bits stand from the look's estimate there.
+// `truth(seconds)` is how far the encoder's real bits stand from the look's estimate there. Each
+// picture takes its share of the GOP's bits at its step (the I picture four P pictures' worth)
+// and is handed out when the next one goes in, as the encoder does.
+// `extra`: places looked at besides the regular ones; `cut`: the picture a scene cut is seen at.
 Encoded Encode(double seconds, const std::function<double(double)>& complexity,
-               const std::function<double(double)>& truth) {
+               const std::function<double(double)>& truth, double placeSeconds = 4,
+               const std::vector<double>& extra = {}, int cut = -1) {
     std::vector<PlaceDifficulty> places;
-    for (double t = 0; t < seconds; t += 4)
-        places.push_back({t, complexity(t)});
+    for (double t = 0; t < seconds; t += placeSeconds)
+        places.push_back({t, complexity(t), 0.24});
+    for (double t : extra)
+        places.push_back({t, complexity(t), 0.24});
     BitPlan plan(Settings(seconds), places);
     EXPECT_TRUE(plan.Usable());
     Encoded run;
+    double waiting = -1, waitingStuffing = 0; // the picture the encoder still holds
+    auto code = [&](double bits, double stuffing) {
+        if (waiting >= 0)
+            plan.PictureCoded(waiting, waitingStuffing);
+        waiting = bits;
+        waitingStuffing = stuffing;
+    };
     for (int g = 0; g < plan.Gops(); ++g) {
-        const double t = (g + 0.5) * kGopSeconds;
-        BitPlan::GopChoice c = plan.StartGop(g * 15);
+        BitPlan::GopChoice c = plan.StartGop(g * 15, g * 15 == cut);
         EXPECT_GE(c.step, 4.0);
         EXPECT_LE(c.step, 62.0);
-        const double picture = truth(t) * complexity(t) / c.step;
-        const double bits = std::max(picture, c.minimumBitrate * kGopSeconds);
-        plan.EndGop(bits, picture);
-        run.gopBits.push_back(bits);
+        double gopBits = 0;
+        for (int i = 0; i < 15; ++i) {
+            const double t = (g * 15 + i + 0.5) / 25.0;
+            const double step = i == 0 ? c.step : plan.PictureStep(i, g * 15 + i == cut);
+            run.pictureSteps.push_back(step);
+            const double picture = truth(t) * complexity(t) / step * (i == 0 ? 4.0 : 1.0) / 18;
+            const double bits = std::max(picture, c.minimumBitrate / 25);
+            code(bits, bits - picture);
+            gopBits += bits;
+        }
+        run.gopBits.push_back(gopBits);
         run.floors.push_back(c.minimumBitrate);
-        run.total += bits;
+        run.steps.push_back(c.step);
+        run.total += gopBits;
     }
+    code(0, 0);
     return run;
 }
 
@@ -88,6 +113,31 @@ TEST(BitPlan, CalmScenesSaveTheirBitsForTheBusyOnesAndTheTotalHolds) {
     }
 }
 
+TEST(BitPlan, ASceneOnePassCodesFinelyKeepsHalfWhatOnePassWouldGiveIt) {
+    // The calm half would take more than the average at the finest step: it keeps at least half
+    // the average (the one-pass share), where the square root alone gave it a third of it. A
+    // calm half that cannot use the average (above) still leaves the rest to the busy one. The
+    // look has found the scene change (places 0.5 s apart).
+    for (bool calmFirst : {true, false}) {
+        SCOPED_TRACE(calmFirst ? "calm then busy" : "busy then calm");
+        auto movie = [calmFirst](double t) { return (t < 20) == calmFirst ? 1.0e7 : 9.0e7; };
+        Encoded run = Encode(
+            40, movie, [](double) { return 1.0; }, 0.5);
+        const size_t half = run.gopBits.size() / 2;
+        const size_t calmFrom = calmFirst ? 0 : half + 1, calmTo = calmFirst ? half - 1 : run.gopBits.size();
+        const double calm = Mean(run.gopBits, calmFrom, calmTo) / kGopSeconds;
+        EXPECT_GE(calm, 0.485 * kShare);
+        EXPECT_LT(calm, 0.75 * kShare) << "the busy half gets the bits the square root gives it";
+        EXPECT_NEAR(run.total / (kShare * 40), 1.0, 0.03);
+    }
+    // Scenes one pass codes coarsely trade by the square root: the less busy gives to the busier.
+    Encoded busy = Encode(
+        40, [](double t) { return t < 20 ? 3.2e7 : 1.28e8; }, [](double) { return 1.0; }, 0.5);
+    const size_t half = busy.gopBits.size() / 2;
+    EXPECT_LT(Mean(busy.gopBits, 0, half - 1) / kGopSeconds, 0.8 * kShare);
+    EXPECT_NEAR(busy.total / (kShare * 40), 1.0, 0.03);
+}
+
 TEST(BitPlan, AStillMovieIsPaddedEvenlyToItsShare) {
     Encoded run = Encode(
         60, [](double) { return 2.0e5; }, [](double) { return 0.5; });
@@ -102,8 +152,49 @@ TEST(BitPlan, AScenetheLookMisjudgedIsLearnedWithinAFewGops) {
         40, [](double) { return 1.0e7; }, [](double t) { return t < 20 ? 1.0 : 3.0; });
     const size_t half = run.gopBits.size() / 2;
     EXPECT_NEAR(run.total / (kShare * 40), 1.0, 0.03);
+    // Within 1.6 times the share: the calm half keeps only half its one-pass share, so the busy
+    // half has more than the share to spend.
     for (size_t g = half + 4; g < run.gopBits.size(); ++g)
-        EXPECT_LT(run.gopBits[g] / kGopSeconds, 1.5 * kShare) << g;
+        EXPECT_LT(run.gopBits[g] / kGopSeconds, 1.6 * kShare) << g;
+}
+
+TEST(BitPlan, AShortSceneBetweenTwoLooksGetsItsOwnStep) {
+    // The look (every 4 s) sees calm pictures only; 2.4 s of busy ones come between two looks.
+    auto movie = [](double t) { return t >= 5.4 && t < 7.8 ? 1.2e8 : 1.0e7; };
+    Encoded run = Encode(40, movie, [](double) { return 1.0; });
+    const double calmStep = run.steps[8];
+    // The first busy GOP shows the scene; the ones after it start at a busy step...
+    for (size_t g = 10; g <= 12; ++g)
+        EXPECT_GT(run.steps[g], 3 * calmStep) << g;
+    // ...and the calm scene after them is back at its step after one GOP.
+    EXPECT_LT(run.steps[14], 1.5 * calmStep);
+    EXPECT_NEAR(run.total / (kShare * 40), 1.0, 0.03);
+}
+
+TEST(BitPlan, ACutWhereTheLookPlacedASceneChangeSplitsItsGop) {
+    // Calm, then busy; the look found the change between 19.64 s (its pictures at 19.4 s) and 20.04 s.
+    for (double change : {20.0, 19.72}) {
+        SCOPED_TRACE(change);
+        const int cut = static_cast<int>(change * 25 + 0.5);
+        auto movie = [change](double t) { return t < change ? 1.0e6 : 1.2e8; };
+        Encoded run = Encode(
+            40, movie, [](double) { return 1.0; }, 4, {19.4, 20.04}, cut);
+        const double calmStep = run.pictureSteps[static_cast<size_t>(cut - 20)];
+        // The calm pictures before the cut keep the calm step, those from it on get a busy one...
+        for (int p = cut - 15; p < cut; ++p) {
+            if (p % 15 != 0) { // the I picture's step is the GOP's
+                EXPECT_EQ(run.pictureSteps[static_cast<size_t>(p)], calmStep) << p;
+            }
+        }
+        for (int p = cut; p < cut + 15; ++p) {
+            if (p % 15 != 0) {
+                EXPECT_GT(run.pictureSteps[static_cast<size_t>(p)], 4 * calmStep) << p;
+            }
+        }
+        // ...and the GOP after it starts as busy.
+        EXPECT_GT(run.steps[static_cast<size_t>(cut / 15 + 1)], 4 * calmStep);
+        EXPECT_NEAR(run.total / (kShare * 40), 1.0, 0.03);
+    }
 }
 
 TEST(BitPlan, NoPlanWithoutALookOrALength) {
@@ -116,4 +207,37 @@ TEST(BitPlan, NoPlanWithoutALookOrALength) {
     BitPlan::GopChoice late = one.StartGop(15 * 10);
     EXPECT_GE(late.step, 4.0);
     EXPECT_LE(late.step, 62.0);
+}
+
+TEST(SceneCuts, HardCutsAreFoundOnceAndNoiseOrMotionIsNot) {
+    constexpr int kWidth = 64, kHeight = 48;
+    uint32_t seed = 1;
+    auto random = [&seed] { return (seed = seed * 1664525u + 1013904223u) >> 24; };
+    // Scenes of ten pictures: grey with a little grain, noise, grey again, a lighter grey, a pan.
+    auto picture = [&](int n) {
+        std::vector<uint8_t> p(kWidth * kHeight);
+        for (int y = 0; y < kHeight; ++y)
+            for (int x = 0; x < kWidth; ++x) {
+                const int grain = static_cast<int>(random() % 3) - 1;
+                uint8_t& v = p[static_cast<size_t>(y * kWidth + x)];
+                if (n < 10 || (n >= 20 && n < 30))
+                    v = static_cast<uint8_t>(100 + grain);
+                else if (n < 20)
+                    v = static_cast<uint8_t>(random());
+                else if (n < 40)
+                    v = static_cast<uint8_t>(160 + grain);
+                else
+                    v = static_cast<uint8_t>((x + n) * 2);
+            }
+        return p;
+    };
+    SceneCuts cuts;
+    std::vector<int> found;
+    for (int n = 0; n < 50; ++n) {
+        const std::vector<uint8_t> p = picture(n);
+        if (cuts.Next(p.data(), kWidth, kWidth, kHeight))
+            found.push_back(n);
+    }
+    // Into the noise at once, out of it one picture late, the grey-to-grey cut once, the pan's start.
+    EXPECT_EQ(found, (std::vector<int>{10, 21, 30, 40}));
 }

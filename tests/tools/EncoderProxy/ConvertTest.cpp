@@ -228,7 +228,9 @@ TEST(Convert, SequenceAndGopHeadersCarryTheDvdLimits) {
         EXPECT_EQ(f.height, c.height);
         EXPECT_EQ(f.aspectCode, c.aspectCode);
         EXPECT_EQ(f.rateCode, c.rateCode);
-        EXPECT_EQ(f.bitRateValue, 9800000 / 400) << "peak rate 9.8 Mbit/s";
+        // What the multiplex can bring the picture, within the DVD's 9.8 Mbit/s.
+        EXPECT_EQ(f.bitRateValue, kBufferFillBitrate / 400);
+        EXPECT_LE(f.bitRateValue, 9800000 / 400);
         EXPECT_EQ(f.vbvValue, 1835008 / 16384) << "VBV buffer 1835008 bits";
         EXPECT_EQ(f.openGops, 0);
     }
@@ -337,6 +339,7 @@ TEST(Convert, GopsAreClosedVobusWithinTheDvdRatesWithEitherQuantiser) {
         }
         EXPECT_EQ(static_cast<int>(pictures), ReadStreamFacts(out).pictures) << what;
         EXPECT_EQ(CheckVideoBuffer(gops, fps, 9800000, 1835008), "") << what;
+        EXPECT_EQ(CheckPictureArrival(out, fps), "") << what;
     }
 }
 
@@ -344,7 +347,7 @@ TEST(Convert, BusyMovieKeepsItsShareOnlyWithTheQuantiserChosenForIt) {
     ConvertRequest r = Request(CellsMovie(), Out("cells.vob"), TvStandard::Pal, false);
     QuantiserLook look = LookAtMovie(r, 0, 8.0);
     EXPECT_EQ(look.quantiser, Quantiser::NonLinear) << look.linearDemand;
-    EXPECT_GE(look.pictures, 30) << "two GOPs for a short movie";
+    EXPECT_GE(look.pictures, 12) << "the start of a GOP at two places of a short movie";
     ConvertResult chosen = ConvertMovie(r, nullptr, nullptr);
     ASSERT_TRUE(chosen.ok) << chosen.error;
     EXPECT_NEAR(chosen.bytes / chosen.seconds / kTargetBytesPerSecond, 1.0, 0.05);
@@ -361,7 +364,7 @@ TEST(Convert, CalmMoviesGetTheLinearQuantiserAndUnreadableOnesTheSafeOne) {
         ConvertRequest r = Request(movie, Out("look.vob"), TvStandard::Ntsc, true);
         QuantiserLook look = LookAtMovie(r, 0, movie == still ? 8.0 : 0.0);
         EXPECT_EQ(look.quantiser, Quantiser::Linear) << movie;
-        EXPECT_GE(look.pictures, 18) << movie;
+        EXPECT_GE(look.pictures, movie == still ? 12 : 6) << movie;
         EXPECT_GT(look.linearDemand, 0) << movie;
     }
     for (int stream : {-1, 1, 7}) {
@@ -374,13 +377,7 @@ TEST(Convert, CalmMoviesGetTheLinearQuantiserAndUnreadableOnesTheSafeOne) {
 }
 
 TEST(Convert, CalmScenesLeaveTheirBitsToTheBusyScenesThatFollowAndTheSizeHolds) {
-    // 5 s of a still picture, then 5 s of camera noise.
-    std::string movie = Fixture(
-        "calm-busy.rm",
-        "-f lavfi -i color=c=gray:size=320x240:rate=25:d=5 -f lavfi -i "
-        "testsrc2=size=320x240:rate=25,noise=alls=20:allf=t,trim=duration=5 -filter_complex "
-        "[0:v][1:v]concat=n=2:v=1[v] -f lavfi -i sine=d=10 -map [v] -map 2:a -t 10 -c:v rv20 -b:v 400k -qmin 8 -g 50 "
-        "-c:a ac3 -b:a 96k");
+    std::string movie = CalmBusyMovie();
     for (TvStandard tv : {TvStandard::Pal, TvStandard::Ntsc}) {
         std::string out = Out("calm-busy.vob");
         ConvertResult res = ConvertMovie(Request(movie, out, tv, false), nullptr, nullptr);
@@ -396,6 +393,7 @@ TEST(Convert, CalmScenesLeaveTheirBitsToTheBusyScenesThatFollowAndTheSizeHolds) 
         EXPECT_GT(busy, 4 * calm) << "calm " << calm << " busy " << busy;
         const double fps = tv == TvStandard::Pal ? 25.0 : 30000.0 / 1001.0;
         EXPECT_EQ(CheckVideoBuffer(gops, fps, 9800000, 1835008), "");
+        EXPECT_EQ(CheckPictureArrival(out, fps), "");
     }
 }
 

@@ -47,6 +47,14 @@ std::string Rv20Ac3Movie() {
                                   "-t 4 -c:v rv20 -b:v 300k -c:a ac3 -b:a 96k");
 }
 
+std::string CalmBusyMovie() {
+    return Fixture("calm-busy.rm",
+                   "-f lavfi -i color=c=gray:size=320x240:rate=25:d=5 -f lavfi -i "
+                   "testsrc2=size=320x240:rate=25,noise=alls=20:allf=t,trim=duration=5 -filter_complex "
+                   "[0:v][1:v]concat=n=2:v=1[v] -f lavfi -i sine=d=10 -map [v] -map 2:a -t 10 -c:v rv20 -b:v 400k "
+                   "-qmin 8 -g 50 -c:a ac3 -b:a 96k");
+}
+
 std::string Rv10Real144Movie() {
     return Fixture("rv10-real144.rm",
                    "-f lavfi -i testsrc2=size=320x240:rate=25 -f lavfi -i sine -t 4 -c:v rv10 -b:v 300k -c:a real_144");
@@ -179,10 +187,21 @@ std::vector<GopFacts> ReadGops(const std::string& path) {
     std::vector<GopFacts> gops;
     std::vector<std::pair<size_t, size_t>> begins; // (GOP, where the picture's bytes begin)
     size_t nav = 0, gopStart = 0, sequence = std::string::npos;
+    bool linear = true, sliceSeen = true;
+    // The non-linear quantiser's steps for codes 1 to 31.
+    static const int kNonLinear[] = {1,  2,  3,  4,  5,  6,  7,  8,  10, 12, 14, 16, 18, 20,  22, 24,
+                                     28, 32, 36, 40, 44, 48, 52, 56, 64, 72, 80, 88, 96, 104, 112};
     for (size_t i = 0; i + 8 < es.size(); ++i) {
         if (u8(es, i) != 0 || u8(es, i + 1) != 0 || u8(es, i + 2) != 1)
             continue;
         unsigned code = u8(es, i + 3);
+        if (code == 0xB5 && (u8(es, i + 4) >> 4) == 8) {
+            linear = ((u8(es, i + 7) >> 4) & 1) == 0; // the picture coding extension's q_scale_type
+        } else if (code >= 0x01 && code <= 0xAF && !sliceSeen && !gops.empty()) {
+            const unsigned scale = u8(es, i + 4) >> 3;
+            gops.back().steps.push_back(scale == 0 ? 0 : linear ? static_cast<int>(2 * scale) : kNonLinear[scale - 1]);
+            sliceSeen = true;
+        }
         if (code == 0xB3) {
             sequence = i;
         } else if (code == 0xB8) {
@@ -199,6 +218,7 @@ std::vector<GopFacts> ReadGops(const std::string& path) {
             begins.emplace_back(gops.size() - 1, g.types.empty() ? gopStart : i);
             g.temporalReferences.push_back(static_cast<int>((u8(es, i + 4) << 2) | (u8(es, i + 5) >> 6)));
             g.types += " IPB"[std::min(3u, (u8(es, i + 5) >> 3) & 7)];
+            sliceSeen = false;
         }
     }
     for (size_t k = 0; k < begins.size(); ++k) {
@@ -206,6 +226,82 @@ std::vector<GopFacts> ReadGops(const std::string& path) {
         gops[begins[k].first].pictureBytes.push_back(static_cast<int64_t>(end - begins[k].second));
     }
     return gops;
+}
+
+std::string CheckPictureArrival(const std::string& path, double frameRate) {
+    std::string d = ReadFile(path);
+    auto u8 = [&](size_t i) { return static_cast<int64_t>(static_cast<uint8_t>(d[i])); };
+    auto stamp = [&](size_t i) { // a 33-bit PTS or DTS field, 90 kHz
+        return ((u8(i) & 0x0E) << 29) | (u8(i + 1) << 22) | ((u8(i + 2) & 0xFE) << 14) | (u8(i + 3) << 7) |
+               (u8(i + 4) >> 1);
+    };
+    struct Chunk {
+        int64_t scr;
+        size_t from, to; // elementary stream bytes
+    };
+    std::vector<Chunk> chunks;
+    std::vector<std::pair<size_t, int64_t>> stamps; // (payload offset, DTS) of the PES packets that carry one
+    std::string es;
+    for (size_t at = 0; at + 2048 <= d.size(); at += 2048) {
+        const int64_t scr = ((u8(at + 4) & 0x38) << 27) | ((u8(at + 4) & 0x03) << 28) | (u8(at + 5) << 20) |
+                            ((u8(at + 6) & 0xF8) << 12) | ((u8(at + 6) & 0x03) << 13) | (u8(at + 7) << 5) |
+                            (u8(at + 8) >> 3);
+        size_t i = at + 14 + (u8(at + 13) & 7);
+        while (i + 9 <= at + 2048 && u8(i) == 0 && u8(i + 1) == 0 && u8(i + 2) == 1) {
+            const size_t len = static_cast<size_t>((u8(i + 4) << 8) | u8(i + 5));
+            if (u8(i + 3) == 0xE0 && i + 6 + len <= at + 2048) {
+                const size_t header = 9 + static_cast<size_t>(u8(i + 8));
+                const int64_t flags = u8(i + 7) >> 6;
+                if (flags == 3)
+                    stamps.emplace_back(es.size(), stamp(i + 14));
+                else if (flags == 2)
+                    stamps.emplace_back(es.size(), stamp(i + 9));
+                chunks.push_back({scr, es.size(), es.size() + 6 + len - header});
+                es.append(d, i + header, 6 + len - header);
+            }
+            i += 6 + len;
+        }
+    }
+    // Pictures in stream order: where each starts, where its bytes end (the next picture's
+    // headers), and its decoding time (its PES packet's, else one picture after the one before).
+    struct Picture {
+        size_t from, to;
+        int64_t dts;
+    };
+    std::vector<Picture> pictures;
+    const auto frame = static_cast<int64_t>(std::lround(90000 / frameRate));
+    size_t nextStamp = 0;
+    for (size_t i = 0; i + 4 <= es.size(); ++i) {
+        if (es[i] != 0 || es[i + 1] != 0 || es[i + 2] != 1)
+            continue;
+        const int code = static_cast<uint8_t>(es[i + 3]);
+        if (code != 0x00 && code != 0xB3 && code != 0xB8)
+            continue;
+        if (!pictures.empty() && pictures.back().to == std::string::npos)
+            pictures.back().to = i;
+        if (code != 0x00)
+            continue;
+        int64_t dts = pictures.empty() ? 0 : pictures.back().dts + frame;
+        while (nextStamp < stamps.size() && stamps[nextStamp].first <= i) {
+            // A PES packet's time belongs to the first picture that starts in its payload.
+            if (nextStamp + 1 >= stamps.size() || stamps[nextStamp + 1].first > i)
+                dts = stamps[nextStamp].second;
+            ++nextStamp;
+        }
+        pictures.push_back({i, std::string::npos, dts});
+    }
+    if (!pictures.empty() && pictures.back().to == std::string::npos)
+        pictures.back().to = es.size();
+    size_t k = 0;
+    for (const Chunk& c : chunks) {
+        while (k < pictures.size() && pictures[k].to <= c.from)
+            ++k;
+        for (size_t p = k; p < pictures.size() && pictures[p].from < c.to; ++p)
+            if (c.scr > pictures[p].dts)
+                return "picture " + std::to_string(p) + " still arrives " +
+                       std::to_string((c.scr - pictures[p].dts) / 90) + " ms after its decoding time";
+    }
+    return "";
 }
 
 std::string CheckVideoBuffer(const std::vector<GopFacts>& gops, double frameRate, double peakBitsPerSecond,

@@ -21,6 +21,7 @@ std::string Fixture(const std::string& name, const std::string& ffmpegArgs);
 std::string Rv20Ac3Movie();     // 320x240, 25 fps, 4 s, RealVideo 2 + AC-3
 std::string Rv10Real144Movie(); // 320x240, 25 fps, 4 s, RealVideo 1 + RealAudio 1.0
 std::string LongMovie();        // 320x240, 25 fps, 20 s, RealVideo 2 + AC-3 (for stopping)
+std::string CalmBusyMovie();    // 320x240, 25 fps, 10 s: 5 s of a still grey picture, then 5 s of camera noise
 std::string EncoderProgram();   // the built EncoderProxy
 
 struct StreamFacts {
@@ -51,6 +52,7 @@ struct GopFacts {
     std::string types;                   // picture coding types in stream order, "IPPB..."
     std::vector<int> temporalReferences; // in stream order
     std::vector<int64_t> pictureBytes; // from one picture start code to the next (headers before a picture count to it)
+    std::vector<int> steps;            // the quantiser step of each picture's first slice
 };
 std::vector<GopFacts> ReadGops(const std::string& path);
 
@@ -59,6 +61,11 @@ std::vector<GopFacts> ReadGops(const std::string& path);
 // arrive in time.
 std::string CheckVideoBuffer(const std::vector<GopFacts>& gops, double frameRate, double peakBitsPerSecond,
                              double bufferBits);
+
+// "" when every byte of every picture leaves the multiplex (by the clock of the pack that carries
+// it) no later than the picture's decoding time, else the first picture that arrives late. The
+// encoder's own buffer model cannot see this: the mux rate is shared with sound and headers.
+std::string CheckPictureArrival(const std::string& path, double frameRate);
 
 // The luma plane of the n-th decoded picture (width x height bytes).
 std::vector<uint8_t> DecodeLuma(const std::string& path, int n, int* width, int* height);

@@ -1,0 +1,25 @@
+// Finds where one scene gives way to another in the pictures going to the encoder, from how much
+// each picture differs from the one before: the look only knows that a scene changes somewhere
+// between two of its places, the bit plan needs the picture.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace qx::enc {
+
+class SceneCuts {
+public:
+    // Takes the next picture's luma plane; true when it shows another scene than the picture before
+    // (a hard cut), or when the picture before did and this one shows that a busy scene has given
+    // way to a still one (a cut into stillness differs from its busy predecessor no more than busy
+    // pictures differ among themselves, so it is seen one picture late).
+    bool Next(const uint8_t* luma, int stride, int width, int height);
+
+private:
+    std::vector<uint8_t> last_;
+    double lastDifference_ = -1;
+    bool lastCut_ = false;
+};
+
+} // namespace qx::enc

@@ -28,6 +28,7 @@ extern "C" {
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -290,8 +291,9 @@ TEST_P(MenuDiscFiles, FfmpegDecodesTheMenuPictureWithItsHighlight) {
     navRead_PCI(&pci, const_cast<unsigned char*>(pack.data()) + 0x2D);
     const btni_t& selected = pci.hli.btnit[0];
     const uint32_t colors = pci.hli.btn_colit.btn_coli[selected.btn_coln - 1][0];
+    // The program chain is a packed structure: a reference to its palette would bind to a temporary copy.
     uint32_t palette[16];
-    std::copy(std::begin(ifo.managerPgc(2)->palette), std::end(ifo.managerPgc(2)->palette), palette);
+    std::memcpy(palette, ifo.managerPgc(2)->palette, sizeof palette);
     QImage composite = decoded.picture;
     int inside = 0, outside = 0;
     for (int y = 0; y < lines; ++y)

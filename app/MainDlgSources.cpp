@@ -119,6 +119,9 @@ int CQuilvoVidrevoDlg::AddSourceFile(const std::string& path) {
     ProbedMovie probed = ProbeMovie(
         *m_parts.encoder, path, [this, &path] { SendMessage(WM_PROBE_FILE, reinterpret_cast<WPARAM>(path.c_str())); });
     LogToApp(probed.logLevel, probed.logLine);
+    if (!probed.soundLine.empty()) {
+        LogToApp(0, probed.soundLine);
+    }
     if (!probed.accepted) {
         ShowUnsupported(path);
         return done(0);

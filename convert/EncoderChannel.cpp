@@ -50,6 +50,7 @@ EncoderProbeAnswer ReadProbeAnswer(const EncoderRecord& record) {
     a.probeA = r.probeA;
     a.probeB = r.probeB;
     a.subtitles = GetSubtitleEntries(r);
+    GetRecordText(r.sound, &a.sound);
     return a;
 }
 
@@ -246,15 +247,16 @@ Status EncoderChannel::SendConvertRequest(const EncoderMovie& movie, const Encod
     ResetAnswerEvents();
     auto req = EncoderRecord::Blank<EncConvertRecord>(ENC_CONVERT);
     bool fits = PutRecordText(req.source, movie.path) && PutRecordText(req.output, movie.vobFile) &&
-                PutRecordText(req.aspect, AspectText(job.aspect == DisplayAspect::Wide16x9)) && PutRecordText(req.workFolder, job.workFolder);
+                PutRecordText(req.aspect, AspectText(job.aspect == DisplayAspect::Wide16x9)) &&
+                PutRecordText(req.workFolder, job.workFolder);
     if (!fits) {
         convertDone_.Set();
         return Status::Fail("the movie " + movie.path + ", its output " + movie.vobFile + " or the working folder " +
                             job.workFolder + " is too long for the encoder");
     }
     req.tv = job.tv == TvStandard::Pal ? 0 : 1;
-    PictureSize size = ComputePictureSize(job.keepAspect, movie.width, movie.height, movie.aspect, job.tv == TvStandard::Pal,
-                                          job.aspect == DisplayAspect::Wide16x9);
+    PictureSize size = ComputePictureSize(job.keepAspect, movie.width, movie.height, movie.aspect,
+                                          job.tv == TvStandard::Pal, job.aspect == DisplayAspect::Wide16x9);
     req.width = size.width;
     req.height = size.height;
     req.fixedOne = 1;

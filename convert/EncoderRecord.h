@@ -101,7 +101,7 @@ struct EncProbeResultRecord {
     uint8_t subtitleCount; // 0..32 entries follow
     uint8_t unused325[3];
     EncSubtitleEntry subtitles[32];
-    uint8_t unused1096[56];
+    char sound[56]; // the sound track the conversion takes, as the log shows it; zero-terminated
 };
 
 struct EncProgressRecord {
@@ -125,6 +125,7 @@ static_assert(offsetof(EncConvertRecord, workFolder) == 864 && offsetof(EncConve
 static_assert(offsetof(EncConvertRecord, probeA) == 1132 && offsetof(EncConvertRecord, probeB) == 1136);
 static_assert(offsetof(EncConvertRecord, splitOutput) == 1140 && offsetof(EncConvertRecord, fixedZero) == 1144);
 static_assert(sizeof(EncProbeResultRecord) == kEncoderRecordSize);
+static_assert(offsetof(EncProbeResultRecord, sound) == 1096);
 static_assert(offsetof(EncProbeResultRecord, supported) == 8 && offsetof(EncProbeResultRecord, path) == 9);
 static_assert(offsetof(EncProbeResultRecord, sizeKb) == 272 && offsetof(EncProbeResultRecord, duration) == 280);
 static_assert(offsetof(EncProbeResultRecord, startTime) == 288 && offsetof(EncProbeResultRecord, frameRate) == 296);
@@ -209,7 +210,12 @@ struct EncoderProbeAnswer {
     int32_t probeA = 0;
     float probeB = 0;
     std::vector<SubtitleInfo> subtitles; // tracks inside the movie first, then files
+    std::string sound;                   // which sound track is taken ("track 2 of 3: ac3, …"), or empty
 };
+
+// `text` in a record area of `areaSize` bytes with its end mark: a longer text is cut at a character
+// boundary and ends in "..." so that the cut shows.
+std::string FitRecordText(const std::string& text, size_t areaSize);
 
 // The subtitles of a probe answer into its record (at most 32; an entry that does not fit is
 // left out) and back (entries with an unknown kind or an unterminated name are dropped).

@@ -50,5 +50,8 @@ ProbedMovie ProbeMovie(EncoderLink& encoder, const std::string& path, const std:
     info.fProbeB = answer.probeB;
     info.fSizeKB = answer.sizeKb;
     info.subtitles = answer.subtitles;
+    if (!answer.sound.empty()) {
+        movie.soundLine = "Sound of " + path + ": " + answer.sound + "\n";
+    }
     return movie;
 }

@@ -10,9 +10,10 @@
 
 struct ProbedMovie {
     bool accepted = false;
-    CSourceInfo info;    // the movie's record when accepted (its converted stream not yet named)
-    int logLevel = 0;    // the log line that tells what became of it
-    std::string logLine; // "Add File:<path> Successful\n" or why it failed
+    CSourceInfo info;      // the movie's record when accepted (its converted stream not yet named)
+    int logLevel = 0;      // the log line that tells what became of it
+    std::string logLine;   // "Add File:<path> Successful\n" or why it failed
+    std::string soundLine; // "Sound of <path>: <the track taken>\n" when the encoder said which
 };
 
 // Probes `path`: `send` puts the probe request to the encoder (on the encoder's thread), then this

@@ -88,6 +88,8 @@ TEST_F(RealJob, TwoMoviesBecomeTwoChainedTitles) {
     const std::string logText = ReadFile(qx::StateFolder() + "QXLog.log");
     EXPECT_NE(logText.find("Complete All Work"), std::string::npos);
     EXPECT_NE(logText.find("Convert File:" + movies + "second.rm to VOB Successful"), std::string::npos);
+    // Which sound track each movie gives the disc.
+    EXPECT_NE(logText.find("Sound of " + movies + "first.rm: track 1 of 1"), std::string::npos);
 }
 
 // The demonstration works in a private folder of its own: a folder another user planted under a

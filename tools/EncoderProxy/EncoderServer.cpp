@@ -1,6 +1,6 @@
 #include "EncoderServer.h"
-#include "TestHooks.h"
 #include "NumericLocale.h"
+#include "TestHooks.h"
 
 #include <signal.h>
 
@@ -261,6 +261,7 @@ void EncoderServer::ProbeAnswered(const std::vector<std::string>& lines) {
             answer.probeA = a.probeA;
             answer.probeB = a.probeB;
             PutSubtitleEntries(&answer, a.subtitles);
+            PutRecordText(answer.sound, FitRecordText(a.sound, sizeof answer.sound));
         }
     } else if (!a.reason.empty()) {
         Note("not supported: " + a.reason);

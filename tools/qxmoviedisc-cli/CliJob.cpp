@@ -116,6 +116,9 @@ std::vector<CSourceInfo> ProbeMovies(EncoderLink& encoder, const std::vector<std
     for (const std::string& path : paths) {
         const ProbedMovie probed = ProbeMovie(encoder, path, [&] { encoder.SendProbe(path, workFolder); });
         observer.Log(probed.logLevel, probed.logLine);
+        if (!probed.soundLine.empty()) {
+            observer.Log(0, probed.soundLine);
+        }
         if (!probed.accepted) {
             observer.ErrorPrompts().NoteDialog("Information", "Can not support file:\n" + PrintableText(path));
             ++*dropped;

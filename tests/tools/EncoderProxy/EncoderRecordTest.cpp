@@ -87,8 +87,10 @@ TEST(EncoderRecord, ProbeAnswerIsReadFromItsOffsets) {
     std::memcpy(raw + 312, &aspect, 4);
     std::memcpy(raw + 316, &a, 4);
     std::memcpy(raw + 320, &b, 4);
+    std::strcpy(reinterpret_cast<char*>(raw + 1096), "track 2 of 3 (marked default)");
     ASSERT_TRUE(r.Assign(raw, sizeof raw));
     EncoderProbeAnswer ans = ReadProbeAnswer(r);
+    EXPECT_EQ(ans.sound, "track 2 of 3 (marked default)");
     EXPECT_TRUE(ans.supported);
     EXPECT_EQ(ans.path, "/m/x.rm");
     EXPECT_FLOAT_EQ(ans.sizeKb, 358.5f);
@@ -132,6 +134,15 @@ TEST(EncoderRecord, TextsThatDoNotFitAreRefusedNotCut) {
     std::string out;
     char area[4] = {'a', 'b', 'c', 'd'};
     EXPECT_FALSE(GetRecordText(area, &out));
+
+    // A text only shown to the user may be shortened, but the cut shows and no character is split.
+    EXPECT_EQ(FitRecordText("track 1 of 1", 56), "track 1 of 1");
+    const std::string longer =
+        FitRecordText(std::string(40, 'a') + "\xc3\xa9\xc3\xa9\xc3\xa9" + std::string(20, 'b'), 46);
+    EXPECT_EQ(longer, std::string(40, 'a') + "\xc3\xa9...");
+    EXPECT_LE(FitRecordText(std::string(200, 'x'), 56).size(), 55u);
+    EXPECT_TRUE(PutRecordText(conv.aspect, FitRecordText("16:10", sizeof conv.aspect)));
+    EXPECT_STREQ(conv.aspect, "1...");
 }
 
 TEST(PictureSize, WithoutKeepAspectTheWholeFrame) {

@@ -1,7 +1,8 @@
 // Subtitles through the window and the whole job with the real encoder program and authoring
-// engine: a RealMedia movie with "Movie.en.srt" beside it and a Matroska movie with a German text
-// track become two titles whose subpicture streams libdvdread reads with their languages, whose
-// VOBs FFmpeg reads as DVD subtitles, and whose nav packs point at the subpicture packets.
+// engine: a RealMedia movie with "Movie.en.srt" beside it, a Matroska movie with a German text track,
+// an MP4 and an AVI movie become four titles whose subpicture streams libdvdread reads with their
+// languages, whose VOB FFmpeg reads as DVD subtitles, and whose nav packs point at the subpicture
+// packets.
 #include "DvdReaderCheck.h"
 #include "Folders.h"
 #include "ProfileIni.h"
@@ -167,14 +168,24 @@ TEST_F(SubtitleJob, MoviesWithSubtitlesBecomeTitlesWithSelectableLanguages) {
                                                         QString::fromStdString(movies + "Second.mkv")},
                                                        60000, true);
     ASSERT_EQ(made.status, 0) << made.out;
+    // Two movies without subtitles of any kind.
+    for (const char* name : {"Third.mp4", "Fourth.avi"}) {
+        const qxtest::ProgramRun plain = qxtest::RunProgram(
+            "ffmpeg",
+            {"-y", "-v", "error", "-f", "lavfi", "-i", "testsrc2=size=320x240:rate=25", "-f", "lavfi", "-i", "sine=d=3",
+             "-t", "3", "-c:v", "mpeg4", "-c:a", "mp3", QString::fromStdString(movies + name)},
+            60000, true);
+        ASSERT_EQ(plain.status, 0) << plain.out;
+    }
     Create();
     Click("radioPal");
     Find<QComboBox>("comboAspect")->setCurrentIndex(1);
     Click("chkShowSubtitles");
-    prompts.QueueFiles({movies + "Movie.rm", movies + "Second.mkv"});
+    prompts.QueueFiles({movies + "Movie.rm", movies + "Second.mkv", movies + "Third.mp4", movies + "Fourth.avi"});
     Click("btnAddFiles");
     ASSERT_TRUE(dlg->WaitForAddFiles(60000));
-    ASSERT_EQ(dlg->Sources().size(), 2u);
+    ASSERT_EQ(dlg->Sources().size(), 4u);
+    EXPECT_EQ(List()->GetItemToolTipText(2, 0).find("Subtitles:"), std::string::npos);
     EXPECT_NE(List()->GetItemToolTipText(0, 0).find("\nSubtitles: en (Movie.en.srt)"), std::string::npos)
         << List()->GetItemToolTipText(0, 0);
     EXPECT_NE(List()->GetItemToolTipText(1, 1).find("\nSubtitles: de (track 2)"), std::string::npos)
@@ -196,7 +207,8 @@ TEST_F(SubtitleJob, MoviesWithSubtitlesBecomeTitlesWithSelectableLanguages) {
     const DvdReadReport report = ReadDvdFolder(dvd);
     ASSERT_TRUE(report.opened);
     EXPECT_TRUE(report.complaints.empty()) << report.complaints.front();
-    ASSERT_EQ(report.titles.size(), 2u);
+    ASSERT_EQ(report.titles.size(), 4u);
+    // One title set: its streams are the same in every title (a movie without subtitles has them empty).
     for (const DvdTitleSummary& t : report.titles) {
         EXPECT_EQ(t.subpictureLanguages, (std::vector<std::string>{"en", "de"}));
         EXPECT_EQ(t.subpictureControl[0], 0x80000000u);
@@ -208,6 +220,8 @@ TEST_F(SubtitleJob, MoviesWithSubtitlesBecomeTitlesWithSelectableLanguages) {
     EXPECT_EQ(report.titles[0].preCommands[0], std::vector<unsigned char>({0x51, 0, 0, 0, 0xC0, 0, 0, 0}));
     ASSERT_EQ(report.titles[1].preCommands.size(), 1u);
     EXPECT_EQ(report.titles[1].preCommands[0], std::vector<unsigned char>({0x51, 0, 0, 0, 0xC1, 0, 0, 0}));
+    EXPECT_TRUE(report.titles[2].preCommands.empty());
+    EXPECT_TRUE(report.titles[3].preCommands.empty());
     EXPECT_EQ(report.titles[0].palette[0], 0x108080u);
     EXPECT_EQ(report.titles[0].palette[1], 0xEB8080u);
     const DvdPlayReport play = PlayDvdFolder(dvd, 400000);

@@ -12,8 +12,11 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialog>
+#include <QDir>
+#include <QImage>
 #include <QMenu>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
@@ -129,6 +132,35 @@ std::string CheckSubpictureSync(const std::string& vob, int streams, int* pointi
     return vobus.empty() ? "no nav pack" : "";
 }
 
+// The pictures mpv shows of the disc's first title from 0.5 s on, subtitle stream `sid` ("no": none).
+std::vector<QImage> PlayerPictures(const std::string& dvd, const std::string& folder, const char* sid) {
+    const qxtest::ProgramRun run =
+        qxtest::RunProgram("mpv",
+                           {"--no-config", "--really-quiet", "--ao=null", "--vo=image", "--vo-image-format=png",
+                            QString::fromStdString("--vo-image-outdir=" + folder), "--start=0.5", "--frames=25",
+                            QString("--sid=") + sid, QString::fromStdString("--dvd-device=" + dvd), "dvd://"},
+                           120000, true);
+    std::vector<QImage> pictures;
+    const QDir dir(QString::fromStdString(folder));
+    for (const QString& name : dir.entryList({"*.png"}, QDir::Files, QDir::Name))
+        pictures.push_back(QImage(dir.filePath(name)).convertToFormat(QImage::Format_RGB32));
+    return pictures;
+}
+
+// Pixels of the lower part of the picture that differ clearly between a and b.
+int LowerPartDifference(const QImage& a, const QImage& b) {
+    if (a.size() != b.size())
+        return -1;
+    int differing = 0;
+    for (int y = a.height() * 6 / 10; y < a.height(); ++y)
+        for (int x = 0; x < a.width(); ++x) {
+            const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
+            if (std::abs(qRed(p) - qRed(q)) + std::abs(qGreen(p) - qGreen(q)) + std::abs(qBlue(p) - qBlue(q)) > 120)
+                ++differing;
+        }
+    return differing;
+}
+
 } // namespace
 
 TEST_F(SubtitleJob, MoviesWithSubtitlesBecomeTitlesWithSelectableLanguages) {
@@ -238,4 +270,15 @@ TEST_F(SubtitleJob, MoviesWithSubtitlesBecomeTitlesWithSelectableLanguages) {
     EXPECT_NE(probe.out.find("dvd_subtitle,0x21"), std::string::npos) << probe.out;
     int pointing = 0;
     EXPECT_EQ(CheckSubpictureSync(vob, 2, &pointing), "");
+
+    // A real player draws the English cues when they are chosen, and nothing without them.
+    const std::vector<QImage> shown = PlayerPictures(dvd, work + "shots-on", "1");
+    const std::vector<QImage> hidden = PlayerPictures(dvd, work + "shots-off", "no");
+    ASSERT_FALSE(shown.empty());
+    ASSERT_EQ(shown.size(), hidden.size());
+    int framesWithText = 0;
+    for (size_t i = 0; i < shown.size(); ++i)
+        framesWithText += LowerPartDifference(shown[i], hidden[i]) > 30 ? 1 : 0;
+    EXPECT_GT(framesWithText, 0);
+    EXPECT_LT(framesWithText, static_cast<int>(shown.size())) << "the cues come and go";
 }

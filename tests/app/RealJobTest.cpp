@@ -25,13 +25,7 @@ class RealJob : public WindowTest {
 protected:
     void SetUp() override {
         WindowTest::SetUp();
-        // Only the burn cores and the power service stay stand-ins: no writer, no shutdown.
-        UseRealEncoderAndAuthoring();
-        fake.parts.log.reset();
-        fake.parts.settingsFile.clear();
-        fake.log = nullptr;
-        settingsFile = qx::ConfigFolder() + "settings.ini";
-        fs::remove(settingsFile);
+        UseRealPartsButBurningAndPower();
     }
 };
 

@@ -28,12 +28,7 @@ class SubtitleJob : public WindowTest {
 protected:
     void SetUp() override {
         WindowTest::SetUp();
-        UseRealEncoderAndAuthoring();
-        fake.parts.log.reset();
-        fake.parts.settingsFile.clear();
-        fake.log = nullptr;
-        settingsFile = qx::ConfigFolder() + "settings.ini";
-        fs::remove(settingsFile);
+        UseRealPartsButBurningAndPower();
     }
 
     // Opens the row's "Subtitles..." window from its context menu and sets its check boxes.

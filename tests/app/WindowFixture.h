@@ -3,6 +3,7 @@
 #pragma once
 
 #include "AppTestSupport.h"
+#include "Folders.h"
 #include "MainDlg.h"
 #include "XListCtrl.h"
 
@@ -14,6 +15,8 @@
 #include <QTimer>
 
 #include <gtest/gtest.h>
+
+#include <cstdio>
 
 #include <functional>
 #include <memory>
@@ -45,6 +48,16 @@ protected:
         fake.parts.companionFolder.clear();
         fake.encoder = nullptr;
         fake.authoring = nullptr;
+    }
+    // The whole program's parts but the burn cores and the power service (no writer, no shutdown):
+    // the real encoder, authoring engine, log program and settings file, which starts empty.
+    void UseRealPartsButBurningAndPower() {
+        UseRealEncoderAndAuthoring();
+        fake.parts.log.reset();
+        fake.parts.settingsFile.clear();
+        fake.log = nullptr;
+        settingsFile = qx::ConfigFolder() + "settings.ini";
+        std::remove(settingsFile.c_str());
     }
     void Create(bool withWorkFolder = true) {
         dlg = std::make_unique<CQuilvoVidrevoDlg>(std::move(fake.parts));

@@ -79,7 +79,7 @@ CLogChannel::Wait CLogChannel::WaitForEvent(qx::NamedEvent& event, int boundMs) 
     }
 }
 
-bool CLogChannel::StartLogApp(QWidget* owner) {
+bool CLogChannel::StartLogApp(QObject* owner) {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_logWindow = {};

@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-class QWidget;
+class QObject;
 
 enum LogLevel : int32_t { LOG_LEVEL_INFO = 0, LOG_LEVEL_FAILURE = 1, LOG_LEVEL_END = 2 };
 
@@ -68,7 +68,7 @@ public:
     // Starts the log program and waits (bounded) for its window. When it cannot be started the
     // start error is shown once (information icon, through the prompt service) and the channel
     // stays without a window. Returns true when a log window is known.
-    bool StartLogApp(QWidget* owner = nullptr);
+    bool StartLogApp(QObject* owner = nullptr);
     // Formats (at most 1023 characters) and sends. Safe from any thread.
     void LogToApp(int level, const char* format, ...) __attribute__((format(printf, 3, 4)));
     // Sends one record to the log window, if one is known; false when dropped or the send failed.

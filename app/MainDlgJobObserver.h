@@ -2,15 +2,15 @@
 // row texts, progress window and boxes. Every call comes on the window's thread.
 #pragma once
 
-#include "JobObserver.h"
 #include "Folders.h"
+#include "JobObserver.h"
 #include "MainDlg.h"
 
 class MainDlgJobObserver : public JobObserver {
 public:
     explicit MainDlgJobObserver(CQuilvoVidrevoDlg* dlg) : m_dlg(dlg) {}
 
-    QWidget* PromptOwner() const override { return m_dlg; }
+    QObject* PromptOwner() const override { return m_dlg; }
     void Log(int level, const std::string& text) override { m_dlg->LogToApp(level, text); }
     std::string LogPlace() const override { return qx::LogFilePath(); }
     void WorkFolderChosen(const std::string& folder) override;

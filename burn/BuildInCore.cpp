@@ -126,7 +126,7 @@ bool CBuildInCore::RebuildDeviceList() {
     return true;
 }
 
-void CBuildInCore::ListWriters(QWidget*, const std::function<void(std::vector<std::string>)>& deliver) {
+void CBuildInCore::ListWriters(QObject*, const std::function<void(std::vector<std::string>)>& deliver) {
     if (onListWriters) {
         onListWriters();
     }
@@ -160,7 +160,7 @@ std::optional<ProgressLine> CBuildInCore::ProgressLineNow() const {
     return BuiltInProgressLine(m_nBurnPhase, NowMs() - m_nStartMs, d->ProgressPercent(), d->EraseSeconds());
 }
 
-BurnOutcome CBuildInCore::RunWorker(QWidget* window, int writer, const std::function<BurnOutcome()>& work) {
+BurnOutcome CBuildInCore::RunWorker(QObject* window, int writer, const std::function<BurnOutcome()>& work) {
     if (m_bBusy || !Device(writer)) {
         Log("StarBurn no writer " + std::to_string(writer) + " to work with\n");
         return BurnOutcome::Refused;
@@ -210,7 +210,7 @@ BurnOutcome CBuildInCore::RunWorker(QWidget* window, int writer, const std::func
     return outcome;
 }
 
-BurnOutcome CBuildInCore::BurnThread(QWidget* window, const std::string& folder, const std::string& label) {
+BurnOutcome CBuildInCore::BurnThread(QObject* window, const std::string& folder, const std::string& label) {
     CDevice& d = *Device(m_nCurrentDevice);
     auto refuse = [&](const std::string& box, const std::string& log) {
         qx::Prompts().Information(window, box);
@@ -311,13 +311,13 @@ BurnOutcome CBuildInCore::EraseThread() {
     return erased ? BurnOutcome::Done : BurnOutcome::Failed;
 }
 
-BurnOutcome CBuildInCore::BurnDVDFolder(QWidget* window, int writer, const std::string& folder,
+BurnOutcome CBuildInCore::BurnDVDFolder(QObject* window, int writer, const std::string& folder,
                                         const std::string& label) {
     m_strVerifyFailure.clear();
     return RunWorker(window, writer, [&] { return BurnThread(window, folder, label); });
 }
 
-BurnOutcome CBuildInCore::EraseDisc(QWidget* window, int writer) {
+BurnOutcome CBuildInCore::EraseDisc(QObject* window, int writer) {
     return RunWorker(window, writer, [&] { return EraseThread(); });
 }
 

@@ -20,11 +20,11 @@ public:
     ~CBuildInCore() override;
 
     bool InitBurnCore() override;
-    void ListWriters(QWidget* window, const std::function<void(std::vector<std::string>)>& deliver) override;
+    void ListWriters(QObject* window, const std::function<void(std::vector<std::string>)>& deliver) override;
     int GetWriterInfo(int writer, DVDDeviceInfo* info) override;
-    BurnOutcome BurnDVDFolder(QWidget* window, int writer, const std::string& folder,
+    BurnOutcome BurnDVDFolder(QObject* window, int writer, const std::string& folder,
                               const std::string& label) override;
-    BurnOutcome EraseDisc(QWidget* window, int writer) override;
+    BurnOutcome EraseDisc(QObject* window, int writer) override;
     void RequestStopBurn() override;
     void CancelBurn() override;
 
@@ -48,8 +48,8 @@ private:
     void Log(const std::string& line) const;
     int64_t NowMs() const;
     // Runs `work` on the worker thread and waits, dispatching this thread's events, with the progress timer on.
-    BurnOutcome RunWorker(QWidget* window, int writer, const std::function<BurnOutcome()>& work);
-    BurnOutcome BurnThread(QWidget* window, const std::string& folder, const std::string& label);
+    BurnOutcome RunWorker(QObject* window, int writer, const std::function<BurnOutcome()>& work);
+    BurnOutcome BurnThread(QObject* window, const std::string& folder, const std::string& label);
     BurnOutcome EraseThread();
     std::optional<ProgressLine> ProgressLineNow() const;
 
@@ -62,5 +62,5 @@ private:
     std::atomic<int64_t> m_nStartMs{0};
     std::atomic<bool> m_bBusy{false};
     std::atomic<bool> m_bWorkDone{true}; // the worker of the running burn or erase has returned
-    QWidget* m_pWindow = nullptr;
+    QObject* m_pWindow = nullptr;
 };

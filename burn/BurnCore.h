@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-class QWidget;
+class QObject;
 
 // How a burn or an erase ended. Only Done may be reported to the user as success.
 enum class BurnOutcome {
@@ -58,14 +58,14 @@ public:
     virtual std::string UnavailableReason() const { return {}; }
     // Builds the list of usable writers ("D: Product") and hands it to `deliver` on the calling
     // thread (the window then fills its writer combo). An engine that is not bound delivers nothing.
-    virtual void ListWriters(QWidget* window, const std::function<void(std::vector<std::string>)>& deliver) = 0;
+    virtual void ListWriters(QObject* window, const std::function<void(std::vector<std::string>)>& deliver) = 0;
     // 1 when writer `writer` (its index in the list) was found and described, 0 otherwise.
     virtual int GetWriterInfo(int writer, DVDDeviceInfo* info) = 0;
     // Return when the work is over; the windows stay responsive meanwhile (the engine dispatches
     // messages while its worker runs) and progress goes to the progress window.
-    virtual BurnOutcome BurnDVDFolder(QWidget* window, int writer, const std::string& folder,
+    virtual BurnOutcome BurnDVDFolder(QObject* window, int writer, const std::string& folder,
                                       const std::string& label) = 0;
-    virtual BurnOutcome EraseDisc(QWidget* window, int writer) = 0;
+    virtual BurnOutcome EraseDisc(QObject* window, int writer) = 0;
     // Asks the user and, on Yes, cancels the running burn or erase (the progress window's Cancel).
     virtual void RequestStopBurn() = 0;
     // Cancels the running burn or erase without asking, in whatever step it is (the program is told

@@ -9,7 +9,7 @@
 #include <functional>
 #include <string>
 
-class QWidget;
+class QObject;
 
 // Size limits in MB (1 MB = 1,048,576 bytes).
 constexpr double kDvd5LimitMB = 4250;
@@ -25,7 +25,7 @@ struct WriterCheck {
     int target = 0;
     int requiredMB = 0;
     std::string logPrefix;
-    QWidget* owner = nullptr;
+    QObject* owner = nullptr;
     std::function<void(int level, const std::string& text)> log;
     // Shows the boxes; empty: the prompt service.
     std::function<qx::PromptAnswer(const qx::PromptBox&)> ask;

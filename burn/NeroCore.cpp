@@ -146,7 +146,7 @@ void CNeroCore::DropDriveList() {
     }
 }
 
-void CNeroCore::ListWriters(QWidget*, const std::function<void(std::vector<std::string>)>& deliver) {
+void CNeroCore::ListWriters(QObject*, const std::function<void(std::vector<std::string>)>& deliver) {
     if (onListWriters) {
         onListWriters();
     }

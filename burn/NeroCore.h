@@ -22,11 +22,11 @@ public:
     ~CNeroCore() override; // the shutdown: list freed, library ended and unloaded
 
     bool InitBurnCore() override;
-    void ListWriters(QWidget* window, const std::function<void(std::vector<std::string>)>& deliver) override;
+    void ListWriters(QObject* window, const std::function<void(std::vector<std::string>)>& deliver) override;
     int GetWriterInfo(int writer, DVDDeviceInfo* info) override;
-    BurnOutcome BurnDVDFolder(QWidget* window, int writer, const std::string& folder,
+    BurnOutcome BurnDVDFolder(QObject* window, int writer, const std::string& folder,
                               const std::string& label) override;
-    BurnOutcome EraseDisc(QWidget* window, int writer) override;
+    BurnOutcome EraseDisc(QObject* window, int writer) override;
     void RequestStopBurn() override;
     void CancelBurn() override;
 
@@ -58,10 +58,10 @@ private:
     // Runs the erase step on its thread and waits for it, dispatching this thread's events.
     EraseResult RunEraseStep();
     EraseResult EraseStep(const NeroDrive* drive);
-    BurnOutcome WriteFolder(QWidget* window, const NeroDrive* drive, const std::string& folder,
+    BurnOutcome WriteFolder(QObject* window, const NeroDrive* drive, const std::string& folder,
                             const std::string& label);
     NeroFileSystem* BuildFileSystem(const std::string& folder, const std::string& label);
-    void StartTimer(QWidget* window);
+    void StartTimer(QObject* window);
     void StopTimer();
     static void DispatchEvents();
 
@@ -89,7 +89,7 @@ private:
     std::atomic<int> m_nMajorPhase{-1};
     std::atomic<bool> m_bVerifySeen{false}; // the library announced its read-back
     std::atomic<uint32_t> m_nMediaType{0};
-    QWidget* m_pWindow = nullptr;
+    QObject* m_pWindow = nullptr;
     const NeroDrive* m_pDrive = nullptr;
     CProgressTimer* m_pTimer = nullptr; // runs while a burn or erase runs
 };

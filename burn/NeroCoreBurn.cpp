@@ -136,7 +136,7 @@ bool CNeroCore::EnsureEndEvent() {
     return made.ok();
 }
 
-void CNeroCore::StartTimer(QWidget* window) {
+void CNeroCore::StartTimer(QObject* window) {
     m_pWindow = window;
     m_pTimer = new CProgressTimer;
     m_pTimer->Start(
@@ -232,7 +232,7 @@ CNeroCore::EraseResult CNeroCore::RunEraseStep() {
     return result;
 }
 
-BurnOutcome CNeroCore::EraseDisc(QWidget* window, int writer) {
+BurnOutcome CNeroCore::EraseDisc(QObject* window, int writer) {
     if (m_bBusy) {
         return BurnOutcome::Refused;
     }
@@ -291,7 +291,7 @@ NeroFileSystem* CNeroCore::BuildFileSystem(const std::string& folder, const std:
     return fs;
 }
 
-BurnOutcome CNeroCore::WriteFolder(QWidget* window, const NeroDrive* drive, const std::string& folder,
+BurnOutcome CNeroCore::WriteFolder(QObject* window, const NeroDrive* drive, const std::string& folder,
                                    const std::string& label) {
     Log("Nero begin to create Filesystem.\n");
     m_nStartMs = NowMs();
@@ -388,7 +388,7 @@ BurnOutcome CNeroCore::WriteFolder(QWidget* window, const NeroDrive* drive, cons
     return code == NERO_BURN_USER_ABORT || m_bAbort ? BurnOutcome::Cancelled : BurnOutcome::Failed;
 }
 
-BurnOutcome CNeroCore::BurnDVDFolder(QWidget* window, int writer, const std::string& folder, const std::string& label) {
+BurnOutcome CNeroCore::BurnDVDFolder(QObject* window, int writer, const std::string& folder, const std::string& label) {
     if (m_bBusy) {
         return BurnOutcome::Refused;
     }

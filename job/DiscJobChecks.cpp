@@ -238,7 +238,7 @@ bool DiscJob::FindOrDeleteLeftovers() {
 
 namespace {
 
-BudgetAsk AskThrough(const std::function<qx::PromptAnswer(const qx::PromptBox&)>& ask, QWidget* owner) {
+BudgetAsk AskThrough(const std::function<qx::PromptAnswer(const qx::PromptBox&)>& ask, QObject* owner) {
     return [ask, owner](BudgetBox kind, const std::string& caption, const std::string& text) {
         qx::PromptBox box;
         box.text = text;

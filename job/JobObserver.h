@@ -9,7 +9,7 @@
 
 #include <string>
 
-class QWidget;
+class QObject;
 
 class JobObserver {
 public:
@@ -18,7 +18,7 @@ public:
     // A message box or question. The default asks the prompt service.
     virtual qx::PromptAnswer Ask(const qx::PromptBox& box) { return qx::Prompts().ShowBox(box); }
     // The window that owns the boxes the burn engines show themselves (null without one).
-    virtual QWidget* PromptOwner() const { return nullptr; }
+    virtual QObject* PromptOwner() const { return nullptr; }
 
     // A line for the log program: level 0 information, 1 failure.
     virtual void Log(int level, const std::string& text) { (void)level, (void)text; }

@@ -112,7 +112,7 @@ qx::Status CSettingsStore::WriteNoWriter() const {
     return first;
 }
 
-TempFolderChoice BrowseTempFolder(QWidget* owner) {
+TempFolderChoice BrowseTempFolder(QObject* owner) {
     qx::FolderRequest request;
     request.title = kSelectTempFolderTitle;
     request.owner = owner;

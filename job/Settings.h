@@ -13,18 +13,18 @@
 
 #include <string>
 
-class QWidget;
+class QObject;
 
 struct OutputSettings {
-    std::string tempFolder; // as typed or chosen; the trailing '/' is added at job start
+    std::string tempFolder;           // as typed or chosen; the trailing '/' is added at job start
     TvStandard tv = TvStandard::Ntsc; // "TV Mode": "PAL" or "NTSC"
-    int aspectIndex = 1; // 0 "4:3", 1 "16:9", -1 nothing selected (a stored value outside 0..1)
+    int aspectIndex = 1;              // 0 "4:3", 1 "16:9", -1 nothing selected (a stored value outside 0..1)
     bool keepAspect = true;
     bool burnDisc = true;
     bool deleteTempFiles = true;
     bool shutdown = false;
-    bool createMenu = false; // "Create DVD menu"
-    bool verifyDisc = true;  // "Verify disc after burning"
+    bool createMenu = false;    // "Create DVD menu"
+    bool verifyDisc = true;     // "Verify disc after burning"
     bool showSubtitles = false; // "Show subtitles at start"
 };
 
@@ -71,6 +71,6 @@ struct TempFolderChoice {
     bool chosen = false;
     std::string folder;
 };
-TempFolderChoice BrowseTempFolder(QWidget* owner);
+TempFolderChoice BrowseTempFolder(QObject* owner);
 
 constexpr const char* kSelectTempFolderTitle = "Select DVD-video Temp folder";

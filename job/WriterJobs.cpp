@@ -26,7 +26,7 @@ template <class F> BurnOutcome WithProgress(BurnCore* core, JobObserver& observe
 
 } // namespace
 
-std::string AskImageFile(QWidget* owner, const std::string& label, const std::string& folder) {
+std::string AskImageFile(QObject* owner, const std::string& label, const std::string& folder) {
     std::string name;
     for (const char c : label.empty() ? std::string("DVD Movie") : label) {
         name += c == '/' ? '_' : c; // a label may hold what a file name may not
@@ -79,7 +79,7 @@ BurnOutcome ImageFolder(const FolderBurnRequest& request, const std::string& fol
         WriteDiscImageFile(folder, request.imageFile, request.label, request.stopImage,
                            [&observer](int percent, const std::string& text) { observer.Progress(percent, text); });
     observer.StepEnd(JobStep::Imaging);
-    const BurnOutcome outcome = image.written                                         ? BurnOutcome::Done
+    const BurnOutcome outcome = image.written                                    ? BurnOutcome::Done
                                 : request.stopImage && request.stopImage->load() ? BurnOutcome::Cancelled
                                                                                  : BurnOutcome::Failed;
     observer.Log(outcome == BurnOutcome::Done ? 0 : 1,

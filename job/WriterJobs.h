@@ -9,7 +9,7 @@
 #include <atomic>
 #include <string>
 
-class QWidget;
+class QObject;
 
 // The last entry of every writer list in the windows: a disc image file instead of a disc.
 constexpr const char* kImageWriterEntry = "Disc image file (.iso)";
@@ -17,7 +17,7 @@ constexpr const char* kImageWriterEntry = "Disc image file (.iso)";
 // Asks for the image file's name once: a save dialog in `folder` proposing a name made from `label`
 // (".iso" added when the name has no such ending), and - when that file exists - whether to replace
 // it. The chosen absolute path, or empty when the user cancelled either.
-std::string AskImageFile(QWidget* owner, const std::string& label, const std::string& folder);
+std::string AskImageFile(QObject* owner, const std::string& label, const std::string& folder);
 
 struct FolderBurnRequest {
     BurnCore* core = nullptr; // the engine chosen (null: none)

@@ -84,27 +84,27 @@ PromptAnswer DefaultAnswer(PromptButtons buttons) {
     return PromptAnswer::Cancel;
 }
 
-PromptAnswer PromptService::Information(QWidget* owner, const std::string& text, const std::string& caption) {
+PromptAnswer PromptService::Information(QObject* owner, const std::string& text, const std::string& caption) {
     return ShowBox({text, caption, PromptButtons::Ok, PromptIcon::Information, owner});
 }
 
-PromptAnswer PromptService::Warning(QWidget* owner, const std::string& text, const std::string& caption) {
+PromptAnswer PromptService::Warning(QObject* owner, const std::string& text, const std::string& caption) {
     return ShowBox({text, caption, PromptButtons::Ok, PromptIcon::Warning, owner});
 }
 
-PromptAnswer PromptService::Error(QWidget* owner, const std::string& text, const std::string& caption) {
+PromptAnswer PromptService::Error(QObject* owner, const std::string& text, const std::string& caption) {
     return ShowBox({text, caption, PromptButtons::Ok, PromptIcon::Error, owner});
 }
 
-PromptAnswer PromptService::Plain(QWidget* owner, const std::string& text, const std::string& caption) {
+PromptAnswer PromptService::Plain(QObject* owner, const std::string& text, const std::string& caption) {
     return ShowBox({text, caption, PromptButtons::Ok, PromptIcon::None, owner});
 }
 
-bool PromptService::AskYesNo(QWidget* owner, const std::string& text, const std::string& caption) {
+bool PromptService::AskYesNo(QObject* owner, const std::string& text, const std::string& caption) {
     return ShowBox({text, caption, PromptButtons::YesNo, PromptIcon::Question, owner}) == PromptAnswer::Yes;
 }
 
-bool PromptService::AskOkCancel(QWidget* owner, const std::string& text, const std::string& caption) {
+bool PromptService::AskOkCancel(QObject* owner, const std::string& text, const std::string& caption) {
     return ShowBox({text, caption, PromptButtons::OkCancel, PromptIcon::Question, owner}) == PromptAnswer::Ok;
 }
 

@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-class QWidget;
+class QObject;
 
 namespace qx {
 
@@ -24,7 +24,7 @@ struct PromptBox {
     std::string caption; // empty: the service's default caption (the program's name)
     PromptButtons buttons = PromptButtons::Ok;
     PromptIcon icon = PromptIcon::None;
-    QWidget* owner = nullptr; // disabled while the box is shown; may be null
+    QObject* owner = nullptr; // disabled while the box is shown; may be null
     // When set, the box closes by itself (answered as closed without a button) once this turns
     // true: a question that events have overtaken, such as a stop question when the work ended.
     std::function<bool()> closeWhen{};
@@ -35,7 +35,7 @@ struct OpenFilesRequest {
     std::string filter;           // Windows-style "Label|pat1; pat2;||", patterns matched without regard to case
     std::string folder;           // start folder; empty: the last one used
     std::size_t nameCapacity = 0; // characters the chosen names may take together; 0: unlimited
-    QWidget* owner = nullptr;
+    QObject* owner = nullptr;
 };
 
 enum class OpenFilesStatus { Chosen, Cancelled, Overflow };
@@ -48,7 +48,7 @@ struct OpenFilesResult {
 struct FolderRequest {
     std::string title;
     std::string folder; // initial selection; empty: none
-    QWidget* owner = nullptr;
+    QObject* owner = nullptr;
 };
 
 struct FolderResult {
@@ -63,7 +63,7 @@ struct SaveFileRequest {
     std::string folder;      // start folder; empty: the last one used
     std::string defaultName; // proposed file name
     std::string filter;      // Windows-style "Label|pat1; pat2;||"
-    QWidget* owner = nullptr;
+    QObject* owner = nullptr;
 };
 
 // What a prompt showed, for tests and the console front-end.
@@ -91,14 +91,14 @@ public:
     }
 
     // Shorthands with the usual button sets and icons.
-    PromptAnswer Information(QWidget* owner, const std::string& text, const std::string& caption = {});
-    PromptAnswer Warning(QWidget* owner, const std::string& text, const std::string& caption = {});
-    PromptAnswer Error(QWidget* owner, const std::string& text, const std::string& caption = {});
-    PromptAnswer Plain(QWidget* owner, const std::string& text, const std::string& caption = {});
+    PromptAnswer Information(QObject* owner, const std::string& text, const std::string& caption = {});
+    PromptAnswer Warning(QObject* owner, const std::string& text, const std::string& caption = {});
+    PromptAnswer Error(QObject* owner, const std::string& text, const std::string& caption = {});
+    PromptAnswer Plain(QObject* owner, const std::string& text, const std::string& caption = {});
     // Yes/No with the question icon; true only for Yes.
-    bool AskYesNo(QWidget* owner, const std::string& text, const std::string& caption = {});
+    bool AskYesNo(QObject* owner, const std::string& text, const std::string& caption = {});
     // OK/Cancel with the question icon; true only for OK.
-    bool AskOkCancel(QWidget* owner, const std::string& text, const std::string& caption = {});
+    bool AskOkCancel(QObject* owner, const std::string& text, const std::string& caption = {});
 
     // The program's own information dialogs (unsupported file, decoder download) ask this first:
     // true means "run the real window"; a service without windows returns false and takes the

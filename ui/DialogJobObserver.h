@@ -14,7 +14,7 @@ class DialogJobObserver : public JobObserver {
 public:
     DialogJobObserver(QWidget* dialog, const BurnDialogParts& parts) : m_dialog(dialog), m_parts(parts) {}
 
-    QWidget* PromptOwner() const override { return m_dialog; }
+    QObject* PromptOwner() const override { return m_dialog; }
     void Log(int level, const std::string& text) override {
         if (m_parts.log) {
             m_parts.log(level, text);

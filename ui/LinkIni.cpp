@@ -4,6 +4,8 @@
 #include "ProfileIni.h"
 #include "PromptService.h"
 
+#include <QWidget>
+
 #include <fstream>
 #include <mutex>
 

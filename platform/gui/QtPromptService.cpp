@@ -14,6 +14,11 @@ namespace qx {
 
 namespace {
 
+// Boxes and dialogs are placed over (and parented to) the window that owns them, if the owner is one.
+QWidget* OwnerWindow(QObject* owner) {
+    return qobject_cast<QWidget*>(owner);
+}
+
 QString QtFilterFrom(const std::string& filter) {
     QStringList entries;
     for (const FilterEntry& entry : ParseFileFilter(filter)) {
@@ -89,7 +94,7 @@ PromptAnswer QtPromptService::ShowBox(const PromptBox& box) {
         mb.setTextFormat(Qt::PlainText);
         mb.setEscapeButton(escape);
         mb.setWindowModality(Qt::ApplicationModal);
-        PlaceOverOwner(&mb, box.owner);
+        PlaceOverOwner(&mb, OwnerWindow(box.owner));
         QTimer overtaken;
         if (box.closeWhen) {
             QObject::connect(&overtaken, &QTimer::timeout, &mb, [&mb, &box] {
@@ -119,7 +124,8 @@ OpenFilesResult QtPromptService::OpenFiles(const OpenFilesRequest& request) {
     OpenFilesResult result = OnGuiThread<OpenFilesResult>([&]() {
         OpenFilesResult r;
         const QStringList names = QFileDialog::getOpenFileNames(
-            request.owner, QString::fromStdString(request.title.empty() ? std::string("Open") : request.title),
+            OwnerWindow(request.owner),
+            QString::fromStdString(request.title.empty() ? std::string("Open") : request.title),
             QString::fromStdString(request.folder), QtFilterFrom(request.filter));
         if (names.isEmpty())
             return r;
@@ -144,7 +150,7 @@ FolderResult QtPromptService::BrowseFolder(const FolderRequest& request) {
     return OnGuiThread<FolderResult>([&]() {
         FolderResult r;
         const QString dir =
-            QFileDialog::getExistingDirectory(request.owner, QString::fromStdString(request.title),
+            QFileDialog::getExistingDirectory(OwnerWindow(request.owner), QString::fromStdString(request.title),
                                               QString::fromStdString(request.folder), QFileDialog::ShowDirsOnly);
         if (dir.isEmpty())
             return r;
@@ -161,12 +167,11 @@ std::string QtPromptService::SaveFile(const SaveFileRequest& request) {
         return {};
     return OnGuiThread<std::string>([&]() {
         const QString start = QString::fromStdString(
-            request.folder.empty() ? request.defaultName
-                                   : (request.folder.back() == '/' ? request.folder : request.folder + "/") +
-                                         request.defaultName);
-        return QFileDialog::getSaveFileName(request.owner, QString::fromStdString(request.title), start,
-                                            QtFilterFrom(request.filter), nullptr,
-                                            QFileDialog::DontConfirmOverwrite)
+            request.folder.empty()
+                ? request.defaultName
+                : (request.folder.back() == '/' ? request.folder : request.folder + "/") + request.defaultName);
+        return QFileDialog::getSaveFileName(OwnerWindow(request.owner), QString::fromStdString(request.title), start,
+                                            QtFilterFrom(request.filter), nullptr, QFileDialog::DontConfirmOverwrite)
             .toStdString();
     });
 }

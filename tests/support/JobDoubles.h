@@ -100,7 +100,7 @@ public:
     std::vector<bool> verifies;      // whether each burn was asked to read the disc back
     std::string verifyFailure;       // a failed burn's read-back reason, when set
     bool InitBurnCore() override { return available; }
-    void ListWriters(QWidget*, const std::function<void(std::vector<std::string>)>& deliver) override {
+    void ListWriters(QObject*, const std::function<void(std::vector<std::string>)>& deliver) override {
         ++listings;
         deliver(writers);
     }
@@ -108,9 +108,9 @@ public:
     BurnOutcome burnResult = BurnOutcome::Done;
     std::vector<std::string> labels;
     int listings = 0;
-    std::string progressLine; // handed to the progress window once during a burn, as the engine's timer does
+    std::string progressLine;         // handed to the progress window once during a burn, as the engine's timer does
     std::function<void()> duringBurn; // runs inside the burn; a cancel meanwhile ends it cancelled
-    BurnOutcome BurnDVDFolder(QWidget*, int, const std::string& folder, const std::string& label) override {
+    BurnOutcome BurnDVDFolder(QObject*, int, const std::string& folder, const std::string& label) override {
         burned.push_back(folder);
         labels.push_back(label);
         verifies.push_back(verifyAfterBurn);
@@ -129,7 +129,7 @@ public:
         }
         return burnResult;
     }
-    BurnOutcome EraseDisc(QWidget*, int) override { return BurnOutcome::Done; }
+    BurnOutcome EraseDisc(QObject*, int) override { return BurnOutcome::Done; }
     void RequestStopBurn() override {}
     void CancelBurn() override { ++cancels; }
     int cancels = 0;

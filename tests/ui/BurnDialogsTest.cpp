@@ -4,10 +4,10 @@
 #include "BurnDVDMovieDlg.h"
 #include "BurnJob.h"
 #include "DialogDVDInfo.h"
+#include "Folders.h"
 #include "LoadingDlg.h"
 #include "ProgressDlg.h"
 #include "ProgressText.h"
-#include "Folders.h"
 #include "PromptService.h"
 #include "ScriptedPromptService.h"
 #include "TestSupport.h"
@@ -49,7 +49,7 @@ public:
     std::function<void()> whileRunning; // once, inside the burn's event loop
 
     bool InitBurnCore() override { return true; }
-    void ListWriters(QWidget*, const std::function<void(std::vector<std::string>)>& deliver) override {
+    void ListWriters(QObject*, const std::function<void(std::vector<std::string>)>& deliver) override {
         deliver(writers);
     }
     int GetWriterInfo(int writer, DVDDeviceInfo* out) override {
@@ -84,14 +84,14 @@ public:
         }
         return result;
     }
-    BurnOutcome BurnDVDFolder(QWidget*, int, const std::string& folder, const std::string& label) override {
+    BurnOutcome BurnDVDFolder(QObject*, int, const std::string& folder, const std::string& label) override {
         burned.push_back(folder);
         labels.push_back(label);
         verifies.push_back(verifyAfterBurn);
         m_strVerifyFailure = result == BurnOutcome::Failed ? verifyFailure : std::string();
         return Run();
     }
-    BurnOutcome EraseDisc(QWidget*, int) override {
+    BurnOutcome EraseDisc(QObject*, int) override {
         ++erases;
         return Run();
     }

@@ -197,7 +197,7 @@ private:
     void ShowDiscTarget();
 
     // Job (MainDlgJob.cpp): the job value from the controls, and what the job reports.
-    DiscJobSpec ReadJobSpec() const;
+    DiscJobParams ReadJobParams() const;
     bool StartEncoderProxy();
     void OnConvertBegin(int row);
     void OnConvertEnd(int row);

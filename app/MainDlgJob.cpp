@@ -83,8 +83,8 @@ bool CQuilvoVidrevoDlg::StartEncoderProxy() {
     return true;
 }
 
-DiscJobSpec CQuilvoVidrevoDlg::ReadJobSpec() const {
-    DiscJobSpec spec;
+DiscJobParams CQuilvoVidrevoDlg::ReadJobParams() const {
+    DiscJobParams spec;
     spec.movies = m_arrSources;
     spec.tv = m_tvMode;
     spec.aspect = m_comboAspect->currentIndex() == 1 ? DisplayAspect::Wide16x9 : DisplayAspect::Standard4x3;
@@ -113,7 +113,7 @@ void CQuilvoVidrevoDlg::OnBtnStartconvert() {
     if (m_listSources->GetItemCount() == 0) {
         return;
     }
-    DiscJobSpec spec = ReadJobSpec();
+    DiscJobParams spec = ReadJobParams();
     if (spec.burn && spec.burnToImage) {
         // The image entry: where the image goes is asked once, before the checks.
         spec.imageFile = AskImageFile(this, spec.label, m_strImageFolder);

@@ -10,7 +10,7 @@
 #pragma once
 
 #include "ConvertThread.h"
-#include "DiscJobSpec.h"
+#include "DiscJobParams.h"
 #include "JobObserver.h"
 #include "JobParts.h"
 
@@ -38,7 +38,7 @@ public:
     // leftover DVD files, free space, disc size; then a fresh encoder and the conversion thread. True
     // when the conversion started: the job then runs on and ends with observer.Finished. False when a
     // check refused (the observer was told why) or a job runs already.
-    bool Start(DiscJobSpec spec);
+    bool Start(DiscJobParams spec);
 
     // The Stop button of a conversion's progress window: asks, and on Yes stops after the current movie.
     void StopConvert();
@@ -66,7 +66,7 @@ public:
     bool StopRequested() const override { return m_bStopConvert; }
     int InterruptSignal() const { return m_outcome.interruptSignal; }
     // The job value as the job has made it: rebased stream names, statuses.
-    const DiscJobSpec& Spec() const { return m_spec; }
+    const DiscJobParams& Spec() const { return m_spec; }
     // How the running or last job ended (so far).
     const JobOutcome& Outcome() const { return m_outcome; }
     // Milliseconds of the process clock when the current movie's conversion began.
@@ -133,7 +133,7 @@ private:
     std::unique_ptr<MenuDisc> m_menu;   // the DVD menu made for the authoring, while the job has one
     std::string m_menuFolder;           // the menu's private folder of streams
     std::string m_strCompanionFolder;
-    DiscJobSpec m_spec;
+    DiscJobParams m_spec;
     JobOutcome m_outcome;
     qx::EncoderJob m_encoderJob;
     int m_nTotalSizeMB = 0;

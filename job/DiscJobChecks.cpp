@@ -39,7 +39,7 @@ void Pump() {
 
 } // namespace
 
-bool DiscJob::Start(DiscJobSpec spec) {
+bool DiscJob::Start(DiscJobParams spec) {
     // One job at a time: also between two movies and while a question of the start checks is open.
     if (m_bRunning || m_bStarting || spec.movies.empty()) {
         return false;

@@ -4,7 +4,7 @@
 // the thread that started the job (the conversion thread waits while its calls run there).
 #pragma once
 
-#include "DiscJobSpec.h"
+#include "DiscJobParams.h"
 #include "PromptService.h"
 
 #include <string>

@@ -24,7 +24,7 @@ int MenuFoldersIn(const std::string& work) {
 } // namespace
 
 TEST_F(JobTest, TheMenuIsMadeAfterTheConversionHandedToTheAuthoringAndThenRemoved) {
-    DiscJobSpec spec = TwoMovies();
+    DiscJobParams spec = TwoMovies();
     spec.menu = true;
     spec.label = "TRIP";
     ASSERT_TRUE(Run(spec));
@@ -52,7 +52,7 @@ TEST_F(JobTest, TheMenuIsMadeAfterTheConversionHandedToTheAuthoringAndThenRemove
 }
 
 TEST_F(JobTest, AMenuThatCannotBeMadeStopsTheJobBeforeTheAuthoringAndSaysWhy) {
-    DiscJobSpec spec;
+    DiscJobParams spec;
     spec.workFolder = work;
     for (int i = 0; i <= kMenuMaxTitles; ++i)
         spec.movies.push_back(Movie("m" + std::to_string(i) + ".rm", 5));
@@ -70,7 +70,7 @@ TEST_F(JobTest, AMenuThatCannotBeMadeStopsTheJobBeforeTheAuthoringAndSaysWhy) {
 TEST_F(JobTest, AnInterruptionDuringTheMenuEndsTheJobWithoutADisc) {
     observer.actAt = JobStep::Menu;
     observer.act = [this] { job->Interrupt(SIGTERM); };
-    DiscJobSpec spec = TwoMovies();
+    DiscJobParams spec = TwoMovies();
     spec.menu = true;
     ASSERT_TRUE(Run(spec));
     EXPECT_EQ(observer.outcome.interruptSignal, SIGTERM);
@@ -87,7 +87,7 @@ TEST_F(JobTest, TheMenuCountsInTheDiscBudget) {
     for (bool menu : {false, true}) {
         SCOPED_TRACE(menu ? "with a menu" : "without");
         observer.boxes.clear();
-        DiscJobSpec spec;
+        DiscJobParams spec;
         spec.workFolder = work;
         spec.movies = {Movie("long.rm", 10908)};
         spec.burn = true;

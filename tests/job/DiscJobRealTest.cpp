@@ -18,9 +18,9 @@ protected:
         stream = movies + "real.mpg";
         const qxtest::ProgramRun made =
             qxtest::RunProgram("ffmpeg",
-                               {"-y", "-v", "error", "-f", "lavfi", "-i", "testsrc2=size=352x288:rate=25", "-f", "lavfi",
-                                "-i", "sine=sample_rate=48000", "-t", "6", "-target", "pal-dvd", "-b:v", "2500k",
-                                QString::fromStdString(stream)},
+                               {"-y", "-v", "error", "-f", "lavfi", "-i", "testsrc2=size=352x288:rate=25", "-f",
+                                "lavfi", "-i", "sine=sample_rate=48000", "-t", "6", "-target", "pal-dvd", "-b:v",
+                                "2500k", QString::fromStdString(stream)},
                                60000, true);
         ASSERT_EQ(made.status, 0) << made.out;
         encoder->movies["one.rm"].outputFrom = stream;
@@ -34,8 +34,8 @@ protected:
             << "state=blank\nspeeds=1385,2770\n";
         ASSERT_TRUE(parts.buildInCore->InitBurnCore());
     }
-    DiscJobSpec OneMovie() {
-        DiscJobSpec spec;
+    DiscJobParams OneMovie() {
+        DiscJobParams spec;
         spec.movies = {Movie("one.rm", 6)};
         spec.workFolder = work;
         spec.tv = TvStandard::Pal;
@@ -53,7 +53,7 @@ std::string VolumeId(const std::string& iso) {
 } // namespace
 
 TEST_F(RealJobParts, AJobBurnsToAVirtualWriterWithTheEnginesProgress) {
-    DiscJobSpec spec = OneMovie();
+    DiscJobParams spec = OneMovie();
     spec.burn = true;
     spec.burnTarget = {0, 0};
     ASSERT_TRUE(Run(spec));
@@ -69,7 +69,7 @@ TEST_F(RealJobParts, AJobBurnsToAVirtualWriterWithTheEnginesProgress) {
 }
 
 TEST_F(RealJobParts, TheImageStepWritesTheFoldersImageAndStopsCleanlyWhenInterrupted) {
-    DiscJobSpec spec = OneMovie();
+    DiscJobParams spec = OneMovie();
     spec.imageFile = images + "job.iso";
     ASSERT_TRUE(Run(spec));
     EXPECT_TRUE(observer.outcome.imageWritten) << observer.outcome.imageError;
@@ -98,7 +98,7 @@ TEST_F(RealJobParts, TheImageStepWritesTheFoldersImageAndStopsCleanlyWhenInterru
 // A DVD-RW that holds an earlier disc reports only that session's size; once the user agrees to
 // erase it, the job judges the blank disc it becomes and burns.
 TEST_F(RealJobParts, AWrittenRewritableDiscIsJudgedAsTheBlankDiscItBecomes) {
-    DiscJobSpec first = OneMovie();
+    DiscJobParams first = OneMovie();
     first.imageFile = images + "old.iso";
     ASSERT_TRUE(Run(first));
     ASSERT_TRUE(observer.outcome.imageWritten);
@@ -107,7 +107,7 @@ TEST_F(RealJobParts, AWrittenRewritableDiscIsJudgedAsTheBlankDiscItBecomes) {
         << "state=written\nspeeds=1385,2770\n";
     observer = RecordingObserver();
     observer.Answer("Found vob or ifo files", qx::PromptAnswer::Ok);
-    DiscJobSpec spec = OneMovie();
+    DiscJobParams spec = OneMovie();
     spec.burn = true;
     spec.burnTarget = {0, 0};
     spec.discType = DISC_TYPE_D5;
@@ -131,7 +131,7 @@ TEST_F(RealJobParts, ADiscThatDoesNotReadBackFailsTheJobAndNamesTheSector) {
     std::ofstream(qx::ConfigFolder() + "writers.ini")
         << "[Writer 1]\nname=Virtual DVD-R\nimage=" << images << "disc.iso\nmedia=5\nfail=corrupt:50\n"
         << "[Writer 2]\nname=Virtual DVD-R\nimage=" << images << "unchecked.iso\nmedia=5\nfail=corrupt:50\n";
-    DiscJobSpec spec = OneMovie();
+    DiscJobParams spec = OneMovie();
     spec.burn = true;
     spec.burnTarget = {0, 0};
     spec.shutdown = true;

@@ -20,14 +20,27 @@ void SoonOnJobThread(std::function<void()> call) {
 } // namespace
 
 TEST_F(JobTest, TwoMoviesBecomeADvdFolderAndTheJobReportsEachStepInOrder) {
-    DiscJobSpec spec = TwoMovies();
+    DiscJobParams spec = TwoMovies();
     spec.workFolder.pop_back(); // the start adds the trailing '/'
     ASSERT_TRUE(Run(spec));
-    const std::vector<std::string> expected = {
-        "status 0 Ready", "status 1 Ready", "folder " + work, "accepted", "controls off",
-        "begin 0 Converting " + movies + "one.rm", "status 0 Completed", "result 0 converted", "end 0",
-        "begin 1 Converting " + movies + "two.rm", "status 1 Completed", "result 1 converted", "end 1",
-        "all converted", "step DVD authoring", "step end", "controls on", "finished"};
+    const std::vector<std::string> expected = {"status 0 Ready",
+                                               "status 1 Ready",
+                                               "folder " + work,
+                                               "accepted",
+                                               "controls off",
+                                               "begin 0 Converting " + movies + "one.rm",
+                                               "status 0 Completed",
+                                               "result 0 converted",
+                                               "end 0",
+                                               "begin 1 Converting " + movies + "two.rm",
+                                               "status 1 Completed",
+                                               "result 1 converted",
+                                               "end 1",
+                                               "all converted",
+                                               "step DVD authoring",
+                                               "step end",
+                                               "controls on",
+                                               "finished"};
     EXPECT_EQ(observer.events, expected);
     EXPECT_EQ(observer.boxes, std::vector<std::string>{"Mission accomplished!"});
     const JobOutcome& outcome = observer.outcome;
@@ -57,7 +70,7 @@ TEST_F(JobTest, TwoMoviesBecomeADvdFolderAndTheJobReportsEachStepInOrder) {
 
 TEST_F(JobTest, AFailedMovieIsReplacedByTheSubstituteOfTheJobsStandardAndCounted) {
     WriteFile(companion + "default_pal_16x9.vob", 20000, 'p');
-    DiscJobSpec spec = TwoMovies();
+    DiscJobParams spec = TwoMovies();
     spec.aspect = DisplayAspect::Wide16x9;
     encoder->movies["two.rm"].crashWhileConverting = true;
     ASSERT_TRUE(Run(spec));
@@ -125,7 +138,7 @@ TEST_F(JobTest, AnInterruptedConversionEndsWithoutQuestionsOrANewEncoder) {
             SoonOnJobThread([this] { job->Interrupt(SIGTERM); });
         }
     };
-    DiscJobSpec spec = TwoMovies();
+    DiscJobParams spec = TwoMovies();
     spec.shutdown = true;
     ASSERT_TRUE(Run(spec));
     EXPECT_EQ(observer.outcome.interruptSignal, SIGTERM);
@@ -141,7 +154,7 @@ TEST_F(JobTest, AnInterruptedAuthoringRemovesTheFoldersTheRunMadeAndBurnsNothing
     authoring->holdUntilStopped = true;
     observer.actAt = JobStep::Authoring;
     observer.act = [this] { job->Interrupt(SIGINT); };
-    DiscJobSpec spec = TwoMovies();
+    DiscJobParams spec = TwoMovies();
     spec.burn = true;
     spec.burnTarget = {0, 0};
     ASSERT_TRUE(Run(spec));
@@ -155,7 +168,7 @@ TEST_F(JobTest, AnInterruptedAuthoringRemovesTheFoldersTheRunMadeAndBurnsNothing
 
 TEST_F(JobTest, AnInterruptedBurnIsCancelledByTheEngineAndKeepsTheFolder) {
     core->duringBurn = [this] { job->Interrupt(SIGTERM); };
-    DiscJobSpec spec = TwoMovies();
+    DiscJobParams spec = TwoMovies();
     spec.burn = true;
     spec.burnTarget = {0, 0};
     spec.shutdown = true;
@@ -174,7 +187,7 @@ TEST_F(JobTest, AnInterruptionAsTheBurnBeginsIsNotLostBeforeTheEngineRuns) {
     observer.actAt = JobStep::Burning;
     observer.actAtBegin = true;
     observer.act = [this] { job->Interrupt(SIGTERM); };
-    DiscJobSpec spec = TwoMovies();
+    DiscJobParams spec = TwoMovies();
     spec.burn = true;
     spec.burnTarget = {0, 0};
     ASSERT_TRUE(Run(spec));
@@ -185,7 +198,7 @@ TEST_F(JobTest, AnInterruptionAsTheBurnBeginsIsNotLostBeforeTheEngineRuns) {
 
 TEST_F(JobTest, ABurnThatFailsKeepsTheFolderAndNeverShutsDown) {
     core->burnResult = BurnOutcome::Failed;
-    DiscJobSpec spec = TwoMovies();
+    DiscJobParams spec = TwoMovies();
     spec.burn = true;
     spec.burnTarget = {0, 0};
     spec.shutdown = true;
@@ -195,8 +208,10 @@ TEST_F(JobTest, ABurnThatFailsKeepsTheFolderAndNeverShutsDown) {
     EXPECT_EQ(core->labels, std::vector<std::string>{"HOLIDAY"});
     EXPECT_EQ(power->shutdowns, 0);
     ASSERT_EQ(observer.boxes.size(), 1u);
-    EXPECT_EQ(observer.boxes[0], "Burning failed! The disc is not complete. See the log for details.\nThe DVD folder is "
-                                 "kept in " + work + "DVD Movie/VIDEO_TS/");
+    EXPECT_EQ(observer.boxes[0],
+              "Burning failed! The disc is not complete. See the log for details.\nThe DVD folder is "
+              "kept in " +
+                  work + "DVD Movie/VIDEO_TS/");
     EXPECT_TRUE(FileExists(work + "DVD Movie/VIDEO_TS/VIDEO_TS.IFO"));
 
     // A done burn with both completion options: the folder's files go and the computer is asked to
@@ -214,7 +229,7 @@ TEST_F(JobTest, ABurnThatFailsKeepsTheFolderAndNeverShutsDown) {
 }
 
 TEST_F(JobTest, AnOutputThatWouldDestroyAMovieIsRefusedBeforeAnythingIsWritten) {
-    DiscJobSpec image = TwoMovies();
+    DiscJobParams image = TwoMovies();
     image.imageFile = image.movies[1].strPath; // --iso two.rm two.rm
     const std::string movie = ReadFile(image.imageFile);
     EXPECT_FALSE(job->Start(image));
@@ -224,7 +239,7 @@ TEST_F(JobTest, AnOutputThatWouldDestroyAMovieIsRefusedBeforeAnythingIsWritten) 
     EXPECT_EQ(encoder->ConvertedSources().size(), 0u);
 
     // A movie kept inside the DVD folder the job replaces.
-    DiscJobSpec inside = TwoMovies();
+    DiscJobParams inside = TwoMovies();
     fs::create_directories(work + "DVD Movie/VIDEO_TS");
     inside.movies[0].strPath = work + "DVD Movie/VIDEO_TS/VTS_01_1.VOB";
     WriteFile(inside.movies[0].strPath, 100, 'm');

@@ -103,15 +103,15 @@ CSourceInfo JobTest::Movie(const std::string& name, double seconds) {
     return info;
 }
 
-DiscJobSpec JobTest::TwoMovies() {
-    DiscJobSpec spec;
+DiscJobParams JobTest::TwoMovies() {
+    DiscJobParams spec;
     spec.movies = {Movie("one.rm"), Movie("two.rm")};
     spec.workFolder = work;
     spec.tv = TvStandard::Pal;
     return spec;
 }
 
-bool JobTest::Run(DiscJobSpec spec) {
+bool JobTest::Run(DiscJobParams spec) {
     observer.finished = false;
     if (!job->Start(std::move(spec))) {
         return false;

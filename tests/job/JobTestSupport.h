@@ -56,8 +56,8 @@ protected:
     // A movie of the job, as the probe would have made it.
     CSourceInfo Movie(const std::string& name, double seconds = 60);
     // Starts the job and waits (serving events) until it has finished; false when it did not start.
-    bool Run(DiscJobSpec spec);
-    DiscJobSpec TwoMovies();
+    bool Run(DiscJobParams spec);
+    DiscJobParams TwoMovies();
 
     std::string companion, work, movies;
     FakeEncoder* encoder = nullptr;

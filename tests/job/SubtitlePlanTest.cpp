@@ -73,7 +73,7 @@ TEST(SubtitlePlan, TheThirtyThirdStreamIsLeftOutWithANote) {
 class SubtitleJobTest : public JobTest {
 protected:
     void RunWithSubtitles(bool on) {
-        DiscJobSpec spec = TwoMovies();
+        DiscJobParams spec = TwoMovies();
         spec.subtitles = on;
         spec.showSubtitles = true;
         spec.movies[0].subtitles = {Sub("en"), Sub("de", true)};

@@ -53,7 +53,7 @@ public:
     void SetJob(const DiscJob* job) { m_job = job; }
     void SetLoop(QEventLoop* loop) { m_loop = loop; }
     void JobAccepted() override {
-        const DiscJobSpec& spec = m_job->Spec();
+        const DiscJobParams& spec = m_job->Spec();
         const qx::Status saved =
             CSettingsStore(m_strSettingsFile)
                 .SaveOutputSettings(spec.workFolder, spec.tv == TvStandard::Pal,
@@ -279,7 +279,7 @@ int RunCliJob(const CliOptions& options, std::FILE* out, std::FILE* err) {
 
     JobParts parts;
     CompleteJobParts(parts, [&observer](const std::string& line) { observer.Log(0, line); });
-    DiscJobSpec spec;
+    DiscJobParams spec;
     spec.tv = job.tv;
     spec.aspect = job.aspect;
     spec.keepAspect = job.keepAspect;

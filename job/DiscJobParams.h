@@ -18,7 +18,7 @@ struct BurnTarget {
     int writer = -1; // index in that engine's writer list
 };
 
-struct DiscJobSpec {
+struct DiscJobParams {
     std::vector<CSourceInfo> movies; // in title order, as probed
     TvStandard tv = TvStandard::Ntsc;
     DisplayAspect aspect = DisplayAspect::Wide16x9;

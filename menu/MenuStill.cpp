@@ -1,4 +1,5 @@
 #include "MenuStill.h"
+#include "MenuFfmpeg.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -20,31 +21,7 @@ constexpr int kPeakBitrate = 9800000;
 constexpr int kVbvBufferBits = 1835008;
 constexpr int kAudioBitrate = 192000;
 
-std::string avError(int rc) {
-    char text[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(rc, text, sizeof text);
-    return text;
-}
-
-struct CodecFree {
-    void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
-};
-struct FrameFree {
-    void operator()(AVFrame* f) const { av_frame_free(&f); }
-};
-struct PacketFree {
-    void operator()(AVPacket* p) const { av_packet_free(&p); }
-};
-struct OutputFree {
-    void operator()(AVFormatContext* oc) const {
-        if (oc->pb)
-            avio_closep(&oc->pb);
-        avformat_free_context(oc);
-    }
-};
-using Codec = std::unique_ptr<AVCodecContext, CodecFree>;
-using Frame = std::unique_ptr<AVFrame, FrameFree>;
-using Packet = std::unique_ptr<AVPacket, PacketFree>;
+using namespace menu_ffmpeg;
 
 // Every packet an encoder gives for `frame` (null: the rest), in the stream's time base.
 bool drain(AVCodecContext* enc, const AVFrame* frame, AVStream* st, std::vector<Packet>& out, std::string* error) {

@@ -1,4 +1,5 @@
 #include "MovieFrame.h"
+#include "MenuFfmpeg.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -16,24 +17,7 @@ namespace {
 // an odd stream never keeps the menu waiting long.
 constexpr int kMaxPictures = 750;
 
-struct InputClose {
-    void operator()(AVFormatContext* f) const { avformat_close_input(&f); }
-};
-struct CodecFree {
-    void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
-};
-struct FrameFree {
-    void operator()(AVFrame* f) const { av_frame_free(&f); }
-};
-struct PacketFree {
-    void operator()(AVPacket* p) const { av_packet_free(&p); }
-};
-
-std::string avError(int rc) {
-    char text[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(rc, text, sizeof text);
-    return text;
-}
+using namespace menu_ffmpeg;
 
 // The frame drawn into a black `width` x `height` picture, its display aspect kept.
 QImage toImage(const AVFrame* frame, AVRational sampleAspect, int width, int height, std::string* error) {

@@ -16,9 +16,17 @@ constexpr double kRatioLearning = 0.6;
 // see (one between two looked-at places, or the other side of a scene change): its P pictures get
 // the step the plan gives such a GOP, and the GOP after it is taken to go on with that scene.
 constexpr double kSceneSurprise = 2.0;
+// ... unless both its P pictures and those planned take less than this share of an average
+// picture's bits: a still scene's P pictures cost next to nothing at any step, and taking one
+// for a scene sixteen times calmer than planned starved the GOPs after it.
+constexpr double kNegligiblePicture = 0.2;
 constexpr double kMostSceneFactor = 16.0;
 constexpr double kLeastPadding = 0.01;
+constexpr double kLatePadding = 0.5;
 constexpr size_t kSceneEndPictures = 3;
+// Bounds on what the finest step is taken to cost against the look's step (bits x step).
+constexpr double kLeastFinest = 0.05;
+constexpr double kMostFinest = 4.0;
 // A scene the look did not see is taken to last this many GOPs for sharing the budget out. (Taking
 // it to last as long again as it had lasted starved the busy half of a calm-then-busy movie whose
 // calm half the look had judged too calm: 0.4 dB SSIM.)
@@ -100,6 +108,7 @@ BitPlan::BitPlan(const BitPlanSettings& settings, std::vector<PlaceDifficulty> p
     gopPart_.assign(gopComplexity_.size(), 1.0);
     placeRatio_.assign(places.size(), 1.0);
     placeLearned_.assign(places.size(), 0);
+    placeFinestRatio_.assign(places.size(), 0.0);
     for (const PlaceDifficulty& p : places)
         placeOther_.push_back(p.other > 0 ? p.other
                                           : std::max(1.0, p.complexity) / (s_.gopPictures - 1 + kKeyPictureWeight));
@@ -140,8 +149,11 @@ BitPlan::BitPlan(const BitPlanSettings& settings, std::vector<PlaceDifficulty> p
         gopPlace_[g] = static_cast<int>(chosen);
         gopChange_[g] = change;
     }
-    for (const PlaceDifficulty& p : places)
+    for (const PlaceDifficulty& p : places) {
         placeComplexity_.push_back(std::max(1.0, p.complexity));
+        placeFinest_.push_back(p.finest > 0 ? std::clamp(p.finest / placeComplexity_.back(), kLeastFinest, kMostFinest)
+                                            : 1.0);
+    }
     Prefixes();
 }
 
@@ -218,7 +230,11 @@ void BitPlan::PlanCurrent(size_t place, double ratio, double scene) {
         target = TargetFor(expected_);
     }
     currentTarget_ = std::min(target, peakBits_);
-    currentStep_ = currentTarget_ > 0 ? expected_ / currentTarget_ : s_.coarsestStep;
+    // A GOP given all it can use gets the finest step: bits x step grows well short of constant
+    // towards it, and the bits-over-step guess would leave it coarser than its target pays for.
+    currentStep_ = currentTarget_ <= 0                       ? s_.coarsestStep
+                   : currentTarget_ >= FinestBits(expected_) ? s_.finestStep
+                                                             : expected_ / currentTarget_;
     currentStep_ = std::clamp(currentStep_, s_.finestStep, s_.coarsestStep);
     minimumBitrate_ = Padding(currentTarget_, expected_);
 }
@@ -245,14 +261,14 @@ void BitPlan::ShareOut(double scene) {
     // at the finest step or than the peak rate brings. So what calm GOPs cannot use goes to the
     // busy ones. Solved over the looked-at places still to come, from the current GOP on.
     std::vector<Share> parts;
-    auto add = [&](size_t from, size_t to, double r, double factor) {
+    auto add = [&](size_t from, size_t to, double r, double factor, size_t place) {
         if (to <= from)
             return;
         const double gops = static_cast<double>(to - from);
         const double root = (rootPrefix_[to] - rootPrefix_[from]) * std::sqrt(factor);
         const double sum = r * (sumPrefix_[to] - sumPrefix_[from]) * factor;
-        const double most = std::min(sum / s_.finestStep, peakBits_ * gops);
-        parts.push_back({root, OnePassShare(sum / gops / averageGop_) * std::min(most, averageGop_ * gops), most});
+        const double most = std::min(sum / r * FinestShare(place) / s_.finestStep, peakBits_ * gops);
+        parts.push_back({root, std::min(most, OnePassShare(sum / gops / averageGop_) * averageGop_ * gops), most});
     };
     const size_t sceneEnd = static_cast<size_t>(current_) + kSceneGops;
     for (size_t p = currentPlace_, from = static_cast<size_t>(current_); p < placeRatio_.size(); ++p) {
@@ -265,8 +281,8 @@ void BitPlan::ShareOut(double scene) {
         const double r = std::max(1.0, placeRatio_[p]);
         // The next GOPs as the scene they are taken to be, the rest as looked at.
         const size_t split = std::clamp(sceneEnd, from, to);
-        add(from, split, r, scene);
-        add(split, to, r, 1);
+        add(from, split, r, scene, p);
+        add(split, to, r, 1, p);
         from = to;
     }
     sharing_ = SolveShares(parts, std::max(0.0, left_));
@@ -274,22 +290,50 @@ void BitPlan::ShareOut(double scene) {
 
 double BitPlan::Padding(double target, double complexity) const {
     const double gopSeconds = s_.gopPictures / s_.frameRate;
-    const double most = std::min(peakBits_, complexity / s_.finestStep);
+    const double most = std::min(peakBits_, FinestBits(complexity));
     // A little over is what any plan ends with; padding starts when a part worth having is left.
     if (sharing_.over <= kLeastPadding * left_ || target < most)
         return 0;
-    // Even the finest step everywhere leaves bits over: they buy no picture, so they are padded
-    // evenly over the rest of the movie, where they harm nothing.
-    return std::min(kPeakShare * s_.peakBitrate, (most + sharing_.over * gopSeconds / leftSeconds_) / gopSeconds);
+    // Even the finest step everywhere leaves bits over: they buy no picture, so they are padded,
+    // as late as they can be: a GOP pads only what the rest of the movie could not pad at half the
+    // rate left above the average. Padding them evenly from the start spent them on a still scene
+    // whose GOPs then cost more than the look found, and left the movie's end without bits.
+    const double later =
+        std::max(0.0, leftSeconds_ - gopSeconds) * kLatePadding * (kPeakShare * s_.peakBitrate - s_.averageBitrate);
+    const double now = sharing_.over - later;
+    if (now <= 0)
+        return 0;
+    // The encoder pads each picture
+    // up to the minimum rate on its own, so the I picture, far over it, pads nothing: the P
+    // pictures take the GOP's padding (a floor of the GOP's bits over all its pictures spent the
+    // padding half as fast again on a still scene and left the movie's end without bits).
+    const double key = keyBits_ > 0 ? keyBits_ : most * kKeyPictureWeight / (kKeyPictureWeight + s_.gopPictures - 1);
+    const double others = std::max(0.0, most + now - key);
+    return std::min(kPeakShare * s_.peakBitrate, others / std::max(1, s_.gopPictures - 1) * s_.frameRate);
 }
 
 double BitPlan::TargetFor(double complexity) const {
     const double look = complexity / currentRatio_; // the plan shares out by the look's figures
-    const double most = std::min(peakBits_, complexity / s_.finestStep);
-    const double least = OnePassShare(complexity / averageGop_) * std::min(most, averageGop_) * sharing_.leastScale;
+    const double most = std::min(peakBits_, FinestBits(complexity));
+    const double least = std::min(most, OnePassShare(complexity / averageGop_) * averageGop_) * sharing_.leastScale;
     if (sharing_.perRoot <= 0 && sharing_.leastScale >= 1) // no sharing: past the movie's end
         return std::min(most, averageGop_);
     return std::clamp(sharing_.perRoot * std::sqrt(look), least, std::max(least, most));
+}
+
+double BitPlan::FinestBits(double complexity) const {
+    // The place's own figure at the finest step; what was learned at the plan's steps counts only
+    // where the encoder makes more than the look found (ShareOut takes the same).
+    return complexity / currentRatio_ * FinestShare(currentPlace_) / s_.finestStep;
+}
+
+double BitPlan::FinestShare(size_t place) const {
+    // What a GOP coded at the finest step taught is the finest step's own cost.
+    return std::max(placeFinest_[place] * std::max(1.0, placeRatio_[place]), placeFinestRatio_[place]);
+}
+
+bool BitPlan::Negligible(double otherComplexity) const {
+    return otherComplexity / currentStep_ < kNegligiblePicture * averageGop_ / s_.gopPictures;
 }
 
 double BitPlan::ObservedComplexity() const {
@@ -321,8 +365,9 @@ double BitPlan::PictureStep(int index, bool cut) {
     if (index > 0 && currentTarget_ > 0 && !others_.empty() && settled) {
         // The latest P pictures against those of the place the GOP was planned for (the I
         // picture may still show the scene before).
-        const double now = RecentOther(2) / (currentRatio_ * currentScene_ * placeOther_[currentPlace_]);
-        if (now > kSceneSurprise || now * kSceneSurprise < 1) {
+        const double planned = currentRatio_ * currentScene_ * placeOther_[currentPlace_];
+        const double now = RecentOther(2) / planned;
+        if ((now > kSceneSurprise || now * kSceneSurprise < 1) && !Negligible(std::max(RecentOther(2), planned))) {
             // Another scene than the one planned for: the step such a GOP gets, the rest of its
             // place taken to be that scene too.
             ShareOut(std::clamp(currentScene_ * now, 1 / kMostSceneFactor, kMostSceneFactor));
@@ -377,7 +422,8 @@ void BitPlan::Learn() {
     // taken to go on in the next GOP, while the place keeps what it taught before.
     const double end = RecentOther(kSceneEndPictures) / placeOther_[place];
     scenePlace_ = -1;
-    if (end > kSceneSurprise * ratio || end * kSceneSurprise < ratio) {
+    if ((end > kSceneSurprise * ratio || end * kSceneSurprise < ratio) &&
+        !Negligible(std::max(end, ratio) * placeOther_[place])) {
         sceneFactor_ = std::clamp(end / ratio, 1 / kMostSceneFactor, kMostSceneFactor);
         scenePlace_ = static_cast<int>(place);
         return;
@@ -387,6 +433,8 @@ void BitPlan::Learn() {
     if (seen > kSceneSurprise * ratio || seen * kSceneSurprise < ratio)
         return;
     ratio = std::exp(kRatioLearning * std::log(seen) + (1 - kRatioLearning) * std::log(ratio));
+    if (currentStep_ <= s_.finestStep)
+        placeFinestRatio_[place] = placeFinestRatio_[place] > 0 ? ratio : seen;
 }
 
 } // namespace qx::enc

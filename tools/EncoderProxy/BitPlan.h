@@ -20,6 +20,7 @@ struct PlaceDifficulty {
     double complexity = 0; // bits one full GOP takes at quantiser step 1 (bits x step at the look's step)
     double length = 0;     // seconds of pictures looked at
     double other = 0;      // bits x step of one of its P pictures (0: its share of `complexity`)
+    double finest = 0;     // bits x step of one full GOP at the finest step (0: as `complexity`)
 };
 
 struct BitPlanSettings {
@@ -79,6 +80,10 @@ private:
     void ShareOut(double scene);
     // The bits the plan gives a GOP of `complexity` (bits x step) now.
     double TargetFor(double complexity) const;
+    // The bits a GOP of the current place and `complexity` takes at the finest step.
+    double FinestBits(double complexity) const;
+    // Bits x step at the finest step against the look's complexity at `place`.
+    double FinestShare(size_t place) const;
     // The minimum rate for a GOP of `complexity` given `target`: padding when nothing can use the bits.
     double Padding(double target, double complexity) const;
     // What the GOP before taught: how far the look's figure for its place is from the encoder's.
@@ -90,6 +95,8 @@ private:
     // target and padding.
     void PlanCurrent(size_t place, double ratio, double scene);
     void Prefixes();
+    // A P picture of `otherComplexity` (bits x step) at the current step costs next to nothing.
+    bool Negligible(double otherComplexity) const;
     // The current GOP's complexity from its I picture and its P pictures so far.
     double ObservedComplexity() const;
     // Bits x step of the current GOP's last `recent` P pictures, on average.
@@ -101,6 +108,9 @@ private:
     std::vector<double> sumPrefix_;  // sum of complexity of the GOPs before each
     std::vector<int> placeEnd_;      // one past the last GOP that takes each place's complexity
     std::vector<double> placeComplexity_;
+    // Bits x step at the finest step against `complexity`, for each place: what it can use at most.
+    std::vector<double> placeFinest_;
+    std::vector<double> placeFinestRatio_; // bits x step a GOP coded at the finest step took there (0: none yet)
     // For a GOP that may hold a scene change the look found between two places: the place before
     // the change (the GOP's own until a cut is seen), else -1.
     std::vector<int> gopChange_;

@@ -299,7 +299,7 @@ QuantiserLook MovieConverter::LookAtTheMovie() const {
                      look.quantiser == Quantiser::Linear ? "linear" : "non-linear", look.pictures, look.linearDemand);
     if (qx::hooks::IsSet("QX_ENCODER_DEBUG_PLAN")) {
         for (const PlaceDifficulty& p : look.places)
-            std::fprintf(stderr, "place %.2f s: %.0f\n", p.seconds, p.complexity);
+            std::fprintf(stderr, "place %.2f s: %.0f finest %.0f\n", p.seconds, p.complexity, p.finest);
         std::fprintf(stderr, "look: %.3f s, processor %.3f s\n",
                      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(),
                      static_cast<double>(std::clock() - processor) / CLOCKS_PER_SEC);

@@ -40,14 +40,17 @@ struct Encoded {
 // picture takes its share of the GOP's bits at its step (the I picture four P pictures' worth)
 // and is handed out when the next one goes in, as the encoder does.
 // `extra`: places looked at besides the regular ones; `cut`: the picture a scene cut is seen at.
-Encoded Encode(double seconds, const std::function<double(double)>& complexity,
-               const std::function<double(double)>& truth, double placeSeconds = 4,
-               const std::vector<double>& extra = {}, int cut = -1) {
+// `still(t)`: the bits of a GOP there whatever its step (a still scene: the look finds them at the
+// finest step), 0 where the pictures follow their step.
+Encoded Encode(
+    double seconds, const std::function<double(double)>& complexity, const std::function<double(double)>& truth,
+    double placeSeconds = 4, const std::vector<double>& extra = {}, int cut = -1,
+    const std::function<double(double)>& still = [](double) { return 0.0; }) {
     std::vector<PlaceDifficulty> places;
     for (double t = 0; t < seconds; t += placeSeconds)
-        places.push_back({t, complexity(t), 0.24});
+        places.push_back({t, complexity(t), 0.24, 0, still(t) * 4});
     for (double t : extra)
-        places.push_back({t, complexity(t), 0.24});
+        places.push_back({t, complexity(t), 0.24, 0, still(t) * 4});
     BitPlan plan(Settings(seconds), places);
     EXPECT_TRUE(plan.Usable());
     Encoded run;
@@ -67,7 +70,8 @@ Encoded Encode(double seconds, const std::function<double(double)>& complexity,
             const double t = (g * 15 + i + 0.5) / 25.0;
             const double step = i == 0 ? c.step : plan.PictureStep(i, g * 15 + i == cut);
             run.pictureSteps.push_back(step);
-            const double picture = truth(t) * complexity(t) / step * (i == 0 ? 4.0 : 1.0) / 18;
+            const double gop = still(t) > 0 ? still(t) : complexity(t) / step;
+            const double picture = truth(t) * gop * (i == 0 ? 4.0 : 1.0) / 18;
             const double bits = std::max(picture, c.minimumBitrate / 25);
             code(bits, bits - picture);
             gopBits += bits;
@@ -138,12 +142,30 @@ TEST(BitPlan, ASceneOnePassCodesFinelyKeepsHalfWhatOnePassWouldGiveIt) {
     EXPECT_NEAR(busy.total / (kShare * 40), 1.0, 0.03);
 }
 
-TEST(BitPlan, AStillMovieIsPaddedEvenlyToItsShare) {
+TEST(BitPlan, AStillSceneKeepsWhatItTakesAtTheFinestStepAndTheRestGoesToTheBusyOne) {
+    // Busy, then still: the look finds the still GOPs at 60 kbit at the finest step (a third of what
+    // its bits x step at its own step says); they cost 1.4 times that at any step.
+    auto complexity = [](double t) { return t < 20 ? 4.0e7 : 6.0e5; };
+    auto still = [](double t) { return t < 20 ? 0.0 : 6.0e4; };
+    Encoded run = Encode(
+        40, complexity, [](double t) { return t < 20 ? 1.0 : 1.4; }, 4, {18, 19, 19.6}, -1, still);
+    EXPECT_NEAR(run.total / (kShare * 40), 1.0, 0.03);
+    const size_t half = run.steps.size() / 2 + 1;
+    // The still GOPs at the finest step to the end, the padding waiting for it...
+    for (size_t g = half; g < run.steps.size(); ++g)
+        EXPECT_EQ(run.steps[g], 4.0) << g;
+    EXPECT_EQ(run.floors[half], 0.0);
+    // ...and the busy half has all the rest: the still one's 1.4 x 60 kbit a GOP aside.
+    const double stillBits = 1.4 * 6.0e4 * static_cast<double>(run.steps.size() - half);
+    EXPECT_GT(Mean(run.gopBits, 0, 30) * 33, 0.97 * (kShare * 40 - stillBits));
+}
+
+TEST(BitPlan, AStillMovieIsPaddedToItsShareAtTheFinestStep) {
     Encoded run = Encode(
         60, [](double) { return 2.0e5; }, [](double) { return 0.5; });
     EXPECT_NEAR(run.total / (kShare * 60), 1.0, 0.03);
-    // Spread over the movie, not left to its end.
-    EXPECT_NEAR(Mean(run.gopBits, 0, 20) / Mean(run.gopBits, 20, run.gopBits.size()), 1.0, 0.35);
+    for (double step : run.steps)
+        EXPECT_EQ(step, 4.0);
 }
 
 TEST(BitPlan, AScenetheLookMisjudgedIsLearnedWithinAFewGops) {

@@ -47,6 +47,12 @@ TEST(Look, FindsTheSceneChangeBetweenItsPlacesToWithinAGop) {
         EXPECT_LT(lastCalm, 5.0);
         EXPECT_GT(firstBusy, 4.9);
         EXPECT_LT(firstBusy - lastCalm, 1.2);
+        // Calm places are measured at the finest step too, where bits x step is below the look's.
+        for (const PlaceDifficulty& p : look.places)
+            if (p.complexity < most / 10) {
+                EXPECT_GT(p.finest, 0.0) << p.seconds;
+                EXPECT_LT(p.finest, p.complexity) << p.seconds;
+            }
         // Places land where they were asked for, not on the source's key pictures 2 s apart.
         EXPECT_TRUE(std::any_of(look.places.begin(), look.places.end(),
                                 [](const PlaceDifficulty& p) { return std::fmod(p.seconds, 2.0) > 0.2; }));

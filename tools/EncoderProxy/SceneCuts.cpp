@@ -12,6 +12,12 @@ constexpr int kGrid = 4;
 // predecessor, plus a floor (in luma levels) that film grain and source noise stay below.
 constexpr double kCutFactor = 3.0;
 constexpr double kCutFloor = 3.0;
+// A picture within this of the one before (in luma levels) repeats it, as a lower frame rate brought
+// to the disc's shows each picture once or twice more; only this many repeats in a row make a
+// still scene. (Taking each repeat for a cut into stillness, and the picture after it for a cut out
+// of it, found two cuts every six pictures of an NTSC disc made from a 25 fps movie.)
+constexpr double kRepeat = 0.25;
+constexpr int kStillRepeats = 3;
 
 } // namespace
 
@@ -29,6 +35,12 @@ bool SceneCuts::Next(const uint8_t* luma, int stride, int width, int height) {
             sum += std::abs(static_cast<int>(now[i]) - static_cast<int>(last_[i]));
         difference = static_cast<double>(sum) / static_cast<double>(now.size());
     }
+    if (difference >= 0 && difference < kRepeat && lastDifference_ >= kRepeat) {
+        // Perhaps the frame rate's repeat of a moving scene's picture: judged when the run ends.
+        if (++repeats_ < kStillRepeats)
+            return false;
+    }
+    repeats_ = 0;
     bool cut = false;
     if (difference >= 0 && lastDifference_ >= 0) {
         const bool into = difference > kCutFactor * lastDifference_ + kCutFloor;

@@ -20,6 +20,7 @@ private:
     std::vector<uint8_t> last_;
     double lastDifference_ = -1;
     bool lastCut_ = false;
+    int repeats_ = 0; // pictures in a row that repeated the one before a moving scene's last
 };
 
 } // namespace qx::enc

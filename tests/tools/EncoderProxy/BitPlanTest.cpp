@@ -262,4 +262,26 @@ TEST(SceneCuts, HardCutsAreFoundOnceAndNoiseOrMotionIsNot) {
     }
     // Into the noise at once, out of it one picture late, the grey-to-grey cut once, the pan's start.
     EXPECT_EQ(found, (std::vector<int>{10, 21, 30, 40}));
+
+    // The same scenes at a lower frame rate brought to the disc's: every fifth picture shown twice
+    // (25 to 29.97). The repeats are no cuts; the scenes' are found as before, on the same pictures.
+    SceneCuts again;
+    std::vector<int> foundAgain;
+    for (int n = 0; n < 50; ++n) {
+        const std::vector<uint8_t> p = picture(n);
+        for (int shown = 0; shown < (n % 5 == 4 ? 2 : 1); ++shown)
+            if (again.Next(p.data(), kWidth, kWidth, kHeight))
+                foundAgain.push_back(n);
+    }
+    EXPECT_EQ(foundAgain, found);
+    // A noise picture held still after moving noise is found once it has stood three times more.
+    SceneCuts still;
+    std::vector<int> foundStill;
+    const std::vector<uint8_t> held = picture(15);
+    for (int n = 10; n < 30; ++n) {
+        const std::vector<uint8_t> p = n < 15 ? picture(n) : held;
+        if (still.Next(p.data(), kWidth, kWidth, kHeight))
+            foundStill.push_back(n);
+    }
+    EXPECT_EQ(foundStill, (std::vector<int>{18}));
 }

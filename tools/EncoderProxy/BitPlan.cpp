@@ -230,12 +230,7 @@ void BitPlan::PlanCurrent(size_t place, double ratio, double scene) {
         target = TargetFor(expected_);
     }
     currentTarget_ = std::min(target, peakBits_);
-    // A GOP given all it can use gets the finest step: bits x step grows well short of constant
-    // towards it, and the bits-over-step guess would leave it coarser than its target pays for.
-    currentStep_ = currentTarget_ <= 0                       ? s_.coarsestStep
-                   : currentTarget_ >= FinestBits(expected_) ? s_.finestStep
-                                                             : expected_ / currentTarget_;
-    currentStep_ = std::clamp(currentStep_, s_.finestStep, s_.coarsestStep);
+    currentStep_ = StepFor(expected_, currentTarget_);
     minimumBitrate_ = Padding(currentTarget_, expected_);
 }
 
@@ -321,6 +316,16 @@ double BitPlan::TargetFor(double complexity) const {
     return std::clamp(sharing_.perRoot * std::sqrt(look), least, std::max(least, most));
 }
 
+double BitPlan::StepFor(double complexity, double target) const {
+    // A GOP given all it can use gets the finest step: bits x step grows well short of constant
+    // towards it, and the bits-over-step guess would leave it coarser than its target pays for
+    // (a calm scene found calmer than planned went from step 4 to 7.5 that way).
+    const double step = target <= 0                        ? s_.coarsestStep
+                        : target >= FinestBits(complexity) ? s_.finestStep
+                                                           : complexity / target;
+    return std::clamp(step, s_.finestStep, s_.coarsestStep);
+}
+
 double BitPlan::FinestBits(double complexity) const {
     // The place's own figure at the finest step; what was learned at the plan's steps counts only
     // where the encoder makes more than the look found (ShareOut takes the same).
@@ -373,7 +378,7 @@ double BitPlan::PictureStep(int index, bool cut) {
             ShareOut(std::clamp(currentScene_ * now, 1 / kMostSceneFactor, kMostSceneFactor));
             const double observed = expected_ * now;
             const double target = TargetFor(observed);
-            step = target > 0 ? observed / target : s_.coarsestStep;
+            step = StepFor(observed, target);
             minimumBitrate_ = Padding(target, observed);
         } else if (cutAt_ < 0) {
             double bits = keyBits_;

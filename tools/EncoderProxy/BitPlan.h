@@ -80,6 +80,8 @@ private:
     void ShareOut(double scene);
     // The bits the plan gives a GOP of `complexity` (bits x step) now.
     double TargetFor(double complexity) const;
+    // The step that makes a GOP of `complexity` (bits x step) take `target` bits.
+    double StepFor(double complexity, double target) const;
     // The bits a GOP of the current place and `complexity` takes at the finest step.
     double FinestBits(double complexity) const;
     // Bits x step at the finest step against the look's complexity at `place`.

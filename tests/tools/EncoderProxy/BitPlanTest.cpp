@@ -166,6 +166,11 @@ TEST(BitPlan, AStillMovieIsPaddedToItsShareAtTheFinestStep) {
     EXPECT_NEAR(run.total / (kShare * 60), 1.0, 0.03);
     for (double step : run.steps)
         EXPECT_EQ(step, 4.0);
+    // Its P pictures far calmer than the look's figure at its own step: still the finest step.
+    Encoded calmer = Encode(
+        20, [](double) { return 4.0e6; }, [](double) { return 0.2; }, 4, {}, -1, [](double) { return 2.0e5; });
+    for (double step : calmer.pictureSteps)
+        EXPECT_EQ(step, 4.0);
 }
 
 TEST(BitPlan, AScenetheLookMisjudgedIsLearnedWithinAFewGops) {

@@ -104,6 +104,11 @@ case "$tv" in
   ntsc) lines=480 fps=30000/1001 ;;
   *) echo "BENCH_TV is pal or ntsc" >&2; exit 2 ;;
 esac
+# The command line brings a 25 fps movie to NTSC's rate by repeating pictures where its output
+# rate falls, not where the fps filter the SSIM measurement applies to the source does: it gets
+# the same filter first, so each of its pictures is compared with the source picture it shows.
+ffconv=()
+[ "$tv" = pal ] || ffconv=(-vf "fps=$fps")
 . "$(dirname "$0")/../lib.sh"
 measure_pair() { # time-file-a time-file-b; commands in the arrays cmd_a and cmd_b
   : >"$1"
@@ -133,7 +138,7 @@ quality() {
 
 # Converts with ffmpeg at picture rate $2 into $3, in one pass ($1 = 1) or two (2).
 ffmpeg_at() {
-  local args=(-nostdin -y -i "$src" -target $tv-dvd -aspect 4:3 -b:v "$2" -b:a 192k)
+  local args=(-nostdin -y -i "$src" "${ffconv[@]}" -target $tv-dvd -aspect 4:3 -b:v "$2" -b:a 192k)
   if [ "$1" = 1 ]; then
     ffmpeg "${args[@]}" "$3" >/dev/null 2>&1
   else
@@ -174,7 +179,7 @@ run_movie() { # name lavfi rate [second-half-lavfi | scene-lavfi share ...]
   size=$(stat -c %s "$work/ours.vob")
   v1=$(ffmpeg_matching 1 0.003)
   ffmpeg_matching 2 0.01 >/dev/null
-  cmd_b=(ffmpeg -nostdin -y -i "$src" -target $tv-dvd -aspect 4:3 -b:v "$v1" -b:a 192k "$work/ffmpeg1.vob")
+  cmd_b=(ffmpeg -nostdin -y -i "$src" "${ffconv[@]}" -target $tv-dvd -aspect 4:3 -b:v "$v1" -b:a 192k "$work/ffmpeg1.vob")
   measure_pair "$work/time-ours" "$work/time-ffmpeg"
   read -r ow oc < <(wall_cpu "$work/time-ours")
   read -r fw fc < <(wall_cpu "$work/time-ffmpeg")

@@ -298,10 +298,9 @@ double BitPlan::Padding(double target, double complexity) const {
     const double now = sharing_.over - later;
     if (now <= 0)
         return 0;
-    // The encoder pads each picture
-    // up to the minimum rate on its own, so the I picture, far over it, pads nothing: the P
-    // pictures take the GOP's padding (a floor of the GOP's bits over all its pictures spent the
-    // padding half as fast again on a still scene and left the movie's end without bits).
+    // The encoder pads each picture up to the minimum rate on its own, so the I picture, far over
+    // it, pads nothing: the floor is the P pictures' share (one of the GOP's bits over all its
+    // pictures padded half as fast again on a still scene).
     const double key = keyBits_ > 0 ? keyBits_ : most * kKeyPictureWeight / (kKeyPictureWeight + s_.gopPictures - 1);
     const double others = std::max(0.0, most + now - key);
     return std::min(kPeakShare * s_.peakBitrate, others / std::max(1, s_.gopPictures - 1) * s_.frameRate);

@@ -75,6 +75,18 @@ protected:
         }
         return trail;
     }
+    // Answers Yes to the stop question as soon as the read-back after the write has begun, read
+    // back at 1 s a megabyte so the question comes well before its end.
+    void StopWhenVerifying() {
+        setenv("QX_VERIFY_TEST_PACE_MS", "1000", 1);
+        m_core->onProgressLine = [this](const ProgressLine& line) {
+            if (!m_stopAsked && line.text.rfind("Verifying Data; ", 0) == 0) {
+                m_stopAsked = true;
+                m_prompts.QueueAnswer(qx::PromptAnswer::Yes);
+                m_core->RequestStopBurn();
+            }
+        };
+    }
     void ExpectPlayableImage(const std::string& image) const {
         ExpectImageOfFolder(image, s_temp->path() + "/movie", m_label);
     }
@@ -84,6 +96,7 @@ protected:
     const std::string m_label;
     const std::string m_folder;
     qx::ScriptedPromptService m_prompts;
+    bool m_stopAsked = false; // StopWhenVerifying asked
     Lines m_log;
     std::function<void(const std::string&)> m_onLog; // sees each log line on the thread that logs it
     std::unique_ptr<Core> m_core;

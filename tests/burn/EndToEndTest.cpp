@@ -358,18 +358,10 @@ TEST_F(VerifyEndToEnd, ADiscWhoseEndCannotBeReadFails) {
 
 TEST_F(VerifyEndToEnd, TheStopQuestionStopsTheReadBack) {
     EngineMessages messages;
-    setenv("QX_VERIFY_TEST_PACE_MS", "1000", 1); // 1 s a megabyte
-    bool asked = false;
-    m_core->onProgressLine = [&](const ProgressLine& line) {
-        if (!asked && line.text.rfind("Verifying Data; ", 0) == 0) {
-            asked = true;
-            m_prompts.QueueAnswer(qx::PromptAnswer::Yes);
-            m_core->RequestStopBurn();
-        }
-    };
+    StopWhenVerifying();
     const VirtualWriter w = Writer("5");
     ASSERT_EQ(Burn({w}), BurnOutcome::Cancelled) << m_trail;
-    EXPECT_TRUE(asked);
+    EXPECT_TRUE(m_stopAsked);
     EXPECT_EQ(m_prompts.CountText("Do you really want to stop burning"), 1u);
     EXPECT_TRUE(m_log.Has("Verify Data cancelled\n"));
     EXPECT_TRUE(m_log.Has("StarBurn Complete Verify Data Progress:0!\n"));

@@ -184,17 +184,9 @@ TEST_F(NeroEndToEnd, TheLibraryReadsTheDiscBackOnRequest) {
         << m_core->VerifyFailure();
     EXPECT_TRUE(m_log.Has("Nero Verify Error: " + m_core->VerifyFailure() + "\n")) << Trail();
 
-    setenv("QX_VERIFY_TEST_PACE_MS", "1000", 1); // 1 s a megabyte
-    bool asked = false;
-    m_core->onProgressLine = [&](const ProgressLine& line) {
-        if (!asked && line.text.rfind("Verifying Data; ", 0) == 0) {
-            asked = true;
-            m_prompts.QueueAnswer(qx::PromptAnswer::Yes);
-            m_core->RequestStopBurn();
-        }
-    };
+    StopWhenVerifying();
     EXPECT_EQ(m_core->BurnDVDFolder(nullptr, 2, s_video, "QX NERO"), BurnOutcome::Cancelled) << Trail();
-    EXPECT_TRUE(asked);
+    EXPECT_TRUE(m_stopAsked);
     EXPECT_TRUE(m_core->VerifyFailure().empty());
     unsetenv("QX_VERIFY_TEST_PACE_MS");
 }

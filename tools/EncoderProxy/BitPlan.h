@@ -58,7 +58,9 @@ public:
     // misjudged or missed costs no more than a few pictures.
     // A cut within a GOP the look placed a scene change in moves the rest of it to the scene after
     // the change, so the pictures before the change keep their own scene's step.
-    double PictureStep(int index, bool cut = false);
+    // `repeat`: the picture repeats the one before (SceneCuts::Repeated); it is coded finer, and left
+    // out when judging the scene.
+    double PictureStep(int index, bool cut = false, bool repeat = false);
     // The minimum rate for the current picture: the GOP's, unless its pictures showed otherwise.
     double MinimumBitrate() const { return minimumBitrate_; }
     // The bits of each picture as the encoder hands it out, in order (it may hand a picture out
@@ -141,12 +143,14 @@ private:
     // What the current GOP's pictures took so far, and the pictures the encoder has not handed out.
     struct Coded {
         double bits, step;
+        bool repeat;
     };
     double keyBits_ = 0;
     std::vector<Coded> others_;
     struct Pending {
         int gop;
         bool key;
+        bool repeat;
         double step;
     };
     std::deque<Pending> pending_;

@@ -35,10 +35,13 @@ bool SceneCuts::Next(const uint8_t* luma, int stride, int width, int height) {
             sum += std::abs(static_cast<int>(now[i]) - static_cast<int>(last_[i]));
         difference = static_cast<double>(sum) / static_cast<double>(now.size());
     }
+    repeated_ = false;
     if (difference >= 0 && difference < kRepeat && lastDifference_ >= kRepeat) {
         // Perhaps the frame rate's repeat of a moving scene's picture: judged when the run ends.
-        if (++repeats_ < kStillRepeats)
+        if (++repeats_ < kStillRepeats) {
+            repeated_ = true;
             return false;
+        }
     }
     repeats_ = 0;
     bool cut = false;

@@ -15,11 +15,15 @@ public:
     // way to a still one (a cut into stillness differs from its busy predecessor no more than busy
     // pictures differ among themselves, so it is seen one picture late).
     bool Next(const uint8_t* luma, int stride, int width, int height);
+    // The picture last given repeats the moving picture before it (a lower frame rate brought to
+    // the disc's shows some pictures twice).
+    bool Repeated() const { return repeated_; }
 
 private:
     std::vector<uint8_t> last_;
     double lastDifference_ = -1;
     bool lastCut_ = false;
+    bool repeated_ = false;
     int repeats_ = 0; // pictures in a row that repeated the one before a moving scene's last
 };
 

@@ -41,11 +41,13 @@ struct Encoded {
 // and is handed out when the next one goes in, as the encoder does.
 // `extra`: places looked at besides the regular ones; `cut`: the picture a scene cut is seen at.
 // `still(t)`: the bits of a GOP there whatever its step (a still scene: the look finds them at the
-// finest step), 0 where the pictures follow their step.
+// finest step), 0 where the pictures follow their step. `repeat(n)`: picture n repeats the one
+// before (it costs a fifth of a picture at the same step).
 Encoded Encode(
     double seconds, const std::function<double(double)>& complexity, const std::function<double(double)>& truth,
     double placeSeconds = 4, const std::vector<double>& extra = {}, int cut = -1,
-    const std::function<double(double)>& still = [](double) { return 0.0; }) {
+    const std::function<double(double)>& still = [](double) { return 0.0; },
+    const std::function<bool(int)>& repeat = [](int) { return false; }) {
     std::vector<PlaceDifficulty> places;
     for (double t = 0; t < seconds; t += placeSeconds)
         places.push_back({t, complexity(t), 0.24, 0, still(t) * 4});
@@ -68,10 +70,11 @@ Encoded Encode(
         double gopBits = 0;
         for (int i = 0; i < 15; ++i) {
             const double t = (g * 15 + i + 0.5) / 25.0;
-            const double step = i == 0 ? c.step : plan.PictureStep(i, g * 15 + i == cut);
+            const int n = g * 15 + i;
+            const double step = i == 0 ? c.step : plan.PictureStep(i, n == cut, repeat(n));
             run.pictureSteps.push_back(step);
             const double gop = still(t) > 0 ? still(t) : complexity(t) / step;
-            const double picture = truth(t) * gop * (i == 0 ? 4.0 : 1.0) / 18;
+            const double picture = truth(t) * gop * (i == 0 ? 4.0 : repeat(n) ? 0.2 : 1.0) / 18;
             const double bits = std::max(picture, c.minimumBitrate / 25);
             code(bits, bits - picture);
             gopBits += bits;
@@ -224,6 +227,21 @@ TEST(BitPlan, ACutWhereTheLookPlacedASceneChangeSplitsItsGop) {
     }
 }
 
+TEST(BitPlan, ARepeatedPictureIsCodedFinerAndTellsNothingOfTheScene) {
+    // Every sixth picture repeats the one before, the first of them right after an I picture.
+    auto repeat = [](int n) { return n % 6 == 1; };
+    Encoded run = Encode(
+        40, [](double) { return 2.0e7; }, [](double) { return 1.0; }, 4, {}, -1, [](double) { return 0.0; },
+        repeat);
+    EXPECT_NEAR(run.total / (kShare * 40), 1.0, 0.03);
+    for (size_t g = 4; g + 1 < run.steps.size(); ++g) // the last GOP runs past the end
+        for (size_t i = 1; i < 15; ++i) {
+            const int n = static_cast<int>(g * 15 + i);
+            // A cheap repeat is not taken for a calmer scene: the pictures after it keep the GOP's step.
+            EXPECT_NEAR(run.pictureSteps[static_cast<size_t>(n)], run.steps[g] * (repeat(n) ? 0.5 : 1.0), 1e-9) << n;
+        }
+}
+
 TEST(BitPlan, NoPlanWithoutALookOrALength) {
     EXPECT_FALSE(BitPlan(Settings(40), {}).Usable());
     EXPECT_FALSE(BitPlan(Settings(0), {{0, 1e6}}).Usable());
@@ -269,14 +287,17 @@ TEST(SceneCuts, HardCutsAreFoundOnceAndNoiseOrMotionIsNot) {
     EXPECT_EQ(found, (std::vector<int>{10, 21, 30, 40}));
 
     // The same scenes at a lower frame rate brought to the disc's: every fifth picture shown twice
-    // (25 to 29.97). The repeats are no cuts; the scenes' are found as before, on the same pictures.
+    // (25 to 29.97). The repeats are no cuts but repeats; the scenes' cuts are found as before, on
+    // the same pictures.
     SceneCuts again;
     std::vector<int> foundAgain;
     for (int n = 0; n < 50; ++n) {
         const std::vector<uint8_t> p = picture(n);
-        for (int shown = 0; shown < (n % 5 == 4 ? 2 : 1); ++shown)
+        for (int shown = 0; shown < (n % 5 == 4 ? 2 : 1); ++shown) {
             if (again.Next(p.data(), kWidth, kWidth, kHeight))
                 foundAgain.push_back(n);
+            EXPECT_EQ(again.Repeated(), shown == 1) << n;
+        }
     }
     EXPECT_EQ(foundAgain, found);
     // A noise picture held still after moving noise is found once it has stood three times more.

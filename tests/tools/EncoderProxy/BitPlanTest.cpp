@@ -231,8 +231,7 @@ TEST(BitPlan, ARepeatedPictureIsCodedFinerAndTellsNothingOfTheScene) {
     // Every sixth picture repeats the one before, the first of them right after an I picture.
     auto repeat = [](int n) { return n % 6 == 1; };
     Encoded run = Encode(
-        40, [](double) { return 2.0e7; }, [](double) { return 1.0; }, 4, {}, -1, [](double) { return 0.0; },
-        repeat);
+        40, [](double) { return 2.0e7; }, [](double) { return 1.0; }, 4, {}, -1, [](double) { return 0.0; }, repeat);
     EXPECT_NEAR(run.total / (kShare * 40), 1.0, 0.03);
     for (size_t g = 4; g + 1 < run.steps.size(); ++g) // the last GOP runs past the end
         for (size_t i = 1; i < 15; ++i) {

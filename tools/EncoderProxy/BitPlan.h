@@ -58,8 +58,8 @@ public:
     // misjudged or missed costs no more than a few pictures.
     // A cut within a GOP the look placed a scene change in moves the rest of it to the scene after
     // the change, so the pictures before the change keep their own scene's step.
-    // `repeat`: the picture repeats the one before (SceneCuts::Repeated); it is coded finer, and left
-    // out when judging the scene.
+    // `repeat`: the picture repeats the one before (SceneCuts::Repeated); it is left out when judging
+    // the scene.
     double PictureStep(int index, bool cut = false, bool repeat = false);
     // The minimum rate for the current picture: the GOP's, unless its pictures showed otherwise.
     double MinimumBitrate() const { return minimumBitrate_; }

@@ -340,6 +340,16 @@ bool BitPlan::Negligible(double otherComplexity) const {
     return otherComplexity / currentStep_ < kNegligiblePicture * averageGop_ / s_.gopPictures;
 }
 
+bool BitPlan::Surprised(double coded, double planned) const {
+    // Pictures that cost next to nothing tell of no calmer scene: a still picture's P pictures cost
+    // nothing at its I picture's step or coarser, and as much as an I picture at a finer one. (A
+    // still picture of fine detail, taken for ever calmer scenes, was given the finest step every
+    // few pictures and overran its share fivefold.)
+    const bool busier = coded > kSceneSurprise * planned && !Negligible(std::max(coded, planned));
+    const bool calmer = coded * kSceneSurprise < planned && !Negligible(coded);
+    return busier || calmer;
+}
+
 double BitPlan::ObservedComplexity() const {
     // In the look's terms: bits x step of a whole GOP with the I picture at its usual share of the
     // P pictures' step.
@@ -383,7 +393,7 @@ double BitPlan::PictureStep(int index, bool cut, bool repeat) {
         // picture may still show the scene before).
         const double planned = currentRatio_ * currentScene_ * placeOther_[currentPlace_];
         const double now = RecentOther(2) / planned;
-        if ((now > kSceneSurprise || now * kSceneSurprise < 1) && !Negligible(std::max(RecentOther(2), planned))) {
+        if (Surprised(RecentOther(2), planned)) {
             // Another scene than the one planned for: the step such a GOP gets, the rest of its
             // place taken to be that scene too.
             ShareOut(std::clamp(currentScene_ * now, 1 / kMostSceneFactor, kMostSceneFactor));
@@ -438,8 +448,7 @@ void BitPlan::Learn() {
     // taken to go on in the next GOP, while the place keeps what it taught before.
     const double end = RecentOther(kSceneEndPictures) / placeOther_[place];
     scenePlace_ = -1;
-    if ((end > kSceneSurprise * ratio || end * kSceneSurprise < ratio) &&
-        !Negligible(std::max(end, ratio) * placeOther_[place])) {
+    if (Surprised(end * placeOther_[place], ratio * placeOther_[place])) {
         sceneFactor_ = std::clamp(end / ratio, 1 / kMostSceneFactor, kMostSceneFactor);
         scenePlace_ = static_cast<int>(place);
         return;

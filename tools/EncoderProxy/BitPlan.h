@@ -101,6 +101,8 @@ private:
     void Prefixes();
     // A P picture of `otherComplexity` (bits x step) at the current step costs next to nothing.
     bool Negligible(double otherComplexity) const;
+    // P pictures that cost `coded` (bits x step) where `planned` was expected show another scene.
+    bool Surprised(double coded, double planned) const;
     // The current GOP's complexity from its I picture and its P pictures so far.
     double ObservedComplexity() const;
     // Bits x step of the current GOP's last `recent` P pictures, on average.

@@ -241,6 +241,36 @@ TEST(BitPlan, ARepeatedPictureTellsNothingOfTheScene) {
         }
 }
 
+TEST(BitPlan, AStillPictureOfFineDetailKeepsToItsShare) {
+    // A GOP of the picture takes 3e7 / step bits as the look found; the encoder codes the I picture
+    // at its step, and a P picture costs next to nothing at the step of the picture it refines or
+    // coarser but as much as the I picture at a finer one (the whole picture's detail again).
+    constexpr double kComplexity = 3e7;
+    std::vector<PlaceDifficulty> places;
+    for (double t = 0; t < 40; t += 4)
+        places.push_back({t, kComplexity, 0.24});
+    BitPlan plan(Settings(40), places);
+    double total = 0, waiting = -1;
+    auto code = [&](double bits) {
+        if (waiting >= 0)
+            plan.PictureCoded(waiting, 0);
+        waiting = bits;
+        total += bits;
+    };
+    for (int g = 0; g < plan.Gops(); ++g) {
+        const BitPlan::GopChoice c = plan.StartGop(g * 15);
+        double refined = c.step;
+        code(kComplexity / c.step * 4 / 18);
+        for (int i = 1; i < 15; ++i) {
+            const double step = plan.PictureStep(i);
+            code(step < refined ? kComplexity / step * 4 / 18 : 1e3);
+            refined = std::min(refined, step);
+        }
+    }
+    code(0);
+    EXPECT_NEAR(total / (kShare * 40), 1.0, 0.03);
+}
+
 TEST(BitPlan, NoPlanWithoutALookOrALength) {
     EXPECT_FALSE(BitPlan(Settings(40), {}).Usable());
     EXPECT_FALSE(BitPlan(Settings(0), {{0, 1e6}}).Usable());

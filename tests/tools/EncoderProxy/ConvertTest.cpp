@@ -290,7 +290,12 @@ TEST(Convert, EveryGopStartsAVobuWhateverTheSound) {
 TEST(Convert, SizeFollowsTheBudgetRateForBusyAndForStillMovies) {
     std::string still = Fixture("still.rm", "-f lavfi -i color=black:size=320x240:rate=25 -t 8 -c:v rv20");
     std::string busy = Fixture("busy.rm", "-f lavfi -i testsrc2=size=320x240:rate=25 -t 8 -c:v rv20 -b:v 300k");
-    for (const std::string& movie : {still, busy}) {
+    // A still picture of fine detail: its P pictures cost nothing at the I picture's step and as much
+    // as an I picture at a finer one (it once overran its share by a quarter).
+    std::string detail = Fixture("detail.mkv", "-f lavfi -i testsrc2=size=720x576:rate=25,noise=alls=60,"
+                                               "trim=end_frame=1,loop=loop=200:size=1,setpts=N/25/TB "
+                                               "-t 8 -c:v mpeg4 -q:v 2");
+    for (const std::string& movie : {still, busy, detail}) {
         std::string out = Out("rate.vob");
         ConvertResult res = ConvertMovie(Request(movie, out, TvStandard::Pal, false), nullptr, nullptr);
         ASSERT_TRUE(res.ok) << res.error;

@@ -307,8 +307,8 @@ double FinestComplexity(const Sample& s, int gop) {
 bool RefineAtSceneChanges(SampleRunner* runner, std::vector<Sample>* places, int gop, double gopBits, int mostAdded) {
     for (int round = 0; round < kMostRefinements && mostAdded > 0; ++round) {
         std::sort(places->begin(), places->end(), [](const Sample& a, const Sample& b) { return a.start < b.start; });
-        std::vector<Sample> added;
-        for (size_t i = 0; i + 1 < places->size() && static_cast<int>(added.size()) < mostAdded; ++i) {
+        std::vector<std::pair<double, double>> between;
+        for (size_t i = 0; i + 1 < places->size(); ++i) {
             const Sample& a = (*places)[i];
             const Sample& b = (*places)[i + 1];
             const double ca = std::max(1.0, Complexity(a, gop)), cb = std::max(1.0, Complexity(b, gop));
@@ -316,8 +316,18 @@ bool RefineAtSceneChanges(SampleRunner* runner, std::vector<Sample>* places, int
             const double finest = QuantiserStep(Quantiser::Linear, 1);
             if (b.start - a.start > kFinestSpacing && std::max(ca, cb) > kSceneChangeFactor * std::min(ca, cb) &&
                 std::max(ca, cb) / finest > gopBits)
-                added.push_back(PlaceSample((a.start + b.start) / 2));
+                between.push_back({a.start, b.start});
         }
+        // Fewer changes than readers: each is cut into more parts at once, so that the readers
+        // look side by side rather than one of them round after round (a movie with one scene
+        // change kept one core idle for three rounds of its look).
+        const size_t readers = static_cast<size_t>(std::max(1, EncoderThreads()));
+        const size_t parts =
+            between.empty() ? 2 : std::max<size_t>(2, (readers + between.size() - 1) / between.size() + 1);
+        std::vector<Sample> added;
+        for (const auto& [from, to] : between)
+            for (size_t k = 1; k < parts && static_cast<int>(added.size()) < mostAdded; ++k)
+                added.push_back(PlaceSample(from + (to - from) * static_cast<double>(k) / static_cast<double>(parts)));
         if (added.empty())
             break;
         runner->Run(&added);

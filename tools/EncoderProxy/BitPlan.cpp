@@ -388,12 +388,13 @@ double BitPlan::PictureStep(int index, bool cut, bool repeat) {
     // After a cut the plan waits for pictures of the new scene only (the first of them is coded
     // much as an I picture is, and the encoder hands each out one picture late).
     const bool settled = cutAt_ < 0 || index > cutAt_ + static_cast<int>(kSceneEndPictures);
-    if (index > 0 && currentTarget_ > 0 && RecentOther(2) > 0 && settled) {
-        // The latest P pictures against those of the place the GOP was planned for (the I
-        // picture may still show the scene before).
+    // The latest P pictures against those of the place the GOP was planned for (the I picture may
+    // still show the scene before).
+    const double recent = index > 0 ? RecentOther(2) : 0;
+    if (currentTarget_ > 0 && recent > 0 && settled) {
         const double planned = currentRatio_ * currentScene_ * placeOther_[currentPlace_];
-        const double now = RecentOther(2) / planned;
-        if (Surprised(RecentOther(2), planned)) {
+        const double now = recent / planned;
+        if (Surprised(recent, planned)) {
             // Another scene than the one planned for: the step such a GOP gets, the rest of its
             // place taken to be that scene too.
             ShareOut(std::clamp(currentScene_ * now, 1 / kMostSceneFactor, kMostSceneFactor));

@@ -321,15 +321,14 @@ bool RefineAtSceneChanges(SampleRunner* runner, std::vector<Sample>* places, int
         // Fewer changes than readers: each is cut into more parts at once, so that the readers
         // look side by side rather than one of them round after round (a movie with one scene
         // change kept one core idle for three rounds of its look).
+        if (between.empty())
+            break;
         const size_t readers = static_cast<size_t>(std::max(1, EncoderThreads()));
-        const size_t parts =
-            between.empty() ? 2 : std::max<size_t>(2, (readers + between.size() - 1) / between.size() + 1);
+        const size_t parts = std::max<size_t>(2, (readers + between.size() - 1) / between.size() + 1);
         std::vector<Sample> added;
         for (const auto& [from, to] : between)
             for (size_t k = 1; k < parts && static_cast<int>(added.size()) < mostAdded; ++k)
                 added.push_back(PlaceSample(from + (to - from) * static_cast<double>(k) / static_cast<double>(parts)));
-        if (added.empty())
-            break;
         runner->Run(&added);
         for (const Sample& s : added) {
             if (!s.ok)

@@ -61,6 +61,7 @@ private:
     CodecPtr vdec_, adec_;
     Chain vchain_, achain_;
     DvdWriter writer_;
+    SceneCuts cuts_; // of the pictures handed to the encoder
     FramePtr frame_{av_frame_alloc()}, filtered_{av_frame_alloc()};
     int64_t startUs_ = 0;
     double duration_ = 0;
@@ -204,24 +205,34 @@ bool MovieConverter::Pull(Chain* chain, bool video, std::string* error) {
     }
 }
 
-// Hands a filtered picture or piece of sound to the encoding thread, in stream order.
+// Hands a filtered picture or piece of sound to the encoding thread, in stream order. The picture
+// encoder's thread is the one that sets the pace on most movies: what can be done on this side (the
+// sound's encoding, the search for scene cuts) is done here, while it encodes the pictures before.
 bool MovieConverter::Encode(AVFrame* frame, bool video, std::string* error) {
+    if (!video) {
+        auto packets = std::make_shared<std::vector<PacketPtr>>();
+        if (!writer_.EncodeSound(frame, packets.get(), error))
+            return false;
+        return packets->empty() ||
+               encoder_.Post([this, packets](std::string* e) { return writer_.WriteSoundPackets(packets.get(), e); },
+                             error);
+    }
     std::shared_ptr<AVFrame> copy(av_frame_clone(frame), [](AVFrame* f) { av_frame_free(&f); });
     if (!copy) {
         *error = "out of memory";
         return false;
     }
-    if (!video)
-        return encoder_.Post([this, copy](std::string* e) { return writer_.WriteSound(copy.get(), e); }, error);
+    const CutSeen seen = cuts_.See(copy->data[0], copy->linesize[0], copy->width, copy->height);
     AVRational tb = av_buffersink_get_time_base(vchain_.sink);
     copy->pts = av_rescale_q(copy->pts, tb, av_inv_q(writer_.FrameRate()));
     postedPictureEnd_ = std::max(postedPictureEnd_, copy->pts + 1);
     ++pictures_;
     bool silent = audio_ < 0;
     bool ok = encoder_.Post(
-        [this, copy, silent](std::string* e) {
+        [this, copy, silent, seen](std::string* e) {
             // Without sound the silent track keeps pace with the picture, so the muxer interleaves.
-            return writer_.WritePicture(copy.get(), e) && (!silent || writer_.PadSound(writer_.PictureSeconds(), e));
+            return writer_.WritePicture(copy.get(), e, &seen) &&
+                   (!silent || writer_.PadSound(writer_.PictureSeconds(), e));
         },
         error);
     Report();

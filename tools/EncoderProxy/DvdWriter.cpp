@@ -149,6 +149,7 @@ struct DvdWriter::Impl {
     FifoPtr fifo;
     FramePtr audioFrame;
     PacketPtr pkt;
+    PacketPtr soundPkt;   // sound encoded on the decoding side (EncodeSound)
     int64_t audioPts = 0; // samples handed to the sound encoder
     // Pictures handed to the picture encoder (end of the last one); atomic because the decoding
     // side may ask how far the encoder is while it encodes on its own thread.
@@ -312,47 +313,64 @@ bool DvdWriter::Open(const DvdWriterSettings& settings, std::string* error) {
 
 bool DvdWriter::EncodeAndMux(AVCodecContext* enc, AVStream* st, const AVFrame* frame, std::string* error) {
     Impl& m = *impl_;
+    return Encode(enc, frame, m.pkt.get(), error,
+                  [&](AVPacket* pkt, std::string* e) { return Mux(st, pkt, frame, e); });
+}
+
+bool DvdWriter::Encode(AVCodecContext* enc, const AVFrame* frame, AVPacket* pkt, std::string* error,
+                       const std::function<bool(AVPacket*, std::string*)>& take) {
     int rc = avcodec_send_frame(enc, frame);
     if (rc < 0 && !(frame == nullptr && rc == AVERROR_EOF)) {
         *error = std::string("the ") + enc->codec->name + " encoder failed: " + AvError(rc);
         return false;
     }
     while (true) {
-        rc = avcodec_receive_packet(enc, m.pkt.get());
+        rc = avcodec_receive_packet(enc, pkt);
         if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF)
             return true;
         if (rc < 0) {
             *error = std::string("the ") + enc->codec->name + " encoder failed: " + AvError(rc);
             return false;
         }
-        if (st == m.vst) {
-            m.videoBytes += m.pkt->size;
-            if (m.plan) {
-                // A picture ends with its last slice's bits; zero bytes after them are stuffing.
-                int zeros = 0;
-                while (zeros < m.pkt->size && m.pkt->data[m.pkt->size - 1 - zeros] == 0)
-                    ++zeros;
-                m.plan->PictureCoded(8.0 * m.pkt->size, 8.0 * std::max(0, zeros - 1));
-            }
-            m.videoPacketEnd = std::max(m.videoPacketEnd, m.pkt->pts + std::max<int64_t>(1, m.pkt->duration));
-        } else {
-            m.audioBytes += m.pkt->size;
-            // Among the movie's own frames a silent one goes exactly where it was put; the encoder
-            // would set it back by its start-up delay, and the times would run backwards.
-            if (settings_.sound.passThrough && frame)
-                m.pkt->pts = m.pkt->dts = frame->pts;
-        }
-        av_packet_rescale_ts(m.pkt.get(), enc->time_base, st->time_base);
-        m.pkt->stream_index = st->index;
-        rc = av_interleaved_write_frame(m.oc.get(), m.pkt.get());
-        if (rc < 0) {
-            *error = !m.ioError.empty() ? m.ioError : "cannot write the program stream: " + AvError(rc);
+        const bool ok = take(pkt, error);
+        av_packet_unref(pkt);
+        if (!ok)
             return false;
-        }
     }
 }
 
-bool DvdWriter::WritePicture(AVFrame* picture, std::string* error) {
+// Writes an encoded packet of the picture or the sound stream (`frame`: what it was encoded from).
+bool DvdWriter::Mux(AVStream* st, AVPacket* pkt, const AVFrame* frame, std::string* error) {
+    Impl& m = *impl_;
+    AVCodecContext* enc = st == m.vst ? m.venc.get() : m.aenc.get();
+    if (st == m.vst) {
+        m.videoBytes += pkt->size;
+        if (m.plan) {
+            // A picture ends with its last slice's bits; zero bytes after them are stuffing.
+            int zeros = 0;
+            while (zeros < pkt->size && pkt->data[pkt->size - 1 - zeros] == 0)
+                ++zeros;
+            m.plan->PictureCoded(8.0 * pkt->size, 8.0 * std::max(0, zeros - 1));
+        }
+        m.videoPacketEnd = std::max(m.videoPacketEnd, pkt->pts + std::max<int64_t>(1, pkt->duration));
+    } else {
+        m.audioBytes += pkt->size;
+        // Among the movie's own frames a silent one goes exactly where it was put; the encoder
+        // would set it back by its start-up delay, and the times would run backwards.
+        if (settings_.sound.passThrough && frame)
+            pkt->pts = pkt->dts = frame->pts;
+    }
+    av_packet_rescale_ts(pkt, enc->time_base, st->time_base);
+    pkt->stream_index = st->index;
+    const int rc = av_interleaved_write_frame(m.oc.get(), pkt);
+    if (rc < 0) {
+        *error = !m.ioError.empty() ? m.ioError : "cannot write the program stream: " + AvError(rc);
+        return false;
+    }
+    return true;
+}
+
+bool DvdWriter::WritePicture(AVFrame* picture, std::string* error, const CutSeen* seen) {
     Impl& m = *impl_;
     if (picture->width != 720 || picture->height != Lines() || picture->format != AV_PIX_FMT_YUV420P) {
         *error = "internal error: picture is not a full DVD frame";
@@ -361,7 +379,7 @@ bool DvdWriter::WritePicture(AVFrame* picture, std::string* error) {
     picture->pict_type = AV_PICTURE_TYPE_NONE;
     picture->sample_aspect_ratio = m.venc->sample_aspect_ratio;
     if (m.plan)
-        FollowPlan(picture);
+        FollowPlan(picture, seen);
     const int64_t ticks = av_rescale_q(picture->pts, av_inv_q(FrameRate()), AVRational{1, 90000});
     if (int rc = subpictureMux_->WriteUntil(m.oc.get(), ticks, SubpictureMux::kLeadTicks); rc < 0) {
         *error = !m.ioError.empty() ? m.ioError : "cannot write the program stream: " + AvError(rc);
@@ -378,11 +396,13 @@ bool DvdWriter::WritePicture(AVFrame* picture, std::string* error) {
 // Sets the picture's step from the plan, which is asked again at the start of every GOP (the
 // encoder starts one every MaxGop pictures). The encoder hands each picture out when it is given
 // the next one; the plan follows what it has handed out so far.
-void DvdWriter::FollowPlan(AVFrame* picture) {
+void DvdWriter::FollowPlan(AVFrame* picture, const CutSeen* seen) {
     Impl& m = *impl_;
     const int gop = MaxGop(settings_.tv);
     const int index = static_cast<int>(m.planned % gop);
-    const bool cut = m.cuts.Next(picture->data[0], picture->linesize[0], picture->width, picture->height);
+    const CutSeen found =
+        seen ? *seen : m.cuts.See(picture->data[0], picture->linesize[0], picture->width, picture->height);
+    const bool cut = found.cut;
     double code;
     if (index == 0) {
         BitPlan::GopChoice c = m.plan->StartGop(m.planned, cut);
@@ -394,7 +414,7 @@ void DvdWriter::FollowPlan(AVFrame* picture) {
         code = QuantiserCode(settings_.quantiser, c.step) *
                (settings_.quantiser == Quantiser::Linear ? kLinearKeyFactor : kNonLinearKeyFactor);
     } else {
-        const double step = m.plan->PictureStep(index, cut, m.cuts.Repeated());
+        const double step = m.plan->PictureStep(index, cut, found.repeated);
         m.venc->rc_min_rate = static_cast<int64_t>(m.plan->MinimumBitrate());
         if (qx::hooks::IsSet("QX_ENCODER_DEBUG_PLAN"))
             std::fprintf(stderr, "  picture %d: step %.2f\n", index, step);
@@ -423,7 +443,7 @@ void DvdWriter::KeepPace() {
     m.venc->rc_min_rate = static_cast<int64_t>(floor);
 }
 
-bool DvdWriter::WriteSound(const AVFrame* samples, std::string* error) {
+bool DvdWriter::EncodeSound(const AVFrame* samples, std::vector<PacketPtr>* packets, std::string* error) {
     Impl& m = *impl_;
     if (samples->format != AV_SAMPLE_FMT_FLTP || samples->ch_layout.nb_channels != m.aenc->ch_layout.nb_channels ||
         samples->sample_rate != 48000) {
@@ -435,10 +455,29 @@ bool DvdWriter::WriteSound(const AVFrame* samples, std::string* error) {
         *error = "out of memory";
         return false;
     }
-    return DrainSound(error);
+    if (!m.soundPkt)
+        m.soundPkt.reset(av_packet_alloc());
+    return DrainSound(error, [&](AVPacket* pkt, std::string* e) {
+        PacketPtr copy(av_packet_alloc());
+        if (!copy) {
+            *e = "out of memory";
+            return false;
+        }
+        av_packet_move_ref(copy.get(), pkt);
+        packets->push_back(std::move(copy));
+        return true;
+    });
 }
 
-bool DvdWriter::DrainSound(std::string* error) {
+bool DvdWriter::WriteSoundPackets(std::vector<PacketPtr>* packets, std::string* error) {
+    for (PacketPtr& pkt : *packets)
+        if (!Mux(impl_->ast, pkt.get(), nullptr, error))
+            return false;
+    packets->clear();
+    return true;
+}
+
+bool DvdWriter::DrainSound(std::string* error, const std::function<bool(AVPacket*, std::string*)>& take) {
     Impl& m = *impl_;
     while (av_audio_fifo_size(m.fifo.get()) >= kAudioFrameSamples) {
         AVFrame* f = m.audioFrame.get();
@@ -454,7 +493,9 @@ bool DvdWriter::DrainSound(std::string* error) {
         av_audio_fifo_read(m.fifo.get(), reinterpret_cast<void**>(f->extended_data), kAudioFrameSamples);
         f->pts = m.audioPts;
         m.audioPts += kAudioFrameSamples;
-        if (!EncodeAndMux(m.aenc.get(), m.ast, f, error))
+        const bool ok =
+            take ? Encode(m.aenc.get(), f, m.soundPkt.get(), error, take) : EncodeAndMux(m.aenc.get(), m.ast, f, error);
+        if (!ok)
             return false;
     }
     return true;

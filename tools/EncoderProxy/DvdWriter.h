@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -14,6 +15,7 @@
 #include "FfmpegUtil.h"
 #include "MovieSubtitles.h"
 #include "PartFileOutput.h"
+#include "SceneCuts.h"
 #include "SoundPassThrough.h"
 
 namespace qx::enc {
@@ -84,10 +86,15 @@ public:
     DvdWriter& operator=(const DvdWriter&) = delete;
 
     bool Open(const DvdWriterSettings& settings, std::string* error);
-    // A full 720 x lines yuv420p picture; its pts counts frames from 0.
-    bool WritePicture(AVFrame* picture, std::string* error);
-    // fltp 48 kHz samples in the track's channels, following on from the previous ones without gaps.
-    bool WriteSound(const AVFrame* samples, std::string* error);
+    // A full 720 x lines yuv420p picture; its pts counts frames from 0. `seen`: what SceneCuts found
+    // on it, given by a caller that looks for cuts on its own thread (null: the writer looks).
+    bool WritePicture(AVFrame* picture, std::string* error, const CutSeen* seen = nullptr);
+    // fltp 48 kHz samples in the track's channels, following on from the previous ones without gaps:
+    // encoded into `packets`, which WriteSoundPackets then writes. The two may run on different
+    // threads (the sound is encoded beside the pictures, off the thread that writes them), while
+    // the sound's own calls keep one order and PadSound, WriteSilentFrames and Finish do not run.
+    bool EncodeSound(const AVFrame* samples, std::vector<PacketPtr>* packets, std::string* error);
+    bool WriteSoundPackets(std::vector<PacketPtr>* packets, std::string* error);
     // A passed-through track: the next AC-3 frame as it is, or `frames` silent ones.
     bool WriteSoundFrame(const AVPacket* frame, std::string* error);
     bool WriteSilentFrames(int frames, std::string* error);
@@ -107,11 +114,15 @@ public:
     struct Impl; // FFmpeg state; public so that the output callback can reach it
 
 private:
-    bool DrainSound(std::string* error);
+    // Encodes whole AC-3 frames from the sound waiting; each packet goes to `take`, or is written.
+    bool DrainSound(std::string* error, const std::function<bool(AVPacket*, std::string*)>& take = nullptr);
     bool PadSoundTo(int64_t samples, std::string* error);
     void KeepPace();
-    void FollowPlan(AVFrame* picture);
+    void FollowPlan(AVFrame* picture, const CutSeen* seen);
     bool EncodeAndMux(AVCodecContext* enc, AVStream* st, const AVFrame* frame, std::string* error);
+    bool Encode(AVCodecContext* enc, const AVFrame* frame, AVPacket* pkt, std::string* error,
+                const std::function<bool(AVPacket*, std::string*)>& take);
+    bool Mux(AVStream* st, AVPacket* pkt, const AVFrame* frame, std::string* error);
 
     DvdWriterSettings settings_;
     std::unique_ptr<Impl> impl_;

@@ -8,6 +8,12 @@
 
 namespace qx::enc {
 
+// What SceneCuts found on one picture.
+struct CutSeen {
+    bool cut = false;
+    bool repeated = false;
+};
+
 class SceneCuts {
 public:
     // Takes the next picture's luma plane; true when it shows another scene than the picture before
@@ -18,6 +24,10 @@ public:
     // The picture last given repeats the moving picture before it (a lower frame rate brought to
     // the disc's shows some pictures twice).
     bool Repeated() const { return repeated_; }
+    CutSeen See(const uint8_t* luma, int stride, int width, int height) {
+        const bool cut = Next(luma, stride, width, height);
+        return {cut, repeated_};
+    }
 
 private:
     std::vector<uint8_t> last_;

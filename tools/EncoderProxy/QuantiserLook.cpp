@@ -137,6 +137,10 @@ public:
             fmt_.reset();
             return;
         }
+        // The sound's packets are not even read.
+        for (unsigned i = 0; i < fmt_->nb_streams; ++i)
+            if (static_cast<int>(i) != video)
+                fmt_->streams[i]->discard = AVDISCARD_ALL;
         dec_ = OpenDecoder(fmt_.get(), video, &error);
         startUs_ = fmt_->start_time != AV_NOPTS_VALUE ? fmt_->start_time : 0;
     }

@@ -54,7 +54,10 @@ void EncodeThread::Loop() {
             failure_ = error.empty() ? "the encoder failed" : error;
             jobs_.clear(); // nothing after a failure runs
         }
-        changed_.notify_all();
+        // The poster waits on a full queue: woken when half of it has room, it refills it in one go
+        // rather than waking (and taking a core from the encoder) for every job.
+        if (jobs_.size() <= capacity_ / 2 || failed_ || jobs_.empty())
+            changed_.notify_all();
     }
 }
 

@@ -2,6 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <future>
+#include <thread>
 #include <vector>
 
 #include "EncodeThread.h"
@@ -61,4 +64,31 @@ TEST(EncodeThread, EndingRunsWhatIsQueued) {
                 &error);
     }
     EXPECT_EQ(ran.load(), 4);
+}
+
+// The poster is woken only when half the queue has room: a failure must still reach one that waits
+// on a full queue, or the decoding side would hang.
+TEST(EncodeThread, APosterWaitingOnAFullQueueLearnsOfAFailure) {
+    std::promise<void> started, release;
+    std::shared_future<void> released = release.get_future().share();
+    std::string error;
+    EncodeThread thread(4);
+    ASSERT_TRUE(thread.Post(
+        [&started, released](std::string* e) {
+            started.set_value();
+            released.wait();
+            *e = "disk full";
+            return false;
+        },
+        &error));
+    started.get_future().wait(); // the failing job runs; four more fill the queue
+    for (int i = 0; i < 4; ++i)
+        ASSERT_TRUE(thread.Post([](std::string*) { return true; }, &error));
+    std::thread releaser([&release] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        release.set_value();
+    });
+    EXPECT_FALSE(thread.Post([](std::string*) { return true; }, &error));
+    EXPECT_EQ(error, "disk full");
+    releaser.join();
 }

@@ -199,6 +199,7 @@ bool DvdWriter::Open(const DvdWriterSettings& settings, std::string* error) {
     settings_ = settings;
     Impl& m = *impl_;
     m.pkt.reset(av_packet_alloc());
+    m.soundPkt.reset(av_packet_alloc());
     m.audioFrame.reset(av_frame_alloc());
 
     // Picture encoder.
@@ -455,8 +456,6 @@ bool DvdWriter::EncodeSound(const AVFrame* samples, std::vector<PacketPtr>* pack
         *error = "out of memory";
         return false;
     }
-    if (!m.soundPkt)
-        m.soundPkt.reset(av_packet_alloc());
     return DrainSound(error, [&](AVPacket* pkt, std::string* e) {
         PacketPtr copy(av_packet_alloc());
         if (!copy) {
